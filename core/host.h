@@ -1,0 +1,68 @@
+// The services an operation needs from whatever runs it: the window, the
+// console, or a test. Besides the path it is given, this is the only way the
+// check and repair operations reach the user and the file system.
+//
+// Any call may fail by throwing an exception derived from std::exception.
+#ifndef KXCHECK_CORE_HOST_H_
+#define KXCHECK_CORE_HOST_H_
+
+#include <cstdint>
+#include <string>
+
+#include "core/results_log.h"
+
+namespace kxcheck {
+
+enum class SkipKind { kDeleted, kCorrupted, kDuplicates };
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // Results log. Lines are UTF-8 text.
+  virtual void AddResult(const std::string& line) = 0;
+  virtual void AddResultAlways(const std::string& line) = 0;
+  virtual void ClearResults() = 0;
+  virtual int64_t ResultsLength() = 0;
+
+  // Window services.
+  virtual void ShowProgress(const std::string& text) = 0;  // "n / total"
+  virtual void EnterBusy() = 0;
+  virtual void LeaveBusy() = 0;
+  virtual void PumpEvents() = 0;
+  virtual void WarnBox(const std::string& text) = 0;
+  virtual bool AskYesNo(const std::string& text) = 0;
+  // Whether the matching check box holds 1 at this moment.
+  virtual bool SkipOption(SkipKind which) = 0;
+  // True once the user has asked the running operation to stop (for
+  // instance by closing the window); operations look at it after PumpEvents.
+  virtual bool StopRequested() { return false; }
+
+  // File services and clock.
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual void CopyFile(const std::string& from, const std::string& to) = 0;
+  virtual void DeleteFile(const std::string& path) = 0;
+  virtual int CurrentYear() = 0;
+};
+
+// A host whose results log is a ResultsLog held here; window and console hosts
+// derive from it and mirror the log through ResultsLog::Observer.
+class LogHost : public Host {
+ public:
+  void AddResult(const std::string& line) override { log_.AddResult(line); }
+  void AddResultAlways(const std::string& line) override {
+    log_.AddResultAlways(line);
+  }
+  void ClearResults() override { log_.Clear(); }
+  int64_t ResultsLength() override { return log_.Length(); }
+
+  ResultsLog& Log() { return log_; }
+  const ResultsLog& Log() const { return log_; }
+
+ private:
+  ResultsLog log_;
+};
+
+}  // namespace kxcheck
+
+#endif  // KXCHECK_CORE_HOST_H_

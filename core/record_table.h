@@ -1,0 +1,43 @@
+// What the check and repair operations need of a table, and nothing more.
+// The platform layer adapts the Kalvex engine to it; tests use fakes.
+//
+// Record buffers and field texts are byte strings: one byte, one character.
+// Any call may fail by throwing an exception derived from std::exception.
+#ifndef KXCHECK_CORE_RECORD_TABLE_H_
+#define KXCHECK_CORE_RECORD_TABLE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kxcheck {
+
+class RecordTable {
+ public:
+  virtual ~RecordTable() = default;  // release: no Close, nothing committed
+
+  virtual void SetAccessMode(int mode) = 0;  // 2: append to the table
+  virtual void Open(const std::string& path) = 0;
+  virtual std::string BasePath() = 0;  // the path without ".kxt"
+  virtual int32_t RecordCount() = 0;
+  virtual void GoToRecord(int32_t n) = 0;  // 1-based
+  // The working record. The reference stays valid until the next call on
+  // this table.
+  virtual const std::string& RecordBuffer() = 0;
+  virtual void SetRecordBuffer(const std::string& bytes) = 0;
+  virtual bool Deleted() = 0;
+  virtual std::string FieldGet(int field) = 0;  // 1 date, 2 time
+  virtual void FieldPut(int field, const std::string& text) = 0;
+  virtual void AppendRecord(int option) = 0;  // option is always 0
+  virtual void Close() = 0;
+};
+
+class TableFactory {
+ public:
+  virtual ~TableFactory() = default;
+  virtual std::unique_ptr<RecordTable> Create() = 0;  // new, closed table
+};
+
+}  // namespace kxcheck
+
+#endif  // KXCHECK_CORE_RECORD_TABLE_H_

@@ -1,0 +1,58 @@
+#include "core/results_log.h"
+
+namespace kxcheck {
+
+namespace {
+
+std::string Sanitized(std::string_view line) {
+  std::string out(line);
+  for (char& c : out) {
+    if (c == '\0') c = '?';
+  }
+  out += "\r\n";
+  return out;
+}
+
+}  // namespace
+
+void ResultsLog::AddResult(std::string_view line) {
+  if (length_ > kCap) return;
+  AddResultAlways(line);
+}
+
+void ResultsLog::AddResultAlways(std::string_view line) {
+  std::string added = Sanitized(line);
+  text_ += added;
+  length_ += CountCharacters(added);
+  if (observer_) observer_->OnAppend(added);
+}
+
+void ResultsLog::Clear() {
+  text_.clear();
+  length_ = 0;
+  if (observer_) observer_->OnClear();
+}
+
+std::string BytesToText(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char b : bytes) {
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+    } else {
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  return out;
+}
+
+int64_t CountCharacters(std::string_view utf8) {
+  int64_t n = 0;
+  for (unsigned char b : utf8) {
+    if ((b & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
+}  // namespace kxcheck

@@ -1,0 +1,118 @@
+#include "core/stamp.h"
+
+#include <cstdio>
+
+#include "core/results_log.h"
+
+namespace kxcheck {
+
+namespace {
+
+bool AllZero(std::string_view buffer, size_t from, size_t to) {
+  for (size_t i = from; i <= to; ++i) {
+    if (buffer[i] != '\0') return false;
+  }
+  return true;
+}
+
+bool OutOfRange(std::string_view part, std::string_view low,
+                std::string_view high) {
+  return part < low || part > high;
+}
+
+}  // namespace
+
+bool IsCheckNull(std::string_view buffer) {
+  return buffer.size() >= 17 && AllZero(buffer, 1, 16);
+}
+
+bool IsRepairNull(std::string_view buffer) {
+  return buffer.size() >= 34 && AllZero(buffer, 2, 33);
+}
+
+bool HasSeparatorBytes(std::string_view buffer) {
+  return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
+         buffer[11] == ':' && buffer[14] == ':';
+}
+
+std::string MakeStamp(std::string_view date, std::string_view time) {
+  std::string stamp;
+  stamp.reserve(date.size() + 1 + time.size());
+  stamp.append(date);
+  stamp += ' ';
+  stamp.append(time);
+  return stamp;
+}
+
+std::string_view StampPart(std::string_view stamp, int i, int j) {
+  size_t from = static_cast<size_t>(i - 1);
+  if (from >= stamp.size()) return {};
+  return stamp.substr(from, static_cast<size_t>(j - i + 1));
+}
+
+bool StampTestFails(StampTest test, std::string_view stamp,
+                    std::string_view previous, std::string_view year) {
+  switch (test) {
+    case StampTest::kOrder:
+      return stamp < previous;
+    case StampTest::kYear:
+      return OutOfRange(StampPart(stamp, 1, 4), "1990", year);
+    case StampTest::kMonth:
+      return OutOfRange(StampPart(stamp, 6, 7), "01", "12");
+    case StampTest::kDay:
+      return OutOfRange(StampPart(stamp, 9, 10), "01", "31");
+    case StampTest::kHour:
+      return OutOfRange(StampPart(stamp, 12, 13), "00", "23");
+    case StampTest::kMinute:
+      return OutOfRange(StampPart(stamp, 15, 16), "00", "59");
+    case StampTest::kSecond:
+      return OutOfRange(StampPart(stamp, 18, 19), "00", "59");
+    case StampTest::kSeparators:
+      return StampPart(stamp, 5, 5) != "-" || StampPart(stamp, 8, 8) != "-" ||
+             StampPart(stamp, 14, 14) != ":" ||
+             StampPart(stamp, 17, 17) != ":";
+  }
+  return false;
+}
+
+std::string FindingSuffix(StampTest test, std::string_view previous) {
+  switch (test) {
+    case StampTest::kOrder:
+      return " Date is out of sequence with " + std::string(previous);
+    case StampTest::kYear:
+      return " --> Year is invalid!";
+    case StampTest::kMonth:
+      return " --> Month is invalid!";
+    case StampTest::kDay:
+      return " --> Day is invalid!";
+    case StampTest::kHour:
+      return " --> Hour is invalid!";
+    case StampTest::kMinute:
+      return " --> Minute is invalid!";
+    case StampTest::kSecond:
+      return " --> Second is invalid!";
+    case StampTest::kSeparators:
+      return " --> Separator(s) is invalid!";
+  }
+  return {};
+}
+
+std::string FindingLine(int64_t n, std::string_view stamp,
+                        std::string_view suffix) {
+  std::string line = "Rec: " + std::to_string(n) + " - ";
+  line += BytesToText(stamp);
+  line += BytesToText(suffix);
+  return line;
+}
+
+std::string YearText(int year) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d", year);
+  return text;
+}
+
+std::string ProgressText(int64_t n, int64_t total) {
+  return std::to_string(n) + " / " + std::to_string(total);
+}
+
+}  // namespace kxcheck

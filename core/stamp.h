@@ -1,0 +1,74 @@
+// Record classification and the stamp tests, shared by the check scan and the
+// repair pass.
+//
+// A stamp is field 1, one space and field 2 of a record: 19 characters
+// "YYYY-MM-DD HH:MM:SS" when well formed. Stamps are byte strings (one byte,
+// one character) and every test is a plain comparison of characters on fixed
+// positions; a stamp is never turned into a calendar date.
+#ifndef KXCHECK_CORE_STAMP_H_
+#define KXCHECK_CORE_STAMP_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kxcheck {
+
+// The previous stamp before any record has been examined.
+inline constexpr std::string_view kStartStamp = "0000-00-00 00-00-00";
+// The replacement for a bad stamp when no good one has been written yet.
+inline constexpr std::string_view kFirstReplacementStamp =
+    "2000-01-01 00:00:00";
+
+// Null for the check scan: at least 17 bytes, bytes 1..16 all zero.
+bool IsCheckNull(std::string_view buffer);
+// Null for the repair pass: at least 34 bytes, bytes 2..33 all zero.
+bool IsRepairNull(std::string_view buffer);
+// "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.
+bool HasSeparatorBytes(std::string_view buffer);
+
+// Field 1, a space, field 2.
+std::string MakeStamp(std::string_view date, std::string_view time);
+
+// Characters i..j of a stamp, counted from 1; shorter or empty when the stamp
+// is shorter.
+std::string_view StampPart(std::string_view stamp, int i, int j);
+
+enum class StampTest {
+  kOrder,
+  kYear,
+  kMonth,
+  kDay,
+  kHour,
+  kMinute,
+  kSecond,
+  kSeparators,
+};
+
+inline constexpr std::array<StampTest, 8> kAllStampTests = {
+    StampTest::kOrder,  StampTest::kYear,   StampTest::kMonth,
+    StampTest::kDay,    StampTest::kHour,   StampTest::kMinute,
+    StampTest::kSecond, StampTest::kSeparators};
+
+// Whether the test fails for the stamp. `previous` is used by the order test,
+// `year` (four digits) by the year test.
+bool StampTestFails(StampTest test, std::string_view stamp,
+                    std::string_view previous, std::string_view year);
+
+// The suffix of the finding line for a failed test (bytes, not yet UTF-8).
+std::string FindingSuffix(StampTest test, std::string_view previous);
+
+// "Rec: " n " - " stamp suffix, as UTF-8 text for the results log.
+std::string FindingLine(int64_t n, std::string_view stamp,
+                        std::string_view suffix);
+
+// The current year as four digits, for the year test.
+std::string YearText(int year);
+
+// "n / total" for ShowProgress.
+std::string ProgressText(int64_t n, int64_t total);
+
+}  // namespace kxcheck
+
+#endif  // KXCHECK_CORE_STAMP_H_

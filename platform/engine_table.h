@@ -1,0 +1,45 @@
+// The Kalvex engine seen through the table interface of the operations.
+#ifndef KXCHECK_PLATFORM_ENGINE_TABLE_H_
+#define KXCHECK_PLATFORM_ENGINE_TABLE_H_
+
+#include <memory>
+#include <string>
+
+#include "core/record_table.h"
+#include "engine/record_table.h"
+
+namespace platform {
+
+class EngineTable : public kxcheck::RecordTable {
+ public:
+  void SetAccessMode(int mode) override { table_.SetAccessMode(mode); }
+  void Open(const std::string& path) override { table_.Open(path); }
+  std::string BasePath() override { return table_.BasePath(); }
+  int32_t RecordCount() override { return table_.RecordCount(); }
+  void GoToRecord(int32_t n) override { table_.GoToRecord(n); }
+  const std::string& RecordBuffer() override { return table_.RecordBuffer(); }
+  void SetRecordBuffer(const std::string& bytes) override {
+    table_.SetRecordBuffer(bytes);
+  }
+  bool Deleted() override { return table_.Deleted(); }
+  std::string FieldGet(int field) override { return table_.FieldGet(field); }
+  void FieldPut(int field, const std::string& text) override {
+    table_.FieldPut(field, text);
+  }
+  void AppendRecord(int option) override { table_.AppendRecord(option); }
+  void Close() override { table_.Close(); }
+
+ private:
+  kalvex::RecordTable table_;
+};
+
+class EngineTableFactory : public kxcheck::TableFactory {
+ public:
+  std::unique_ptr<kxcheck::RecordTable> Create() override {
+    return std::make_unique<EngineTable>();
+  }
+};
+
+}  // namespace platform
+
+#endif  // KXCHECK_PLATFORM_ENGINE_TABLE_H_
