@@ -1,0 +1,269 @@
+#include "tools/kxtable/console_host.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace kxtable {
+
+namespace {
+
+volatile std::sig_atomic_t stop_signal = 0;
+
+extern "C" void OnStopSignal(int signal_number) { stop_signal = signal_number; }
+
+struct sigaction previous_int;
+struct sigaction previous_term;
+int handlers_installed = 0;
+
+void InstallStopHandlers() {
+  if (handlers_installed++ > 0) return;
+  stop_signal = 0;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // The first signal asks the operation to stop; a second one ends the
+  // program the usual way.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, &previous_int);
+  sigaction(SIGTERM, &action, &previous_term);
+}
+
+void RemoveStopHandlers() {
+  if (--handlers_installed > 0) return;
+  sigaction(SIGINT, &previous_int, nullptr);
+  sigaction(SIGTERM, &previous_term, nullptr);
+}
+
+// Message boxes may hold several lines; on the console each message is one.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  bool pending_space = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      pending_space = !line.empty();
+      continue;
+    }
+    if (pending_space) {
+      if (line.back() != ' ') line += ' ';
+      pending_space = false;
+    }
+    line += c;
+  }
+  return line;
+}
+
+int TerminalWidth(std::FILE* stream) {
+  struct winsize size {};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    return size.ws_col;
+  }
+  return 80;
+}
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
+
+}  // namespace
+
+std::string DurationText(double seconds) {
+  if (!(seconds >= 0)) seconds = 0;
+  if (seconds > 99 * 3600.0) return "--:--";
+  auto total = static_cast<int64_t>(seconds + 0.5);
+  char text[32];
+  if (total >= 3600) {
+    std::snprintf(
+        text, sizeof text, "%d:%02d:%02d", static_cast<int>(total / 3600),
+        static_cast<int>(total / 60 % 60), static_cast<int>(total % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(total / 60),
+                  static_cast<int>(total % 60));
+  }
+  return text;
+}
+
+std::string ProgressLine(int64_t n, int64_t total, double rate, int width) {
+  char counts[96];
+  std::string left = rate > 0
+                         ? DurationText(static_cast<double>(total - n) / rate)
+                         : std::string("--:--");
+  std::snprintf(counts, sizeof counts, " %lld / %lld  %.0f rec/s  %s left",
+                static_cast<long long>(n), static_cast<long long>(total), rate,
+                left.c_str());
+  std::string tail = counts;
+  int bar_width = std::min(40, width - 3 - static_cast<int>(tail.size()));
+  std::string line;
+  if (bar_width >= 5) {
+    double fraction =
+        total > 0 ? static_cast<double>(n) / static_cast<double>(total) : 1.0;
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    int filled = static_cast<int>(fraction * bar_width);
+    line = "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(bar_width - filled), '.') + "]";
+  }
+  line += tail;
+  if (width > 1 && static_cast<int>(line.size()) > width - 1) {
+    line.resize(static_cast<size_t>(width - 1));
+  }
+  return line;
+}
+
+ConsoleHost::ConsoleHost(ConsoleOptions options) : options_(options) {
+  draw_progress_ = options_.progress && isatty(fileno(options_.err));
+  out_is_terminal_ = isatty(fileno(options_.out));
+  Log().SetObserver(this);
+  if (options_.stop_on_signal) InstallStopHandlers();
+}
+
+ConsoleHost::~ConsoleHost() {
+  Log().SetObserver(nullptr);
+  EraseProgress();
+  if (options_.stop_on_signal) RemoveStopHandlers();
+}
+
+void ConsoleHost::OnAppend(std::string_view text) {
+  // The bar shares the terminal with the log when both go there.
+  if (out_is_terminal_) EraseProgress();
+  if (write_failed_) return;
+  size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
+  bytes_written_ += static_cast<int64_t>(written);
+  if (written != text.size() || std::ferror(options_.out)) {
+    write_failed_ = true;
+    write_error_ = std::strerror(errno);
+    throw std::runtime_error("cannot write the results to standard output: " +
+                             write_error_);
+  }
+  if (out_is_terminal_) std::fflush(options_.out);
+}
+
+void ConsoleHost::OnClear() {
+  // The operations clear the log when they start, before writing anything.
+  // A clear after output cannot take back what a pipe or terminal has
+  // received; the text that follows is written after it.
+}
+
+void ConsoleHost::Finish() {
+  EraseProgress();
+  if (!write_failed_ &&
+      (std::fflush(options_.out) != 0 || std::ferror(options_.out))) {
+    write_failed_ = true;
+    write_error_ = std::strerror(errno);
+  }
+  if (write_failed_) {
+    throw std::runtime_error("cannot write the results to standard output: " +
+                             write_error_);
+  }
+}
+
+void ConsoleHost::ShowProgress(const std::string& text) {
+  if (!draw_progress_) return;
+  char* end = nullptr;
+  int64_t n = std::strtoll(text.c_str(), &end, 10);
+  const char* slash = std::strchr(end, '/');
+  if (slash == nullptr) return;
+  int64_t total = std::strtoll(slash + 1, nullptr, 10);
+  Clock::time_point now = Clock::now();
+  if (!progress_started_) {
+    progress_started_ = true;
+    progress_start_ = now;
+    start_record_ = n;
+  } else if (n < total && now - last_draw_ < kRedrawInterval) {
+    return;
+  }
+  last_draw_ = now;
+  DrawProgress(n, total);
+}
+
+void ConsoleHost::DrawProgress(int64_t n, int64_t total) {
+  double seconds =
+      std::chrono::duration<double>(Clock::now() - progress_start_).count();
+  double rate =
+      seconds > 0 ? static_cast<double>(n - start_record_) / seconds : 0;
+  std::string line = ProgressLine(n, total, rate, TerminalWidth(options_.err));
+  std::fprintf(options_.err, "\r%s\x1b[K", line.c_str());
+  std::fflush(options_.err);
+  bar_shown_ = true;
+}
+
+void ConsoleHost::EraseProgress() {
+  if (!bar_shown_) return;
+  std::fputs("\r\x1b[K", options_.err);
+  std::fflush(options_.err);
+  bar_shown_ = false;
+}
+
+void ConsoleHost::EnterBusy() { progress_started_ = false; }
+
+void ConsoleHost::LeaveBusy() {
+  EraseProgress();
+  progress_started_ = false;
+}
+
+void ConsoleHost::WriteMessage(std::string_view text) {
+  EraseProgress();
+  if (out_is_terminal_) std::fflush(options_.out);
+  std::string line = OneLine(text);
+  line += '\n';
+  std::fputs(line.c_str(), options_.err);
+  std::fflush(options_.err);
+}
+
+void ConsoleHost::WarnBox(const std::string& text) { WriteMessage(text); }
+
+bool ConsoleHost::AskYesNo(const std::string& text) {
+  WriteMessage(text + (options_.answer_yes ? " -> Yes" : " -> No"));
+  return options_.answer_yes;
+}
+
+bool ConsoleHost::SkipOption(kxcheck::SkipKind which) {
+  switch (which) {
+    case kxcheck::SkipKind::kDeleted:
+      return options_.skip_deleted;
+    case kxcheck::SkipKind::kCorrupted:
+      return options_.skip_corrupted;
+    case kxcheck::SkipKind::kDuplicates:
+      return options_.skip_duplicates;
+  }
+  return false;
+}
+
+bool ConsoleHost::StopRequested() {
+  return options_.stop_on_signal && stop_signal != 0;
+}
+
+int ConsoleHost::CurrentYear() {
+  std::time_t now = std::time(nullptr);
+  if (now >= year_begin_ && now < year_end_) return year_;
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) {
+    throw std::runtime_error("Cannot read the system clock");
+  }
+  year_ = local.tm_year + 1900;
+  std::tm edge{};
+  edge.tm_mday = 1;
+  edge.tm_isdst = -1;
+  edge.tm_year = local.tm_year;
+  std::time_t begin = std::mktime(&edge);
+  edge = std::tm{};
+  edge.tm_mday = 1;
+  edge.tm_isdst = -1;
+  edge.tm_year = local.tm_year + 1;
+  std::time_t end = std::mktime(&edge);
+  if (begin == static_cast<std::time_t>(-1) ||
+      end == static_cast<std::time_t>(-1) || !(begin <= now && now < end)) {
+    // Cannot bound the year: keep the answer for this second only.
+    begin = now;
+    end = now + 1;
+  }
+  year_begin_ = begin;
+  year_end_ = end;
+  return year_;
+}
+
+}  // namespace kxtable

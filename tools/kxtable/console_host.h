@@ -1,0 +1,104 @@
+// The operations' host for the command line: the results log goes to standard
+// output exactly as the results box would hold it (UTF-8, CR LF line ends),
+// and nothing else does. Warnings, answered questions and the progress bar go
+// to standard error; the progress bar only when standard error is a terminal.
+#ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
+#define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "core/host.h"
+#include "core/results_log.h"
+#include "platform/system.h"
+
+namespace kxtable {
+
+struct ConsoleOptions {
+  // The answer AskYesNo gives (there is nobody to ask); echoed to stderr.
+  bool answer_yes = false;
+  // What SkipOption gives for each of the three skip choices.
+  bool skip_deleted = false;
+  bool skip_corrupted = false;
+  bool skip_duplicates = false;
+  // Draw the progress bar when standard error is a terminal. False never
+  // draws it.
+  bool progress = true;
+  // SIGINT and SIGTERM make StopRequested true (a second signal ends the
+  // program as usual).
+  bool stop_on_signal = true;
+  // Where the log and the messages go; tests may pass other streams.
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+};
+
+class ConsoleHost : public platform::SystemHost,
+                    private kxcheck::ResultsLog::Observer {
+ public:
+  explicit ConsoleHost(ConsoleOptions options = {});
+  ~ConsoleHost() override;
+  ConsoleHost(const ConsoleHost&) = delete;
+  ConsoleHost& operator=(const ConsoleHost&) = delete;
+
+  void ShowProgress(const std::string& text) override;
+  void EnterBusy() override;
+  void LeaveBusy() override;
+  void PumpEvents() override {}
+  void WarnBox(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  bool SkipOption(kxcheck::SkipKind which) override;
+  bool StopRequested() override;
+  // The year from the system clock. The local time is worked out again only
+  // when the clock leaves the year seen last, so asking per record is cheap.
+  int CurrentYear() override;
+
+  // Flushes standard output; throws std::runtime_error when the log could
+  // not be written completely.
+  void Finish();
+
+  // Bytes of log text written to the output so far.
+  int64_t BytesWritten() const { return bytes_written_; }
+
+ private:
+  void OnAppend(std::string_view text) override;
+  void OnClear() override;
+
+  void DrawProgress(int64_t n, int64_t total);
+  void EraseProgress();
+  void WriteMessage(std::string_view text);
+
+  ConsoleOptions options_;
+  bool draw_progress_ = false;
+  bool out_is_terminal_ = false;
+  bool bar_shown_ = false;
+  int64_t bytes_written_ = 0;
+  bool write_failed_ = false;
+  std::string write_error_;
+
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point progress_start_{};
+  Clock::time_point last_draw_{};
+  bool progress_started_ = false;
+  int64_t start_record_ = 0;
+
+  // Year cache: valid while the clock is within [year_begin_, year_end_).
+  std::time_t year_begin_ = 1;
+  std::time_t year_end_ = 0;
+  int year_ = 0;
+};
+
+// "12:03" or "1:02:03" for a number of seconds.
+std::string DurationText(double seconds);
+
+// The progress line without its leading carriage return, shorter than
+// `width` columns: a bar, the record count, the records per second and the
+// time left at that rate.
+std::string ProgressLine(int64_t n, int64_t total, double rate, int width);
+
+}  // namespace kxtable
+
+#endif  // KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
