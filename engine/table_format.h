@@ -1,0 +1,65 @@
+// The bytes of the four table files (docs/FORMAT.md explains them). Shared by
+// the engine and by tools and tests that build damaged files on purpose.
+#ifndef KXCHECK_ENGINE_TABLE_FORMAT_H_
+#define KXCHECK_ENGINE_TABLE_FORMAT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/record_table.h"
+
+namespace kalvex::format {
+
+inline constexpr char kDefinitionMagic[] = "KXTD";
+inline constexpr char kDataMagic[] = "KXDR";
+inline constexpr char kAttrMagic[] = "KXAT";
+inline constexpr char kIndexMagic[] = "KXIX";
+inline constexpr uint16_t kFormatVersion = 1;
+
+// Definition: magic, version, field count, record length, then the fields.
+inline constexpr size_t kDefinitionFixedBytes = 12;
+inline constexpr size_t kMaxDefinitionBytes = 1 << 20;
+inline constexpr size_t kMaxPayloadFields = 4096;
+inline constexpr uint32_t kMaxRecordLength = 65536;
+// Data and attribute files start with a header of this size.
+inline constexpr size_t kFileHeaderBytes = 16;
+// The index file is exactly this long.
+inline constexpr size_t kIndexBytes = 20;
+// Reads and writes move this many bytes at a time.
+inline constexpr size_t kChunkBytes = 1 << 20;
+
+inline void PutU16(std::string& out, uint16_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>(v >> 8));
+}
+inline void PutU32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+}
+inline uint16_t GetU16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t GetU32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// zlib's CRC-32.
+uint32_t Checksum(const void* data, size_t size);
+
+std::string EncodeDefinition(const TableLayout& layout);
+// Fills layout; returns "" or the reason the bytes are not a definition.
+std::string DecodeDefinition(const std::string& bytes, TableLayout& layout);
+std::string EncodeFileHeader(const char* magic, uint32_t record_length);
+// p points at kFileHeaderBytes bytes; returns "" or what is wrong.
+std::string CheckFileHeader(const unsigned char* p, const char* magic,
+                            uint32_t record_length);
+std::string EncodeIndex(uint32_t count, uint32_t record_length);
+// Sets count; returns "" or what is wrong (a phrase after "the index file").
+std::string DecodeIndex(const std::string& bytes, uint32_t record_length,
+                        uint32_t& count);
+
+}  // namespace kalvex::format
+
+#endif  // KXCHECK_ENGINE_TABLE_FORMAT_H_
