@@ -1,0 +1,255 @@
+#include "ui/frm_kxcheck.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QUrl>
+#include <exception>
+
+#include "platform/engine_table.h"
+#include "platform/mod_kxcheck_dialog.h"
+#include "ui/twips.h"
+
+namespace {
+
+#include "ui/kxcheck.xpm"
+
+// Client area, in twips.
+constexpr int kClientWidth = 12732;
+constexpr int kClientHeight = 6600;
+
+void Place(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(kxui::TwipsToPixels(left), kxui::TwipsToPixels(top),
+                      kxui::TwipsToPixels(width), kxui::TwipsToPixels(height));
+}
+
+}  // namespace
+
+frmKXCheck::frmKXCheck(QWidget* parent)
+    : QWidget(parent),
+      engine_tables_(std::make_unique<platform::EngineTableFactory>()),
+      open_dialog_(&modKXCheck::ShowOpenDialog) {
+  setWindowTitle("KX Check Utility");
+  setWindowIcon(QIcon(QPixmap(kxcheck_xpm)));
+  // Nothing lays the controls out again, so the window keeps its size.
+  setFixedSize(kxui::TwipsToPixels(kClientWidth),
+               kxui::TwipsToPixels(kClientHeight));
+
+  // Created in tab order; the frame and the label take no focus.
+  Frame1 = new QGroupBox(
+      "Check Kalvex File For Date/Time Errors" + QString(17, u' ') +
+          "(Click on Browse or Drag and Drop a file onto the textbox below)",
+      this);
+  Frame1->setObjectName("Frame1");
+  Place(Frame1, 120, 120, 12492, 1095);
+
+  txtFilename = new QLineEdit(Frame1);
+  txtFilename->setObjectName("txtFilename");
+  txtFilename->setReadOnly(true);
+  txtFilename->setAcceptDrops(true);
+  txtFilename->installEventFilter(this);
+  Place(txtFilename, 120, 240, 11172, 285);
+
+  cmdBrowse = new QPushButton("Browse", Frame1);
+  cmdBrowse->setObjectName("cmdBrowse");
+  Place(cmdBrowse, 11520, 240, 855, 255);
+
+  cmdCheck = new QPushButton("Check", Frame1);
+  cmdCheck->setObjectName("cmdCheck");
+  Place(cmdCheck, 120, 600, 975, 375);
+
+  txtResults = new QPlainTextEdit(this);
+  txtResults->setObjectName("txtResults");
+  txtResults->setReadOnly(true);
+  txtResults->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                      Qt::TextSelectableByKeyboard);
+  txtResults->setFocusPolicy(Qt::StrongFocus);
+  txtResults->setTabChangesFocus(true);
+  txtResults->setUndoRedoEnabled(false);
+  txtResults->setAcceptDrops(false);
+  txtResults->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  txtResults->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Place(txtResults, 120, 1320, 12492, 5175);
+
+  cmdRepair = new QPushButton("Repair", Frame1);
+  cmdRepair->setObjectName("cmdRepair");
+  cmdRepair->setEnabled(false);
+  Place(cmdRepair, 1200, 600, 975, 375);
+
+  chkDeleted = new QCheckBox("Skip Deleted Records", Frame1);
+  chkDeleted->setObjectName("chkDeleted");
+  chkDeleted->setCheckState(Qt::Checked);
+  Place(chkDeleted, 2400, 720, 2175, 255);
+
+  chkDuplicates = new QCheckBox("Skip Duplicate Records", Frame1);
+  chkDuplicates->setObjectName("chkDuplicates");
+  chkDuplicates->setCheckState(Qt::Checked);
+  Place(chkDuplicates, 4560, 720, 2052, 255);
+
+  lblRecords = new QLabel(Frame1);
+  lblRecords->setObjectName("lblRecords");
+  Place(lblRecords, 9960, 720, 2412, 252);
+
+  chkCorrupted = new QCheckBox("Skip Corrupted Records", Frame1);
+  chkCorrupted->setObjectName("chkCorrupted");
+  chkCorrupted->setCheckState(Qt::Unchecked);
+  Place(chkCorrupted, 6840, 720, 2172, 252);
+
+  setTabOrder(txtFilename, cmdBrowse);
+  setTabOrder(cmdBrowse, cmdCheck);
+  setTabOrder(cmdCheck, txtResults);
+  setTabOrder(txtResults, cmdRepair);
+  setTabOrder(cmdRepair, chkDeleted);
+  setTabOrder(chkDeleted, chkDuplicates);
+  setTabOrder(chkDuplicates, chkCorrupted);
+  txtFilename->setFocus();
+
+  kxui::HostControls controls;
+  controls.window = this;
+  controls.results = txtResults;
+  controls.progress = lblRecords;
+  controls.check = cmdCheck;
+  controls.repair = cmdRepair;
+  controls.skip_deleted = chkDeleted;
+  controls.skip_corrupted = chkCorrupted;
+  controls.skip_duplicates = chkDuplicates;
+  host_ = std::make_unique<kxui::WindowHost>(controls);
+
+  connect(cmdBrowse, &QPushButton::clicked, this,
+          [this] { cmdBrowse_Click(); });
+  connect(cmdCheck, &QPushButton::clicked, this, [this] { cmdCheck_Click(); });
+  connect(cmdRepair, &QPushButton::clicked, this,
+          [this] { cmdRepair_Click(); });
+}
+
+frmKXCheck::~frmKXCheck() = default;
+
+void frmKXCheck::Form_Load() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect area = screen->geometry();
+  QRect outer = frameGeometry();
+  int64_t left = kxui::CentredOffset(static_cast<double>(
+      kxui::PixelsToTwips(area.width()) - kxui::PixelsToTwips(outer.width())));
+  int64_t top = kxui::CentredOffset(
+      static_cast<double>(kxui::PixelsToTwips(area.height()) -
+                          kxui::PixelsToTwips(outer.height())));
+  move(area.x() + kxui::TwipsToPixels(left),
+       area.y() + kxui::TwipsToPixels(top));
+}
+
+const std::string& frmKXCheck::BrowseFilter() {
+  static const std::string filter("Kalvex Files (*.kxt)\0*.kxt\0\0", 29);
+  return filter;
+}
+
+void frmKXCheck::cmdBrowse_Click() {
+  const std::string& filter = BrowseFilter();
+  std::string initial_dir =
+      QCoreApplication::applicationDirPath().toStdString() + "/";
+  std::string chosen =
+      open_dialog_(this, initial_dir, "Enter Filename to Check:", filter, true);
+  txtFilename->setText(QString::fromStdString(chosen));
+  // Through the log, so that a running operation's later lines and its
+  // length test see the emptied box.
+  host_->ClearResults();
+  cmdRepair->setEnabled(false);
+}
+
+QStringList frmKXCheck::DroppedPaths(const QMimeData& data) {
+  QStringList paths;
+  if (!data.hasUrls()) return paths;
+  for (const QUrl& url : data.urls()) {
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  }
+  return paths;
+}
+
+void frmKXCheck::txtFilename_OLEDragDrop(const QMimeData& data) {
+  QStringList paths = DroppedPaths(data);
+  if (paths.isEmpty()) return;
+  const QString& path = paths.front();
+  if (path.right(4).toUpper() == QLatin1String(".KXT")) {
+    txtFilename->setText(path);
+    cmdRepair->setEnabled(false);
+    host_->ClearResults();
+  } else {
+    host_->WarnBox("Invalid Filetype!");
+  }
+}
+
+void frmKXCheck::cmdCheck_Click() { RunOperation(&kxcheck::CheckTable); }
+
+void frmKXCheck::cmdRepair_Click() { RunOperation(&kxcheck::RepairTable); }
+
+void frmKXCheck::RunOperation(Operation operation) {
+  if (running_) return;  // both buttons are disabled while busy
+  running_ = true;
+  host_->ClearStopRequest();
+  std::string path = txtFilename->text().toStdString();
+  kxcheck::TableFactory& tables = tables_ ? *tables_ : *engine_tables_;
+  try {
+    operation(path, *host_, tables);
+  } catch (const std::exception& e) {
+    // The operations report their own failures; this is the last guard so
+    // that the window never stays busy.
+    host_->WarnBox(e.what());
+  }
+  if (host_->Busy()) host_->LeaveBusy();
+  running_ = false;
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
+bool frmKXCheck::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == txtFilename) {
+    switch (event->type()) {
+      case QEvent::DragEnter:
+      case QEvent::DragMove: {
+        auto* drag = static_cast<QDragMoveEvent*>(event);
+        if (drag->mimeData()->hasUrls()) {
+          drag->acceptProposedAction();
+        } else {
+          drag->ignore();
+        }
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        drop->acceptProposedAction();
+        txtFilename_OLEDragDrop(*drop->mimeData());
+        return true;
+      }
+      default:
+        break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void frmKXCheck::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // The operation stops after its current record, closes its tables and
+    // returns; the window closes then.
+    host_->RequestStop();
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  event->accept();
+}

@@ -1,0 +1,93 @@
+// frmKXCheck, the program's only window: the path of the table, Browse,
+// Check and Repair, the three skip options, the progress label and the
+// results box. Check and Repair run to their end inside their click
+// handlers, with the window as their host.
+#ifndef KXCHECK_UI_FRM_KXCHECK_H_
+#define KXCHECK_UI_FRM_KXCHECK_H_
+
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/operations.h"
+#include "core/record_table.h"
+#include "ui/window_host.h"
+
+class QCheckBox;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPlainTextEdit;
+class QPushButton;
+
+class frmKXCheck : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The open-file dialog: owner, initial directory, title, filter text with
+  // NUL separators, whether the file must exist. Gives the path or "".
+  using OpenDialogFunction =
+      std::function<std::string(QWidget*, const std::string&,
+                                const std::string&, const std::string&, bool)>;
+
+  explicit frmKXCheck(QWidget* parent = nullptr);
+  ~frmKXCheck() override;
+
+  // Event handlers.
+  void Form_Load();
+  void cmdBrowse_Click();
+  void cmdCheck_Click();
+  void cmdRepair_Click();
+  void txtFilename_OLEDragDrop(const QMimeData& data);
+
+  kxui::WindowHost& Host() { return *host_; }
+  // Replaces the open-file dialog (tests).
+  void SetOpenDialog(OpenDialogFunction dialog) {
+    open_dialog_ = std::move(dialog);
+  }
+  // Replaces the engine the operations open their tables with (tests); null
+  // restores the engine.
+  void SetTableFactory(kxcheck::TableFactory* tables) { tables_ = tables; }
+  // True while Check or Repair runs.
+  bool OperationRunning() const { return running_; }
+
+  // The dropped file paths the drop handler looks at: the local files among
+  // the dropped URLs, in order.
+  static QStringList DroppedPaths(const QMimeData& data);
+
+  // The filter text of the Browse dialog.
+  static const std::string& BrowseFilter();
+
+  QGroupBox* Frame1;
+  QLineEdit* txtFilename;
+  QPushButton* cmdBrowse;
+  QPushButton* cmdCheck;
+  QPlainTextEdit* txtResults;
+  QPushButton* cmdRepair;
+  QCheckBox* chkDeleted;
+  QCheckBox* chkDuplicates;
+  QLabel* lblRecords;
+  QCheckBox* chkCorrupted;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  using Operation = kxcheck::Outcome (*)(const std::string&, kxcheck::Host&,
+                                         kxcheck::TableFactory&);
+  void RunOperation(Operation operation);
+
+  std::unique_ptr<kxcheck::TableFactory> engine_tables_;
+  kxcheck::TableFactory* tables_ = nullptr;
+  std::unique_ptr<kxui::WindowHost> host_;
+  OpenDialogFunction open_dialog_;
+  bool running_ = false;
+  bool close_pending_ = false;
+};
+
+#endif  // KXCHECK_UI_FRM_KXCHECK_H_

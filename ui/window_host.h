@@ -1,0 +1,97 @@
+// The window as the host of the check and repair operations: the results
+// box mirrors the results log, the progress label, the busy state, the
+// message boxes and the skip check boxes are the window's own controls.
+#ifndef KXCHECK_UI_WINDOW_HOST_H_
+#define KXCHECK_UI_WINDOW_HOST_H_
+
+#include <QElapsedTimer>
+#include <QString>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/results_log.h"
+#include "platform/system.h"
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+
+namespace kxui {
+
+// The controls the host works on; all belong to one window.
+struct HostControls {
+  QWidget* window = nullptr;
+  QPlainTextEdit* results = nullptr;
+  QLabel* progress = nullptr;
+  QPushButton* check = nullptr;
+  QPushButton* repair = nullptr;
+  QCheckBox* skip_deleted = nullptr;
+  QCheckBox* skip_corrupted = nullptr;
+  QCheckBox* skip_duplicates = nullptr;
+};
+
+class WindowHost : public platform::SystemHost,
+                   private kxcheck::ResultsLog::Observer {
+ public:
+  // Message boxes, replaceable by tests. Both get the title and the text.
+  using WarnFunction = std::function<void(const QString&, const QString&)>;
+  using AskFunction = std::function<bool(const QString&, const QString&)>;
+
+  explicit WindowHost(const HostControls& controls);
+  ~WindowHost() override;
+  WindowHost(const WindowHost&) = delete;
+  WindowHost& operator=(const WindowHost&) = delete;
+
+  void ShowProgress(const std::string& text) override;
+  void EnterBusy() override;
+  void LeaveBusy() override;
+  void PumpEvents() override;
+  void WarnBox(const std::string& text) override;
+  bool AskYesNo(const std::string& text) override;
+  bool SkipOption(kxcheck::SkipKind which) override;
+  bool StopRequested() override { return stop_requested_; }
+
+  void RequestStop() { stop_requested_ = true; }
+  void ClearStopRequest() { stop_requested_ = false; }
+  bool Busy() const { return busy_; }
+
+  void SetWarnFunction(WarnFunction warn) { warn_ = std::move(warn); }
+  void SetAskFunction(AskFunction ask) { ask_ = std::move(ask); }
+  // Called at every PumpEvents, before anything else; for tests that act in
+  // the middle of an operation.
+  void SetPumpHook(std::function<void()> hook) { pump_hook_ = std::move(hook); }
+
+  // Message-box title: the base name of the program's file without its
+  // extension.
+  static QString Title();
+
+  // How long PumpEvents lets waiting events wait at most, and how many calls
+  // pass between two looks at the clock.
+  static constexpr qint64 kPumpIntervalMs = 20;
+  static constexpr unsigned kClockStride = 8;
+
+ private:
+  void OnAppend(std::string_view text) override;
+  void OnClear() override;
+
+  HostControls controls_;
+  WarnFunction warn_;
+  AskFunction ask_;
+  std::function<void()> pump_hook_;
+  QElapsedTimer pump_clock_;
+  unsigned pump_calls_ = 0;
+  bool stop_requested_ = false;
+  bool busy_ = false;
+};
+
+// Log text as the results box shows it: CR LF becomes a line break; a lone
+// CR or LF (from damaged record bytes) would break a finding line in two and
+// is shown as U+FFFD instead.
+QString LogTextForBox(std::string_view text);
+
+}  // namespace kxui
+
+#endif  // KXCHECK_UI_WINDOW_HOST_H_
