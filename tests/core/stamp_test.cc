@@ -1,0 +1,215 @@
+#include "core/stamp.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using kxcheck::StampTest;
+
+struct StampCase {
+  StampTest test;
+  std::string stamp;
+  bool fails;
+};
+
+std::string Name(StampTest test) {
+  switch (test) {
+    case StampTest::kOrder:
+      return "order";
+    case StampTest::kYear:
+      return "year";
+    case StampTest::kMonth:
+      return "month";
+    case StampTest::kDay:
+      return "day";
+    case StampTest::kHour:
+      return "hour";
+    case StampTest::kMinute:
+      return "minute";
+    case StampTest::kSecond:
+      return "second";
+    case StampTest::kSeparators:
+      return "separators";
+  }
+  return "?";
+}
+
+// Each field test on both sides of both of its limits, plus the odd cases
+// that plain character comparison gives.
+TEST(StampTest, FieldTestsOnTheirBoundaries) {
+  const std::vector<StampCase> cases = {
+      {StampTest::kYear, "1989-06-15 12:00:00", true},
+      {StampTest::kYear, "1990-06-15 12:00:00", false},
+      {StampTest::kYear, "2026-06-15 12:00:00", false},
+      {StampTest::kYear, "2027-06-15 12:00:00", true},
+      {StampTest::kYear, "199", true},  // shorter sorts first
+      {StampTest::kYear, "", true},
+      {StampTest::kYear, "\xC0\x30\x30\x30-06-15 12:00:00", true},
+      {StampTest::kMonth, "2020-00-15 12:00:00", true},
+      {StampTest::kMonth, "2020-01-15 12:00:00", false},
+      {StampTest::kMonth, "2020-12-15 12:00:00", false},
+      {StampTest::kMonth, "2020-13-15 12:00:00", true},
+      {StampTest::kMonth, "2020-0:-15 12:00:00", false},  // ":" after "1"
+      {StampTest::kMonth, "2020-1", false},  // "1" lies between "01", "12"
+      {StampTest::kMonth, "2020-", true},
+      {StampTest::kDay, "2020-06-00 12:00:00", true},
+      {StampTest::kDay, "2020-06-01 12:00:00", false},
+      {StampTest::kDay, "2020-02-31 12:00:00", false},  // any month
+      {StampTest::kDay, "2020-06-32 12:00:00", true},
+      {StampTest::kHour, "2020-06-15 00:00:00", false},
+      {StampTest::kHour, "2020-06-15 23:00:00", false},
+      {StampTest::kHour, "2020-06-15 24:00:00", true},
+      {StampTest::kHour, "2020-06-15 -1:00:00", true},
+      {StampTest::kMinute, "2020-06-15 12:00:00", false},
+      {StampTest::kMinute, "2020-06-15 12:59:00", false},
+      {StampTest::kMinute, "2020-06-15 12:60:00", true},
+      {StampTest::kSecond, "2020-06-15 12:00:00", false},
+      {StampTest::kSecond, "2020-06-15 12:00:59", false},
+      {StampTest::kSecond, "2020-06-15 12:00:60", true},
+      {StampTest::kSecond, "2020-06-15 12:00:5", false},  // "5" < "59"
+      {StampTest::kSecond, "2020-06-15 12:00:", true},
+      {StampTest::kSeparators, "2020-06-15 12:00:00", false},
+      {StampTest::kSeparators, "2020-06-15T12:00:00", false},  // 11 free
+      {StampTest::kSeparators, "2020/06-15 12:00:00", true},
+      {StampTest::kSeparators, "2020-06/15 12:00:00", true},
+      {StampTest::kSeparators, "2020-06-15 12-00:00", true},
+      {StampTest::kSeparators, "2020-06-15 12:00-00", true},
+      {StampTest::kSeparators, "2020-06-15 12:00", true},  // no 17th char
+  };
+  for (const StampCase& c : cases) {
+    EXPECT_EQ(
+        kxcheck::StampTestFails(c.test, c.stamp, kxcheck::kStartStamp, "2026"),
+        c.fails)
+        << Name(c.test) << " test on \"" << c.stamp << "\"";
+  }
+}
+
+TEST(StampTest, StampOfTwoEmptyFieldsFailsEveryTest) {
+  std::string stamp = kxcheck::MakeStamp("", "");
+  ASSERT_EQ(stamp, " ");
+  for (StampTest test : kxcheck::kAllStampTests) {
+    EXPECT_TRUE(
+        kxcheck::StampTestFails(test, stamp, kxcheck::kStartStamp, "2026"))
+        << Name(test);
+  }
+}
+
+TEST(StampTest, OrderComparesCharacterCodes) {
+  struct OrderCase {
+    std::string stamp;
+    std::string previous;
+    bool fails;
+  };
+  const std::vector<OrderCase> cases = {
+      {"2020-01-01 00:00:00", std::string(kxcheck::kStartStamp), false},
+      {"0000-00-00 00-00-00", std::string(kxcheck::kStartStamp), false},
+      {"0000-00-00 00:00:00", std::string(kxcheck::kStartStamp), false},
+      {"0000-00-00 00-00-0", std::string(kxcheck::kStartStamp), true},
+      {"0000-00-00 00 00 00", std::string(kxcheck::kStartStamp), true},
+      {"2020-01-01 00:00:00", "2020-01-01 00:00:00", false},  // equal
+      {"2020-01-01 00:00:00", "2020-01-01 00:00:01", true},
+      {"2020-01-01 00:00:02", "2020-01-01 00:00:01", false},
+      {"2020-01-01", "2020-01-01 00:00:00", true},  // proper beginning
+      {"2020-01-01 00:00:00", "2020-01-01", false},
+      // Codes above 127 sort after the digits, not before them.
+      {"\xC0"
+       "020-01-01 00:00:00",
+       "2020-01-01 00:00:00", false},
+      {"2020-01-01 00:00:00",
+       "\xC0"
+       "020-01-01 00:00:00",
+       true},
+  };
+  for (const OrderCase& c : cases) {
+    EXPECT_EQ(
+        kxcheck::StampTestFails(StampTest::kOrder, c.stamp, c.previous, "2026"),
+        c.fails)
+        << "\"" << c.stamp << "\" after \"" << c.previous << "\"";
+  }
+}
+
+TEST(StampTest, FindingLinesAsTheLogShowsThem) {
+  struct LineCase {
+    StampTest test;
+    std::string previous;
+    std::string line;
+  };
+  const std::string stamp = "2020-02-30 10:00:00";
+  const std::vector<LineCase> cases = {
+      {StampTest::kOrder, "2021-01-01 00:00:00",
+       "Rec: 17 - 2020-02-30 10:00:00 Date is out of sequence with "
+       "2021-01-01 00:00:00"},
+      {StampTest::kYear, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Year is invalid!"},
+      {StampTest::kMonth, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Month is invalid!"},
+      {StampTest::kDay, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Day is invalid!"},
+      {StampTest::kHour, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Hour is invalid!"},
+      {StampTest::kMinute, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Minute is invalid!"},
+      {StampTest::kSecond, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Second is invalid!"},
+      {StampTest::kSeparators, "",
+       "Rec: 17 - 2020-02-30 10:00:00 --> Separator(s) is invalid!"},
+  };
+  for (const LineCase& c : cases) {
+    EXPECT_EQ(kxcheck::FindingLine(17, stamp,
+                                   kxcheck::FindingSuffix(c.test, c.previous)),
+              c.line);
+  }
+  // Record bytes above 127 become one character each, in UTF-8.
+  EXPECT_EQ(
+      kxcheck::FindingLine(2147483647, "2020-\xE9\x31-01 00:00:00",
+                           kxcheck::FindingSuffix(StampTest::kOrder, "\xFF")),
+      "Rec: 2147483647 - 2020-\xC3\xA9"
+      "1-01 00:00:00 Date is out of "
+      "sequence with \xC3\xBF");
+}
+
+TEST(StampTest, ClassificationBytes) {
+  std::string null17(17, '\0');
+  std::string null_with_head = null17;
+  null_with_head[0] = '\x20';  // byte 0 is not looked at
+  std::string null_with_tail = null17 + "payload";
+  std::string byte16 = null17;
+  byte16[16] = 'x';
+  EXPECT_TRUE(kxcheck::IsCheckNull(null17));
+  EXPECT_TRUE(kxcheck::IsCheckNull(null_with_head));
+  EXPECT_TRUE(kxcheck::IsCheckNull(null_with_tail));
+  EXPECT_FALSE(kxcheck::IsCheckNull(std::string(16, '\0')));
+  EXPECT_FALSE(kxcheck::IsCheckNull(byte16));
+  EXPECT_FALSE(kxcheck::IsCheckNull(""));
+
+  const std::string good =
+      "\x20"
+      "20-01-0112:00:00xyz";
+  ASSERT_EQ(good[3], '-');
+  ASSERT_EQ(good[14], ':');
+  EXPECT_TRUE(kxcheck::HasSeparatorBytes(good));
+  EXPECT_TRUE(kxcheck::HasSeparatorBytes(good.substr(0, 15)));
+  EXPECT_FALSE(kxcheck::HasSeparatorBytes(good.substr(0, 14)));
+  for (size_t at : {3u, 6u, 11u, 14u}) {
+    std::string bad = good;
+    bad[at] = '/';
+    EXPECT_FALSE(kxcheck::HasSeparatorBytes(bad)) << "offset " << at;
+  }
+}
+
+TEST(StampTest, PartsYearAndProgressTexts) {
+  EXPECT_EQ(kxcheck::StampPart("2020-06-15 12:34:56", 18, 19), "56");
+  EXPECT_EQ(kxcheck::StampPart("2020-0", 6, 7), "0");
+  EXPECT_EQ(kxcheck::StampPart("2020", 6, 7), "");
+  EXPECT_EQ(kxcheck::StampPart("20200", 5, 5), "0");
+  EXPECT_EQ(kxcheck::YearText(2026), "2026");
+  EXPECT_EQ(kxcheck::YearText(999), "0999");
+  EXPECT_EQ(kxcheck::ProgressText(0, 2500), "0 / 2500");
+  EXPECT_EQ(kxcheck::ProgressText(2147483647, 2147483647),
+            "2147483647 / 2147483647");
+}
+
+}  // namespace
