@@ -1,0 +1,89 @@
+// CSV reading and writing for `kxtable import` and `kxtable export`.
+//
+// Fields are quoted as RFC 4180 has it. Record bytes that are not printable
+// text (control characters other than tab, CR and LF, DEL, and bytes that do
+// not form valid UTF-8) are written as \xHH; a backslash is written as \x5c
+// only where it would otherwise be read as such an escape. Reading turns
+// every \xHH back into its byte and takes everything else as it stands, so
+// any bytes survive export and import unchanged, and a plain CSV file (say
+// with Windows paths in it) reads as it looks.
+#ifndef KXCHECK_TOOLS_KXTABLE_CSV_CODEC_H_
+#define KXCHECK_TOOLS_KXTABLE_CSV_CODEC_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct csv_parser;
+
+namespace kxtable {
+
+// Record bytes -> cell text, and back.
+std::string EscapeCell(std::string_view bytes);
+void UnescapeCell(std::string_view cell, std::string& bytes);
+
+// A cell shortened and with every control character escaped, for messages.
+std::string DisplayCell(std::string_view cell);
+
+// Appends the cell to a CSV line, in double quotes when it holds a comma,
+// a quote, a line break, or leading or trailing blanks.
+void AppendCsvCell(std::string& line, std::string_view cell);
+
+// A payload column heading: "name" or "name:width", width 1..65535 setting
+// the least width of the field (0 when not given).
+struct ColumnHeading {
+  std::string name;
+  uint32_t width = 0;
+};
+ColumnHeading ParseColumnHeading(std::string_view heading);
+std::string FormatColumnHeading(const ColumnHeading& heading);
+
+// Reads a CSV file row by row with libcsv in strict mode. Fields are taken
+// exactly as written (no trimming of blanks); blank lines between rows are
+// skipped. Errors are std::runtime_error naming the file and the line.
+class CsvReader {
+ public:
+  explicit CsvReader(const std::string& path);
+  ~CsvReader();
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
+
+  // The next row and the line it starts on; false at the end of the file.
+  // The cells stay valid until the next call.
+  bool ReadRow(std::span<const std::string>& cells, int64_t& line);
+
+  // "<path> line <n>: " for messages about a row.
+  std::string Where(int64_t line) const;
+
+ private:
+  struct Row {
+    std::vector<std::string> cells;
+    size_t size = 0;
+    int64_t line = 0;
+  };
+  static void OnField(void* bytes, size_t length, void* self);
+  static void OnRowEnd(int terminator, void* self);
+  void FeedLine();
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  csv_parser* parser_ = nullptr;
+  char* line_buffer_ = nullptr;
+  size_t line_capacity_ = 0;
+  int64_t line_ = 0;  // physical lines read so far
+  bool at_end_ = false;
+  bool at_row_start_ = true;
+  int64_t row_start_ = 0;
+  bool out_of_memory_ = false;
+  Row current_;
+  std::vector<Row> ready_;
+  size_t ready_count_ = 0;
+  size_t next_ready_ = 0;
+};
+
+}  // namespace kxtable
+
+#endif  // KXCHECK_TOOLS_KXTABLE_CSV_CODEC_H_

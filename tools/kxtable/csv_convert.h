@@ -1,0 +1,39 @@
+// `kxtable import` and `kxtable export`: tables to and from CSV.
+//
+// The CSV has a header row. Its first two columns are the date (YYYY-MM-DD)
+// and the time (HH:MM:SS); the others are the payload fields, named by their
+// headings. Export adds a last column "deleted" (1 for a record with the
+// deletion mark, else 0) and writes each payload heading as "name:width";
+// import honours both, so export then import gives back the same records,
+// marks and layout.
+//
+// Stamps are taken as they stand, damage included (that is what tables to be
+// checked hold): import refuses only what a record cannot hold, a date that
+// is not 10 characters or does not begin with two characters "0".."?", and a
+// time that is not 8 characters; an empty cell leaves the field zero. The
+// date and time cells are the engine's field texts; bytes that are not text
+// are escaped as \xHH (see csv_codec.h).
+#ifndef KXCHECK_TOOLS_KXTABLE_CSV_CONVERT_H_
+#define KXCHECK_TOOLS_KXTABLE_CSV_CONVERT_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kxtable {
+
+struct ImportResult {
+  int64_t records = 0;
+  int64_t deleted = 0;
+};
+
+// Reads the whole file once to check it and size the fields, and only then
+// creates the table. An existing table is refused unless `force`.
+ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
+                       bool force);
+
+void ExportCsv(const std::string& kxt_path, std::FILE* out);
+
+}  // namespace kxtable
+
+#endif  // KXCHECK_TOOLS_KXTABLE_CSV_CONVERT_H_

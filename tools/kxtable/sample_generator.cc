@@ -1,0 +1,382 @@
+#include "tools/kxtable/sample_generator.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "tools/kxtable/csv_new_table.h"
+
+namespace kxtable {
+
+namespace {
+
+constexpr int kSensorOffset = kalvex::kPayloadOffset;
+constexpr int kSensorWidth = 6;
+constexpr int kValueOffset = kSensorOffset + kSensorWidth;
+constexpr int kValueWidth = 9;
+constexpr int kUnitOffset = kValueOffset + kValueWidth;
+constexpr int kUnitWidth = 4;
+constexpr int kStatusOffset = kUnitOffset + kUnitWidth;
+constexpr int kStatusWidth = 4;
+constexpr int kRecordLength = kStatusOffset + kStatusWidth;
+
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int kMaxStep = 5;  // seconds between readings: 1 .. 5
+constexpr uint32_t kMaxBack =
+    259200;  // how far an out-of-order stamp goes back
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+constexpr int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yoe + era * 400 + (month <= 2));
+}
+
+// The series starts no earlier than three days into 1990, so that an
+// out-of-order stamp never leaves the valid years, and ends within 2025.
+constexpr int64_t kSeriesBegin =
+    DaysFromCivil(kSampleFirstYear, 1, 4) * kSecondsPerDay;
+constexpr int64_t kSeriesEnd =
+    DaysFromCivil(kSampleLastYear + 1, 1, 1) * kSecondsPerDay;  // exclusive
+
+// The instruments read in turn. Values are integers in units of the last
+// decimal shown; they wander within [low, high] and raise HI/LO beyond the
+// alarm limits.
+struct SensorSpec {
+  const char* tag;
+  const char* unit;
+  int decimals;
+  int64_t start, low, high, alarm_low, alarm_high, step;
+};
+
+constexpr SensorSpec kSensors[8] = {
+    {"TT-101", "degC", 2, 2150, 1500, 3500, 1700, 3200, 4},
+    {"TT-102", "degC", 2, 6420, 5000, 9000, 5500, 8500, 6},
+    {"PT-201", "bar", 3, 4250, 3000, 6000, 3300, 5700, 9},
+    {"FT-301", "m3/h", 2, 1280, 0, 2500, 200, 2300, 7},
+    {"LT-401", "%", 1, 550, 0, 1000, 100, 900, 3},
+    {"AT-501", "pH", 2, 702, 600, 800, 640, 770, 1},
+    {"PT-202", "kPa", 2, 10132, 9500, 10500, 9650, 10400, 5},
+    {"ST-601", "rpm", 0, 1450, 0, 1600, 300, 1550, 4},
+};
+
+void PutField(char* record, int offset, int width, std::string_view text) {
+  std::memcpy(record + offset, text.data(), text.size());
+  std::memset(record + offset + text.size(), 0, width - text.size());
+}
+
+// Writes `value` (in units of 10^-decimals) as decimal text; returns length.
+int FormatValue(int64_t value, int decimals, char* out) {
+  char digits[24];
+  int n = 0;
+  const bool negative = value < 0;
+  uint64_t v = negative ? 0 - static_cast<uint64_t>(value) : value;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0 || n <= decimals);
+  int len = 0;
+  if (negative) out[len++] = '-';
+  for (int i = n - 1; i >= 0; --i) {
+    out[len++] = digits[i];
+    if (i == decimals && decimals > 0) out[len++] = '.';
+  }
+  return len;
+}
+
+bool IsExamined(SampleDamage damage) {
+  switch (damage) {
+    case SampleDamage::kNull:
+    case SampleDamage::kDeleted:
+    case SampleDamage::kCorrupted:
+    case SampleDamage::kDuplicate:
+    case SampleDamage::kWrongSeparators:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::string_view SampleDamageName(SampleDamage damage) {
+  switch (damage) {
+    case SampleDamage::kNone:
+      return "none";
+    case SampleDamage::kNull:
+      return "null";
+    case SampleDamage::kDeleted:
+      return "deleted";
+    case SampleDamage::kCorrupted:
+      return "corrupted";
+    case SampleDamage::kDuplicate:
+      return "duplicate";
+    case SampleDamage::kOutOfOrder:
+      return "out of order";
+    case SampleDamage::kBadYear:
+      return "bad year";
+    case SampleDamage::kBadMonth:
+      return "bad month";
+    case SampleDamage::kBadDay:
+      return "bad day";
+    case SampleDamage::kBadHour:
+      return "bad hour";
+    case SampleDamage::kBadMinute:
+      return "bad minute";
+    case SampleDamage::kBadSecond:
+      return "bad second";
+    case SampleDamage::kWrongSeparators:
+      return "wrong separators";
+    case SampleDamage::kFutureYear:
+      return "future year";
+    case SampleDamage::kNulInStamp:
+      return "NUL in stamp";
+  }
+  return "?";
+}
+
+kalvex::TableLayout SampleLayout() {
+  kalvex::TableLayout layout;
+  layout.payload = {{"sensor", kSensorWidth},
+                    {"value", kValueWidth},
+                    {"unit", kUnitWidth},
+                    {"status", kStatusWidth}};
+  return layout;
+}
+
+SampleGenerator::SampleGenerator(const SampleOptions& options)
+    : options_(options),
+      state_(options.seed),
+      record_(kRecordLength, '\0'),
+      examined_(kRecordLength, '\0') {
+  if (options_.records < 0 ||
+      options_.records > std::numeric_limits<int32_t>::max()) {
+    throw std::invalid_argument("record count must be 0 .. 2147483647");
+  }
+  if (!(options_.damage >= 0.0 && options_.damage <= 1.0)) {
+    throw std::invalid_argument("damage fraction must be 0 .. 1");
+  }
+  // A reading every 1..5 seconds while the series fits in the years allowed;
+  // longer series are spread evenly over the whole range instead.
+  const int64_t room = kSeriesEnd - kSeriesBegin;
+  const int64_t needed = options_.records * kMaxStep;
+  if (needed < room) {
+    clock_ = kSeriesBegin + Below(static_cast<uint32_t>(room - needed));
+  } else {
+    clock_ = kSeriesBegin;
+    span_ = room - 1;
+  }
+  for (int i = 0; i < 8; ++i) sensors_[i].value = kSensors[i].start;
+}
+
+uint64_t SampleGenerator::NextRandom() {
+  uint64_t z = (state_ += 0x9e3779b97f4a7c15u);
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
+  return z ^ (z >> 31);
+}
+
+uint32_t SampleGenerator::Below(uint32_t n) {
+  return static_cast<uint32_t>(((NextRandom() >> 32) * n) >> 32);
+}
+
+bool SampleGenerator::Chance(double p) {
+  return static_cast<double>(NextRandom() >> 11) * 0x1.0p-53 < p;
+}
+
+void SampleGenerator::WriteTwoDigits(int offset, int value) {
+  record_[offset] = static_cast<char>('0' + value / 10 % 10);
+  record_[offset + 1] = static_cast<char>('0' + value % 10);
+}
+
+void SampleGenerator::WriteDate(int year, int month, int day) {
+  record_[0] = static_cast<char>((year / 1000 % 10) << 4 | (year / 100 % 10));
+  WriteTwoDigits(1, year % 100);
+  record_[3] = '-';
+  WriteTwoDigits(4, month);
+  record_[6] = '-';
+  WriteTwoDigits(7, day);
+}
+
+void SampleGenerator::WriteStamp(int64_t seconds) {
+  const int64_t day = seconds / kSecondsPerDay;
+  if (day != cached_day_) {
+    int year, month, d;
+    CivilFromDays(day, year, month, d);
+    WriteDate(year, month, d);
+    std::memcpy(date_text_, record_.data(), sizeof date_text_);
+    cached_day_ = day;
+  } else {
+    std::memcpy(record_.data(), date_text_, sizeof date_text_);
+  }
+  const int second_of_day = static_cast<int>(seconds % kSecondsPerDay);
+  WriteTwoDigits(9, second_of_day / 3600);
+  record_[11] = ':';
+  WriteTwoDigits(12, second_of_day / 60 % 60);
+  record_[14] = ':';
+  WriteTwoDigits(15, second_of_day % 60);
+}
+
+void SampleGenerator::WritePayload() {
+  const int which = static_cast<int>((index_ - 1) % 8);
+  const SensorSpec& spec = kSensors[which];
+  int64_t& value = sensors_[which].value;
+  value += static_cast<int64_t>(Below(2 * spec.step + 1)) - spec.step;
+  if (value < spec.low) value = spec.low;
+  if (value > spec.high) value = spec.high;
+
+  char* record = record_.data();
+  PutField(record, kSensorOffset, kSensorWidth, spec.tag);
+  char text[24];
+  const int len = FormatValue(value, spec.decimals, text);
+  PutField(record, kValueOffset, kValueWidth, std::string_view(text, len));
+  PutField(record, kUnitOffset, kUnitWidth, spec.unit);
+  const char* status = value > spec.alarm_high  ? "HI"
+                       : value < spec.alarm_low ? "LO"
+                                                : "OK";
+  PutField(record, kStatusOffset, kStatusWidth, status);
+}
+
+void SampleGenerator::Next() {
+  if (index_ > 0) {
+    previous_clock_ = clock_;
+    if (span_ == 0) {
+      clock_ += 1 + Below(kMaxStep);
+    } else {
+      // Even spacing: record k sits at begin + k * span / records.
+      clock_ = kSeriesBegin + index_ * span_ / options_.records;
+    }
+  }
+  ++index_;
+  WriteStamp(clock_);
+  WritePayload();
+  damage_ = SampleDamage::kNone;
+  if (options_.damage > 0.0 && Chance(options_.damage)) {
+    Damage(static_cast<SampleDamage>(1 + Below(kSampleDamageKinds)));
+  }
+  if (IsExamined(damage_)) {
+    std::memcpy(examined_.data(), record_.data(), kRecordLength);
+    have_examined_ = true;
+  }
+}
+
+void SampleGenerator::Damage(SampleDamage kind) {
+  damage_ = kind;
+  char* r = record_.data();
+  switch (kind) {
+    case SampleDamage::kNone:
+    case SampleDamage::kDeleted:
+      break;
+    case SampleDamage::kNull:
+      std::memset(r, 0, kRecordLength);
+      break;
+    case SampleDamage::kCorrupted: {
+      // A few stray bytes in the stamp, then one separator surely hit.
+      for (uint32_t extra = Below(3); extra > 0; --extra) {
+        r[Below(17)] = static_cast<char>(Below(256));
+      }
+      static constexpr int kSeparators[4] = {3, 6, 11, 14};
+      const int at = kSeparators[Below(4)];
+      const char expected = at < 9 ? '-' : ':';
+      char b = static_cast<char>(Below(256));
+      if (b == expected) b = static_cast<char>(b ^ 0x40);
+      r[at] = b;
+      break;
+    }
+    case SampleDamage::kDuplicate:
+      if (have_examined_) {
+        std::memcpy(r, examined_.data(), kRecordLength);
+      } else {
+        damage_ = SampleDamage::kNone;
+      }
+      break;
+    case SampleDamage::kOutOfOrder:
+      if (index_ > 1) {
+        WriteStamp(previous_clock_ - 1 - Below(kMaxBack));
+      } else {
+        damage_ = SampleDamage::kNone;
+      }
+      break;
+    case SampleDamage::kBadYear: {
+      const int year = 1900 + static_cast<int>(Below(90));
+      r[0] = static_cast<char>(1 << 4 | 9);
+      WriteTwoDigits(1, year % 100);
+      break;
+    }
+    case SampleDamage::kFutureYear: {
+      const int year = 2040 + static_cast<int>(Below(160));
+      r[0] = static_cast<char>(2 << 4 | (year / 100 % 10));
+      WriteTwoDigits(1, year % 100);
+      break;
+    }
+    case SampleDamage::kBadMonth:
+      WriteTwoDigits(4, Below(2) == 0 ? 0 : 13 + static_cast<int>(Below(87)));
+      break;
+    case SampleDamage::kBadDay:
+      WriteTwoDigits(7, Below(2) == 0 ? 0 : 32 + static_cast<int>(Below(68)));
+      break;
+    case SampleDamage::kBadHour:
+      WriteTwoDigits(9, 24 + static_cast<int>(Below(76)));
+      break;
+    case SampleDamage::kBadMinute:
+      WriteTwoDigits(12, 60 + static_cast<int>(Below(40)));
+      break;
+    case SampleDamage::kBadSecond:
+      WriteTwoDigits(15, 60 + static_cast<int>(Below(40)));
+      break;
+    case SampleDamage::kWrongSeparators: {
+      // Date only, time only, or both.
+      const uint32_t which = Below(3);
+      if (which != 1) {
+        const char date_sep = "/. "[Below(3)];
+        r[3] = r[6] = date_sep;
+      }
+      if (which != 0) {
+        const char time_sep = ".- "[Below(3)];
+        r[11] = r[14] = time_sep;
+      }
+      break;
+    }
+    case SampleDamage::kNulInStamp: {
+      static constexpr int kDigits[12] = {1, 2,  4,  5,  7,  8,
+                                          9, 10, 12, 13, 15, 16};
+      for (uint32_t n = 1 + Below(3); n > 0; --n) r[kDigits[Below(12)]] = 0;
+      break;
+    }
+  }
+}
+
+void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
+                      bool force) {
+  SampleGenerator generator(options);
+  NewTable output(kxt_path, SampleLayout(), force);
+  kalvex::RecordTable& table = output.table();
+  for (int64_t n = 0; n < options.records; ++n) {
+    generator.Next();
+    table.SetRecordBuffer(generator.record());
+    if (generator.deleted()) {
+      table.AppendDeletedRecord();
+    } else {
+      table.AppendRecord(0);
+    }
+  }
+  output.Commit();
+}
+
+}  // namespace kxtable
