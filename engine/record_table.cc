@@ -308,19 +308,15 @@ struct RecordTable::Impl {
   int64_t flushed = 0;
   bool index_created = false;
 
-  int32_t current = 0;
-  std::string buffer;
+  // The owning RecordTable's buffer, current record and cache view.
+  Cursor* cur = nullptr;
 
   // Read caches: a run of whole records of the data file and of attribute
   // bytes, each loaded with one pread.
   std::unique_ptr<char[]> data_chunk;
   size_t data_chunk_capacity = 0;  // records
-  int64_t data_first = 0;
-  uint64_t data_cached = 0;
   std::unique_ptr<unsigned char[]> attr_chunk;
   size_t attr_chunk_capacity = 0;
-  int64_t attr_first = 0;
-  uint64_t attr_cached = 0;
 
   // Append mode: records not yet written.
   std::string data_out;
@@ -340,15 +336,17 @@ struct RecordTable::Impl {
     open = false;
     count = data_avail = attr_avail = flushed = 0;
     index_created = false;
-    current = 0;
+    cur->current = 0;
+    cur->data = nullptr;
+    cur->attr = nullptr;
     data_chunk.reset();
     data_chunk_capacity = 0;
-    data_first = 0;
-    data_cached = 0;
+    cur->data_first = 0;
+    cur->data_cached = 0;
     attr_chunk.reset();
     attr_chunk_capacity = 0;
-    attr_first = 0;
-    attr_cached = 0;
+    cur->attr_first = 0;
+    cur->attr_cached = 0;
     data_out.clear();
     data_out.shrink_to_fit();
     attr_out.clear();
@@ -658,10 +656,11 @@ struct RecordTable::Impl {
           std::min<int64_t>(static_cast<int64_t>(want), data_avail));
       data_chunk.reset(new char[want * reclen]);
       data_chunk_capacity = want;
+      cur->data = data_chunk.get();
     }
     int64_t n = std::min<int64_t>(static_cast<int64_t>(data_chunk_capacity),
                                   data_avail - index);
-    data_cached = 0;
+    cur->data_cached = 0;
     ssize_t got = PreadFull(
         data_fd.get(), data_chunk.get(), static_cast<size_t>(n) * reclen,
         static_cast<int64_t>(format::kFileHeaderBytes) + index * reclen);
@@ -674,8 +673,8 @@ struct RecordTable::Impl {
       FailRecord(data_path, index + 1,
                  "cannot read: the data file ended early (was it cut short "
                  "while open?)");
-    data_first = index;
-    data_cached = whole;
+    cur->data_first = index;
+    cur->data_cached = whole;
   }
 
   bool LoadAttr(int64_t index) {
@@ -684,10 +683,11 @@ struct RecordTable::Impl {
       int64_t want = std::min<int64_t>(format::kChunkBytes, attr_avail);
       attr_chunk.reset(new unsigned char[want]);
       attr_chunk_capacity = static_cast<size_t>(want);
+      cur->attr = attr_chunk.get();
     }
     int64_t n = std::min<int64_t>(static_cast<int64_t>(attr_chunk_capacity),
                                   attr_avail - index);
-    attr_cached = 0;
+    cur->attr_cached = 0;
     ssize_t got =
         PreadFull(attr_fd.get(), reinterpret_cast<char*>(attr_chunk.get()),
                   static_cast<size_t>(n),
@@ -698,8 +698,8 @@ struct RecordTable::Impl {
                  "cannot read the deletion mark: " + ErrnoText(err));
     }
     if (got == 0) return false;
-    attr_first = index;
-    attr_cached = static_cast<uint64_t>(got);
+    cur->attr_first = index;
+    cur->attr_cached = static_cast<uint64_t>(got);
     return true;
   }
 
@@ -713,24 +713,24 @@ struct RecordTable::Impl {
     }
     int64_t index = n - 1;
     if (mode == kAppend && index >= flushed) {
-      std::memcpy(buffer.data(), data_out.data() + (index - flushed) * reclen,
-                  reclen);
-      current = n;
+      std::memcpy(cur->buffer.data(),
+                  data_out.data() + (index - flushed) * reclen, reclen);
+      cur->current = n;
       return;
     }
     LoadData(index);
-    std::memcpy(buffer.data(), data_chunk.get() + (index - data_first) * reclen,
-                reclen);
-    current = n;
+    std::memcpy(cur->buffer.data(),
+                data_chunk.get() + (index - cur->data_first) * reclen, reclen);
+    cur->current = n;
   }
 
   bool DeletedSlow() {
-    if (!open || current == 0) return false;
-    int64_t index = current - 1;
+    if (!open || cur->current == 0) return false;
+    int64_t index = cur->current - 1;
     if (mode == kAppend && index >= flushed)
       return (attr_out[static_cast<size_t>(index - flushed)] & 1) != 0;
     if (!LoadAttr(index)) return false;
-    return (attr_chunk[static_cast<size_t>(index - attr_first)] & 1) != 0;
+    return (attr_chunk[static_cast<size_t>(index - cur->attr_first)] & 1) != 0;
   }
 
   void Append(unsigned char attribute, int option) {
@@ -742,15 +742,17 @@ struct RecordTable::Impl {
                          " is not supported (only 0)");
     if (count >= std::numeric_limits<int32_t>::max())
       FailRecord(kxt_path, count + 1, "the table cannot hold more records");
-    data_out.append(buffer);
+    data_out.append(cur->buffer);
     attr_out.push_back(static_cast<char>(attribute));
     ++count;
-    current = static_cast<int32_t>(count);
+    cur->current = static_cast<int32_t>(count);
     if (data_out.size() >= format::kChunkBytes) FlushPending();
   }
 };
 
-RecordTable::RecordTable() : impl_(std::make_unique<Impl>()) {}
+RecordTable::RecordTable() : impl_(std::make_unique<Impl>()) {
+  impl_->cur = &cursor_;
+}
 
 RecordTable::~RecordTable() = default;
 
@@ -821,7 +823,8 @@ void RecordTable::Open(const std::string& path) {
     t.ResetState();
     throw;
   }
-  t.buffer.assign(t.reclen, '\0');
+  cursor_.buffer.assign(t.reclen, '\0');
+  cursor_.record_length = t.reclen;
   t.open = true;
 }
 
@@ -838,22 +841,7 @@ int32_t RecordTable::RecordCount() const {
   return static_cast<int32_t>(impl_->count);
 }
 
-void RecordTable::GoToRecord(int32_t n) {
-  Impl& t = *impl_;
-  // Fast path: the record is in the read cache.
-  uint64_t rel =
-      static_cast<uint64_t>(static_cast<int64_t>(n) - 1 - t.data_first);
-  if (rel < t.data_cached && n >= 1 && n <= t.count) {
-    std::memcpy(t.buffer.data(), t.data_chunk.get() + rel * t.reclen, t.reclen);
-    t.current = n;
-    return;
-  }
-  t.GoToSlow(n);
-}
-
-int32_t RecordTable::CurrentRecord() const { return impl_->current; }
-
-const std::string& RecordTable::RecordBuffer() const { return impl_->buffer; }
+void RecordTable::GoToRecordSlow(int32_t n) { impl_->GoToSlow(n); }
 
 void RecordTable::SetRecordBuffer(std::string_view bytes) {
   Impl& t = *impl_;
@@ -862,16 +850,10 @@ void RecordTable::SetRecordBuffer(std::string_view bytes) {
     Fail(t.kxt_path, "RecordBuffer: " + std::to_string(bytes.size()) +
                          " bytes given, but the records are " +
                          std::to_string(t.reclen) + " bytes long");
-  std::memcpy(t.buffer.data(), bytes.data(), bytes.size());
+  std::memcpy(cursor_.buffer.data(), bytes.data(), bytes.size());
 }
 
-bool RecordTable::Deleted() const {
-  const Impl& t = *impl_;
-  uint64_t rel =
-      static_cast<uint64_t>(static_cast<int64_t>(t.current) - 1 - t.attr_first);
-  if (rel < t.attr_cached && t.current > 0) return (t.attr_chunk[rel] & 1) != 0;
-  return impl_->DeletedSlow();
-}
+bool RecordTable::DeletedSlow() const { return impl_->DeletedSlow(); }
 
 namespace {
 
@@ -886,7 +868,7 @@ bool AllZero(const std::string& s, size_t from, size_t n) {
 std::string RecordTable::FieldGet(int field) const {
   const Impl& t = *impl_;
   t.RequireOpen("FieldGet");
-  const std::string& b = t.buffer;
+  const std::string& b = cursor_.buffer;
   if (field == 1) {
     if (AllZero(b, kDateOffset, kDateBytes)) return {};
     unsigned char c = static_cast<unsigned char>(b[0]);
@@ -916,7 +898,7 @@ std::string RecordTable::FieldGet(int field) const {
 void RecordTable::FieldPut(int field, std::string_view text) {
   Impl& t = *impl_;
   t.RequireOpen("FieldPut");
-  std::string& b = t.buffer;
+  std::string& b = cursor_.buffer;
   auto too_long = [&](size_t width) {
     Fail(t.kxt_path, "FieldPut: field " + std::to_string(field) + " holds " +
                          std::to_string(width) + " characters, " +

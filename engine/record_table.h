@@ -14,6 +14,7 @@
 #define KXCHECK_ENGINE_RECORD_TABLE_H_
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -28,9 +29,9 @@ class TableError : public std::runtime_error {
 };
 
 // Offsets of the fixed part of every record.
-inline constexpr int kDateOffset = 0;   // 9 bytes: century nibbles + "YY-MM-DD"
+inline constexpr int kDateOffset = 0;  // 9 bytes: century nibbles + "YY-MM-DD"
 inline constexpr int kDateBytes = 9;
-inline constexpr int kTimeOffset = 9;   // 8 bytes: "HH:MM:SS"
+inline constexpr int kTimeOffset = 9;  // 8 bytes: "HH:MM:SS"
 inline constexpr int kTimeBytes = 8;
 inline constexpr int kPayloadOffset = 17;
 
@@ -69,7 +70,7 @@ class RecordTable {
   bool IsOpen() const;
   std::string BasePath() const;  // path without its extension, any case
   int32_t RecordCount() const;
-  void GoToRecord(int32_t n);    // 1-based
+  void GoToRecord(int32_t n);     // 1-based
   int32_t CurrentRecord() const;  // 0 when none
   // The working buffer: the current record's bytes, or what was set.
   const std::string& RecordBuffer() const;
@@ -91,7 +92,60 @@ class RecordTable {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+
+  // What the per-record calls touch, kept here so that GoToRecord and Deleted
+  // can be inlined: the working buffer, the current record and the read
+  // caches (runs of whole records and of attribute bytes loaded from the
+  // files). Impl owns the cache memory and keeps these fields up to date.
+  struct Cursor {
+    std::string buffer;
+    int32_t current = 0;  // 1-based, 0 when none
+    uint32_t record_length = 0;
+    const char* data = nullptr;  // data_cached records from data_first
+    int64_t data_first = 0;      // 0-based record index
+    uint64_t data_cached = 0;
+    const unsigned char* attr = nullptr;  // attr_cached bytes from attr_first
+    int64_t attr_first = 0;
+    uint64_t attr_cached = 0;
+  };
+  Cursor cursor_;
+
+  void GoToRecordSlow(int32_t n);
+  bool DeletedSlow() const;
 };
+
+inline void RecordTable::GoToRecord(int32_t n) {
+  Cursor& c = cursor_;
+  uint64_t rel =
+      static_cast<uint64_t>(static_cast<int64_t>(n) - 1 - c.data_first);
+  if (rel < c.data_cached) {
+    // Records are at least kPayloadOffset (17) bytes long: copy in 16-byte
+    // steps, the last step overlapping the one before.
+    const size_t len = c.record_length;
+    const char* src = c.data + rel * len;
+    char* dst = c.buffer.data();
+    size_t i = 0;
+    for (; i + 16 <= len; i += 16) std::memcpy(dst + i, src + i, 16);
+    if (i < len) std::memcpy(dst + len - 16, src + len - 16, 16);
+    c.current = n;
+    return;
+  }
+  GoToRecordSlow(n);
+}
+
+inline const std::string& RecordTable::RecordBuffer() const {
+  return cursor_.buffer;
+}
+
+inline int32_t RecordTable::CurrentRecord() const { return cursor_.current; }
+
+inline bool RecordTable::Deleted() const {
+  const Cursor& c = cursor_;
+  uint64_t rel =
+      static_cast<uint64_t>(static_cast<int64_t>(c.current) - 1 - c.attr_first);
+  if (rel < c.attr_cached) return (c.attr[rel] & 1) != 0;
+  return DeletedSlow();
+}
 
 }  // namespace kalvex
 

@@ -27,7 +27,7 @@ inline constexpr size_t kFileHeaderBytes = 16;
 // The index file is exactly this long.
 inline constexpr size_t kIndexBytes = 20;
 // Reads and writes move this many bytes at a time.
-inline constexpr size_t kChunkBytes = 1 << 20;
+inline constexpr size_t kChunkBytes = 1 << 17;
 
 inline void PutU16(std::string& out, uint16_t v) {
   out.push_back(static_cast<char>(v & 0xFF));
