@@ -388,7 +388,8 @@ Outcome RepairPass::Summary() {
      "Could not show the progress");
 
   const char* log = "Could not write the results log";
-  if (Holds([&] { return host_.ResultsLength() > kTruncationLength; }, log)) {
+  if (Holds([&] { return host_.ResultsLength() > kTruncationLength; },
+            "Could not measure the results log")) {
     Do([&] { host_.AddResultAlways(">>> Output Truncated <<<"); }, log);
   }
   const char* option = "Could not read a skip option";

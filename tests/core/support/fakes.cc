@@ -8,6 +8,7 @@ namespace kxtest {
 void FailurePlan::Clear() {
   calls_.clear();
   records_.clear();
+  record_calls_.clear();
   always_.clear();
 }
 
@@ -20,6 +21,11 @@ void FailurePlan::Check(const std::string& op, int32_t current_record) {
   if (auto it = records_.find(op);
       it != records_.end() && it->second.count(current_record)) {
     fail = true;
+  }
+  int64_t nth_here = ++record_counts_[op][current_record];
+  if (auto it = record_calls_.find(op); it != record_calls_.end()) {
+    auto at = it->second.find(current_record);
+    if (at != it->second.end() && at->second.count(nth_here)) fail = true;
   }
   if (fail) {
     throw InjectedFailure("injected failure in " + op + " (call " +

@@ -34,6 +34,10 @@ class FailurePlan {
     records_[op].insert(record);
   }
   void FailAlways(const std::string& op) { always_.insert(op); }
+  // Fails the nth call (1-based) of the op made while the record is current.
+  void FailNthAtRecord(const std::string& op, int32_t record, int64_t nth) {
+    record_calls_[op][record].insert(nth);
+  }
   void Clear();
   // Counts the call and throws InjectedFailure if it is planned to fail.
   void Check(const std::string& op, int32_t current_record);
@@ -43,6 +47,8 @@ class FailurePlan {
   std::map<std::string, int64_t> counts_;
   std::map<std::string, std::set<int64_t>> calls_;
   std::map<std::string, std::set<int32_t>> records_;
+  std::map<std::string, std::map<int32_t, int64_t>> record_counts_;
+  std::map<std::string, std::map<int32_t, std::set<int64_t>>> record_calls_;
   std::set<std::string> always_;
 };
 
