@@ -117,25 +117,35 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Reads a whole small file; false with errno set when it cannot be opened or
-// read. Files longer than `limit` are cut at limit + 1 bytes so that callers
-// can tell "too long" without reading it all.
-bool ReadSmallFile(const std::string& path, size_t limit, std::string& out) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
+// Reads a whole small regular file. Returns "" or why it cannot be read;
+// `missing` tells that it does not exist. Files longer than `limit` are cut at
+// limit + 1 bytes so that callers can tell "too long" without reading it all.
+std::string ReadSmallFile(const std::string& path, size_t limit,
+                          std::string& out, bool& missing) {
+  missing = false;
   out.clear();
+  // O_NONBLOCK: a FIFO in the table's place must not hang the open.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
+    int err = errno;
+    missing = err == ENOENT;
+    return ErrnoText(err);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return ErrnoText(errno);
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
   char block[4096];
   while (out.size() <= limit) {
     size_t want = std::min(sizeof block, limit + 1 - out.size());
     ssize_t n = ::read(fd.get(), block, want);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return ErrnoText(errno);
     }
     if (n == 0) break;
     out.append(block, static_cast<size_t>(n));
   }
-  return true;
+  return {};
 }
 
 const unsigned char* Bytes(const std::string& s) {
@@ -370,10 +380,11 @@ struct RecordTable::Impl {
 
   void ReadDefinition() {
     std::string bytes;
-    if (!ReadSmallFile(kxt_path, format::kMaxDefinitionBytes, bytes)) {
-      int err = errno;
-      Fail(kxt_path, "cannot read the table definition: " + ErrnoText(err));
-    }
+    bool missing = false;
+    std::string failure =
+        ReadSmallFile(kxt_path, format::kMaxDefinitionBytes, bytes, missing);
+    if (!failure.empty())
+      Fail(kxt_path, "cannot read the table definition: " + failure);
     std::string why = format::DecodeDefinition(bytes, layout);
     if (!why.empty()) Fail(kxt_path, why);
     reclen = layout.RecordLength();
@@ -428,7 +439,7 @@ struct RecordTable::Impl {
   void OpenReadOnly() {
     // Data file.
     int64_t data_records = 0;
-    Fd fd(::open(data_path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(data_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid()) {
       int err = errno;
       if (err != ENOENT)
@@ -442,7 +453,7 @@ struct RecordTable::Impl {
 
     // Attribute file.
     int64_t attr_records = 0;
-    Fd afd(::open(attr_path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd afd(::open(attr_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!afd.valid()) {
       int err = errno;
       Problem(attr_path + ": the attribute file " +
@@ -459,10 +470,13 @@ struct RecordTable::Impl {
     std::string bytes;
     uint32_t committed = 0;
     std::string why;
-    if (!ReadSmallFile(index_path, format::kIndexBytes, bytes)) {
-      int err = errno;
-      why = err == ENOENT ? "is missing"
-                          : "cannot be read (" + ErrnoText(err) + ")";
+    bool missing = false;
+    std::string failure =
+        ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
+    if (missing) {
+      why = "is missing";
+    } else if (!failure.empty()) {
+      why = "cannot be read (" + failure + ")";
     } else {
       why = format::DecodeIndex(bytes, reclen, committed);
     }
@@ -500,13 +514,21 @@ struct RecordTable::Impl {
   }
 
   // Creates a missing companion with its header, or checks an existing one.
+  // With `lock`, takes the table's append lock first.
   int64_t OpenForAppend(Fd& out, const std::string& path, const char* magic,
-                        uint32_t entry_size, const char* what) {
-    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+                        uint32_t entry_size, const char* what, bool lock) {
+    Fd fd(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
     if (!fd.valid()) {
       int err = errno;
       Fail(path, std::string("cannot open the ") + what +
                      " for appending: " + ErrnoText(err));
+    }
+    if (lock && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      int err = errno;
+      Fail(path, err == EWOULDBLOCK
+                     ? std::string("the table is open for appending elsewhere")
+                     : "cannot lock the data file: " + ErrnoText(err));
     }
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) {
@@ -554,22 +576,17 @@ struct RecordTable::Impl {
 
   void OpenAppend() {
     int64_t data_records = OpenForAppend(data_fd, data_path, format::kDataMagic,
-                                         reclen, "data file");
-    if (::flock(data_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      int err = errno;
-      Fail(data_path, err == EWOULDBLOCK
-                          ? std::string("the table is open for appending "
-                                        "elsewhere")
-                          : "cannot lock the data file: " + ErrnoText(err));
-    }
+                                         reclen, "data file", true);
     int64_t attr_records = OpenForAppend(attr_fd, attr_path, format::kAttrMagic,
-                                         1, "attribute file");
+                                         1, "attribute file", false);
     std::string bytes;
     uint32_t committed = 0;
-    if (!ReadSmallFile(index_path, format::kIndexBytes, bytes)) {
-      int err = errno;
-      if (err != ENOENT)
-        Fail(index_path, "cannot read the index file: " + ErrnoText(err));
+    bool missing = false;
+    std::string failure =
+        ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
+    if (!failure.empty() && !missing)
+      Fail(index_path, "cannot read the index file: " + failure);
+    if (missing) {
       if (data_records > 0 || attr_records > 0)
         Fail(index_path,
              "the index file is missing while the data file holds " +
