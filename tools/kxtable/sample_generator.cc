@@ -354,9 +354,13 @@ void SampleGenerator::Damage(SampleDamage kind) {
       break;
     }
     case SampleDamage::kNulInStamp: {
+      // One NUL where it always fails a test (the first digit of month, day,
+      // hour, minute or second), and up to two more on any digit.
+      static constexpr int kLeading[5] = {4, 7, 9, 12, 15};
       static constexpr int kDigits[12] = {1, 2,  4,  5,  7,  8,
                                           9, 10, 12, 13, 15, 16};
-      for (uint32_t n = 1 + Below(3); n > 0; --n) r[kDigits[Below(12)]] = 0;
+      r[kLeading[Below(5)]] = 0;
+      for (uint32_t n = Below(3); n > 0; --n) r[kDigits[Below(12)]] = 0;
       break;
     }
   }

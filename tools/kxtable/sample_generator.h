@@ -32,7 +32,8 @@ enum class SampleDamage : uint8_t {
   kBadSecond,        // second above 59
   kWrongSeparators,  // a valid stamp written with other separator characters
   kFutureYear,       // year 2040 or later
-  kNulInStamp,       // one to three digits of the stamp replaced by NUL
+  kNulInStamp,       // one to three digits of the stamp replaced by NUL,
+                     // one of them a leading digit of month .. second
 };
 inline constexpr int kSampleDamageKinds = 14;  // the kinds after kNone
 
