@@ -1,0 +1,430 @@
+// kxtable import and export: CSV quoting, the escaping of bytes that are not
+// text, refusals that name the line, and exact round trips of tables.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/record_table.h"
+#include "tools/kxtable/csv_codec.h"
+#include "tools/kxtable/csv_convert.h"
+#include "tools/kxtable/sample_generator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+// --- Cells -----------------------------------------------------------------
+
+TEST(CsvCellTest, EscapesWhatIsNotText) {
+  struct Case {
+    std::string bytes;
+    std::string cell;
+  };
+  const std::vector<Case> cases = {
+      {"2024-01-05", "2024-01-05"},
+      {"", ""},
+      {"a\0b"s, "a\\x00b"},
+      {"\x01\x1f\x7f", "\\x01\\x1f\\x7f"},
+      {"tab\there\r\nline", "tab\there\r\nline"},  // quoting carries these
+      {"C:\\data\\new", "C:\\data\\new"},          // plain backslashes
+      {"\\x41", "\\x5cx41"},                       // would read as an escape
+      {"\\xg1\\x4", "\\xg1\\x4"},
+      {"\\\\x41", "\\\\x5cx41"},
+      {"25\xc2\xb0"
+       "C",
+       "25\xc2\xb0"
+       "C"},                                     // valid UTF-8 stays
+      {"\xe2\x82\xac", "\xe2\x82\xac"},          // euro sign
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},  // 4-byte sequence
+      {"\xff\xfe", "\\xff\\xfe"},
+      {"\xc0\x80", "\\xc0\\x80"},           // overlong
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // surrogate
+      {"\xe2\x82", "\\xe2\\x82"},           // cut short
+      {"\xc2", "\\xc2"},
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kxtable::EscapeCell(c.bytes), c.cell) << c.cell;
+    std::string back;
+    kxtable::UnescapeCell(c.cell, back);
+    EXPECT_EQ(back, c.bytes) << c.cell;
+  }
+  // Reading takes \xHH in either case and leaves the rest alone.
+  std::string bytes;
+  kxtable::UnescapeCell("\\x4A\\x4b\\x\\x4\\q\\", bytes);
+  EXPECT_EQ(bytes, "JK\\x\\x4\\q\\");
+}
+
+TEST(CsvCellTest, AnyBytesSurviveEscapingAsCleanText) {
+  std::mt19937_64 random(7);
+  const std::string alphabet = "\\x0aF,\"\n\r \xc2\xb0\xff\x80\x00"s;
+  for (int round = 0; round < 5000; ++round) {
+    std::string bytes(random() % 12, '\0');
+    for (char& b : bytes) {
+      b = round % 2 ? static_cast<char>(random())
+                    : alphabet[random() % alphabet.size()];
+    }
+    const std::string cell = kxtable::EscapeCell(bytes);
+    std::string back;
+    kxtable::UnescapeCell(cell, back);
+    ASSERT_EQ(back, bytes) << cell;
+    for (unsigned char c : cell) {
+      ASSERT_TRUE(c >= 0x20 || c == '\t' || c == '\n' || c == '\r') << cell;
+      ASSERT_NE(c, 0x7f) << cell;
+    }
+  }
+}
+
+TEST(CsvCellTest, QuotesWhereNeeded) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain", "plain"},           {"", ""},
+      {"a,b", "\"a,b\""},           {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"\"", "\"\"\"\""},           {"two\nlines", "\"two\nlines\""},
+      {"cr\rhere", "\"cr\rhere\""}, {" lead", "\" lead\""},
+      {"trail\t", "\"trail\t\""},   {"in side", "in side"},
+  };
+  for (const auto& [cell, written] : cases) {
+    std::string line = "x,";
+    kxtable::AppendCsvCell(line, cell);
+    EXPECT_EQ(line, "x," + written);
+  }
+}
+
+TEST(CsvCellTest, ColumnHeadings) {
+  struct Case {
+    std::string heading;
+    std::string name;
+    uint32_t width;
+  };
+  const std::vector<Case> cases = {
+      {"value", "value", 0},   {"value:9", "value", 9},   {"a:b:12", "a:b", 12},
+      {"temp:C", "temp:C", 0}, {"x:0", "x:0", 0},         {"x:07", "x:07", 0},
+      {"x:65535", "x", 65535}, {"x:65536", "x:65536", 0}, {"x:", "x:", 0},
+      {":5", "", 5},           {"x:1e3", "x:1e3", 0},     {"x: 5", "x: 5", 0},
+  };
+  for (const Case& c : cases) {
+    const kxtable::ColumnHeading heading =
+        kxtable::ParseColumnHeading(c.heading);
+    EXPECT_EQ(heading.name, c.name) << c.heading;
+    EXPECT_EQ(heading.width, c.width) << c.heading;
+    if (c.width != 0) {
+      EXPECT_EQ(kxtable::FormatColumnHeading(heading), c.heading);
+    }
+  }
+}
+
+// --- Files -----------------------------------------------------------------
+
+class CsvFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kxcsv-XXXXXX");
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+
+  std::string Csv(const std::string& text) {
+    WriteFile(dir_ / "in.csv", text);
+    return Path("in.csv");
+  }
+
+  std::string Export(const std::string& table) {
+    const std::string out = Path("export.csv");
+    std::FILE* file = std::fopen(out.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    kxtable::ExportCsv(table, file);
+    std::fclose(file);
+    return ReadFile(out);
+  }
+
+  struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+  };
+  Result Kxtable(const std::string& args) {
+    const std::string command = "cd '" + dir_.string() + "' && '" +
+                                KXTABLE_PATH + "' " + args +
+                                " >stdout 2>stderr";
+    const int status = std::system(command.c_str());
+    Result result;
+    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadFile(dir_ / "stdout");
+    result.err = ReadFile(dir_ / "stderr");
+    return result;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CsvFileTest, ReaderFollowsQuotingAndNamesStartingLines) {
+  struct Row {
+    int64_t line;
+    std::vector<std::string> cells;
+    bool operator==(const Row&) const = default;
+  };
+  kxtable::CsvReader reader(
+      Csv("a,b,c\r\n"
+          "\"x,1\",\"say \"\"hi\"\"\", plain \r\n"
+          "\r\n"
+          "\"two\nlines\",\"three\r\n\r\nlines\",\n"
+          ",,\n"
+          "\n"
+          "\"\",\"\"\"\",\\x41\n"
+          "nul\0byte,\xff,last"s));
+  std::vector<Row> rows;
+  std::span<const std::string> cells;
+  int64_t line = 0;
+  while (reader.ReadRow(cells, line)) {
+    rows.push_back({line, {cells.begin(), cells.end()}});
+  }
+  const std::vector<Row> expected = {
+      {1, {"a", "b", "c"}},
+      {2, {"x,1", "say \"hi\"", " plain "}},
+      {4, {"two\nlines", "three\r\n\r\nlines", ""}},
+      {8, {"", "", ""}},
+      {10, {"", "\"", "\\x41"}},
+      {11, {"nul\0byte"s, "\xff", "last"}},
+  };
+  EXPECT_EQ(rows, expected);
+}
+
+TEST_F(CsvFileTest, ImportRefusesBadInputNamingTheLine) {
+  struct Case {
+    std::string csv;
+    std::string message;
+  };
+  const std::string header = "date,time,v\n";
+  const std::vector<Case> cases = {
+      {"", "in.csv line 1: no header row"},
+      {"date\n", "line 1: the header needs the date and time columns"},
+      {"date,time,\n", "line 1: column 3 has no name"},
+      {"date,time,:4\n", "line 1: column 3 has no name"},
+      {header + "2024-01-05,10:00:00,a\n2024-01-05,10:00:01\n",
+       "line 3: 2 columns, the header has 3"},
+      {header + "2024-01-05,10:00:00,a,b\n", "line 2: 4 columns"},
+      {header + "\n\n2024-1-5,10:00:00,a\n",
+       "line 4: date \"2024-1-5\" is not 10 characters"},
+      {header + "AB24-01-05,10:00:00,a\n",
+       "line 2: date \"AB24-01-05\" is "
+       "not led by two digits"},
+      {header + "2024-01-05,10:00,a\n",
+       "line 2: time \"10:00\" is not 8 characters"},
+      {header + "2024-01-05,10:00:00,ab\"c\n", "line 2: misplaced quote"},
+      {header + "2024-01-05,10:00:00,\"ab\"c\n", "line 2: misplaced quote"},
+      {header + "2024-01-05,10:00:00,a\n2024-01-05,10:00:00,\"open\n\n",
+       "line 3: a quoted field is not closed before the end of the file"},
+      {"date,time,deleted\n2024-01-05,10:00:00,yes\n",
+       "line 2: deleted must be 0 or 1, not \"yes\""},
+      {header + "2024-01-05,\"1\n:00\",a\n",
+       "line 2: time \"1\\x0a:00\" is not 8"},
+  };
+  for (const Case& c : cases) {
+    const std::string csv = Csv(c.csv);
+    try {
+      kxtable::ImportCsv(csv, Path("t.kxt"), false);
+      ADD_FAILURE() << "accepted: " << c.csv;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+          << e.what();
+      EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
+    }
+    for (const char* file : {"t.kxt", "t.kxd", "t.kxa", "t.kxi"}) {
+      EXPECT_FALSE(fs::exists(dir_ / file)) << file << " left by " << c.csv;
+    }
+  }
+}
+
+TEST_F(CsvFileTest, ImportSizesFieldsAndExportWritesTheCanonicalForm) {
+  const std::string csv =
+      "Datum,Zeit,name,\"note, long\",code:6,deleted\r\n"
+      "2024-01-05,10:00:00,\"a \"\"b\"\"\",\"x\r\ny\",7,1\r\n"
+      "\r\n"
+      "2024-01-06,10:00:01,,z,,\r\n"
+      ",,plain,C:\\data,\\x00\\xff,0\r\n"
+      "1999-13-45,25:61:61,\xc2\xb0,\\x5cx41,12345678,0";  // no final newline
+  const kxtable::ImportResult result =
+      kxtable::ImportCsv(Csv(csv), Path("t.kxt"), false);
+  EXPECT_EQ(result.records, 4);
+  EXPECT_EQ(result.deleted, 1);
+
+  kalvex::RecordTable table;
+  table.Open(Path("t.kxt"));
+  const std::vector<kalvex::FieldDef> expected_fields = {
+      {"name", 5}, {"note, long", 7}, {"code", 8}};
+  ASSERT_EQ(table.Layout().payload.size(), expected_fields.size());
+  for (size_t i = 0; i < expected_fields.size(); ++i) {
+    EXPECT_EQ(table.Layout().payload[i].name, expected_fields[i].name);
+    EXPECT_EQ(table.Layout().payload[i].width, expected_fields[i].width);
+  }
+  ASSERT_EQ(table.RecordCount(), 4);
+  table.GoToRecord(1);
+  EXPECT_TRUE(table.Deleted());
+  EXPECT_EQ(table.RecordBuffer(),
+            "\x20"
+            "24-01-0510:00:00a \"b\"x\r\ny\0\0\0"
+            "7\0\0\0\0\0\0\0"s);
+  table.GoToRecord(3);
+  EXPECT_FALSE(table.Deleted());
+  EXPECT_EQ(table.RecordBuffer(), std::string(17, '\0') +
+                                      "plain"
+                                      "C:\\data"
+                                      "\0\xff\0\0\0\0\0\0"s);
+  table.GoToRecord(4);
+  EXPECT_EQ(table.FieldGet(1), "1999-13-45");
+  EXPECT_EQ(table.FieldGet(2), "25:61:61");
+  table.Close();
+
+  EXPECT_EQ(Export(Path("t.kxt")),
+            "date,time,name:5,\"note, long:7\",code:8,deleted\n"
+            "2024-01-05,10:00:00,\"a \"\"b\"\"\",\"x\r\ny\",7,1\n"
+            "2024-01-06,10:00:01,,z,,0\n"
+            ",,plain,C:\\data,\\x00\\xff,0\n"
+            "1999-13-45,25:61:61,\xc2\xb0,\\x5cx41,12345678,0\n");
+}
+
+// Every byte of every record, and every mark, comes back.
+TEST_F(CsvFileTest, ExportThenImportGivesBackTheSameTable) {
+  kalvex::TableLayout layout;
+  layout.payload = {{"a", 3}, {"b,\"c\"", 5}, {"x:2", 1}};
+  kalvex::RecordTable::CreateDefinition(Path("src.kxt"), layout, false);
+  std::vector<std::string> records;
+  std::vector<bool> marks;
+  {
+    kalvex::RecordTable table;
+    table.SetAccessMode(kalvex::kAppend);
+    table.Open(Path("src.kxt"));
+    std::mt19937_64 random(11);
+    const std::string pool = "0123456789-: ,\"\n\r\\x\0\xff\xc2\xb0"s;
+    for (int i = 0; i < 3000; ++i) {
+      std::string record(layout.RecordLength(), '\0');
+      for (char& b : record) {
+        switch (random() % 4) {
+          case 0:
+            b = static_cast<char>(random());
+            break;
+          case 1:
+            b = '\0';
+            break;
+          default:
+            b = pool[random() % pool.size()];
+        }
+      }
+      if (i % 7 == 0) record = std::string(record.size(), '\0');
+      records.push_back(record);
+      marks.push_back(i % 5 == 0);
+      table.SetRecordBuffer(record);
+      if (marks.back()) {
+        table.AppendDeletedRecord();
+      } else {
+        table.AppendRecord(0);
+      }
+    }
+    table.Close();
+  }
+  const std::string csv = Export(Path("src.kxt"));
+  WriteFile(dir_ / "copy.csv", csv);
+  const kxtable::ImportResult result =
+      kxtable::ImportCsv(Path("copy.csv"), Path("copy.kxt"), false);
+  EXPECT_EQ(result.records, 3000);
+  EXPECT_EQ(Export(Path("copy.kxt")), csv);
+
+  kalvex::RecordTable copy;
+  copy.Open(Path("copy.kxt"));
+  ASSERT_EQ(copy.Layout().payload.size(), 3u);
+  EXPECT_EQ(copy.Layout().payload[1].name, "b,\"c\"");
+  EXPECT_EQ(copy.Layout().payload[2].name, "x:2");
+  ASSERT_EQ(copy.RecordCount(), 3000);
+  for (int32_t n = 1; n <= 3000; ++n) {
+    copy.GoToRecord(n);
+    ASSERT_EQ(copy.RecordBuffer(), records[n - 1]) << n;
+    ASSERT_EQ(copy.Deleted(), marks[n - 1]) << n;
+  }
+  copy.Close();
+}
+
+TEST_F(CsvFileTest, DamagedSampleRoundTripsThroughTheCommandLine) {
+  ASSERT_EQ(Kxtable("sample s.kxt --records 4000 --seed 9 --damage 0.5").code,
+            0);
+  const Result exported = Kxtable("export s.kxt");
+  ASSERT_EQ(exported.code, 0) << exported.err;
+  WriteFile(dir_ / "s.csv", exported.out);
+  ASSERT_EQ(Kxtable("import s.csv t.kxt").code, 0);
+  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    EXPECT_EQ(ReadFile(dir_ / ("s"s + ext)), ReadFile(dir_ / ("t"s + ext)))
+        << ext;
+  }
+}
+
+TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
+  WriteFile(dir_ / "good.csv", "date,time,v\n2024-01-05,10:00:00,a\n");
+  WriteFile(dir_ / "two.csv",
+            "date,time,v\n2024-01-05,10:00:00,a\n2024-01-05,10:00:01,b\n");
+  WriteFile(dir_ / "bad.csv", "date,time,v\n2024-01-05,10:00:00\n");
+  struct Case {
+    std::string args;
+    int code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"import two.csv t.kxt", 0, ""},
+      {"import good.csv t.kxt", 1, "t.kxt: the table exists"},
+      {"import bad.csv t.kxt --force", 1, "bad.csv line 2: 2 columns"},
+      {"import missing.csv u.kxt", 1, "missing.csv: cannot open"},
+      {"import good.csv", 2, "table"},
+      {"import good.csv t.txt", 2, ".kxt"},
+      {"import", 2, "csv"},
+      {"export missing.kxt", 1, "missing.kxt"},
+      {"export", 2, "table"},
+      {"export two.csv", 2, ".kxt"},
+  };
+  for (const Case& c : cases) {
+    const Result result = Kxtable(c.args);
+    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
+                                                             << result.err;
+    if (c.code == 1) {
+      EXPECT_EQ(result.err.rfind("kxtable: ", 0), 0u) << result.err;
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
+          << result.err;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "u.kxt"));
+  // The refused imports left the first table as it was ...
+  const Result before = Kxtable("export t.kxt");
+  EXPECT_EQ(before.out,
+            "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n"
+            "2024-01-05,10:00:01,b,0\n");
+  // ... and --force replaces it rather than adding to it.
+  ASSERT_EQ(Kxtable("import good.csv t.kxt --force").code, 0);
+  EXPECT_EQ(Kxtable("export t.kxt").out,
+            "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n");
+}
+
+}  // namespace
