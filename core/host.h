@@ -24,6 +24,10 @@ class Host {
   virtual void AddResultAlways(const std::string& line) = 0;
   virtual void ClearResults() = 0;
   virtual int64_t ResultsLength() = 0;
+  // Whether AddResult would drop a line now, so that an operation can leave
+  // out the work of building it. Nothing else may depend on it; a host that
+  // cannot tell says false.
+  virtual bool ResultsFull() { return false; }
 
   // Window services.
   virtual void ShowProgress(const std::string& text) = 0;  // "n / total"
@@ -55,6 +59,7 @@ class LogHost : public Host {
   }
   void ClearResults() override { log_.Clear(); }
   int64_t ResultsLength() override { return log_.Length(); }
+  bool ResultsFull() override { return log_.Length() > ResultsLog::kCap; }
 
   ResultsLog& Log() { return log_; }
   const ResultsLog& Log() const { return log_; }

@@ -83,6 +83,22 @@ class RepairPass {
   template <typename Test>
   bool Holds(Test&& test, const char* what = nullptr);
   void NoteFailure(const char* what);
+  // Adds a line to the results as one action; the line is not even built
+  // when the log would drop it.
+  template <typename MakeLine>
+  void AddLine(MakeLine&& make_line) {
+    Do([&] {
+      if (!host_.ResultsFull()) host_.AddResult(make_line());
+    });
+  }
+  // The year as four digits, remade only when the year changes.
+  std::string_view Year(int year) {
+    if (year != year_ || year_text_.empty()) {
+      year_text_ = YearText(year);
+      year_ = year;
+    }
+    return year_text_;
+  }
 
   Prepared Prepare();
   // Returns false when the host asked the pass to stop.
@@ -110,10 +126,15 @@ class RepairPass {
 
   // State of the record loop.
   int32_t total_ = 0;
-  std::string view_;  // the character view of the current record
+  // The character view of the current record, as far as anything looks at
+  // it: whether it has "-" and ":" where a well-formed record has them. The
+  // view of no record at all (empty) has not.
+  bool view_has_separators_ = false;
   std::string stamp_;
   std::string previous_stamp_{kStartStamp};
   std::string previous_record_;
+  int year_ = 0;
+  std::string year_text_;
   bool changed_ = false;
   int32_t kept_ = 0;
   int32_t null_ = 0;
@@ -301,7 +322,9 @@ void RepairPass::ReportSevere(int32_t n) {
 }
 
 void RepairPass::RecordActions(int32_t n) {
-  Do([&] { view_ = source_->RecordBuffer(); });
+  Do([&] {
+    view_has_separators_ = HasSeparatorBytes(source_->RecordBuffer());
+  });
   changed_ = false;
 
   if (Holds([&] { return IsRepairNull(source_->RecordBuffer()); })) {
@@ -314,7 +337,7 @@ void RepairPass::RecordActions(int32_t n) {
     return;
   }
   if (Holds([&] { return host_.SkipOption(SkipKind::kCorrupted); }) &&
-      !HasSeparatorBytes(view_)) {
+      !view_has_separators_) {
     ++corrupted_;
     return;
   }
@@ -327,22 +350,21 @@ void RepairPass::RecordActions(int32_t n) {
   ++kept_;
   Do([&] {
     std::string date = source_->FieldGet(1);
-    std::string stamp = MakeStamp(date, source_->FieldGet(2));
-    stamp_ = std::move(stamp);
+    std::string time_text = source_->FieldGet(2);
+    stamp_.assign(date).append(1, ' ').append(time_text);
   });
 
   for (StampTest test : kAllStampTests) {
     if (test == StampTest::kSeparators) continue;
     bool fails = Holds([&] {
-      std::string year;
-      if (test == StampTest::kYear) year = YearText(host_.CurrentYear());
+      std::string_view year;
+      if (test == StampTest::kYear) year = Year(host_.CurrentYear());
       return StampTestFails(test, stamp_, previous_stamp_, year);
     });
     if (fails) {
       changed_ = true;
-      Do([&] {
-        host_.AddResult(
-            FindingLine(n, stamp_, FindingSuffix(test, previous_stamp_)));
+      AddLine([&] {
+        return FindingLine(n, stamp_, FindingSuffix(test, previous_stamp_));
       });
     }
   }
@@ -351,9 +373,9 @@ void RepairPass::RecordActions(int32_t n) {
   // source's working buffer, which the writing below copies.
   if (!changed_ &&
       StampTestFails(StampTest::kSeparators, stamp_, previous_stamp_, "")) {
-    Do([&] {
-      host_.AddResult(FindingLine(
-          n, stamp_, FindingSuffix(StampTest::kSeparators, previous_stamp_)));
+    AddLine([&] {
+      return FindingLine(
+          n, stamp_, FindingSuffix(StampTest::kSeparators, previous_stamp_));
     });
     for (size_t position : {5, 8}) {
       if (stamp_.size() >= position) stamp_[position - 1] = '-';
@@ -363,16 +385,20 @@ void RepairPass::RecordActions(int32_t n) {
     }
     Do([&] { source_->FieldPut(1, std::string(StampPart(stamp_, 1, 10))); });
     Do([&] { source_->FieldPut(2, std::string(StampPart(stamp_, 12, 19))); });
-    Do([&] { host_.AddResult(DateSetLine(n, stamp_)); });
+    AddLine([&] { return DateSetLine(n, stamp_); });
   }
 
   if (changed_) {
-    stamp_ = kept_ == 1 ? std::string(kFirstReplacementStamp) : previous_stamp_;
+    if (kept_ == 1) {
+      stamp_.assign(kFirstReplacementStamp);
+    } else {
+      stamp_.assign(previous_stamp_);
+    }
     Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
     Do([&] { output_->FieldPut(1, std::string(StampPart(stamp_, 1, 10))); });
     Do([&] { output_->FieldPut(2, std::string(StampPart(stamp_, 12, 19))); });
     Do([&] { output_->AppendRecord(0); });
-    Do([&] { host_.AddResult(DateSetLine(n, stamp_)); });
+    AddLine([&] { return DateSetLine(n, stamp_); });
   } else {
     Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
     Do([&] { output_->AppendRecord(0); });
