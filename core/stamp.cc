@@ -17,22 +17,13 @@ bool AllZero(std::string_view buffer, size_t from, size_t to) {
 
 bool OutOfRange(std::string_view part, std::string_view low,
                 std::string_view high) {
-  return part < low || part > high;
+  return CompareText(part, low) < 0 || CompareText(part, high) > 0;
 }
 
 }  // namespace
 
-bool IsCheckNull(std::string_view buffer) {
-  return buffer.size() >= 17 && AllZero(buffer, 1, 16);
-}
-
 bool IsRepairNull(std::string_view buffer) {
   return buffer.size() >= 34 && AllZero(buffer, 2, 33);
-}
-
-bool HasSeparatorBytes(std::string_view buffer) {
-  return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
-         buffer[11] == ':' && buffer[14] == ':';
 }
 
 std::string MakeStamp(std::string_view date, std::string_view time) {
@@ -54,7 +45,7 @@ bool StampTestFails(StampTest test, std::string_view stamp,
                     std::string_view previous, std::string_view year) {
   switch (test) {
     case StampTest::kOrder:
-      return stamp < previous;
+      return CompareText(stamp, previous) < 0;
     case StampTest::kYear:
       return OutOfRange(StampPart(stamp, 1, 4), "1990", year);
     case StampTest::kMonth:
@@ -69,10 +60,48 @@ bool StampTestFails(StampTest test, std::string_view stamp,
       return OutOfRange(StampPart(stamp, 18, 19), "00", "59");
     case StampTest::kSeparators:
       return StampPart(stamp, 5, 5) != "-" || StampPart(stamp, 8, 8) != "-" ||
-             StampPart(stamp, 14, 14) != ":" ||
-             StampPart(stamp, 17, 17) != ":";
+             StampPart(stamp, 14, 14) != ":" || StampPart(stamp, 17, 17) != ":";
   }
   return false;
+}
+
+uint32_t FailedFieldTests(std::string_view stamp, std::string_view year) {
+  uint32_t failed = 0;
+  if (stamp.size() >= 19 && year.size() == 4) {
+    // Every part is complete, so each test compares characters on fixed
+    // positions of equal length.
+    const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+    auto two = [p](int at) { return (p[at] << 8) | p[at + 1]; };
+    auto four = [](const unsigned char* q) {
+      return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) |
+             (uint32_t{q[2]} << 8) | uint32_t{q[3]};
+    };
+    constexpr auto kTwo = [](char a, char b) { return (a << 8) | b; };
+    const uint32_t y = four(p);
+    const auto* high = reinterpret_cast<const unsigned char*>(year.data());
+    if (y < four(reinterpret_cast<const unsigned char*>("1990")) ||
+        y > four(high)) {
+      failed |= 1u << 1;
+    }
+    int v = two(5);
+    if (v < kTwo('0', '1') || v > kTwo('1', '2')) failed |= 1u << 2;
+    v = two(8);
+    if (v < kTwo('0', '1') || v > kTwo('3', '1')) failed |= 1u << 3;
+    v = two(11);
+    if (v < kTwo('0', '0') || v > kTwo('2', '3')) failed |= 1u << 4;
+    v = two(14);
+    if (v < kTwo('0', '0') || v > kTwo('5', '9')) failed |= 1u << 5;
+    v = two(17);
+    if (v < kTwo('0', '0') || v > kTwo('5', '9')) failed |= 1u << 6;
+    if (p[4] != '-' || p[7] != '-' || p[13] != ':' || p[16] != ':') {
+      failed |= 1u << 7;
+    }
+    return failed;
+  }
+  for (size_t i = 1; i < kAllStampTests.size(); ++i) {
+    if (StampTestFails(kAllStampTests[i], stamp, {}, year)) failed |= 1u << i;
+  }
+  return failed;
 }
 
 std::string FindingSuffix(StampTest test, std::string_view previous) {

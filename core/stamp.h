@@ -9,7 +9,9 @@
 #define KXCHECK_CORE_STAMP_H_
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -22,11 +24,50 @@ inline constexpr std::string_view kFirstReplacementStamp =
     "2000-01-01 00:00:00";
 
 // Null for the check scan: at least 17 bytes, bytes 1..16 all zero.
-bool IsCheckNull(std::string_view buffer);
+inline bool IsCheckNull(std::string_view buffer) {
+  if (buffer.size() < 17) return false;
+  uint64_t first;
+  uint64_t second;
+  std::memcpy(&first, buffer.data() + 1, 8);
+  std::memcpy(&second, buffer.data() + 9, 8);
+  return (first | second) == 0;
+}
 // Null for the repair pass: at least 34 bytes, bytes 2..33 all zero.
 bool IsRepairNull(std::string_view buffer);
 // "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.
-bool HasSeparatorBytes(std::string_view buffer);
+inline bool HasSeparatorBytes(std::string_view buffer) {
+  return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
+         buffer[11] == ':' && buffer[14] == ':';
+}
+
+// Three-way comparison of two texts by character code (bytes taken as
+// unsigned), a proper beginning sorting first: negative, 0 or positive.
+inline int CompareText(std::string_view a, std::string_view b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  size_t i = 0;
+  // Eight characters at a time: read as big-endian numbers they order as
+  // the texts do.
+  for (; i + 8 <= n; i += 8) {
+    uint64_t x;
+    uint64_t y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) {
+      if constexpr (std::endian::native == std::endian::little) {
+        x = __builtin_bswap64(x);
+        y = __builtin_bswap64(y);
+      }
+      return x < y ? -1 : 1;
+    }
+  }
+  for (; i < n; ++i) {
+    auto x = static_cast<unsigned char>(a[i]);
+    auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
 
 // Field 1, a space, field 2.
 std::string MakeStamp(std::string_view date, std::string_view time);
@@ -47,14 +88,19 @@ enum class StampTest {
 };
 
 inline constexpr std::array<StampTest, 8> kAllStampTests = {
-    StampTest::kOrder,  StampTest::kYear,   StampTest::kMonth,
-    StampTest::kDay,    StampTest::kHour,   StampTest::kMinute,
+    StampTest::kOrder,  StampTest::kYear,      StampTest::kMonth,
+    StampTest::kDay,    StampTest::kHour,      StampTest::kMinute,
     StampTest::kSecond, StampTest::kSeparators};
 
 // Whether the test fails for the stamp. `previous` is used by the order test,
 // `year` (four digits) by the year test.
 bool StampTestFails(StampTest test, std::string_view stamp,
                     std::string_view previous, std::string_view year);
+
+// The seven field tests (year to separators) of a stamp at once: bit i is
+// set when kAllStampTests[i] fails; bit 0, the order test, is never set.
+// Answers exactly as StampTestFails does, faster for well-formed stamps.
+uint32_t FailedFieldTests(std::string_view stamp, std::string_view year);
 
 // The suffix of the finding line for a failed test (bytes, not yet UTF-8).
 std::string FindingSuffix(StampTest test, std::string_view previous);

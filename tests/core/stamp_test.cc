@@ -171,6 +171,65 @@ TEST(StampTest, FindingLinesAsTheLogShowsThem) {
       "sequence with \xC3\xBF");
 }
 
+// The combined field tests answer as the single ones do, for stamps made of
+// the characters around every limit, of every length up to 21, and for
+// years of other lengths than four.
+TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
+  const std::string alphabet = std::string("\0 -/0123569:?\xC0", 14);
+  const std::string base = "2020-06-15 12:34:56";
+  std::vector<std::string> stamps;
+  for (size_t at = 0; at < base.size(); ++at) {
+    for (char c : alphabet) {
+      for (char d : alphabet) {
+        std::string s = base;
+        s[at] = c;
+        if (at + 1 < s.size()) s[at + 1] = d;
+        stamps.push_back(s);
+      }
+    }
+  }
+  for (size_t length = 0; length <= 21; ++length) {
+    stamps.push_back((base + "xy").substr(0, length));
+  }
+  for (const char* year : {"2026", "1990", "999", "10000", ""}) {
+    for (const std::string& s : stamps) {
+      uint32_t expected = 0;
+      for (size_t i = 1; i < kxcheck::kAllStampTests.size(); ++i) {
+        if (kxcheck::StampTestFails(kxcheck::kAllStampTests[i], s, "", year)) {
+          expected |= 1u << i;
+        }
+      }
+      ASSERT_EQ(kxcheck::FailedFieldTests(s, year), expected)
+          << "\"" << s << "\" year " << year;
+    }
+  }
+}
+
+TEST(StampTest, CompareTextOrdersByCharacterCode) {
+  struct Case {
+    std::string a, b;
+    int sign;
+  };
+  const std::vector<Case> cases = {
+      {"", "", 0},
+      {"", "a", -1},
+      {"2020-01-01 00:00:00", "2020-01-01 00:00:00", 0},
+      {"2020-01-01 00:00:00", "2020-01-01 00:00:01", -1},
+      {"2020-01-01 00:00:00x", "2020-01-01 00:00:00", 1},
+      {"2020-01-0", "2020-01-01", -1},
+      {"2020-01-0\xFF", "2020-01-01", 1},
+      {std::string("2020-01-\0", 9), "2020-01-0", -1},
+      {"\x80", "\x7F", 1},
+      {"2020-01-01 00:00:0\x80", "2020-01-01 00:00:0\x7F", 1},
+  };
+  for (const Case& c : cases) {
+    int got = kxcheck::CompareText(c.a, c.b);
+    EXPECT_EQ((got > 0) - (got < 0), c.sign) << c.a << " vs " << c.b;
+    int back = kxcheck::CompareText(c.b, c.a);
+    EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " vs " << c.a;
+  }
+}
+
 TEST(StampTest, ClassificationBytes) {
   std::string null17(17, '\0');
   std::string null_with_head = null17;
