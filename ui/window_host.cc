@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextCursor>
 
 namespace kxui {
@@ -66,6 +67,8 @@ void WindowHost::OnAppend(std::string_view text) {
   cursor.insertText(LogTextForBox(text));
   box->setTextCursor(cursor);
   box->ensureCursorVisible();
+  QScrollBar* bar = box->verticalScrollBar();
+  bar->setValue(bar->maximum());
 }
 
 void WindowHost::OnClear() { controls_.results->clear(); }

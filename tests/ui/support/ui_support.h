@@ -1,0 +1,72 @@
+// Shared by the window tests: tables made with the engine, drop data, and a
+// window whose message boxes and open-file dialog are test doubles.
+#ifndef KXCHECK_TESTS_UI_SUPPORT_UI_SUPPORT_H_
+#define KXCHECK_TESTS_UI_SUPPORT_UI_SUPPORT_H_
+
+#include <QApplication>
+#include <QList>
+#include <QMimeData>
+#include <QString>
+#include <QUrl>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/frm_kxcheck.h"
+
+namespace kxtest {
+
+// A stamp "YYYY-MM-DD HH:MM:SS" for record n (1-based): one a second from
+// 2020-03-01 00:00:00, ascending.
+std::string StampFor(int n);
+
+// Writes a table of `count` records through the engine. `stamp` gives each
+// record's stamp (19 characters); the payload is the record number.
+void WriteTable(const std::string& kxt_path, int count,
+                const std::function<std::string(int)>& stamp = StampFor);
+
+// The bytes of a file ("" when it cannot be read).
+std::string ReadFile(const std::string& path);
+
+// Drop data carrying these URLs.
+std::unique_ptr<QMimeData> UrlData(const QList<QUrl>& urls);
+std::unique_ptr<QMimeData> FileData(const QStringList& paths);
+
+// What the window's test doubles saw.
+struct Calls {
+  struct Dialog {
+    QWidget* owner;
+    std::string initial_dir, title, filter;
+    bool must_exist;
+  };
+  std::vector<std::pair<QString, QString>> warnings;  // title, text
+  std::vector<std::pair<QString, QString>> questions;
+  std::vector<Dialog> dialogs;
+  bool answer_yes = true;
+  std::string dialog_result;
+};
+
+// Replaces the message boxes and the dialog of `window` by doubles that
+// record into `calls`.
+void UseDoubles(frmKXCheck& window, Calls& calls);
+
+// The results box's text with line breaks as CR LF, for comparing with the
+// results log.
+std::string BoxText(const frmKXCheck& window);
+
+}  // namespace kxtest
+
+// A Qt Test main on the offscreen platform unless another is asked for.
+#define KX_UI_TEST_MAIN(TestClass)                     \
+  int main(int argc, char** argv) {                    \
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) \
+      qputenv("QT_QPA_PLATFORM", "offscreen");         \
+    QApplication app(argc, argv);                      \
+    TestClass test;                                    \
+    return QTest::qExec(&test, argc, argv);            \
+  }
+
+#endif  // KXCHECK_TESTS_UI_SUPPORT_UI_SUPPORT_H_

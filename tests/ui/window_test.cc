@@ -1,0 +1,309 @@
+// The window at start, its layout, its keyboard behaviour, its placement,
+// and the host services it carries out on its controls.
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QtTest>
+
+#include "tests/ui/support/ui_support.h"
+#include "ui/frm_kxcheck.h"
+
+namespace {
+
+// Closes the next modal message box by pressing `key` once it is shown, and
+// describes it in *seen.
+void AnswerNextBox(int key, QString* seen) {
+  QTimer::singleShot(0, [key, seen] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      *seen = "no box";
+      return;
+    }
+    QStringList buttons;
+    for (QAbstractButton* b : box->buttons()) {
+      buttons << QString::number(box->standardButton(b), 16);
+    }
+    buttons.sort();
+    *seen = QString("%1|%2|%3|%4|default %5")
+                .arg(box->windowTitle(), box->text())
+                .arg(int(box->icon()))
+                .arg(buttons.join(","))
+                .arg(box->defaultButton()
+                         ? QString::number(
+                               box->standardButton(box->defaultButton()), 16)
+                         : "none");
+    QTest::keyClick(box, Qt::Key(key));
+  });
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartState() {
+    frmKXCheck w;
+    QCOMPARE(w.windowTitle(), QString("KX Check Utility"));
+    QCOMPARE(w.Frame1->title(),
+             QString("Check Kalvex File For Date/Time Errors") +
+                 QString(17, ' ') +
+                 "(Click on Browse or Drag and Drop a file onto the textbox "
+                 "below)");
+    QCOMPARE(w.cmdBrowse->text(), QString("Browse"));
+    QCOMPARE(w.cmdCheck->text(), QString("Check"));
+    QCOMPARE(w.cmdRepair->text(), QString("Repair"));
+    QCOMPARE(w.chkDeleted->text(), QString("Skip Deleted Records"));
+    QCOMPARE(w.chkDuplicates->text(), QString("Skip Duplicate Records"));
+    QCOMPARE(w.chkCorrupted->text(), QString("Skip Corrupted Records"));
+    QVERIFY(w.txtFilename->text().isEmpty());
+    QVERIFY(w.txtResults->toPlainText().isEmpty());
+    QVERIFY(w.lblRecords->text().isEmpty());
+    QVERIFY(w.cmdBrowse->isEnabled());
+    QVERIFY(w.cmdCheck->isEnabled());
+    QVERIFY(!w.cmdRepair->isEnabled());
+    QCOMPARE(w.chkDeleted->checkState(), Qt::Checked);
+    QCOMPARE(w.chkDuplicates->checkState(), Qt::Checked);
+    QCOMPARE(w.chkCorrupted->checkState(), Qt::Unchecked);
+    QVERIFY(w.txtFilename->isReadOnly());
+    QVERIFY(w.txtResults->isReadOnly());
+    QVERIFY(w.txtFilename->acceptDrops());
+    QCOMPARE(w.txtResults->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    QCOMPARE(w.txtResults->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(w.txtResults->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    QVERIFY(w.cursor().shape() == Qt::ArrowCursor);
+    // The icon: one 32 x 32 image.
+    QCOMPARE(w.windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
+  }
+
+  // Twips from the layout table at 15 to the pixel, rounded to the nearest.
+  void Geometry_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("rect");
+    QTest::newRow("Frame1") << "Frame1"
+                            << "" << QRect(8, 8, 833, 73);
+    QTest::newRow("txtFilename") << "txtFilename"
+                                 << "Frame1" << QRect(8, 16, 745, 19);
+    QTest::newRow("cmdBrowse") << "cmdBrowse"
+                               << "Frame1" << QRect(768, 16, 57, 17);
+    QTest::newRow("cmdCheck") << "cmdCheck"
+                              << "Frame1" << QRect(8, 40, 65, 25);
+    QTest::newRow("txtResults") << "txtResults"
+                                << "" << QRect(8, 88, 833, 345);
+    QTest::newRow("cmdRepair") << "cmdRepair"
+                               << "Frame1" << QRect(80, 40, 65, 25);
+    QTest::newRow("chkDeleted") << "chkDeleted"
+                                << "Frame1" << QRect(160, 48, 145, 17);
+    QTest::newRow("chkDuplicates") << "chkDuplicates"
+                                   << "Frame1" << QRect(304, 48, 137, 17);
+    QTest::newRow("lblRecords") << "lblRecords"
+                                << "Frame1" << QRect(664, 48, 161, 17);
+    QTest::newRow("chkCorrupted") << "chkCorrupted"
+                                  << "Frame1" << QRect(456, 48, 145, 17);
+  }
+  void Geometry() {
+    QFETCH(QString, name);
+    QFETCH(QString, parent);
+    QFETCH(QRect, rect);
+    frmKXCheck w;
+    w.show();
+    auto* widget = w.findChild<QWidget*>(name);
+    QVERIFY(widget != nullptr);
+    QCOMPARE(widget->parentWidget()->objectName(), parent);
+    QCOMPARE(widget->geometry(), rect);
+  }
+
+  void ClientSizeIsFixed() {
+    frmKXCheck w;
+    QCOMPARE(w.size(), QSize(849, 440));
+    QCOMPARE(w.minimumSize(), QSize(849, 440));
+    QCOMPARE(w.maximumSize(), QSize(849, 440));
+  }
+
+  void TabOrderSkipsDisabledRepairFrameAndLabel() {
+    frmKXCheck w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), w.txtFilename);
+    auto walk = [&w](int steps) {
+      QStringList names;
+      for (int i = 0; i < steps; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        names << QApplication::focusWidget()->objectName();
+      }
+      return names;
+    };
+    QCOMPARE(walk(7),
+             QStringList({"cmdBrowse", "cmdCheck", "txtResults", "chkDeleted",
+                          "chkDuplicates", "chkCorrupted", "txtFilename"}));
+    w.cmdRepair->setEnabled(true);
+    QCOMPARE(walk(8), QStringList({"cmdBrowse", "cmdCheck", "txtResults",
+                                   "cmdRepair", "chkDeleted", "chkDuplicates",
+                                   "chkCorrupted", "txtFilename"}));
+  }
+
+  void TypingChangesNothingSelectingAndCopyingWork() {
+    frmKXCheck w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Host().AddResult("Filename: x");
+    w.txtFilename->setFocus();
+    QTest::keyClicks(w.txtFilename, "abc");
+    QTest::keyClick(w.txtFilename, Qt::Key_Backspace);
+    QVERIFY(w.txtFilename->text().isEmpty());
+    w.txtResults->setFocus();
+    QTest::keyClicks(w.txtResults, "abc");
+    QTest::keyClick(w.txtResults, Qt::Key_Return);
+    QTest::keyClick(w.txtResults, Qt::Key_Delete);
+    QCOMPARE(kxtest::BoxText(w), std::string("Filename: x\r\n"));
+    QTest::keyClick(w.txtResults, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(w.txtResults, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("Filename: x\n"));
+  }
+
+  void FormLoadCentresOnThePrimaryScreen() {
+    frmKXCheck w;
+    QRect screen = QGuiApplication::primaryScreen()->geometry();
+    w.Form_Load();
+    QSize outer = w.frameGeometry().size();
+    // Room in twips, halved toward zero, back to pixels.
+    auto expect = [](int screen_px, int outer_px) {
+      int room = (screen_px - outer_px) * 15;
+      int halved = room / 2;  // rooms are whole twips here
+      return static_cast<int>(std::lround(halved / 15.0));
+    };
+    QCOMPARE(
+        w.frameGeometry().topLeft(),
+        screen.topLeft() + QPoint(expect(screen.width(), outer.width()),
+                                  expect(screen.height(), outer.height())));
+    QCOMPARE(w.size(), QSize(849, 440));
+    if (screen.size() == QSize(800, 600)) {
+      // The offscreen screen: the window is wider than the screen, so it
+      // gets a negative left edge; (800 - 849) * 15 = -735 -> -367 -> -24.
+      QCOMPARE(w.frameGeometry().topLeft(), QPoint(-24, 80));
+    }
+  }
+
+  void ResultsBoxMirrorsTheLogAndScrollsToTheNewestLine() {
+    frmKXCheck w;
+    w.show();
+    auto& host = w.Host();
+    for (int i = 0; i < 300; ++i) {
+      host.AddResult("Rec: " + std::to_string(i) + " - line");
+    }
+    host.AddResultAlways("");
+    host.AddResult(std::string("NUL\0here", 8));
+    QCOMPARE(kxtest::BoxText(w), host.Log().Text());
+    QVERIFY(w.txtResults->toPlainText().endsWith("NUL?here\n"));
+    QScrollBar* bar = w.txtResults->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    QCOMPARE(w.txtResults->textCursor().position(),
+             w.txtResults->document()->characterCount() - 1);
+    host.ClearResults();
+    QVERIFY(w.txtResults->toPlainText().isEmpty());
+    QCOMPARE(host.ResultsLength(), 0);
+    host.AddResult("first");
+    QCOMPARE(w.txtResults->toPlainText(), QString("first\n"));
+  }
+
+  void LoneLineBreakBytesDoNotSplitALine_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("lone LF") << QByteArray("a\nb") << QString("a\uFFFDb\n");
+    QTest::newRow("lone CR") << QByteArray("a\rb") << QString("a\uFFFDb\n");
+    QTest::newRow("CR LF inside") << QByteArray("a\r\nb") << QString("a\nb\n");
+    QTest::newRow("Latin-1 byte as UTF-8")
+        << QByteArray("\xc3\xa9") << QString("\u00e9\n");
+  }
+  void LoneLineBreakBytesDoNotSplitALine() {
+    QFETCH(QByteArray, line);
+    QFETCH(QString, shown);
+    frmKXCheck w;
+    w.Host().AddResult(line.toStdString());
+    QCOMPARE(w.txtResults->toPlainText(), shown);
+  }
+
+  void ProgressBusyAndSkipOptions() {
+    frmKXCheck w;
+    auto& host = w.Host();
+    host.ShowProgress("1000 / 2500");
+    QCOMPARE(w.lblRecords->text(), QString("1000 / 2500"));
+    w.cmdRepair->setEnabled(true);
+    host.EnterBusy();
+    QVERIFY(!w.cmdCheck->isEnabled());
+    QVERIFY(!w.cmdRepair->isEnabled());
+    QVERIFY(w.cmdBrowse->isEnabled());
+    QCOMPARE(w.cursor().shape(), Qt::WaitCursor);
+    host.LeaveBusy();
+    QVERIFY(w.cmdCheck->isEnabled());
+    QVERIFY(w.cmdRepair->isEnabled());
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+
+    using kxcheck::SkipKind;
+    QVERIFY(host.SkipOption(SkipKind::kDeleted));
+    QVERIFY(host.SkipOption(SkipKind::kDuplicates));
+    QVERIFY(!host.SkipOption(SkipKind::kCorrupted));
+    // Read afresh at every call; the greyed state does not count.
+    w.chkCorrupted->setChecked(true);
+    QVERIFY(host.SkipOption(SkipKind::kCorrupted));
+    w.chkDeleted->setTristate(true);
+    w.chkDeleted->setCheckState(Qt::PartiallyChecked);
+    QVERIFY(!host.SkipOption(SkipKind::kDeleted));
+    w.chkDuplicates->setChecked(false);
+    QVERIFY(!host.SkipOption(SkipKind::kDuplicates));
+  }
+
+  void MessageBoxesAsTheHostShowsThem() {
+    frmKXCheck w;
+    w.show();
+    QString title =
+        QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    QCOMPARE(kxui::WindowHost::Title(), title);
+    QString seen;
+    AnswerNextBox(Qt::Key_Return, &seen);
+    w.Host().WarnBox("Filename does not exist!");
+    QCOMPARE(seen, QString("%1|Filename does not exist!|%2|400|default none")
+                       .arg(title)
+                       .arg(int(QMessageBox::Warning)));
+    // Yes is the default: Return answers Yes, Escape answers No.
+    AnswerNextBox(Qt::Key_Return, &seen);
+    QVERIFY(w.Host().AskYesNo("Replace?"));
+    QCOMPARE(seen, QString("%1|Replace?|%2|10000,4000|default 4000")
+                       .arg(title)
+                       .arg(int(QMessageBox::NoIcon)));
+    AnswerNextBox(Qt::Key_Escape, &seen);
+    QVERIFY(!w.Host().AskYesNo("Replace?"));
+  }
+
+  void PumpEventsHandlesWaitingEventsWithinTheInterval() {
+    frmKXCheck w;
+    auto& host = w.Host();
+    bool handled = false;
+    QMetaObject::invokeMethod(
+        &w, [&handled] { handled = true; }, Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    host.EnterBusy();
+    while (!handled && clock.elapsed() < 1000) host.PumpEvents();
+    host.LeaveBusy();
+    QVERIFY(handled);
+    QVERIFY2(clock.elapsed() < 50,
+             qPrintable(QString::number(clock.elapsed())));
+  }
+};
+
+KX_UI_TEST_MAIN(WindowTest)
+#include "window_test.moc"
