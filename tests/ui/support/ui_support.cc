@@ -20,7 +20,8 @@ std::string StampFor(int n) {
 }
 
 void WriteTable(const std::string& kxt_path, int count,
-                const std::function<std::string(int)>& stamp) {
+                const std::function<std::string(int)>& stamp,
+                const std::function<bool(int)>& deleted) {
   kalvex::TableLayout layout;
   layout.payload.push_back({"n", 8});
   kalvex::RecordTable::CreateDefinition(kxt_path, layout, true);
@@ -34,7 +35,11 @@ void WriteTable(const std::string& kxt_path, int count,
     table.FieldPut(1, s.substr(0, 10));
     table.FieldPut(2, s.size() > 11 ? s.substr(11) : "");
     table.FieldPut(3, std::to_string(n));
-    table.AppendRecord(0);
+    if (deleted && deleted(n)) {
+      table.AppendDeletedRecord();
+    } else {
+      table.AppendRecord(0);
+    }
   }
   table.Close();
 }

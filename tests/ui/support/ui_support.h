@@ -25,8 +25,10 @@ std::string StampFor(int n);
 
 // Writes a table of `count` records through the engine. `stamp` gives each
 // record's stamp (19 characters); the payload is the record number.
+// Records for which `deleted` holds carry the deletion mark.
 void WriteTable(const std::string& kxt_path, int count,
-                const std::function<std::string(int)>& stamp = StampFor);
+                const std::function<std::string(int)>& stamp = StampFor,
+                const std::function<bool(int)>& deleted = nullptr);
 
 // The bytes of a file ("" when it cannot be read).
 std::string ReadFile(const std::string& path);

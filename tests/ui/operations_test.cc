@@ -1,0 +1,331 @@
+// Check and Repair through the window's buttons, on tables made with the
+// engine, with the message boxes and the open-file dialog replaced.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+
+#include "tests/ui/support/ui_support.h"
+#include "ui/frm_kxcheck.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
+
+// What the window looked like at each PumpEvents of an operation.
+struct Watch {
+  QStringList labels;  // distinct captions of lblRecords, in order
+  int pumps = 0;
+  bool always_busy = true;  // both buttons disabled, hourglass shown
+
+  void Attach(frmKXCheck& w, std::function<void(int)> at_pump = nullptr) {
+    w.Host().SetPumpHook([this, &w, at_pump] {
+      ++pumps;
+      QString label = w.lblRecords->text();
+      if (labels.isEmpty() || labels.back() != label) labels << label;
+      if (w.cmdCheck->isEnabled() || w.cmdRepair->isEnabled() ||
+          w.cursor().shape() != Qt::WaitCursor) {
+        always_busy = false;
+      }
+      if (at_pump) at_pump(pumps);
+    });
+  }
+};
+
+void Choose(frmKXCheck& w, const QString& path) {
+  auto data = kxtest::FileData({path});
+  w.txtFilename_OLEDragDrop(*data);
+}
+
+void ExpectIdle(frmKXCheck& w) {
+  QVERIFY(w.cmdCheck->isEnabled());
+  QVERIFY(w.cmdRepair->isEnabled());
+  QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+  QVERIFY(!w.OperationRunning());
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace
+
+class OperationsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<frmKXCheck> w_;
+  kxtest::Calls calls_;
+
+  std::string Path(const char* name) {
+    return dir_.filePath(name).toStdString();
+  }
+
+ private slots:
+  void init() {
+    calls_ = kxtest::Calls();
+    w_ = std::make_unique<frmKXCheck>();
+    kxtest::UseDoubles(*w_, calls_);
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+  }
+  void cleanup() { w_.reset(); }
+
+  void CheckReportsProgressBusyStateAndTheLog() {
+    std::string table = Path("clean.kxt");
+    kxtest::WriteTable(table, 2500);
+    Choose(*w_, QString::fromStdString(table));
+    Watch watch;
+    watch.Attach(*w_);
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QCOMPARE(watch.pumps, 2500);
+    QVERIFY(watch.always_busy);
+    QStringList labels = watch.labels;
+    if (labels.back() != w_->lblRecords->text())
+      labels << w_->lblRecords->text();
+    QCOMPARE(labels, QStringList({"0 / 2500", "1000 / 2500", "2000 / 2500",
+                                  "2500 / 2500"}));
+    ExpectIdle(*w_);
+    const std::string& log = w_->Host().Log().Text();
+    QCOMPARE(kxtest::BoxText(*w_), log);
+    QCOMPARE(log, "Filename: " + table + "\r\nRecords:  2500\r\n\r\n" +
+                      "*** Processing Complete ***\r\n");
+    QVERIFY(calls_.warnings.empty());
+  }
+
+  void CheckShowsFindingsInTheBox() {
+    std::string table = Path("bad.kxt");
+    kxtest::WriteTable(table, 40, [](int n) {
+      return n == 17 ? std::string("2020-03-32 00:00:16") : kxtest::StampFor(n);
+    });
+    Choose(*w_, QString::fromStdString(table));
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QVERIFY(w_->txtResults->toPlainText().contains(
+        "\nRec: 17 - 2020-03-32 00:00:16 --> Day is invalid!\n"));
+    QCOMPARE(kxtest::BoxText(*w_), w_->Host().Log().Text());
+    QCOMPARE(w_->lblRecords->text(), QString("40 / 40"));
+    ExpectIdle(*w_);
+  }
+
+  void MissingFileWarnsAndChangesNothing_data() {
+    QTest::addColumn<bool>("repair");
+    QTest::newRow("Check") << false;
+    QTest::newRow("Repair") << true;
+  }
+  void MissingFileWarnsAndChangesNothing() {
+    QFETCH(bool, repair);
+    std::string missing = Path("missing.kxt");
+    Choose(*w_, QString::fromStdString(missing));
+    w_->Host().AddResult("kept");
+    w_->Host().ShowProgress("5 / 5");
+    w_->cmdRepair->setEnabled(repair);
+    QTest::mouseClick(repair ? w_->cmdRepair : w_->cmdCheck, Qt::LeftButton);
+    QCOMPARE(calls_.warnings.size(), size_t(1));
+    QCOMPARE(calls_.warnings[0].first, kxui::WindowHost::Title());
+    QCOMPARE(calls_.warnings[0].second, QString("Filename does not exist!"));
+    QCOMPARE(w_->txtResults->toPlainText(), QString("kept\n"));
+    QCOMPARE(w_->lblRecords->text(), QString("5 / 5"));
+    QCOMPARE(w_->cmdRepair->isEnabled(), repair);
+    QVERIFY(w_->cmdCheck->isEnabled());
+  }
+
+  void RepairAfterCheckWithoutChoosingAgain() {
+    std::string table = Path("line4.kxt");
+    kxtest::WriteTable(table, 1200, [](int n) {
+      return n == 700 ? std::string("2020-13-01 00:00:00")
+                      : kxtest::StampFor(n);
+    });
+    std::string source_before =
+        kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd");
+    Choose(*w_, QString::fromStdString(table));
+    QVERIFY(!w_->cmdRepair->isEnabled());
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QVERIFY(w_->cmdRepair->isEnabled());
+    Watch watch;
+    watch.Attach(*w_);
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+    QVERIFY(watch.always_busy);
+    ExpectIdle(*w_);
+    std::string base = Path("line4_REPAIRED");
+    QVERIFY(fs::exists(base + ".kxt"));
+    const std::string& log = w_->Host().Log().Text();
+    QCOMPARE(kxtest::BoxText(*w_), log);
+    QVERIFY(StartsWith(log, "Filename: " + table + "\r\n"));
+    QVERIFY(log.find("\r\nOutput -> " + base +
+                     ".kxt\r\nRecords Written: 1200\r\n") != std::string::npos);
+    QVERIFY(EndsWith(log, "\r\n\r\n*** Processing Complete ***\r\n"));
+    QCOMPARE(w_->lblRecords->text(), QString("1200 / 1200"));
+    QCOMPARE(kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd"),
+             source_before);
+  }
+
+  void RepairDeclinedWhenTheOutputExists() {
+    std::string table = Path("twice.kxt");
+    kxtest::WriteTable(table, 30);
+    Choose(*w_, QString::fromStdString(table));
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);  // disabled: nothing
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+    std::string output = Path("twice_REPAIRED.kxt");
+    QVERIFY(fs::exists(output));
+    QVERIFY(calls_.questions.empty());
+    calls_.answer_yes = false;
+    w_->Host().ShowProgress("label kept");
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+    QCOMPARE(calls_.questions.size(), size_t(1));
+    QCOMPARE(calls_.questions[0].first, kxui::WindowHost::Title());
+    QCOMPARE(calls_.questions[0].second,
+             QString::fromStdString("File '" + Path("twice_REPAIRED") +
+                                    ".kxt' already exists ... Replace?"));
+    QVERIFY(w_->txtResults->toPlainText().isEmpty());
+    QCOMPARE(w_->lblRecords->text(), QString("label kept"));
+    ExpectIdle(*w_);
+  }
+
+  // Browse and drops stay live during an operation: they empty the box,
+  // disable Repair, and the operation's later lines land in the emptied box.
+  void ChoosingDuringARunningCheck_data() {
+    QTest::addColumn<bool>("by_browse");
+    QTest::newRow("Browse") << true;
+    QTest::newRow("drop") << false;
+  }
+  void ChoosingDuringARunningCheck() {
+    QFETCH(bool, by_browse);
+    std::string table =
+        Path((std::string("long_") + QTest::currentDataTag() + ".kxt").c_str());
+    kxtest::WriteTable(table, 3000, [](int n) {
+      return n % 1000 == 0 ? std::string("2020-03-01 99:00:00")
+                           : kxtest::StampFor(n);
+    });
+    Choose(*w_, QString::fromStdString(table));
+    calls_.dialog_result = Path("other.kxt");
+    bool repair_disabled_after_choice = false;
+    Watch watch;
+    watch.Attach(*w_, [&](int pump) {
+      if (pump != 1500) return;
+      if (by_browse) {
+        QTest::mouseClick(w_->cmdBrowse, Qt::LeftButton);
+      } else {
+        Choose(*w_, QString::fromStdString(Path("other.kxt")));
+      }
+      repair_disabled_after_choice = !w_->cmdRepair->isEnabled();
+    });
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QCOMPARE(calls_.dialogs.size(), size_t(by_browse ? 1 : 0));
+    QVERIFY(repair_disabled_after_choice);
+    QCOMPARE(w_->txtFilename->text(),
+             QString::fromStdString(Path("other.kxt")));
+    const std::string& log = w_->Host().Log().Text();
+    QCOMPARE(kxtest::BoxText(*w_), log);
+    // Records 2000 and 3000 come after the choice; 1000 and the header
+    // before it.
+    QVERIFY(StartsWith(log, "Rec: 2000 - "));
+    QVERIFY(log.find("Rec: 1000 ") == std::string::npos);
+    QVERIFY(log.find("Filename: ") == std::string::npos);
+    QVERIFY(log.find("Rec: 3000 - ") != std::string::npos);
+    QVERIFY(EndsWith(log, "*** Processing Complete ***\r\n"));
+    QCOMPARE(w_->lblRecords->text(), QString("3000 / 3000"));
+    ExpectIdle(*w_);  // LeaveBusy enables Repair again
+  }
+
+  // The skip options are read at every use: a change during a Repair
+  // takes effect from the next record on.
+  void SkipOptionChangedDuringARepair() {
+    std::string table = Path("deleted.kxt");
+    // Every tenth record carries the deletion mark: 100 of 1000.
+    kxtest::WriteTable(table, 1000, kxtest::StampFor,
+                       [](int n) { return n % 10 == 0; });
+    Choose(*w_, QString::fromStdString(table));
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QVERIFY(w_->chkDeleted->isChecked());
+    Watch watch;
+    watch.Attach(*w_, [&](int pump) {
+      if (pump == 500) w_->chkDeleted->setChecked(false);
+    });
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+    // Records 10, 20, ..., 500 were left out; the later 50 were written.
+    QVERIFY(w_->Host().Log().Text().find("\r\nRecords Written: 950\r\n") !=
+            std::string::npos);
+  }
+
+  void ClosingWhenIdleClosesAtOnce() {
+    QVERIFY(w_->close());
+    QVERIFY(!w_->isVisible());
+  }
+
+  // Closing the window during an operation stops it after the current
+  // record, closes its tables, removes a partial Repair output, keeps the
+  // source, and closes the window once the operation has returned.
+  void ClosingDuringAnOperation_data() {
+    QTest::addColumn<bool>("repair");
+    QTest::newRow("Check") << false;
+    QTest::newRow("Repair") << true;
+  }
+  void ClosingDuringAnOperation() {
+    QFETCH(bool, repair);
+    std::string name = std::string("closing_") + QTest::currentDataTag();
+    std::string table = Path((name + ".kxt").c_str());
+    kxtest::WriteTable(table, 5000);
+    std::string stem = table.substr(0, table.size() - 4);
+    Choose(*w_, QString::fromStdString(table));
+    if (repair) QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    std::vector<std::string> before;
+    for (const char* ext : kCompanions) {
+      before.push_back(kxtest::ReadFile(stem + ext));
+    }
+    QSignalSpy last_closed(qApp, &QGuiApplication::lastWindowClosed);
+    bool close_refused = false;
+    bool still_visible = false;
+    int pumps_after_close = 0;
+    Watch watch;
+    watch.Attach(*w_, [&](int pump) {
+      if (pump == 1200) {
+        close_refused = !w_->close();
+        still_visible = w_->isVisible();
+      } else if (pump > 1200) {
+        ++pumps_after_close;
+      }
+    });
+    // Pressed inside the application's event loop, which ends when the
+    // window closes.
+    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    QTimer::singleShot(0, button,
+                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(30000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(close_refused);
+    QVERIFY(still_visible);
+    QVERIFY2(pumps_after_close == 0,
+             qPrintable(QString::number(pumps_after_close)));
+    QVERIFY(!w_->isVisible());
+    QCOMPARE(last_closed.count(), 1);
+    QVERIFY(watch.pumps > 0);
+    QVERIFY(!w_->OperationRunning());
+    QVERIFY(w_->lblRecords->text() != QString("5000 / 5000"));
+    for (const char* ext : kCompanions) {
+      QVERIFY2(!fs::exists(stem + "_REPAIRED" + ext), ext);
+    }
+    for (size_t i = 0; i < 4; ++i) {
+      QCOMPARE(kxtest::ReadFile(stem + kCompanions[i]), before[i]);
+    }
+  }
+};
+
+KX_UI_TEST_MAIN(OperationsTest)
+#include "operations_test.moc"
