@@ -827,10 +827,10 @@ void RecordTable::Open(const std::string& path) {
   t.base = path.substr(0, path.size() - 4);
   t.ever_opened = true;
   try {
-    t.ReadDefinition();
     t.data_path = t.Companion(".kxd", ".KXD");
     t.attr_path = t.Companion(".kxa", ".KXA");
     t.index_path = t.Companion(".kxi", ".KXI");
+    t.ReadDefinition();
     if (t.mode == kAppend) {
       t.OpenAppend();
     } else {
@@ -983,6 +983,12 @@ const TableLayout& RecordTable::Layout() const { return impl_->layout; }
 
 const std::vector<std::string>& RecordTable::Problems() const {
   return impl_->problems;
+}
+
+std::vector<std::string> RecordTable::Files() const {
+  const Impl& t = *impl_;
+  if (!t.ever_opened) return {};
+  return {t.kxt_path, t.data_path, t.attr_path, t.index_path};
 }
 
 }  // namespace kalvex

@@ -88,6 +88,10 @@ class RecordTable {
   // Everything odd found while opening and reading, one plain sentence each
   // (missing companion, short data file, checksum mismatch, ...).
   const std::vector<std::string>& Problems() const;
+  // The four files of the open (or last opened) table as the engine found or
+  // named them: definition, data, attribute and index file. Companions
+  // may be missing on a read-only open.
+  std::vector<std::string> Files() const;
 
  private:
   struct Impl;

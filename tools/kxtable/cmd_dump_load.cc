@@ -1,7 +1,272 @@
+// kxtable dump T.kxt: one line per record, "-" (live) or "D" (deletion mark
+// set), one space, the record buffer in lower-case hex.
+// kxtable load T.kxt [--record-length N] [--force]: the same lines from
+// standard input make a new table whose payload is one field. dump of a
+// loaded table gives back the input exactly.
+//
+// load writes the new table under a temporary name beside the target and
+// moves it into place only when every line was accepted, so a refused input
+// never destroys the table that --force would replace.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
+#include "tools/kxtable/csv_new_table.h"
 
 namespace kxtable {
 
-void AddDumpLoadCommands(CLI::App&, Runner&) {}
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int Dump(const std::string& path) {
+  kalvex::RecordTable table;
+  table.Open(path);
+  const int32_t count = table.RecordCount();
+  const size_t length = table.Layout().RecordLength();
+  std::string out;
+  out.reserve(1 << 20);
+  for (int32_t n = 1; n <= count; ++n) {
+    try {
+      table.GoToRecord(n);
+    } catch (...) {
+      // What was read goes out before the error.
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+      throw;
+    }
+    const std::string& b = table.RecordBuffer();
+    out.push_back(table.Deleted() ? 'D' : '-');
+    out.push_back(' ');
+    size_t at = out.size();
+    out.resize(at + 2 * length + 1);
+    for (size_t i = 0; i < length; ++i) {
+      unsigned char c = static_cast<unsigned char>(b[i]);
+      out[at + 2 * i] = kHexDigits[c >> 4];
+      out[at + 2 * i + 1] = kHexDigits[c & 15];
+    }
+    out.back() = '\n';
+    if (out.size() >= (1 << 20)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout))
+    throw std::runtime_error("cannot write to standard output");
+  table.Close();
+  return 0;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+[[noreturn]] void Refuse(int64_t line, const std::string& reason) {
+  throw std::runtime_error("standard input line " + std::to_string(line) +
+                           ": " + reason);
+}
+
+// Parses one line (without its LF) into the record buffer; returns whether
+// the deletion mark is set.
+bool ParseLine(const char* text, size_t size, int64_t line,
+               std::string& record) {
+  if (size == 0) Refuse(line, "empty line");
+  if (text[size - 1] == '\r')
+    Refuse(line, "carriage return at the end (lines end in LF only)");
+  if (text[0] != '-' && text[0] != 'D')
+    Refuse(line, std::string("bad flag '") + text[0] +
+                     "' (expected '-' for a live record or 'D' for a deleted "
+                     "one)");
+  if (size < 2 || text[1] != ' ')
+    Refuse(line, "the flag must be followed by one space");
+  const char* hex = text + 2;
+  const size_t digits = size - 2;
+  if (digits % 2 != 0) Refuse(line, "odd number of hex digits");
+  record.resize(digits / 2);
+  for (size_t i = 0; i < digits; i += 2) {
+    int hi = HexValue(hex[i]);
+    int lo = HexValue(hex[i + 1]);
+    if (hi < 0 || lo < 0)
+      Refuse(line, "bad hex digit at column " +
+                       std::to_string(3 + i + (hi < 0 ? 0 : 1)) +
+                       " (digits are 0-9 and a-f)");
+    record[i / 2] = static_cast<char>((hi << 4) | lo);
+  }
+  return text[0] == 'D';
+}
+
+kalvex::TableLayout LayoutFor(uint32_t record_length) {
+  kalvex::TableLayout layout;
+  if (record_length > kalvex::kPayloadOffset)
+    layout.payload.push_back(
+        {"payload",
+         record_length - static_cast<uint32_t>(kalvex::kPayloadOffset)});
+  return layout;
+}
+
+void CheckRecordLength(int64_t length, const std::string& where) {
+  if (length < kalvex::kPayloadOffset || length > 65536)
+    throw std::runtime_error(where + ": record length " +
+                             std::to_string(length) +
+                             " is outside 17 to 65536");
+}
+
+// The files of a table at `from` renamed to the same extensions at `to`.
+void MoveTable(const std::string& from_kxt, const std::string& to_kxt) {
+  const std::string from = from_kxt.substr(0, from_kxt.size() - 4);
+  const std::string to = to_kxt.substr(0, to_kxt.size() - 4);
+  const std::string ext = to_kxt.substr(to_kxt.size() - 4);
+  const bool upper = ext == ".KXT";
+  // The index last: until it is in place the moved files are no table.
+  for (const char* e : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    std::string suffix = e;
+    if (suffix == ".kxt") {
+      suffix = ext;
+    } else if (upper) {
+      for (char& c : suffix) c = static_cast<char>(std::toupper(c));
+    }
+    std::error_code ec;
+    fs::rename(from + suffix, to + suffix, ec);
+    if (ec)
+      throw std::runtime_error(to + suffix +
+                               ": cannot move the new table "
+                               "into place: " +
+                               ec.message());
+  }
+}
+
+int Load(const std::string& path, int64_t default_length, bool length_given,
+         bool force) {
+  if (!HasKxtExtension(path))
+    throw std::runtime_error(path + ": a table path must end in .kxt");
+  CheckRecordLength(default_length, "--record-length");
+  const std::vector<std::string> targets = TableFiles(path);
+  if (!force) {
+    for (const std::string& file : targets) {
+      std::error_code ec;
+      if (fs::exists(fs::symlink_status(file, ec)))
+        throw std::runtime_error(file +
+                                 ": the table exists (--force replaces it)");
+    }
+  }
+  const std::string ext = path.substr(path.size() - 4);
+  const std::string temp = path.substr(0, path.size() - 4) + ".loading-" +
+                           std::to_string(::getpid()) + ext;
+
+  std::unique_ptr<NewTable> table;
+  std::string record;
+  char* line = nullptr;
+  size_t capacity = 0;
+  int64_t number = 0;
+  size_t first_length = 0;
+  struct FreeLine {
+    char*& p;
+    ~FreeLine() { std::free(p); }
+  } free_line{line};
+  for (;;) {
+    ssize_t got = ::getline(&line, &capacity, stdin);
+    if (got < 0) break;
+    ++number;
+    size_t size = static_cast<size_t>(got);
+    if (size > 0 && line[size - 1] == '\n') --size;
+    bool deleted = ParseLine(line, size, number, record);
+    if (!table) {
+      first_length = record.size();
+      if (length_given && static_cast<int64_t>(first_length) != default_length)
+        Refuse(number, "record of " + std::to_string(first_length) +
+                           " bytes, but --record-length is " +
+                           std::to_string(default_length));
+      if (first_length < kalvex::kPayloadOffset || first_length > 65536)
+        Refuse(number, "record of " + std::to_string(first_length) +
+                           " bytes (records are 17 to 65536 bytes long)");
+      table = std::make_unique<NewTable>(
+          temp, LayoutFor(static_cast<uint32_t>(first_length)), true);
+    } else if (record.size() != first_length) {
+      Refuse(number, "record of " + std::to_string(record.size()) +
+                         " bytes, but line 1 has " +
+                         std::to_string(first_length));
+    }
+    table->table().SetRecordBuffer(record);
+    if (deleted) {
+      table->table().AppendDeletedRecord();
+    } else {
+      table->table().AppendRecord(0);
+    }
+  }
+  if (std::ferror(stdin))
+    throw std::runtime_error("cannot read standard input");
+  if (!table) {
+    table = std::make_unique<NewTable>(
+        temp, LayoutFor(static_cast<uint32_t>(default_length)), true);
+  }
+  table->Commit();
+  try {
+    for (const std::string& file : targets) {
+      std::error_code ec;
+      fs::remove(file, ec);
+    }
+    MoveTable(temp, path);
+  } catch (...) {
+    for (const std::string& file : TableFiles(temp)) {
+      std::error_code ec;
+      fs::remove(file, ec);
+    }
+    throw;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void AddDumpLoadCommands(CLI::App& app, Runner& run) {
+  auto dump_path = std::make_shared<std::string>();
+  CLI::App* dump = app.add_subcommand(
+      "dump",
+      "Write every record as one line: '-' (live) or 'D' (deleted), a space, "
+      "the record bytes in lower-case hex.");
+  dump->add_option("table", *dump_path, "the table's .kxt file")->required();
+  dump->callback(
+      [&run, dump_path] { run = [dump_path] { return Dump(*dump_path); }; });
+
+  struct LoadArgs {
+    std::string path;
+    int64_t record_length = 40;
+    bool force = false;
+  };
+  auto args = std::make_shared<LoadArgs>();
+  CLI::App* load = app.add_subcommand(
+      "load",
+      "Make a table from dump lines on standard input; the payload is one "
+      "field. The record length comes from the lines, or from "
+      "--record-length when there are none.");
+  load->add_option("table", args->path, "the table to create (.kxt)")
+      ->required();
+  CLI::Option* length =
+      load->add_option("--record-length", args->record_length,
+                       "record length in bytes when the input has no lines "
+                       "(17 to 65536)")
+          ->capture_default_str();
+  load->add_flag("--force", args->force, "replace an existing table");
+  load->callback([&run, args, length] {
+    bool given = length->count() > 0;
+    run = [args, given] {
+      return Load(args->path, args->record_length, given, args->force);
+    };
+  });
+}
 
 }  // namespace kxtable

@@ -1,7 +1,104 @@
+// kxtable info T.kxt: the layout, the record and deletion counts, the sizes
+// of the four files and every problem the engine found on the way.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
 
 namespace kxtable {
 
-void AddInfoCommand(CLI::App&, Runner&) {}
+namespace {
+
+std::string SizeText(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return "missing";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return std::to_string(static_cast<long long>(st.st_size)) + " bytes";
+}
+
+void PrintFiles(const std::vector<std::string>& files) {
+  static const char* kRoles[] = {"definition", "data", "attributes", "index"};
+  for (size_t i = 0; i < files.size() && i < 4; ++i) {
+    std::printf("File %-11s %s: %s\n", kRoles[i], files[i].c_str(),
+                SizeText(files[i]).c_str());
+  }
+}
+
+void PrintProblems(const std::vector<std::string>& problems) {
+  if (problems.empty()) {
+    std::printf("Problems         none\n");
+    return;
+  }
+  std::printf("Problems         %zu\n", problems.size());
+  for (const std::string& p : problems) std::printf("  - %s\n", p.c_str());
+}
+
+int Info(const std::string& path) {
+  kalvex::RecordTable table;
+  std::printf("Table            %s\n", path.c_str());
+  try {
+    table.Open(path);
+  } catch (const kalvex::TableError& e) {
+    std::vector<std::string> files = table.Files();
+    PrintFiles(files);
+    PrintProblems({e.what()});
+    std::fflush(stdout);
+    throw;
+  }
+  const kalvex::TableLayout& layout = table.Layout();
+  std::printf("Record length    %u bytes\n", layout.RecordLength());
+  std::printf("Field 1  %-16s offset %5d  width %5d\n", "date",
+              kalvex::kDateOffset, kalvex::kDateBytes);
+  std::printf("Field 2  %-16s offset %5d  width %5d\n", "time",
+              kalvex::kTimeOffset, kalvex::kTimeBytes);
+  uint32_t offset = kalvex::kPayloadOffset;
+  for (size_t i = 0; i < layout.payload.size(); ++i) {
+    const kalvex::FieldDef& f = layout.payload[i];
+    std::printf("Field %-2zu %-16s offset %5u  width %5u\n", i + 3,
+                f.name.c_str(), offset, f.width);
+    offset += f.width;
+  }
+
+  // Walk the records for the deletion count; a record that cannot be read
+  // ends the walk (the ones after it are missing too) and is a problem.
+  const int32_t count = table.RecordCount();
+  int64_t deleted = 0;
+  std::string unreadable;
+  for (int32_t n = 1; n <= count; ++n) {
+    try {
+      table.GoToRecord(n);
+    } catch (const kalvex::TableError& e) {
+      unreadable = std::string(e.what()) + " (records " + std::to_string(n) +
+                   " to " + std::to_string(count) + " cannot be read)";
+      break;
+    }
+    if (table.Deleted()) ++deleted;
+  }
+  std::printf("Records          %d\n", count);
+  std::printf("Deleted          %lld\n", static_cast<long long>(deleted));
+  PrintFiles(table.Files());
+  std::vector<std::string> problems = table.Problems();
+  if (!unreadable.empty()) problems.push_back(unreadable);
+  PrintProblems(problems);
+  table.Close();
+  return 0;
+}
+
+}  // namespace
+
+void AddInfoCommand(CLI::App& app, Runner& run) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* info = app.add_subcommand(
+      "info",
+      "Show a table's layout, record count, deleted count, file sizes and "
+      "every problem found in its files.");
+  info->add_option("table", *path, "the table's .kxt file")->required();
+  info->callback([&run, path] { run = [path] { return Info(*path); }; });
+}
 
 }  // namespace kxtable
