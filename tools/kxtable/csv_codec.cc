@@ -163,17 +163,19 @@ std::string FormatColumnHeading(const ColumnHeading& heading) {
 }
 
 CsvReader::CsvReader(const std::string& path) : path_(path) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) {
-    throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
-  }
   parser_ = new csv_parser;
   if (csv_init(parser_, CSV_STRICT | CSV_STRICT_FINI) != 0) {
     delete parser_;
-    std::fclose(file_);
     throw std::bad_alloc();
   }
   csv_set_space_func(parser_, NoBlanks);
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) {
+    const int error = errno;
+    csv_free(parser_);
+    delete parser_;
+    throw std::runtime_error(path + ": cannot open: " + std::strerror(error));
+  }
 }
 
 CsvReader::~CsvReader() {
