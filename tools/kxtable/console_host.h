@@ -52,8 +52,9 @@ class ConsoleHost : public platform::SystemHost,
   bool AskYesNo(const std::string& text) override;
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override;
-  // The year from the system clock. The local time is worked out again only
-  // when the clock leaves the year seen last, so asking per record is cheap.
+  // The year from the system clock. The clock is read at most every 256th
+  // call, and the local time worked out again only when the clock has left
+  // the year seen last, so asking per record is cheap.
   int CurrentYear() override;
 
   // Flushes standard output; throws std::runtime_error when the log could
@@ -89,6 +90,7 @@ class ConsoleHost : public platform::SystemHost,
   std::time_t year_begin_ = 1;
   std::time_t year_end_ = 0;
   int year_ = 0;
+  uint32_t year_questions_ = 0;
 };
 
 // "12:03" or "1:02:03" for a number of seconds.
