@@ -20,6 +20,7 @@ constexpr int kUnitWidth = 4;
 constexpr int kStatusOffset = kUnitOffset + kUnitWidth;
 constexpr int kStatusWidth = 4;
 constexpr int kRecordLength = kStatusOffset + kStatusWidth;
+static_assert(kRecordLength - kSensorOffset == 23, "sensor template size");
 
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kMaxStep = 5;  // seconds between readings: 1 .. 5
@@ -56,8 +57,8 @@ constexpr int64_t kSeriesEnd =
     DaysFromCivil(kSampleLastYear + 1, 1, 1) * kSecondsPerDay;  // exclusive
 
 // The instruments read in turn. Values are integers in units of the last
-// decimal shown; they wander within [low, high] and raise HI/LO beyond the
-// alarm limits.
+// decimal shown (their text fits the 9-byte field); they wander within [low,
+// high] and raise HI/LO beyond the alarm limits.
 struct SensorSpec {
   const char* tag;
   const char* unit;
@@ -182,7 +183,14 @@ SampleGenerator::SampleGenerator(const SampleOptions& options)
     clock_ = kSeriesBegin;
     span_ = room - 1;
   }
-  for (int i = 0; i < 8; ++i) sensors_[i].value = kSensors[i].start;
+  for (int i = 0; i < 8; ++i) {
+    sensors_[i].value = kSensors[i].start;
+    char* payload = sensors_[i].payload;
+    std::memset(payload, 0, sizeof sensors_[i].payload);
+    PutField(payload, 0, kSensorWidth, kSensors[i].tag);
+    PutField(payload, kUnitOffset - kSensorOffset, kUnitWidth,
+             kSensors[i].unit);
+  }
 }
 
 uint64_t SampleGenerator::NextRandom() {
@@ -241,16 +249,17 @@ void SampleGenerator::WritePayload() {
   if (value < spec.low) value = spec.low;
   if (value > spec.high) value = spec.high;
 
+  // The sensor's fixed fields, then the value and status written over the
+  // zeros that the template holds for them.
   char* record = record_.data();
-  PutField(record, kSensorOffset, kSensorWidth, spec.tag);
-  char text[24];
-  const int len = FormatValue(value, spec.decimals, text);
-  PutField(record, kValueOffset, kValueWidth, std::string_view(text, len));
-  PutField(record, kUnitOffset, kUnitWidth, spec.unit);
+  std::memcpy(record + kSensorOffset, sensors_[which].payload,
+              sizeof sensors_[which].payload);
+  FormatValue(value, spec.decimals, record + kValueOffset);
   const char* status = value > spec.alarm_high  ? "HI"
                        : value < spec.alarm_low ? "LO"
                                                 : "OK";
-  PutField(record, kStatusOffset, kStatusWidth, status);
+  record[kStatusOffset] = status[0];
+  record[kStatusOffset + 1] = status[1];
 }
 
 void SampleGenerator::Next() {

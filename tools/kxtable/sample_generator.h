@@ -67,6 +67,7 @@ class SampleGenerator {
  private:
   struct Sensor {
     int64_t value;
+    char payload[23];  // sensor and unit filled in, value and status zero
   };
 
   uint64_t NextRandom();
