@@ -124,13 +124,19 @@ inline void RecordTable::GoToRecord(int32_t n) {
       static_cast<uint64_t>(static_cast<int64_t>(n) - 1 - c.data_first);
   if (rel < c.data_cached) {
     // Records are at least kPayloadOffset (17) bytes long: copy in 16-byte
-    // steps, the last step overlapping the one before.
+    // blocks, the last ones overlapping, without a loop up to 64 bytes.
     const size_t len = c.record_length;
     const char* src = c.data + rel * len;
     char* dst = c.buffer.data();
-    size_t i = 0;
-    for (; i + 16 <= len; i += 16) std::memcpy(dst + i, src + i, 16);
-    if (i < len) std::memcpy(dst + len - 16, src + len - 16, 16);
+    if (len <= 32) {
+      std::memcpy(dst, src, 16);
+      std::memcpy(dst + len - 16, src + len - 16, 16);
+    } else if (len <= 64) {
+      std::memcpy(dst, src, 32);
+      std::memcpy(dst + len - 32, src + len - 32, 32);
+    } else {
+      std::memcpy(dst, src, len);
+    }
     c.current = n;
     return;
   }
