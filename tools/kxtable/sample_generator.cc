@@ -59,14 +59,14 @@ constexpr int64_t kSeriesEnd =
 // The instruments read in turn. Values are integers in units of the last
 // decimal shown (their text fits the 9-byte field); they wander within [low,
 // high] and raise HI/LO beyond the alarm limits.
-struct SensorSpec {
+struct Instrument {
   const char* tag;
   const char* unit;
   int decimals;
   int64_t start, low, high, alarm_low, alarm_high, step;
 };
 
-constexpr SensorSpec kSensors[8] = {
+constexpr Instrument kSensors[8] = {
     {"TT-101", "degC", 2, 2150, 1500, 3500, 1700, 3200, 4},
     {"TT-102", "degC", 2, 6420, 5000, 9000, 5500, 8500, 6},
     {"PT-201", "bar", 3, 4250, 3000, 6000, 3300, 5700, 9},
@@ -243,21 +243,22 @@ void SampleGenerator::WriteStamp(int64_t seconds) {
 
 void SampleGenerator::WritePayload() {
   const int which = static_cast<int>((index_ - 1) % 8);
-  const SensorSpec& spec = kSensors[which];
+  const Instrument& instrument = kSensors[which];
   int64_t& value = sensors_[which].value;
-  value += static_cast<int64_t>(Below(2 * spec.step + 1)) - spec.step;
-  if (value < spec.low) value = spec.low;
-  if (value > spec.high) value = spec.high;
+  value +=
+      static_cast<int64_t>(Below(2 * instrument.step + 1)) - instrument.step;
+  if (value < instrument.low) value = instrument.low;
+  if (value > instrument.high) value = instrument.high;
 
   // The sensor's fixed fields, then the value and status written over the
   // zeros that the template holds for them.
   char* record = record_.data();
   std::memcpy(record + kSensorOffset, sensors_[which].payload,
               sizeof sensors_[which].payload);
-  FormatValue(value, spec.decimals, record + kValueOffset);
-  const char* status = value > spec.alarm_high  ? "HI"
-                       : value < spec.alarm_low ? "LO"
-                                                : "OK";
+  FormatValue(value, instrument.decimals, record + kValueOffset);
+  const char* status = value > instrument.alarm_high  ? "HI"
+                       : value < instrument.alarm_low ? "LO"
+                                                      : "OK";
   record[kStatusOffset] = status[0];
   record[kStatusOffset + 1] = status[1];
 }
