@@ -32,6 +32,10 @@ namespace {
 
 constexpr const char* kOutputExtensions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
 constexpr int64_t kTruncationLength = 65000;
+// FailedFieldTests numbers its bits by these places.
+static_assert(kAllStampTests[0] == StampTest::kOrder &&
+              kAllStampTests[1] == StampTest::kYear &&
+              kAllStampTests[7] == StampTest::kSeparators);
 
 // The message of the exception being handled. Call only inside a catch block.
 std::string CurrentReason() {
@@ -48,24 +52,6 @@ std::string CurrentReason() {
 struct SetupFailure {
   std::string text;
 };
-
-// True when the stamp is well formed and passes the Order, Year, Month, Day,
-// Hour, Minute and Second tests; false when it fails one or is not plainly
-// well formed (then the tests themselves decide).
-bool PassesFieldAndOrderTests(std::string_view stamp, std::string_view previous,
-                              std::string_view year) {
-  if (stamp.size() != 19 || year.size() != 4) return false;
-  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18}) {
-    if (stamp[i] < '0' || stamp[i] > '9') return false;
-  }
-  auto two = [&](size_t at) {
-    return (stamp[at] - '0') * 10 + stamp[at + 1] - '0';
-  };
-  std::string_view stamp_year = stamp.substr(0, 4);
-  return stamp_year >= "1990" && stamp_year <= year && two(5) >= 1 &&
-         two(5) <= 12 && two(8) >= 1 && two(8) <= 31 && two(11) <= 23 &&
-         two(14) <= 59 && two(17) <= 59 && stamp >= previous;
-}
 
 std::string DateSetLine(int64_t n, std::string_view stamp) {
   return "Rec: " + std::to_string(n) + "- Date set to --> " +
@@ -372,29 +358,27 @@ void RepairPass::RecordActions(int32_t n) {
     stamp_.assign(date).append(1, ' ').append(time_text);
   });
 
-  // The clock is read once for the record's Year test. Most stamps pass
-  // every test, which one quick look settles; any doubt runs the tests one
-  // by one.
-  std::string_view year;
+  // The clock is read once, for the record's Year test; a clock that cannot
+  // be read fails it.
+  std::string_view year = "9999";
   bool year_read = Do([&] { year = Year(host_.CurrentYear()); });
-  if (!year_read || !PassesFieldAndOrderTests(stamp_, previous_stamp_, year)) {
-    for (StampTest test : kAllStampTests) {
-      if (test == StampTest::kSeparators) continue;
-      bool fails = (test == StampTest::kYear && !year_read) ||
-                   StampTestFails(test, stamp_, previous_stamp_, year);
-      if (fails) {
-        changed_ = true;
-        AddLine([&] {
-          return FindingLine(n, stamp_, FindingSuffix(test, previous_stamp_));
-        });
-      }
-    }
+  uint32_t failed = FailedFieldTests(stamp_, year);
+  if (!year_read) failed |= 1u << 1;
+  if (StampTestFails(StampTest::kOrder, stamp_, previous_stamp_, year)) {
+    failed |= 1u << 0;
+  }
+  for (size_t i = 0; i < kAllStampTests.size(); ++i) {
+    StampTest test = kAllStampTests[i];
+    if (test == StampTest::kSeparators || (failed & (1u << i)) == 0) continue;
+    changed_ = true;
+    AddLine([&] {
+      return FindingLine(n, stamp_, FindingSuffix(test, previous_stamp_));
+    });
   }
 
   // Separator repair: only the separators are wrong, so put them right in the
   // source's working buffer, which the writing below copies.
-  if (!changed_ &&
-      StampTestFails(StampTest::kSeparators, stamp_, previous_stamp_, "")) {
+  if (!changed_ && (failed & (1u << 7)) != 0) {
     AddLine([&] {
       return FindingLine(
           n, stamp_, FindingSuffix(StampTest::kSeparators, previous_stamp_));
