@@ -4,8 +4,9 @@
 //
 // Prints, after the benchmark table:
 //   repair / cp             the time ratio (the aim: at most 3)
-//   repair / cp + sync      the same with the copy forced to disk, as the
-//                           repair's commit does
+//   CPU repair / cp         user and system time of the two programs
+//   repair / cp + sync      the time ratio with the copy forced to disk, as
+//                           the repair's commit does
 //   peak RSS 10M - 100k     in MB (the aim: within 10)
 //
 // Run: build/<dir>/bench/repair_bench  (about a minute; needs ~1 GB of disk
@@ -31,11 +32,13 @@ namespace fs = std::filesystem;
 
 fs::path g_dir;
 std::map<std::string, std::vector<double>> g_seconds;
+std::map<std::string, std::vector<double>> g_cpu_seconds;
 std::map<std::string, long> g_peak_kb;
 
 struct Run {
   double seconds = 0;
-  long peak_kb = 0;  // the child's peak resident set
+  double cpu_seconds = 0;  // the child's user and system time
+  long peak_kb = 0;        // the child's peak resident set
   int status = 0;
 };
 
@@ -61,6 +64,10 @@ Run RunProgram(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
           .count();
   run.peak_kb = usage.ru_maxrss;
+  run.cpu_seconds =
+      static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
+          1e6;
   run.status = status;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     throw std::runtime_error(args[0] + " " + args[1] + " failed");
@@ -93,6 +100,7 @@ void Repair(benchmark::State& state, const std::string& name,
         {KXTABLE_PATH, "repair", "--replace", "--no-progress", Table(name)});
     state.SetIterationTime(run.seconds);
     g_seconds[key].push_back(run.seconds);
+    g_cpu_seconds[key].push_back(run.cpu_seconds);
     g_peak_kb[key] = std::max(g_peak_kb[key], run.peak_kb);
   }
   state.counters["peak_rss_kb"] = static_cast<double>(g_peak_kb[key]);
@@ -109,6 +117,7 @@ void Copy(benchmark::State& state, bool sync, const std::string& key) {
     for (const std::string& f : Files("t1m")) args.push_back(f);
     args.push_back(to.string());
     Run run = RunProgram(args);
+    g_cpu_seconds[key].push_back(run.cpu_seconds);
     if (sync) {
       std::vector<std::string> sync_args = {"sync"};
       for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
@@ -181,6 +190,12 @@ int main(int argc, char** argv) {
           "repair / cp          = %6.2f  (repair %.3f s, cp %.3f s; aim <= "
           "3)\n",
           repair / cp, repair, cp);
+      double repair_cpu = Median(g_cpu_seconds["repair"]);
+      double cp_cpu = Median(g_cpu_seconds["cp"]);
+      std::printf(
+          "CPU repair / cp      = %6.2f  (repair %.3f s, cp %.3f s of user "
+          "and system time)\n",
+          cp_cpu > 0 ? repair_cpu / cp_cpu : 0.0, repair_cpu, cp_cpu);
       if (!g_seconds["cp+sync"].empty()) {
         double cp_sync = Median(g_seconds["cp+sync"]);
         std::printf("repair / cp + sync   = %6.2f  (cp + sync %.3f s)\n",
