@@ -316,7 +316,6 @@ struct RecordTable::Impl {
   int64_t attr_avail = 0;
   // Append mode: records written to the files; later ones are pending.
   int64_t flushed = 0;
-  bool index_created = false;
 
   // The owning RecordTable's buffer, current record and cache view.
   Cursor* cur = nullptr;
@@ -345,7 +344,6 @@ struct RecordTable::Impl {
     attr_fd.Reset();
     open = false;
     count = data_avail = attr_avail = flushed = 0;
-    index_created = false;
     cur->current = 0;
     cur->data = nullptr;
     cur->attr = nullptr;
@@ -575,10 +573,8 @@ struct RecordTable::Impl {
   }
 
   void OpenAppend() {
-    int64_t data_records = OpenForAppend(data_fd, data_path, format::kDataMagic,
-                                         reclen, "data file", true);
-    int64_t attr_records = OpenForAppend(attr_fd, attr_path, format::kAttrMagic,
-                                         1, "attribute file", false);
+    // The index first: what it says decides whether companions may be
+    // created, and a refusal must leave the files as they were.
     std::string bytes;
     uint32_t committed = 0;
     bool missing = false;
@@ -586,6 +582,25 @@ struct RecordTable::Impl {
         ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
     if (!failure.empty() && !missing)
       Fail(index_path, "cannot read the index file: " + failure);
+    if (!missing) {
+      std::string why = format::DecodeIndex(bytes, reclen, committed);
+      if (!why.empty())
+        Fail(index_path, "the index file " + why +
+                             "; refusing to append (open the table read-only "
+                             "to read it)");
+    }
+    if (committed > 0) {
+      for (const std::string* path : {&data_path, &attr_path}) {
+        if (!FileExistsAt(*path))
+          Fail(*path, "the file is missing while the index counts " +
+                          std::to_string(committed) +
+                          " records; refusing to append");
+      }
+    }
+    int64_t data_records = OpenForAppend(data_fd, data_path, format::kDataMagic,
+                                         reclen, "data file", true);
+    int64_t attr_records = OpenForAppend(attr_fd, attr_path, format::kAttrMagic,
+                                         1, "attribute file", false);
     if (missing) {
       if (data_records > 0 || attr_records > 0)
         Fail(index_path,
@@ -594,13 +609,6 @@ struct RecordTable::Impl {
                  " records; refusing to append (open the table read-only to "
                  "read them)");
       WriteIndex(0);
-      index_created = true;
-    } else {
-      std::string why = format::DecodeIndex(bytes, reclen, committed);
-      if (!why.empty())
-        Fail(index_path, "the index file " + why +
-                             "; refusing to append (open the table read-only "
-                             "to read it)");
     }
     if (data_records < committed)
       Fail(data_path, "the data file holds only " +

@@ -358,6 +358,11 @@ TEST_F(DamagedTest, AppendModeRefusesTablesItCouldDamageFurther) {
       {"data header damaged",
        [&](DamagedTest& d) { d.Put(".kxd", "JUNK" + kxd.substr(4)); },
        "header of the data file is damaged"},
+      {"data file missing", [](DamagedTest& d) { fs::remove(d.File(".kxd")); },
+       "the file is missing while the index counts 3 records"},
+      {"attribute file missing",
+       [](DamagedTest& d) { fs::remove(d.File(".kxa")); },
+       "the file is missing while the index counts 3 records"},
       {"data file cut inside its header",
        [](DamagedTest& d) { d.Cut(".kxd", 9); }, "shorter than its header"},
   };
@@ -367,6 +372,8 @@ TEST_F(DamagedTest, AppendModeRefusesTablesItCouldDamageFurther) {
     Put(".kxi", kxi);
     c.damage(*this);
     const std::string before_kxd = Bytes(".kxd");
+    const bool had_kxd = fs::exists(File(".kxd"));
+    const bool had_kxa = fs::exists(File(".kxa"));
     RecordTable t;
     t.SetAccessMode(kAppend);
     try {
@@ -378,6 +385,8 @@ TEST_F(DamagedTest, AppendModeRefusesTablesItCouldDamageFurther) {
     }
     EXPECT_FALSE(t.IsOpen());
     EXPECT_EQ(Bytes(".kxd"), before_kxd) << c.name;
+    EXPECT_EQ(fs::exists(File(".kxd")), had_kxd) << c.name;
+    EXPECT_EQ(fs::exists(File(".kxa")), had_kxa) << c.name;
   }
 }
 
