@@ -675,10 +675,13 @@ struct RecordTable::Impl {
                      std::to_string(data_avail) + " of the " +
                      std::to_string(count) + " records");
     }
-    if (!data_chunk) {
-      size_t want = std::max<size_t>(1, format::kChunkBytes / reclen);
-      want = static_cast<size_t>(
-          std::min<int64_t>(static_cast<int64_t>(want), data_avail));
+    // The cache holds up to kChunkBytes of records, but never more than the
+    // data file holds; in append mode it grows with the file.
+    size_t want = std::max<size_t>(1, format::kChunkBytes / reclen);
+    want = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(want), data_avail));
+    if (data_chunk_capacity < want) {
+      cur->data_cached = 0;
       data_chunk.reset(new char[want * reclen]);
       data_chunk_capacity = want;
       cur->data = data_chunk.get();
@@ -704,8 +707,9 @@ struct RecordTable::Impl {
 
   bool LoadAttr(int64_t index) {
     if (index >= attr_avail) return false;
-    if (!attr_chunk) {
-      int64_t want = std::min<int64_t>(format::kChunkBytes, attr_avail);
+    int64_t want = std::min<int64_t>(format::kChunkBytes, attr_avail);
+    if (attr_chunk_capacity < static_cast<size_t>(want)) {
+      cur->attr_cached = 0;
       attr_chunk.reset(new unsigned char[want]);
       attr_chunk_capacity = static_cast<size_t>(want);
       cur->attr = attr_chunk.get();

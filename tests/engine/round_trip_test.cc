@@ -249,6 +249,20 @@ TEST(RoundTrip, RecordsAppendedInThisSessionCanBeRead) {
   // with AppendRecord gives a live record.
   t.AppendRecord(0);
   EXPECT_FALSE(t.Deleted());
+  // Many more, so that they reach the files while the read cache was sized
+  // for the first few.
+  for (int i = 0; i < 20000; ++i) {
+    t.SetRecordBuffer(Record(i));
+    t.AppendRecord(0);
+  }
+  for (int n : {15005, 5, 20005, 4, 3}) {
+    t.GoToRecord(n);
+    EXPECT_EQ(t.RecordBuffer(), n <= 3   ? Record(n - 1)
+                                : n <= 5 ? Record(7)
+                                         : Record(n - 6))
+        << n;
+    EXPECT_EQ(t.Deleted(), n == 4) << n;
+  }
   t.Close();
 }
 
