@@ -400,14 +400,25 @@ void RepairPass::RecordActions(int32_t n) {
     } else {
       stamp_.assign(previous_stamp_);
     }
-    Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
-    Do([&] { output_->FieldPut(1, std::string(StampPart(stamp_, 1, 10))); });
-    Do([&] { output_->FieldPut(2, std::string(StampPart(stamp_, 12, 19))); });
-    Do([&] { output_->AppendRecord(0); });
+    // A record is appended only when its own bytes with the replacement
+    // stamp are in the output's buffer: appending whatever the buffer held
+    // before would write another record's bytes, or the bad stamp, while
+    // the log reports the record as skipped.
+    bool ready = Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
+    ready = Do([&] {
+              output_->FieldPut(1, std::string(StampPart(stamp_, 1, 10)));
+            }) &&
+            ready;
+    ready = Do([&] {
+              output_->FieldPut(2, std::string(StampPart(stamp_, 12, 19)));
+            }) &&
+            ready;
+    if (ready) Do([&] { output_->AppendRecord(0); });
     AddLine([&] { return DateSetLine(n, stamp_); });
   } else {
-    Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
-    Do([&] { output_->AppendRecord(0); });
+    if (Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); })) {
+      Do([&] { output_->AppendRecord(0); });
+    }
   }
 
   previous_stamp_ = stamp_;
