@@ -59,19 +59,32 @@ QString WindowHost::Title() {
 }
 
 void WindowHost::OnAppend(std::string_view text) {
+  pending_.append(text);
+  // While an operation runs, lines are shown in batches at the next event
+  // processing: laying out the box line by line would cost more than the
+  // scan itself.
+  if (!busy_) FlushResults();
+}
+
+void WindowHost::FlushResults() {
+  if (pending_.empty()) return;
   QPlainTextEdit* box = controls_.results;
-  // The log's text ends in a line break; the box's does too, so the new
-  // text goes after it as the log's does.
+  // The insertion point goes to the end of the text and the new text is
+  // inserted there; the box then shows its newest line.
   QTextCursor cursor = box->textCursor();
   cursor.movePosition(QTextCursor::End);
-  cursor.insertText(LogTextForBox(text));
+  cursor.insertText(LogTextForBox(pending_));
+  pending_.clear();
   box->setTextCursor(cursor);
   box->ensureCursorVisible();
   QScrollBar* bar = box->verticalScrollBar();
   bar->setValue(bar->maximum());
 }
 
-void WindowHost::OnClear() { controls_.results->clear(); }
+void WindowHost::OnClear() {
+  pending_.clear();
+  controls_.results->clear();
+}
 
 void WindowHost::ShowProgress(const std::string& text) {
   controls_.progress->setText(QString::fromStdString(text));
@@ -86,6 +99,7 @@ void WindowHost::EnterBusy() {
 }
 
 void WindowHost::LeaveBusy() {
+  FlushResults();
   controls_.window->unsetCursor();
   controls_.check->setEnabled(true);
   controls_.repair->setEnabled(true);
@@ -99,11 +113,13 @@ void WindowHost::PumpEvents() {
   // the window answers within a few tens of milliseconds whatever the table.
   if (++pump_calls_ % kClockStride != 0) return;
   if (pump_clock_.elapsed() < kPumpIntervalMs) return;
+  FlushResults();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   pump_clock_.restart();
 }
 
 void WindowHost::WarnBox(const std::string& text) {
+  FlushResults();
   QString message = QString::fromStdString(text);
   if (warn_) {
     warn_(Title(), message);
@@ -113,9 +129,34 @@ void WindowHost::WarnBox(const std::string& text) {
 }
 
 bool WindowHost::AskYesNo(const std::string& text) {
+  FlushResults();
   QString message = QString::fromStdString(text);
   if (ask_) return ask_(Title(), message);
   return DefaultAsk(controls_.window, Title(), message);
+}
+
+int WindowHost::CurrentYear() {
+  if (year_ != 0 && ++year_questions_ % kClockStride != 0) return year_;
+  std::time_t now = std::time(nullptr);
+  if (year_ != 0 && now >= year_begin_ && now < year_end_) return year_;
+  year_ = platform::CurrentYear();
+  auto start_of = [](int year) {
+    std::tm edge{};
+    edge.tm_mday = 1;
+    edge.tm_isdst = -1;
+    edge.tm_year = year - 1900;
+    return std::mktime(&edge);
+  };
+  year_begin_ = start_of(year_);
+  year_end_ = start_of(year_ + 1);
+  if (year_begin_ == static_cast<std::time_t>(-1) ||
+      year_end_ == static_cast<std::time_t>(-1) ||
+      !(year_begin_ <= now && now < year_end_)) {
+    // The year cannot be bounded: keep the answer for this second only.
+    year_begin_ = now;
+    year_end_ = now + 1;
+  }
+  return year_;
 }
 
 bool WindowHost::SkipOption(kxcheck::SkipKind which) {

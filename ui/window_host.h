@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -53,6 +54,10 @@ class WindowHost : public platform::SystemHost,
   bool AskYesNo(const std::string& text) override;
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested_; }
+  // The year from the system clock. The operations ask at every record;
+  // the clock is looked at every few questions, and the local time worked
+  // out again only when the clock has left the year seen last.
+  int CurrentYear() override;
 
   void RequestStop() { stop_requested_ = true; }
   void ClearStopRequest() { stop_requested_ = false; }
@@ -71,11 +76,13 @@ class WindowHost : public platform::SystemHost,
   // How long PumpEvents lets waiting events wait at most, and how many calls
   // pass between two looks at the clock.
   static constexpr qint64 kPumpIntervalMs = 20;
-  static constexpr unsigned kClockStride = 8;
+  static constexpr unsigned kClockStride = 32;
 
  private:
   void OnAppend(std::string_view text) override;
   void OnClear() override;
+  // Puts the log text not yet shown into the results box.
+  void FlushResults();
 
   HostControls controls_;
   WarnFunction warn_;
@@ -83,8 +90,16 @@ class WindowHost : public platform::SystemHost,
   std::function<void()> pump_hook_;
   QElapsedTimer pump_clock_;
   unsigned pump_calls_ = 0;
+  // Log text added while busy and not yet in the box. The box is brought up
+  // to date before the window handles any event, so whenever it can be seen
+  // it shows the whole log.
+  std::string pending_;
   bool stop_requested_ = false;
   bool busy_ = false;
+  int year_ = 0;
+  unsigned year_questions_ = 0;
+  std::time_t year_begin_ = 1;  // [begin, end): the clock is in year_
+  std::time_t year_end_ = 0;
 };
 
 // Log text as the results box shows it: CR LF becomes a line break; a lone

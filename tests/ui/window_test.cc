@@ -288,6 +288,46 @@ class WindowTest : public QObject {
     QVERIFY(!w.Host().AskYesNo("Replace?"));
   }
 
+  // While busy the box catches up with the log before any event is handled,
+  // before a message box, and at LeaveBusy.
+  void BoxCatchesUpBeforeTheUserCanSeeIt() {
+    frmKXCheck w;
+    auto& host = w.Host();
+    QString shown_at_warning;
+    host.SetWarnFunction(
+        [&w, &shown_at_warning](const QString&, const QString&) {
+          shown_at_warning = w.txtResults->toPlainText();
+        });
+    bool seen_by_event = false;
+    host.EnterBusy();
+    host.AddResult("one");
+    QMetaObject::invokeMethod(
+        &w,
+        [&w, &seen_by_event] {
+          seen_by_event = w.txtResults->toPlainText() == "one\n";
+        },
+        Qt::QueuedConnection);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 200) host.PumpEvents();
+    QVERIFY(seen_by_event);
+    host.AddResult("two");
+    host.WarnBox("Filename does not exist!");
+    QCOMPARE(shown_at_warning, QString("one\ntwo\n"));
+    host.AddResult("three");
+    host.ClearResults();
+    host.AddResult("four");
+    host.LeaveBusy();
+    QCOMPARE(kxtest::BoxText(w), std::string("four\r\n"));
+  }
+
+  void CurrentYearIsTheClocks() {
+    frmKXCheck w;
+    for (int i = 0; i < 100; ++i) {
+      QCOMPARE(w.Host().CurrentYear(), platform::CurrentYear());
+    }
+  }
+
   void PumpEventsHandlesWaitingEventsWithinTheInterval() {
     frmKXCheck w;
     auto& host = w.Host();
