@@ -85,7 +85,7 @@ class RecordTable {
   void Close();
 
   const TableLayout& Layout() const;
-  // Everything odd found while opening and reading, one plain sentence each
+  // Everything odd found while opening, one plain sentence each naming the file
   // (missing companion, short data file, checksum mismatch, ...).
   const std::vector<std::string>& Problems() const;
   // The four files of the open (or last opened) table as the engine found or
