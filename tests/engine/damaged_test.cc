@@ -432,6 +432,22 @@ TEST_F(DamagedTest, UpperCaseCompanionsBelongToAnUpperCaseMainFile) {
   EXPECT_NE(ProblemWith(t, "the data file is missing"), "");
 }
 
+TEST_F(DamagedTest, AnUpperCaseMainFileStillFindsLowerCaseCompanions) {
+  fs::rename(kxt_, dir_.Path("d.KXT"));
+  RecordTable t;
+  t.Open(dir_.Path("d.KXT"));
+  EXPECT_TRUE(t.Problems().empty()) << AllProblems(t);
+  EXPECT_EQ(t.RecordCount(), 3);
+  EXPECT_EQ(t.Files()[1], File(".kxd"));
+  // With both spellings present the upper-case one is used, and said so.
+  fs::copy_file(File(".kxi"), dir_.Path("d.KXI"));
+  RecordTable both;
+  both.Open(dir_.Path("d.KXT"));
+  EXPECT_EQ(both.Files()[3], dir_.Path("d.KXI"));
+  EXPECT_NE(ProblemWith(both, "both " + dir_.Path("d.KXI")), "")
+      << AllProblems(both);
+}
+
 TEST_F(DamagedTest, CompanionsThatAreNotFilesAreErrors) {
   fs::remove(File(".kxd"));
   fs::create_directory(File(".kxd"));
