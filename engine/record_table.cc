@@ -899,18 +899,22 @@ std::string RecordTable::FieldGet(int field) const {
   t.RequireOpen("FieldGet");
   const std::string& b = cursor_.buffer;
   if (field == 1) {
-    if (AllZero(b, kDateOffset, kDateBytes)) return {};
-    unsigned char c = static_cast<unsigned char>(b[0]);
-    std::string out;
-    out.reserve(10);
-    out.push_back(static_cast<char>(0x30 + (c >> 4)));
-    out.push_back(static_cast<char>(0x30 + (c & 0x0F)));
-    out.append(b, 1, 8);
+    // Built in place: the check scan asks for the date of every record.
+    uint64_t rest;
+    std::memcpy(&rest, b.data() + kDateOffset + 1, 8);
+    const unsigned char c = static_cast<unsigned char>(b[kDateOffset]);
+    if (c == 0 && rest == 0) return {};
+    std::string out(10, '\0');
+    out[0] = static_cast<char>(0x30 + (c >> 4));
+    out[1] = static_cast<char>(0x30 + (c & 0x0F));
+    std::memcpy(out.data() + 2, &rest, 8);
     return out;
   }
   if (field == 2) {
-    if (AllZero(b, kTimeOffset, kTimeBytes)) return {};
-    return b.substr(kTimeOffset, kTimeBytes);
+    uint64_t time;
+    std::memcpy(&time, b.data() + kTimeOffset, 8);
+    if (time == 0) return {};
+    return std::string(b.data() + kTimeOffset, kTimeBytes);
   }
   if (field >= 3 && static_cast<size_t>(field - 3) < t.layout.payload.size()) {
     size_t offset = kPayloadOffset;

@@ -10,7 +10,7 @@
 
 namespace platform {
 
-class EngineTable : public kxcheck::RecordTable {
+class EngineTable final : public kxcheck::RecordTable {
  public:
   void SetAccessMode(int mode) override { table_.SetAccessMode(mode); }
   void Open(const std::string& path) override { table_.Open(path); }
