@@ -130,6 +130,17 @@ Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables) {
     int year = 0;
     std::string year_text;
 
+    // The normal ends, whole or stopped early: close, then back to idle.
+    auto finish = [&](Outcome outcome) {
+      at.doing = "closing";
+      table->Close();
+      table.reset();
+      at.doing = "leaving the busy state";
+      busy = false;
+      host.LeaveBusy();
+      return outcome;
+    };
+
     at.phase = Position::Phase::kLoop;
     // 64 bits, so that a total of the largest 32-bit value ends the loop.
     for (int64_t n = 1; n <= total; ++n) {
@@ -200,13 +211,7 @@ Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables) {
       host.PumpEvents();
       if (host.StopRequested()) {
         at.phase = Position::Phase::kAfter;
-        at.doing = "closing";
-        table->Close();
-        table.reset();
-        at.doing = "leaving the busy state";
-        busy = false;
-        host.LeaveBusy();
-        return Outcome::kStopped;
+        return finish(Outcome::kStopped);
       }
     }
 
@@ -224,13 +229,7 @@ Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables) {
     host.AddResultAlways("");
     host.AddResultAlways("*** Processing Complete ***");
 
-    at.doing = "closing";
-    table->Close();
-    table.reset();
-    at.doing = "leaving the busy state";
-    busy = false;
-    host.LeaveBusy();
-    return Outcome::kCompleted;
+    return finish(Outcome::kCompleted);
   } catch (...) {
     std::string message =
         FailureText(path, at, Reason(std::current_exception()));
