@@ -1,91 +1,27 @@
 // kxtable check on real tables, made with kxtable load and kxtable sample:
 // standard output must be the report byte for byte.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/system.h"
+#include "tests/tools/support/tool_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kxtest::Hex;
+using kxtest::Result;
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+class CheckCommandTest : public kxtest::KxtableTest {};
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-class CheckCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kxcheck-XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs kxtable with the arguments (already quoted for the shell).
-  Result Kxtable(const std::string& args, const std::string& input = "") {
-    WriteFile(dir_ / "stdin", input);
-    std::string command = std::string("'") + KXTABLE_PATH + "' " + args +
-                          " <'" + (dir_ / "stdin").string() + "' >'" +
-                          (dir_ / "stdout").string() + "' 2>'" +
-                          (dir_ / "stderr").string() + "'";
-    int status = std::system(command.c_str());
-    Result result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(dir_ / "stdout");
-    result.err = ReadFile(dir_ / "stderr");
-    return result;
-  }
-
-  std::string Table(const std::string& name) { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
-// A record in the engine's layout from a "YYYY-MM-DD HH:MM:SS" stamp whose
-// first two characters are "0".."?", padded to 32 bytes.
+// A record in the engine's layout, padded to 32 bytes.
 std::string Rec(const std::string& stamp, const std::string& payload = "") {
-  std::string record(17, '\0');
-  record[0] =
-      static_cast<char>(((stamp.at(0) - '0') << 4) | (stamp.at(1) - '0'));
-  stamp.copy(record.data() + 1, 8, 2);
-  stamp.copy(record.data() + 9, 8, 11);
-  record += payload;
-  record.resize(32, ' ');
-  return record;
+  return kxtest::EngineRecord(stamp, payload, 32);
 }
 
 std::string DumpLine(const std::string& record, bool deleted = false) {
@@ -108,7 +44,7 @@ TEST_F(CheckCommandTest, LoadedTableGivesTheReportByteForByte) {
                      DumpLine(corrupted) + DumpLine(nul_second) +
                      DumpLine(Rec("2099-12-31 23:59:59", "gggg")) +
                      DumpLine(high_day);
-  std::string path = Table("line4.kxt");
+  std::string path = Path("line4.kxt");
   Result load = Kxtable("load '" + path + "'", dump);
   ASSERT_EQ(load.code, 0) << load.err;
 
@@ -138,7 +74,7 @@ TEST_F(CheckCommandTest, LoadedTableGivesTheReportByteForByte) {
 }
 
 TEST_F(CheckCommandTest, EmptyTable) {
-  std::string path = Table("empty.kxt");
+  std::string path = Path("empty.kxt");
   ASSERT_EQ(Kxtable("load '" + path + "'").code, 0);
   Result check = Kxtable("check '" + path + "'");
   EXPECT_EQ(check.code, 0);
@@ -148,7 +84,7 @@ TEST_F(CheckCommandTest, EmptyTable) {
 }
 
 TEST_F(CheckCommandTest, MissingFileAndEmptyPath) {
-  Result missing = Kxtable("check '" + Table("none.kxt") + "'");
+  Result missing = Kxtable("check '" + Path("none.kxt") + "'");
   EXPECT_EQ(missing.code, 1);
   EXPECT_EQ(missing.out, "");
   EXPECT_EQ(missing.err, "Filename does not exist!\n");
@@ -166,9 +102,9 @@ TEST_F(CheckCommandTest, DamagedTableStopsWithAWarning) {
   for (int i = 0; i < 20; ++i) {
     dump += DumpLine(Rec("2020-01-01 10:00:" + std::to_string(10 + i)));
   }
-  std::string path = Table("cut.kxt");
+  std::string path = Path("cut.kxt");
   ASSERT_EQ(Kxtable("load '" + path + "'", dump).code, 0);
-  fs::path data = Table("cut.kxd");
+  fs::path data = Path("cut.kxd");
   fs::resize_file(data, fs::file_size(data) - 32 * 5 - 1);
 
   Result check = Kxtable("check '" + path + "'");
@@ -300,7 +236,7 @@ TEST_F(CheckCommandTest, SampleTablesGiveTheReportOfTheirRecords) {
   const Case cases[] = {{1, 1, 0}, {3000, 7, 0.02}, {20000, 3, 0.3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.records);
-    std::string path = Table("sample" + std::to_string(c.seed) + ".kxt");
+    std::string path = Path("sample" + std::to_string(c.seed) + ".kxt");
     Result sample =
         Kxtable("sample '" + path + "' --records " + std::to_string(c.records) +
                 " --seed " + std::to_string(c.seed) + " --damage " +

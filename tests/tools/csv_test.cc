@@ -1,20 +1,16 @@
 // kxtable import and export: CSV quoting, the escaping of bytes that are not
 // text, refusals that name the line, and exact round trips of tables.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "engine/record_table.h"
+#include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/csv_codec.h"
 #include "tools/kxtable/csv_convert.h"
 #include "tools/kxtable/sample_generator.h"
@@ -24,17 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using kxtest::ReadFile;
+using kxtest::Result;
+using kxtest::WriteFile;
 
 // --- Cells -----------------------------------------------------------------
 
@@ -138,17 +126,8 @@ TEST(CsvCellTest, ColumnHeadings) {
 
 // --- Files -----------------------------------------------------------------
 
-class CsvFileTest : public ::testing::Test {
+class CsvFileTest : public kxtest::KxtableTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kxcsv-XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) { return (dir_ / name).string(); }
-
   std::string Csv(const std::string& text) {
     WriteFile(dir_ / "in.csv", text);
     return Path("in.csv");
@@ -162,25 +141,6 @@ class CsvFileTest : public ::testing::Test {
     std::fclose(file);
     return ReadFile(out);
   }
-
-  struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-  };
-  Result Kxtable(const std::string& args) {
-    const std::string command = "cd '" + dir_.string() + "' && '" +
-                                KXTABLE_PATH + "' " + args +
-                                " >stdout 2>stderr";
-    const int status = std::system(command.c_str());
-    Result result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(dir_ / "stdout");
-    result.err = ReadFile(dir_ / "stderr");
-    return result;
-  }
-
-  fs::path dir_;
 };
 
 TEST_F(CsvFileTest, ReaderFollowsQuotingAndNamesStartingLines) {

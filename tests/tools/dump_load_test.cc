@@ -2,74 +2,34 @@
 // refusals that name the line, --force, and what info reports about damaged
 // tables.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/tools/support/tool_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+using kxtest::Result;
+using kxtest::WriteFile;
 
 // One dump line for a record of `length` pseudo-random bytes.
 std::string Line(std::mt19937& random, size_t length, bool deleted) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string line = deleted ? "D " : "- ";
-  for (size_t i = 0; i < length; ++i) {
-    unsigned v = random() % 4 == 0 ? 0 : random() % 256;  // plenty of NULs
-    line += kHex[v >> 4];
-    line += kHex[v & 15];
+  std::string bytes(length, '\0');
+  for (char& b : bytes) {
+    // plenty of NULs
+    b = static_cast<char>(random() % 4 == 0 ? 0 : random() % 256);
   }
-  return line + "\n";
+  return (deleted ? "D " : "- ") + kxtest::Hex(bytes) + "\n";
 }
 
-class DumpLoadTest : public testing::Test {
+class DumpLoadTest : public kxtest::KxtableTest {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (fs::temp_directory_path() / "kxdumpload-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-  };
-  // Runs kxtable in the test directory with `input` on standard input.
-  Result Kxtable(const std::string& args, const std::string& input = "") {
-    WriteFile(dir_ / "stdin", input);
-    const std::string command = "cd '" + dir_.string() + "' && '" +
-                                KXTABLE_PATH + "' " + args +
-                                " <stdin >stdout 2>stderr";
-    const int status = std::system(command.c_str());
-    Result result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(dir_ / "stdout");
-    result.err = ReadFile(dir_ / "stderr");
-    return result;
-  }
   // Names of the files in the test directory other than the std streams.
   std::vector<std::string> TableFiles() const {
     std::vector<std::string> names;
@@ -81,8 +41,6 @@ class DumpLoadTest : public testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(DumpLoadTest, DumpOfALoadedTableGivesBackItsInputExactly) {

@@ -10,10 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,38 +20,15 @@
 #include "core/results_log.h"
 #include "core/stamp.h"
 #include "platform/system.h"
+#include "tests/tools/support/tool_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
+using kxtest::Hex;
+using kxtest::ReadFile;
+using kxtest::Result;
 
 std::string Unhex(const std::string& hex) {
   std::string bytes;
@@ -66,17 +40,9 @@ std::string Unhex(const std::string& hex) {
 
 constexpr size_t kRecordLength = 40;
 
-// A record in the engine's layout from a "YYYY-MM-DD HH:MM:SS" stamp whose
-// first two characters are "0".."?", padded to 40 bytes.
+// A record in the engine's layout, padded to kRecordLength bytes.
 std::string Rec(const std::string& stamp, const std::string& payload) {
-  std::string record(17, '\0');
-  record[0] =
-      static_cast<char>(((stamp.at(0) - '0') << 4) | (stamp.at(1) - '0'));
-  stamp.copy(record.data() + 1, 8, 2);
-  stamp.copy(record.data() + 9, 8, 11);
-  record += payload;
-  record.resize(kRecordLength, ' ');
-  return record;
+  return kxtest::EngineRecord(stamp, payload, kRecordLength);
 }
 
 std::string WithStamp(const std::string& record, const std::string& stamp) {
@@ -256,34 +222,8 @@ Expected RepairFromDump(const std::string& path,
   return expected;
 }
 
-class RepairCommandTest : public ::testing::Test {
+class RepairCommandTest : public kxtest::KxtableTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kxrepair-XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Command(const std::string& args) {
-    return std::string("'") + KXTABLE_PATH + "' " + args;
-  }
-
-  // Runs kxtable with the arguments (already quoted for the shell).
-  Result Kxtable(const std::string& args, const std::string& input = "") {
-    WriteFile(dir_ / "stdin", input);
-    std::string command = Command(args) + " <'" + (dir_ / "stdin").string() +
-                          "' >'" + (dir_ / "stdout").string() + "' 2>'" +
-                          (dir_ / "stderr").string() + "'";
-    int status = std::system(command.c_str());
-    Result result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadFile(dir_ / "stdout");
-    result.err = ReadFile(dir_ / "stderr");
-    return result;
-  }
-
-  std::string Table(const std::string& name) { return (dir_ / name).string(); }
   static std::string Base(const std::string& kxt) {
     return kxt.substr(0, kxt.size() - 4);
   }
@@ -326,7 +266,7 @@ class RepairCommandTest : public ::testing::Test {
 
   std::string Load(const std::string& name,
                    const std::vector<DumpRecord>& records) {
-    std::string path = Table(name);
+    std::string path = Path(name);
     Result load = Kxtable("load '" + path + "'", DumpText(records));
     EXPECT_EQ(load.code, 0) << load.err;
     return path;
@@ -334,13 +274,27 @@ class RepairCommandTest : public ::testing::Test {
 
   std::string Sample(const std::string& name, int records, double damage,
                      int seed) {
-    std::string path = Table(name);
+    std::string path = Path(name);
     Result sample =
         Kxtable("sample '" + path + "' --records " + std::to_string(records) +
                 " --damage " + std::to_string(damage) + " --seed " +
                 std::to_string(seed));
     EXPECT_EQ(sample.code, 0) << sample.err;
     return path;
+  }
+
+  // Starts kxtable repair of `kxt` in a child whose output is thrown away.
+  static pid_t StartQuietRepair(const std::string& kxt) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null_fd = open("/dev/null", O_WRONLY);
+      dup2(null_fd, 1);
+      dup2(null_fd, 2);
+      execl(KXTABLE_PATH, KXTABLE_PATH, "repair", "--no-progress", kxt.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(123);
+    }
+    return pid;
   }
 
   // Runs kxtable repair in a child whose files may not grow past `limit`
@@ -372,8 +326,6 @@ class RepairCommandTest : public ::testing::Test {
     EXPECT_TRUE(Files(kxt) == before) << "a full disk changed the source";
     return result;
   }
-
-  fs::path dir_;
 };
 
 std::string Zeros(std::map<size_t, char> set) {
@@ -524,23 +476,23 @@ TEST_F(RepairCommandTest, ExistingOutputIsKeptUnlessReplaceIsGiven) {
 }
 
 TEST_F(RepairCommandTest, MissingTable) {
-  Result result = Kxtable("repair --no-progress '" + Table("none.kxt") + "'");
+  Result result = Kxtable("repair --no-progress '" + Path("none.kxt") + "'");
   EXPECT_EQ(result.code, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("Filename does not exist!"), std::string::npos);
-  EXPECT_FALSE(fs::exists(Table("none_REPAIRED.kxt")));
+  EXPECT_FALSE(fs::exists(Path("none_REPAIRED.kxt")));
 }
 
 TEST_F(RepairCommandTest, UpperCaseExtension) {
   std::string lower = Load("u.kxt", {{Rec("2020-01-01 10:00:00", "aaaa")}});
-  std::string upper = Table("u.KXT");
+  std::string upper = Path("u.KXT");
   fs::rename(lower, upper);
   Result result = Repair(upper, "");
   EXPECT_EQ(result.code, 0) << result.err;
-  EXPECT_NE(result.out.find("Output -> " + Table("u_REPAIRED.kxt") + "\r\n"),
+  EXPECT_NE(result.out.find("Output -> " + Path("u_REPAIRED.kxt") + "\r\n"),
             std::string::npos);
-  EXPECT_EQ(Dump(Table("u_REPAIRED.kxt")).size(), 1u);
-  EXPECT_FALSE(fs::exists(Table("u_REPAIRED.KXT")));
+  EXPECT_EQ(Dump(Path("u_REPAIRED.kxt")).size(), 1u);
+  EXPECT_FALSE(fs::exists(Path("u_REPAIRED.KXT")));
 }
 
 TEST_F(RepairCommandTest, FullDiskGivesAWarningAndExitOne) {
@@ -572,15 +524,7 @@ TEST_F(RepairCommandTest, KilledRepairLeavesTheSourceAndAnOutputThatOpens) {
   for (int delay_ms : {0, 5, 15, 30, 60, 100, 150}) {
     SCOPED_TRACE("killed after " + std::to_string(delay_ms) + " ms");
     RemoveOutput(path);
-    pid_t pid = fork();
-    if (pid == 0) {
-      int null_fd = open("/dev/null", O_WRONLY);
-      dup2(null_fd, 1);
-      dup2(null_fd, 2);
-      execl(KXTABLE_PATH, KXTABLE_PATH, "repair", "--no-progress", path.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(123);
-    }
+    pid_t pid = StartQuietRepair(path);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     kill(pid, SIGKILL);
     int status = 0;
@@ -598,15 +542,7 @@ TEST_F(RepairCommandTest, KilledRepairLeavesTheSourceAndAnOutputThatOpens) {
 TEST_F(RepairCommandTest, InterruptRemovesTheUnfinishedOutput) {
   std::string path = Sample("int.kxt", 300000, 0.01, 10);
   auto before = Files(path);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    dup2(null_fd, 2);
-    execl(KXTABLE_PATH, KXTABLE_PATH, "repair", "--no-progress", path.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(123);
-  }
+  pid_t pid = StartQuietRepair(path);
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   kill(pid, SIGINT);
   int status = 0;

@@ -2,22 +2,18 @@
 // ascending stamps, and its damaged records are seen by the checker's tests
 // as the damage they claim to be.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/stamp.h"
 #include "engine/record_table.h"
+#include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/sample_generator.h"
 
 namespace {
@@ -27,6 +23,8 @@ using kxcheck::StampTest;
 using kxtable::SampleDamage;
 using kxtable::SampleGenerator;
 using kxtable::SampleOptions;
+using kxtest::ReadFile;
+using kxtest::Result;
 
 // Future-year damage starts at 2040, so any year up to 2039 serves as "now".
 constexpr std::string_view kThisYear = "2026";
@@ -278,40 +276,7 @@ TEST(SampleGeneratorTest, EachDamageIsSeenAsWhatItClaims) {
 
 // --- Through the engine and the command line. -----------------------------
 
-struct Result {
-  int code = -1;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class SampleCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kxsample-XXXXXX");
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Result Kxtable(const std::string& args) {
-    const std::string command = std::string("cd '") + dir_.string() + "' && '" +
-                                KXTABLE_PATH + "' " + args +
-                                " >/dev/null 2>stderr";
-    const int status = std::system(command.c_str());
-    Result result;
-    result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(dir_ / "stderr");
-    return result;
-  }
-
-  fs::path dir_;
-};
+class SampleCommandTest : public kxtest::KxtableTest {};
 
 TEST_F(SampleCommandTest, TableHoldsTheGeneratedRecordsAndMarks) {
   ASSERT_EQ(Kxtable("sample t.kxt --records 5000 --seed 3 --damage 0.3").code,

@@ -1,0 +1,63 @@
+// Helpers for the tests that run the kxtable binary: a fresh directory per
+// test, the binary run there with given arguments and standard input, and
+// byte-exact file access.
+#ifndef KXCHECK_TESTS_TOOLS_SUPPORT_TOOL_TEST_SUPPORT_H_
+#define KXCHECK_TESTS_TOOLS_SUPPORT_TOOL_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace kxtest {
+
+// How a run of a program ended and what it wrote.
+struct Result {
+  int code = -1;  // the exit code; -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// The bytes of a file, NULs and all; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Replaces a file's contents with `bytes`, exactly.
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Two lower-case hexadecimal digits a byte, as kxtable dump writes records.
+std::string Hex(const std::string& bytes);
+
+// A record in the engine's layout from a "YYYY-MM-DD HH:MM:SS" stamp whose
+// first two characters are "0".."?": the first two digits packed into one
+// byte, the rest of the date, the time, then `payload`, padded with spaces to
+// `length` bytes.
+std::string EngineRecord(const std::string& stamp, const std::string& payload,
+                         size_t length);
+
+// Runs `program` with `args` (already quoted for the shell) in `dir`, with
+// `input` on standard input. The streams pass through the files stdin,
+// stdout and stderr in `dir`.
+Result RunIn(const std::filesystem::path& dir, const std::string& program,
+             const std::string& args, const std::string& input);
+
+// A fixture with a directory of its own for each test, removed with all it
+// holds when the test ends, where kxtable runs.
+class KxtableTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The full path of `name` in the test's directory.
+  std::string Path(const std::string& name) const;
+
+  // Runs kxtable in the test's directory with the arguments (already quoted
+  // for the shell) and `input` on standard input.
+  Result Kxtable(const std::string& args, const std::string& input = "") const;
+
+  std::filesystem::path dir_;
+};
+
+}  // namespace kxtest
+
+#endif  // KXCHECK_TESTS_TOOLS_SUPPORT_TOOL_TEST_SUPPORT_H_
