@@ -5,43 +5,28 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "core/operations.h"
 #include "tests/core/support/fakes.h"
+#include "tests/core/support/repair_rig.h"
 
 namespace {
 
 using ::kxcheck::Outcome;
-using ::kxcheck::RepairTable;
-using ::kxtest::FakeDisk;
-using ::kxtest::FakeHost;
 using ::kxtest::FakeRecord;
-using ::kxtest::FakeTableFactory;
-using ::kxtest::MakeRecord;
+using ::kxtest::kOut;
+using ::kxtest::kOutFiles;
+using ::kxtest::kPath;
+using ::kxtest::Rec;
+using ::kxtest::WithStamp;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-const std::string kPath = "/d/t.kxt";
-const std::string kOut = "/d/t_REPAIRED.kxt";
-const std::vector<std::string> kOutFiles = {
-    "/d/t_REPAIRED.kxt", "/d/t_REPAIRED.kxd", "/d/t_REPAIRED.kxi",
-    "/d/t_REPAIRED.kxa"};
-
-FakeRecord Rec(const std::string& stamp, int tag, bool deleted = false) {
-  return {MakeRecord(stamp, "payload-bytes-0123456789-" + std::to_string(tag)),
-          deleted};
-}
-
-std::string WithStamp(const FakeRecord& record, const std::string& stamp) {
-  return MakeRecord(stamp, record.bytes.substr(17));
-}
 
 std::string Severe(int n) {
   return "Rec: " + std::to_string(n) +
@@ -59,40 +44,7 @@ const FakeRecord r2_bad_hour = Rec("2021-01-01 25:00:02", 2);
 const std::vector<std::string> kDefaultSkipped = {
     "Skipped 0 Deleted records", "Skipped 0 Duplicate records"};
 
-struct Rig {
-  FakeDisk disk;
-  FakeHost host{disk};
-  FakeTableFactory tables{disk};
-  std::vector<FakeRecord> source;
-
-  explicit Rig(std::vector<FakeRecord> records) : source(records) {
-    disk.AddTable(kPath, std::move(records));
-  }
-  Outcome Run() { return RepairTable(kPath, host, tables); }
-  std::vector<std::string> Output() {
-    std::vector<std::string> bytes;
-    if (auto* table = disk.Table(kOut)) {
-      for (const FakeRecord& r : table->records) bytes.push_back(r.bytes);
-    }
-    return bytes;
-  }
-  bool AnyOutputFile() const {
-    return std::any_of(kOutFiles.begin(), kOutFiles.end(),
-                       [&](const std::string& f) { return disk.Exists(f); });
-  }
-  // The source is never changed, whatever failed.
-  void ExpectSourceUnchanged() {
-    const auto* table = disk.Table(kPath);
-    ASSERT_NE(table, nullptr);
-    ASSERT_EQ(table->records.size(), source.size());
-    for (size_t i = 0; i < source.size(); ++i) {
-      EXPECT_EQ(table->records[i].bytes, source[i].bytes) << i;
-    }
-    for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-      EXPECT_TRUE(disk.Exists("/d/t" + std::string(ext))) << ext;
-    }
-  }
-};
+using Rig = kxtest::RepairRig;
 
 // One action of the record loop fails.
 struct LoopCase {
@@ -134,7 +86,7 @@ TEST_P(RepairLoopFailureTest, OnlyTheFailingActionIsAbandoned) {
   EXPECT_THAT(s.host.warnings[0], HasSubstr("injected failure"));
   EXPECT_EQ(s.host.events.back(), "LeaveBusy");
   EXPECT_TRUE(s.disk.Table(kOut)->closed_cleanly);
-  s.ExpectSourceUnchanged();
+  s.ExpectSourceUnchanged(/*deleted_marks=*/false);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -377,7 +329,7 @@ TEST_P(RepairSummaryFailureTest, WarnsNamingTheOutput) {
   EXPECT_THAT(s.host.warnings[0], HasSubstr(c.warning));
   EXPECT_THAT(s.host.warnings[0], HasSubstr("injected failure"));
   EXPECT_EQ(s.Output().size(), 3u);
-  s.ExpectSourceUnchanged();
+  s.ExpectSourceUnchanged(/*deleted_marks=*/false);
 }
 
 const std::vector<std::string> kFullSummary = {
@@ -458,7 +410,7 @@ TEST_P(RepairSetupFailureTest, WarnsAndRemovesWhatItMade) {
   }
   EXPECT_EQ(left, c.output_files_left);
   EXPECT_THAT(s.host.Lines(), Not(Contains("*** Processing Complete ***")));
-  s.ExpectSourceUnchanged();
+  s.ExpectSourceUnchanged(/*deleted_marks=*/false);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/operations.h"
 #include "core/results_log.h"
 #include "tests/core/support/fakes.h"
+#include "tests/core/support/repair_rig.h"
 
 namespace {
 
@@ -20,25 +20,19 @@ using ::kxtest::FakeDisk;
 using ::kxtest::FakeHost;
 using ::kxtest::FakeRecord;
 using ::kxtest::FakeTableFactory;
-using ::kxtest::MakeRecord;
+using ::kxtest::kOut;
+using ::kxtest::kOutFiles;
+using ::kxtest::kPath;
 using ::kxtest::NullRecord;
+using ::kxtest::Rec;
+using ::kxtest::WithStamp;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-const std::string kPath = "/d/t.kxt";
-const std::string kOut = "/d/t_REPAIRED.kxt";
-const std::vector<std::string> kOutFiles = {
-    "/d/t_REPAIRED.kxt", "/d/t_REPAIRED.kxd", "/d/t_REPAIRED.kxi",
-    "/d/t_REPAIRED.kxa"};
 const std::string kSevere = " - Encountered a Severe error - skipping!";
-
-FakeRecord Rec(const std::string& stamp, int tag, bool deleted = false) {
-  return {MakeRecord(stamp, "payload-bytes-0123456789-" + std::to_string(tag)),
-          deleted};
-}
 
 // The stamp a record's bytes carry, read as the engine reads its fields.
 std::string StampOf(const std::string& bytes) {
@@ -50,10 +44,6 @@ std::string StampOf(const std::string& bytes) {
   return stamp;
 }
 
-std::string WithStamp(const FakeRecord& record, const std::string& stamp) {
-  return MakeRecord(stamp, record.bytes.substr(17));
-}
-
 // The closing lines after the "Skipped " lines.
 std::vector<std::string> Closing(int written) {
   return {"", "Output -> " + kOut,
@@ -61,32 +51,14 @@ std::vector<std::string> Closing(int written) {
           "*** Processing Complete ***"};
 }
 
-class RepairPassTest : public ::testing::Test {
+class RepairPassTest : public ::testing::Test, public kxtest::RepairRig {
  protected:
-  void Source(std::vector<FakeRecord> records) {
-    source_records_ = records;
-    disk.AddTable(kPath, std::move(records));
-  }
-
-  Outcome Run() { return RepairTable(kPath, host, tables); }
-
-  std::vector<std::string> Output() {
-    std::vector<std::string> bytes;
-    if (auto* table = disk.Table(kOut)) {
-      for (const FakeRecord& r : table->records) bytes.push_back(r.bytes);
-    }
-    return bytes;
-  }
+  using RepairRig::Run;  // not ::testing::Test's
 
   std::vector<std::string> OutputStamps() {
     std::vector<std::string> stamps;
     for (const std::string& bytes : Output()) stamps.push_back(StampOf(bytes));
     return stamps;
-  }
-
-  bool AnyOutputFile() {
-    return std::any_of(kOutFiles.begin(), kOutFiles.end(),
-                       [&](const std::string& f) { return disk.Exists(f); });
   }
 
   // The log lines from the first per-record line on (the two header lines
@@ -96,8 +68,7 @@ class RepairPassTest : public ::testing::Test {
     EXPECT_GE(lines.size(), 2u);
     if (lines.size() >= 2) {
       EXPECT_EQ(lines[0], "Filename: " + kPath);
-      EXPECT_EQ(lines[1],
-                "Records:  " + std::to_string(source_records_.size()));
+      EXPECT_EQ(lines[1], "Records:  " + std::to_string(source.size()));
       lines.erase(lines.begin(), lines.begin() + 2);
     }
     return lines;
@@ -105,23 +76,9 @@ class RepairPassTest : public ::testing::Test {
 
   // The source is only ever read: its records and files stay as they were.
   void TearDown() override {
-    if (source_records_.empty() && !disk.Table(kPath)) return;
-    const auto* table = disk.Table(kPath);
-    ASSERT_NE(table, nullptr);
-    ASSERT_EQ(table->records.size(), source_records_.size());
-    for (size_t i = 0; i < source_records_.size(); ++i) {
-      EXPECT_EQ(table->records[i].bytes, source_records_[i].bytes) << i;
-      EXPECT_EQ(table->records[i].deleted, source_records_[i].deleted) << i;
-    }
-    for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-      EXPECT_TRUE(disk.Exists("/d/t" + std::string(ext))) << ext;
-    }
+    if (source.empty() && !disk.Table(kPath)) return;
+    ExpectSourceUnchanged(/*deleted_marks=*/true);
   }
-
-  FakeDisk disk;
-  FakeHost host{disk};
-  FakeTableFactory tables{disk};
-  std::vector<FakeRecord> source_records_;
 };
 
 TEST_F(RepairPassTest, CleanTableIsCopiedWithTheDefaultSummary) {
@@ -138,7 +95,7 @@ TEST_F(RepairPassTest, CleanTableIsCopiedWithTheDefaultSummary) {
                           "Copy /d/t.kxt -> /d/t_REPAIRED.kxt",
                           "Progress 0 / 3", "Progress 3 / 3", "LeaveBusy"));
   std::vector<std::string> expected;
-  for (const FakeRecord& r : source_records_) expected.push_back(r.bytes);
+  for (const FakeRecord& r : source) expected.push_back(r.bytes);
   EXPECT_EQ(Output(), expected);
   EXPECT_TRUE(disk.Table(kOut)->closed_cleanly);
   EXPECT_EQ(host.pumps, 3);

@@ -17,17 +17,14 @@ namespace kalvex {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_files::MakeRecord;
-using testing_files::ReadFile;
-using testing_files::TempDir;
-using testing_files::WriteFile;
 
 constexpr int kRecords = 3;
 constexpr size_t kLength = 20;  // one payload field of 3 bytes
 
 std::string Record(int i) {
-  return MakeRecord("2024-05-0" + std::to_string(i + 1), "10:00:00",
-                    std::string(3, static_cast<char>('p' + i)));
+  return testing_files::MakeRecord("2024-05-0" + std::to_string(i + 1),
+                                   "10:00:00",
+                                   std::string(3, static_cast<char>('p' + i)));
 }
 
 // Rewrites the checksum at the end of `bytes` (the last four bytes) so that
@@ -57,9 +54,11 @@ class DamagedTest : public testing::Test {
     t.Close();
   }
   std::string File(const char* ext) const { return dir_.Path("d") + ext; }
-  std::string Bytes(const char* ext) const { return ReadFile(File(ext)); }
+  std::string Bytes(const char* ext) const {
+    return testing_files::ReadFile(File(ext));
+  }
   void Put(const char* ext, const std::string& bytes) const {
-    WriteFile(File(ext), bytes);
+    testing_files::WriteFile(File(ext), bytes);
   }
   void Cut(const char* ext, size_t size) const {
     fs::resize_file(File(ext), size);
@@ -77,7 +76,7 @@ class DamagedTest : public testing::Test {
     return all;
   }
 
-  TempDir dir_;
+  testing_files::TempDir dir_;
   std::string kxt_;
 };
 
