@@ -26,11 +26,19 @@ inline constexpr std::string_view kFirstReplacementStamp =
 // Null for the check scan: at least 17 bytes, bytes 1..16 all zero.
 inline bool IsCheckNull(std::string_view buffer) {
   if (buffer.size() < 17) return false;
+  // Read as words at offsets 0 and 8 and the byte at 16: a record just
+  // copied into the buffer is still in the store queue, and loads that line
+  // up with its stores are forwarded instead of stalling.
   uint64_t first;
   uint64_t second;
-  std::memcpy(&first, buffer.data() + 1, 8);
-  std::memcpy(&second, buffer.data() + 9, 8);
-  return (first | second) == 0;
+  std::memcpy(&first, buffer.data(), 8);
+  std::memcpy(&second, buffer.data() + 8, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    first >>= 8;  // drop byte 0
+  } else {
+    first &= ~uint64_t{0} >> 8;
+  }
+  return (first | second) == 0 && buffer[16] == '\0';
 }
 // Null for the repair pass: at least 34 bytes, bytes 2..33 all zero.
 bool IsRepairNull(std::string_view buffer);
