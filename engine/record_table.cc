@@ -343,6 +343,7 @@ struct RecordTable::Impl {
     data_fd.Reset();
     attr_fd.Reset();
     open = false;
+    cur->open = false;
     count = data_avail = attr_avail = flushed = 0;
     cur->current = 0;
     cur->data = nullptr;
@@ -855,6 +856,7 @@ void RecordTable::Open(const std::string& path) {
   cursor_.buffer.assign(t.reclen, '\0');
   cursor_.record_length = t.reclen;
   t.open = true;
+  cursor_.open = true;
 }
 
 bool RecordTable::IsOpen() const { return impl_->open; }
@@ -894,7 +896,7 @@ bool AllZero(const std::string& s, size_t from, size_t n) {
 
 }  // namespace
 
-std::string RecordTable::FieldGet(int field) const {
+std::string RecordTable::FieldGetSlow(int field) const {
   const Impl& t = *impl_;
   t.RequireOpen("FieldGet");
   const std::string& b = cursor_.buffer;

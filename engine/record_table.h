@@ -13,6 +13,7 @@
 #ifndef KXCHECK_ENGINE_RECORD_TABLE_H_
 #define KXCHECK_ENGINE_RECORD_TABLE_H_
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -103,6 +104,7 @@ class RecordTable {
   // files). Impl owns the cache memory and keeps these fields up to date.
   struct Cursor {
     std::string buffer;
+    bool open = false;    // mirrors Impl::open for the inlined FieldGet
     int32_t current = 0;  // 1-based, 0 when none
     uint32_t record_length = 0;
     const char* data = nullptr;  // data_cached records from data_first
@@ -116,6 +118,7 @@ class RecordTable {
 
   void GoToRecordSlow(int32_t n);
   bool DeletedSlow() const;
+  std::string FieldGetSlow(int field) const;
 };
 
 inline void RecordTable::GoToRecord(int32_t n) {
@@ -155,6 +158,50 @@ inline bool RecordTable::Deleted() const {
       static_cast<uint64_t>(static_cast<int64_t>(c.current) - 1 - c.attr_first);
   if (rel < c.attr_cached) return (c.attr[rel] & 1) != 0;
   return DeletedSlow();
+}
+
+// Fields 1 and 2 of an open table are built here, inline: the check scan
+// asks for both on every record it examines. The buffer is read as words at
+// offsets 0 and 8 (and 9 for the time), which GoToRecord has just stored, so
+// the loads are forwarded from its stores instead of waiting for them; the
+// result is written as whole words too, for the same reason at the caller.
+inline std::string RecordTable::FieldGet(int field) const {
+  const Cursor& c = cursor_;
+  // One result object on every path, so that it is built in the caller's.
+  std::string out;
+  if (std::endian::native == std::endian::little && c.open &&
+      (field == 1 || field == 2)) {
+    const char* b = c.buffer.data();
+    uint64_t w0;
+    uint64_t w1;
+    std::memcpy(&w0, b + kDateOffset, 8);
+    std::memcpy(&w1, b + kDateOffset + 8, 8);
+    if (field == 1) {
+      if (w0 != 0 || (w1 & 0xFF) != 0) {
+        // Byte 0 holds the century as two nibbles; bytes 1..8 are
+        // "YY-MM-DD".
+        const uint64_t century = w0 & 0xFF;
+        const uint64_t head = (0x30 + (century >> 4)) |
+                              ((0x30 + (century & 0x0F)) << 8) |
+                              ((w0 >> 8) << 16);
+        const auto tail =
+            static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
+        out.assign(10, '\0');
+        std::memcpy(out.data(), &head, 8);
+        std::memcpy(out.data() + 8, &tail, 2);
+      }
+    } else {
+      uint64_t time;
+      std::memcpy(&time, b + kTimeOffset, 8);
+      if (time != 0) {
+        out.assign(8, '\0');
+        std::memcpy(out.data(), &time, 8);
+      }
+    }
+  } else {
+    out = FieldGetSlow(field);
+  }
+  return out;
 }
 
 }  // namespace kalvex

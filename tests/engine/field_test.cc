@@ -198,6 +198,26 @@ TEST_F(FieldTest, RecordBufferOfAnotherLengthIsRefused) {
   }
 }
 
+// Fields 1 and 2 are read inline: a table closed after use must still refuse
+// them, with the working buffer left from the open table.
+TEST_F(FieldTest, DateAndTimeFailOnceTheTableIsClosed) {
+  table_.SetRecordBuffer(
+      Buffer("\x20"
+             "24-01-0112:00:00"));
+  ASSERT_EQ(table_.FieldGet(1), "2024-01-01");
+  table_.Close();
+  for (int field : {1, 2}) {
+    try {
+      table_.FieldGet(field);
+      ADD_FAILURE() << "field " << field << " read from a closed table";
+    } catch (const TableError& e) {
+      EXPECT_NE(std::string(e.what()).find("no table is open"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
 TEST(FieldsWithoutTable, EveryCallOnAClosedTableFails) {
   RecordTable t;
   EXPECT_THROW(t.FieldGet(1), TableError);
