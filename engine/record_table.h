@@ -119,6 +119,8 @@ class RecordTable {
   void GoToRecordSlow(int32_t n);
   bool DeletedSlow() const;
   std::string FieldGetSlow(int field) const;
+  // Field 1 or 2 of an open table, on a little-endian machine.
+  std::string DateOrTimeText(int field) const;
 };
 
 inline void RecordTable::GoToRecord(int32_t n) {
@@ -166,40 +168,40 @@ inline bool RecordTable::Deleted() const {
 // the loads are forwarded from its stores instead of waiting for them; the
 // result is written as whole words too, for the same reason at the caller.
 inline std::string RecordTable::FieldGet(int field) const {
-  const Cursor& c = cursor_;
-  // One result object on every path, so that it is built in the caller's.
-  std::string out;
-  if (std::endian::native == std::endian::little && c.open &&
+  if (std::endian::native == std::endian::little && cursor_.open &&
       (field == 1 || field == 2)) {
-    const char* b = c.buffer.data();
-    uint64_t w0;
-    uint64_t w1;
-    std::memcpy(&w0, b + kDateOffset, 8);
-    std::memcpy(&w1, b + kDateOffset + 8, 8);
-    if (field == 1) {
-      if (w0 != 0 || (w1 & 0xFF) != 0) {
-        // Byte 0 holds the century as two nibbles; bytes 1..8 are
-        // "YY-MM-DD".
-        const uint64_t century = w0 & 0xFF;
-        const uint64_t head = (0x30 + (century >> 4)) |
-                              ((0x30 + (century & 0x0F)) << 8) |
-                              ((w0 >> 8) << 16);
-        const auto tail =
-            static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
-        out.assign(10, '\0');
-        std::memcpy(out.data(), &head, 8);
-        std::memcpy(out.data() + 8, &tail, 2);
-      }
-    } else {
-      uint64_t time;
-      std::memcpy(&time, b + kTimeOffset, 8);
-      if (time != 0) {
-        out.assign(8, '\0');
-        std::memcpy(out.data(), &time, 8);
-      }
-    }
-  } else {
-    out = FieldGetSlow(field);
+    return DateOrTimeText(field);
+  }
+  return FieldGetSlow(field);
+}
+
+inline std::string RecordTable::DateOrTimeText(int field) const {
+  const char* b = cursor_.buffer.data();
+  uint64_t w0;
+  uint64_t w1;
+  uint64_t time;
+  std::memcpy(&w0, b + kDateOffset, 8);
+  std::memcpy(&w1, b + kDateOffset + 8, 8);
+  std::memcpy(&time, b + kTimeOffset, 8);
+  size_t size = 0;
+  if (field == 1) {
+    if (w0 != 0 || (w1 & 0xFF) != 0) size = 10;
+  } else if (time != 0) {
+    size = kTimeBytes;
+  }
+  // One result object, sized by its constructor, so that it is built in the
+  // caller's and nothing is copied.
+  std::string out(size, '\0');
+  if (size == 10) {
+    // Byte 0 holds the century as two nibbles; bytes 1..8 are "YY-MM-DD".
+    const uint64_t century = w0 & 0xFF;
+    const uint64_t head = (0x30 + (century >> 4)) |
+                          ((0x30 + (century & 0x0F)) << 8) | ((w0 >> 8) << 16);
+    const auto tail = static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
+    std::memcpy(out.data(), &head, 8);
+    std::memcpy(out.data() + 8, &tail, 2);
+  } else if (size == kTimeBytes) {
+    std::memcpy(out.data(), &time, 8);
   }
   return out;
 }
