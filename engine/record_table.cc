@@ -676,9 +676,9 @@ struct RecordTable::Impl {
                      std::to_string(data_avail) + " of the " +
                      std::to_string(count) + " records");
     }
-    // The cache holds up to kChunkBytes of records, but never more than the
+    // The cache holds up to kDataReadBytes of records, but never more than the
     // data file holds; in append mode it grows with the file.
-    size_t want = std::max<size_t>(1, format::kChunkBytes / reclen);
+    size_t want = std::max<size_t>(1, format::kDataReadBytes / reclen);
     want = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(want), data_avail));
     if (data_chunk_capacity < want) {
