@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 #include "engine/table_format.h"
@@ -322,7 +323,8 @@ struct RecordTable::Impl {
 
   // Read caches: a run of whole records of the data file and of attribute
   // bytes, each loaded with one pread.
-  std::unique_ptr<char[]> data_chunk;
+  std::unique_ptr<char[]> data_chunk_memory;
+  char* data_chunk = nullptr;      // in data_chunk_memory, see LoadData
   size_t data_chunk_capacity = 0;  // records
   std::unique_ptr<unsigned char[]> attr_chunk;
   size_t attr_chunk_capacity = 0;
@@ -348,7 +350,8 @@ struct RecordTable::Impl {
     cur->current = 0;
     cur->data = nullptr;
     cur->attr = nullptr;
-    data_chunk.reset();
+    data_chunk_memory.reset();
+    data_chunk = nullptr;
     data_chunk_capacity = 0;
     cur->data_first = 0;
     cur->data_cached = 0;
@@ -679,19 +682,29 @@ struct RecordTable::Impl {
     // The cache holds up to kDataReadBytes of records, but never more than the
     // data file holds; in append mode it grows with the file.
     size_t want = std::max<size_t>(1, format::kDataReadBytes / reclen);
+    // A whole number of cache lines, so that a scan's every read starts at
+    // the same place within a line.
+    const size_t line_records = 64 / std::gcd<size_t>(reclen, 64);
+    if (want > line_records) want -= want % line_records;
     want = static_cast<size_t>(
         std::min<int64_t>(static_cast<int64_t>(want), data_avail));
     if (data_chunk_capacity < want) {
       cur->data_cached = 0;
-      data_chunk.reset(new char[want * reclen]);
+      // The chunk starts where the file's bytes do within a cache line
+      // (after the 16-byte header), so that the kernel copies from whole
+      // lines to whole lines.
+      data_chunk_memory.reset(new char[want * reclen + 64]);
+      const auto at = reinterpret_cast<uintptr_t>(data_chunk_memory.get());
+      data_chunk = data_chunk_memory.get() +
+                   ((format::kFileHeaderBytes - at) & uintptr_t{63});
       data_chunk_capacity = want;
-      cur->data = data_chunk.get();
+      cur->data = data_chunk;
     }
     int64_t n = std::min<int64_t>(static_cast<int64_t>(data_chunk_capacity),
                                   data_avail - index);
     cur->data_cached = 0;
     ssize_t got = PreadFull(
-        data_fd.get(), data_chunk.get(), static_cast<size_t>(n) * reclen,
+        data_fd.get(), data_chunk, static_cast<size_t>(n) * reclen,
         static_cast<int64_t>(format::kFileHeaderBytes) + index * reclen);
     if (got < 0) {
       int err = errno;
@@ -750,7 +763,7 @@ struct RecordTable::Impl {
     }
     LoadData(index);
     std::memcpy(cur->buffer.data(),
-                data_chunk.get() + (index - cur->data_first) * reclen, reclen);
+                data_chunk + (index - cur->data_first) * reclen, reclen);
     cur->current = n;
   }
 
