@@ -22,12 +22,9 @@
 // Prints one line per measurement and the ratios, and exits 1 when a target
 // is missed.
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,64 +34,19 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/child_process.h"
 #include "engine/record_table.h"
 #include "platform/system.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-struct Usage {
-  double cpu = 0;   // user + system seconds
-  double wall = 0;  // seconds
-  long max_rss_kb = 0;
-  int code = -1;
-};
-
-double Seconds(const struct timeval& tv) {
-  return static_cast<double>(tv.tv_sec) + tv.tv_usec * 1e-6;
-}
-
-// Runs a program with stdin, stdout and stderr redirected; waits for it and
-// returns what it used.
-Usage Spawn(const std::vector<std::string>& argv, const std::string& in,
-            const std::string& out, const std::string& err) {
-  auto start = Clock::now();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    auto redirect = [](const std::string& path, int fd, int flags) {
-      int f = ::open(path.c_str(), flags, 0644);
-      if (f < 0 || ::dup2(f, fd) < 0) _exit(126);
-      ::close(f);
-    };
-    redirect(in, 0, O_RDONLY);
-    redirect(out, 1, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect(err, 2, O_WRONLY | O_CREAT | O_TRUNC);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    _exit(127);
-  }
-  Usage usage;
-  int status = 0;
-  struct rusage ru {};
-  if (pid < 0 || ::wait4(pid, &status, 0, &ru) != pid) {
-    std::fprintf(stderr, "cannot run %s\n", argv[0].c_str());
-    std::exit(1);
-  }
-  usage.wall = std::chrono::duration<double>(Clock::now() - start).count();
-  usage.cpu = Seconds(ru.ru_utime) + Seconds(ru.ru_stime);
-  usage.max_rss_kb = ru.ru_maxrss;
-  usage.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  return usage;
-}
+using Usage = kxbench::ChildUsage;
 
 Usage MustSpawn(const std::vector<std::string>& argv, const std::string& in,
                 const std::string& out, const std::string& err) {
-  Usage u = Spawn(argv, in, out, err);
+  Usage u = kxbench::RunChild(argv, in, out, err);
   if (u.code != 0) {
     std::string line;
     for (const std::string& a : argv) line += a + " ";

@@ -12,12 +12,9 @@
 // Run: build/<dir>/bench/repair_bench  (about a minute; needs ~1 GB of disk
 // in $TMPDIR). --benchmark_filter works as usual; the ratios need all four.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +22,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "bench/support/child_process.h"
 
 namespace {
 
@@ -35,41 +34,12 @@ std::map<std::string, std::vector<double>> g_seconds;
 std::map<std::string, std::vector<double>> g_cpu_seconds;
 std::map<std::string, long> g_peak_kb;
 
-struct Run {
-  double seconds = 0;
-  double cpu_seconds = 0;  // the child's user and system time
-  long peak_kb = 0;        // the child's peak resident set
-  int status = 0;
-};
+using Run = kxbench::ChildUsage;
 
 // Runs a program with its output thrown away and measures it.
 Run RunProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::freopen("/dev/null", "w", stdout);
-    std::freopen("/dev/null", "w", stderr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  Run run;
-  run.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-          .count();
-  run.peak_kb = usage.ru_maxrss;
-  run.cpu_seconds =
-      static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) /
-          1e6;
-  run.status = status;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  Run run = kxbench::RunChild(args);
+  if (run.code != 0) {
     throw std::runtime_error(args[0] + " " + args[1] + " failed");
   }
   return run;
@@ -98,10 +68,10 @@ void Repair(benchmark::State& state, const std::string& name,
   for (auto _ : state) {
     Run run = RunProgram(
         {KXTABLE_PATH, "repair", "--replace", "--no-progress", Table(name)});
-    state.SetIterationTime(run.seconds);
-    g_seconds[key].push_back(run.seconds);
-    g_cpu_seconds[key].push_back(run.cpu_seconds);
-    g_peak_kb[key] = std::max(g_peak_kb[key], run.peak_kb);
+    state.SetIterationTime(run.wall);
+    g_seconds[key].push_back(run.wall);
+    g_cpu_seconds[key].push_back(run.cpu);
+    g_peak_kb[key] = std::max(g_peak_kb[key], run.max_rss_kb);
   }
   state.counters["peak_rss_kb"] = static_cast<double>(g_peak_kb[key]);
 }
@@ -117,16 +87,16 @@ void Copy(benchmark::State& state, bool sync, const std::string& key) {
     for (const std::string& f : Files("t1m")) args.push_back(f);
     args.push_back(to.string());
     Run run = RunProgram(args);
-    g_cpu_seconds[key].push_back(run.cpu_seconds);
+    g_cpu_seconds[key].push_back(run.cpu);
     if (sync) {
       std::vector<std::string> sync_args = {"sync"};
       for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
         sync_args.push_back((to / ("t1m" + std::string(ext))).string());
       }
-      run.seconds += RunProgram(sync_args).seconds;
+      run.wall += RunProgram(sync_args).wall;
     }
-    state.SetIterationTime(run.seconds);
-    g_seconds[key].push_back(run.seconds);
+    state.SetIterationTime(run.wall);
+    g_seconds[key].push_back(run.wall);
   }
 }
 
