@@ -1,7 +1,6 @@
 // The check scan: reads a table from the first record to the last without
 // changing it and reports damaged or out-of-order stamps in the results log,
 // then the numbers of deleted, null, duplicate and corrupted records.
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -72,35 +71,6 @@ inline bool SameBytes(std::string_view a, std::string_view b) {
     if (a[i] != b[i]) return false;
   }
   return true;
-}
-
-// Field 1, a space and field 2 into `stamp`. The usual 10 + 8 characters
-// are read as the words the engine has just stored them with and written as
-// whole words, so that neither these loads nor the tests' loads of the stamp
-// have to wait for a store to finish.
-inline void BuildStamp(const std::string& date, const std::string& time,
-                       std::string& stamp) {
-  if constexpr (std::endian::native == std::endian::little) {
-    if (date.size() == 10 && time.size() == 8) {
-      uint64_t head;
-      uint16_t date_tail;
-      uint64_t clock;
-      std::memcpy(&head, date.data(), 8);
-      std::memcpy(&date_tail, date.data() + 8, 2);
-      std::memcpy(&clock, time.data(), 8);
-      const uint64_t middle = date_tail | (uint64_t{' '} << 16) | (clock << 24);
-      // Characters 17..19 and the terminating zero.
-      const auto tail = static_cast<uint32_t>(clock >> 40);
-      if (stamp.size() != 19) stamp.resize(19);
-      std::memcpy(stamp.data(), &head, 8);
-      std::memcpy(stamp.data() + 8, &middle, 8);
-      std::memcpy(stamp.data() + 16, &tail, 4);
-      return;
-    }
-  }
-  stamp.assign(date);
-  stamp += ' ';
-  stamp.append(time);
 }
 
 void AddCountLine(Host& host, int32_t count, const char* what) {

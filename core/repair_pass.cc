@@ -355,7 +355,7 @@ void RepairPass::RecordActions(int32_t n) {
   Do([&] {
     std::string date = source_->FieldGet(1);
     std::string time_text = source_->FieldGet(2);
-    stamp_.assign(date).append(1, ' ').append(time_text);
+    BuildStamp(date, time_text, stamp_);
   });
 
   // The clock is read once, for the record's Year test; a clock that cannot

@@ -28,10 +28,7 @@ bool IsRepairNull(std::string_view buffer) {
 
 std::string MakeStamp(std::string_view date, std::string_view time) {
   std::string stamp;
-  stamp.reserve(date.size() + 1 + time.size());
-  stamp.append(date);
-  stamp += ' ';
-  stamp.append(time);
+  BuildStamp(date, time, stamp);
   return stamp;
 }
 
