@@ -118,7 +118,7 @@ double EngineRead(const std::string& kxt, uint64_t& sum) {
   int32_t n = t.RecordCount();
   for (int32_t i = 1; i <= n; ++i) {
     t.GoToRecord(i);
-    const std::string& b = t.RecordBuffer();
+    const std::string_view b = t.RecordBuffer();
     sum += static_cast<unsigned char>(b[20]) + (t.Deleted() ? 1 : 0);
   }
   t.Close();

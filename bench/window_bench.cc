@@ -1,7 +1,7 @@
 // Check of a large table in the window against the console host, measured
 // in one run on the same table:
-//   console: kxcheck::CheckTable through kxtable's ConsoleHost, its log
-//            written to /dev/null (what `kxtable check` does);
+//   console: the check through kxtable's ConsoleHost, its log written to
+//            /dev/null (what `kxtable check` does);
 //   window:  a press on Check in frmKXCheck on Qt's offscreen platform, the
 //            log mirrored into the results box, events pumped during the
 //            scan.
@@ -31,7 +31,7 @@
 #include <string>
 
 #include "core/operations.h"
-#include "platform/engine_table.h"
+#include "platform/engine_operations.h"
 #include "tools/kxtable/console_host.h"
 #include "ui/frm_kxcheck.h"
 
@@ -53,9 +53,8 @@ double ConsoleCheck(const std::string& table, std::FILE* sink) {
   options.out = sink;
   options.err = sink;
   kxtable::ConsoleHost host(options);
-  platform::EngineTableFactory tables;
   Clock::time_point start = Clock::now();
-  kxcheck::Outcome outcome = kxcheck::CheckTable(table, host, tables);
+  kxcheck::Outcome outcome = platform::CheckEngineTable(table, host);
   host.Finish();
   double seconds = Since(start);
   if (outcome != kxcheck::Outcome::kCompleted) {

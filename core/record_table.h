@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kxcheck {
 
@@ -21,16 +22,23 @@ class RecordTable {
   virtual std::string BasePath() = 0;  // the path without ".kxt"
   virtual int32_t RecordCount() = 0;
   virtual void GoToRecord(int32_t n) = 0;  // 1-based
-  // The working record. The reference stays valid until the next call on
-  // this table.
-  virtual const std::string& RecordBuffer() = 0;
-  virtual void SetRecordBuffer(const std::string& bytes) = 0;
+  // The working record. The view stays valid until the next call on this
+  // table.
+  virtual std::string_view RecordBuffer() = 0;
+  virtual void SetRecordBuffer(std::string_view bytes) = 0;
   virtual bool Deleted() = 0;
   virtual std::string FieldGet(int field) = 0;  // 1 date, 2 time
   virtual void FieldPut(int field, const std::string& text) = 0;
   virtual void AppendRecord(int option) = 0;  // option is always 0
   virtual void Close() = 0;
 };
+
+// Whether the view RecordBuffer gives of a table class stays valid through
+// calls of Deleted and FieldGet, so that the operations need not copy the
+// record before asking them. The interface promises less; a table class that
+// keeps the promise says so by specializing this.
+template <class Table>
+inline constexpr bool kRecordViewOutlivesReads = false;
 
 class TableFactory {
  public:

@@ -15,6 +15,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kxcheck {
 
 // The previous stamp before any record has been examined.
@@ -40,6 +44,61 @@ inline bool IsCheckNull(std::string_view buffer) {
   }
   return (first | second) == 0 && buffer[16] == '\0';
 }
+// Whole-buffer equality of two byte strings. Sizes of 16 to 64 bytes, as
+// records have, are compared inline in blocks of 16 (the last blocks
+// overlapping the ones before).
+inline bool SameBytes(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n < 16 || n > 64) {
+    return n == 0 || std::memcmp(a.data(), b.data(), n) == 0;
+  }
+#if defined(__SSE2__)
+  auto equal = [&](size_t at) {
+    return _mm_cmpeq_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(a.data() + at)),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.data() + at)));
+  };
+  __m128i same = _mm_and_si128(equal(0), equal(n - 16));
+  if (n > 32) {
+    same = _mm_and_si128(same, _mm_and_si128(equal(16), equal(n - 32)));
+  }
+  return _mm_movemask_epi8(same) == 0xFFFF;
+#else
+  return std::memcmp(a.data(), b.data(), n) == 0;
+#endif
+}
+
+// to = from, reusing to's storage. When the sizes already match, as they do
+// from record to record, the bytes are copied without any check, inline for
+// 16 to 64 bytes. `from` must not lie within `to`.
+inline void AssignBytes(std::string& to, std::string_view from) {
+  const size_t n = from.size();
+  if (to.size() != n || n == 0) {
+    to.assign(from.data(), n);
+    return;
+  }
+  char* out = to.data();
+  if (n < 16 || n > 64) {
+    std::memcpy(out, from.data(), n);
+    return;
+  }
+  // All loads before the stores: the blocks overlap.
+  char head[32];
+  char tail[32];
+  std::memcpy(head, from.data(), 16);
+  std::memcpy(tail + 16, from.data() + n - 16, 16);
+  if (n > 32) {
+    std::memcpy(head + 16, from.data() + 16, 16);
+    std::memcpy(tail, from.data() + n - 32, 16);
+    std::memcpy(out, head, 32);
+    std::memcpy(out + n - 32, tail, 32);
+  } else {
+    std::memcpy(out, head, 16);
+    std::memcpy(out + n - 16, tail + 16, 16);
+  }
+}
+
 // Null for the repair pass: at least 34 bytes, bytes 2..33 all zero.
 bool IsRepairNull(std::string_view buffer);
 // "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.
@@ -77,6 +136,55 @@ inline int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
+// CompareText for stamps held in strings. Two stamps of the usual 19
+// characters are compared as three big-endian numbers: characters 1-8, 9-16
+// and 17-19 with the string's terminating zero, read in the pieces that
+// BuildStamp writes them in.
+inline int CompareStamps(const std::string& a, const std::string& b) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (a.size() == 19 && b.size() == 19) {
+      auto order = [](auto x, auto y) {
+        if constexpr (sizeof x == 8) {
+          x = __builtin_bswap64(x);
+          y = __builtin_bswap64(y);
+        } else {
+          x = __builtin_bswap32(x);
+          y = __builtin_bswap32(y);
+        }
+        return x < y ? -1 : 1;
+      };
+      uint64_t x;
+      uint64_t y;
+      std::memcpy(&x, a.data(), 8);
+      std::memcpy(&y, b.data(), 8);
+      if (x != y) return order(x, y);
+      std::memcpy(&x, a.data() + 8, 8);
+      std::memcpy(&y, b.data() + 8, 8);
+      if (x != y) return order(x, y);
+      uint32_t u;
+      uint32_t v;
+      std::memcpy(&u, a.c_str() + 16, 4);
+      std::memcpy(&v, b.c_str() + 16, 4);
+      if (u != v) return order(u, v);
+      return 0;
+    }
+  }
+  return CompareText(a, b);
+}
+
+// to = from for stamps. Stamps of the usual 19 characters are copied in the
+// pieces that BuildStamp writes and CompareStamps reads: characters 1-8,
+// 9-16, and 17-19 with the terminating zero.
+inline void AssignStamp(std::string& to, const std::string& from) {
+  if (to.size() == 19 && from.size() == 19) {
+    std::memcpy(to.data(), from.data(), 8);
+    std::memcpy(to.data() + 8, from.data() + 8, 8);
+    std::memcpy(to.data() + 16, from.c_str() + 16, 4);
+  } else {
+    to = from;
+  }
+}
+
 // Field 1, a space and field 2 into `stamp`, reusing its storage. The usual 10
 // + 8 characters are read as the words the engine has just stored them with and
 // written as whole words, so that neither these loads nor the tests' loads of
@@ -104,6 +212,18 @@ inline void BuildStamp(std::string_view date, std::string_view time,
   stamp.assign(date);
   stamp += ' ';
   stamp.append(time);
+}
+
+// The stamp of a table's current record into `stamp`: FieldGet(1), a space
+// and FieldGet(2), the first call first. A table class may come with an
+// overload of its own, found beside it by argument-dependent lookup, that
+// gives the same text and fails in the same cases without making the two
+// field texts.
+template <class Table>
+void ReadStamp(Table& table, std::string& stamp) {
+  const std::string date = table.FieldGet(1);
+  const std::string time = table.FieldGet(2);
+  BuildStamp(date, time, stamp);
 }
 
 // Field 1, a space, field 2, as a new text.
@@ -136,8 +256,51 @@ bool StampTestFails(StampTest test, std::string_view stamp,
 
 // The seven field tests (year to separators) of a stamp at once: bit i is
 // set when kAllStampTests[i] fails; bit 0, the order test, is never set.
-// Answers exactly as StampTestFails does, faster for well-formed stamps.
-uint32_t FailedFieldTests(std::string_view stamp, std::string_view year);
+// Answers exactly as StampTestFails does, faster for stamps of full length.
+inline uint32_t FailedFieldTests(std::string_view stamp, std::string_view year);
+// The same, test by test, for stamps of any length.
+uint32_t FailedFieldTestsOneByOne(std::string_view stamp,
+                                  std::string_view year);
+
+inline uint32_t FailedFieldTests(std::string_view stamp,
+                                 std::string_view year) {
+  if (stamp.size() < 19 || year.size() != 4) [[unlikely]] {
+    return FailedFieldTestsOneByOne(stamp, year);
+  }
+  // Every part is complete, so each test compares characters on fixed
+  // positions of equal length: as big-endian numbers they order as the
+  // texts do.
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  const auto* y = reinterpret_cast<const unsigned char*>(year.data());
+  auto four = [](const unsigned char* q) {
+    return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) |
+           (uint32_t{q[2]} << 8) | uint32_t{q[3]};
+  };
+  auto two = [p](int at) { return (uint32_t{p[at]} << 8) | p[at + 1]; };
+  constexpr auto kTwo = [](char a, char b) {
+    return (static_cast<uint32_t>(a) << 8) | static_cast<uint32_t>(b);
+  };
+  // Outside low..high, with one comparison.
+  auto outside = [](uint32_t v, uint32_t low, uint32_t high) {
+    return static_cast<uint32_t>(v - low > high - low);
+  };
+  const uint32_t stamp_year = four(p);
+  uint32_t failed =
+      static_cast<uint32_t>(
+          (stamp_year < (uint32_t{'1'} << 24 | uint32_t{'9'} << 16 |
+                         uint32_t{'9'} << 8 | '0')) |
+          (stamp_year > four(y)))
+      << 1;
+  failed |= outside(two(5), kTwo('0', '1'), kTwo('1', '2')) << 2;
+  failed |= outside(two(8), kTwo('0', '1'), kTwo('3', '1')) << 3;
+  failed |= outside(two(11), kTwo('0', '0'), kTwo('2', '3')) << 4;
+  failed |= outside(two(14), kTwo('0', '0'), kTwo('5', '9')) << 5;
+  failed |= outside(two(17), kTwo('0', '0'), kTwo('5', '9')) << 6;
+  failed |= static_cast<uint32_t>((p[4] != '-') | (p[7] != '-') |
+                                  (p[13] != ':') | (p[16] != ':'))
+            << 7;
+  return failed;
+}
 
 // The suffix of the finding line for a failed test (bytes, not yet UTF-8).
 std::string FindingSuffix(StampTest test, std::string_view previous);

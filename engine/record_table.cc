@@ -341,7 +341,18 @@ struct RecordTable::Impl {
     if (!open) throw TableError(std::string(what) + ": no table is open");
   }
 
+  // Copies a working record that lives in the data cache into the buffer, so
+  // that it can be changed, or outlive the cache.
+  void Materialize() {
+    if (cur->record != cur->buffer.data()) {
+      if (cur->record != nullptr)
+        std::memmove(cur->buffer.data(), cur->record, cur->buffer.size());
+      cur->record = cur->buffer.data();
+    }
+  }
+
   void ResetState() {
+    Materialize();
     data_fd.Reset();
     attr_fd.Reset();
     open = false;
@@ -748,6 +759,7 @@ struct RecordTable::Impl {
 
   void GoToSlow(int32_t n) {
     RequireOpen("GoToRecord");
+    Materialize();
     if (n < 1 || n > count) {
       FailRecord(kxt_path, n,
                  count == 0 ? std::string("the table has no records")
@@ -762,8 +774,7 @@ struct RecordTable::Impl {
       return;
     }
     LoadData(index);
-    std::memcpy(cur->buffer.data(),
-                data_chunk + (index - cur->data_first) * reclen, reclen);
+    cur->record = data_chunk + (index - cur->data_first) * reclen;
     cur->current = n;
   }
 
@@ -785,7 +796,7 @@ struct RecordTable::Impl {
                          " is not supported (only 0)");
     if (count >= std::numeric_limits<int32_t>::max())
       FailRecord(kxt_path, count + 1, "the table cannot hold more records");
-    data_out.append(cur->buffer);
+    data_out.append(cur->record, reclen);
     attr_out.push_back(static_cast<char>(attribute));
     ++count;
     cur->current = static_cast<int32_t>(count);
@@ -795,6 +806,7 @@ struct RecordTable::Impl {
 
 RecordTable::RecordTable() : impl_(std::make_unique<Impl>()) {
   impl_->cur = &cursor_;
+  cursor_.record = cursor_.buffer.data();
 }
 
 RecordTable::~RecordTable() = default;
@@ -867,6 +879,7 @@ void RecordTable::Open(const std::string& path) {
     throw;
   }
   cursor_.buffer.assign(t.reclen, '\0');
+  cursor_.record = cursor_.buffer.data();
   cursor_.record_length = t.reclen;
   t.open = true;
   cursor_.open = true;
@@ -894,14 +907,16 @@ void RecordTable::SetRecordBuffer(std::string_view bytes) {
     Fail(t.kxt_path, "RecordBuffer: " + std::to_string(bytes.size()) +
                          " bytes given, but the records are " +
                          std::to_string(t.reclen) + " bytes long");
-  std::memcpy(cursor_.buffer.data(), bytes.data(), bytes.size());
+  // The bytes may be this table's own working record.
+  std::memmove(cursor_.buffer.data(), bytes.data(), bytes.size());
+  cursor_.record = cursor_.buffer.data();
 }
 
 bool RecordTable::DeletedSlow() const { return impl_->DeletedSlow(); }
 
 namespace {
 
-bool AllZero(const std::string& s, size_t from, size_t n) {
+bool AllZero(std::string_view s, size_t from, size_t n) {
   for (size_t i = from; i < from + n; ++i)
     if (s[i] != '\0') return false;
   return true;
@@ -912,7 +927,7 @@ bool AllZero(const std::string& s, size_t from, size_t n) {
 std::string RecordTable::FieldGetSlow(int field) const {
   const Impl& t = *impl_;
   t.RequireOpen("FieldGet");
-  const std::string& b = cursor_.buffer;
+  const std::string_view b = RecordBuffer();
   if (field == 1) {
     // Built in place: the check scan asks for the date of every record.
     uint64_t rest;
@@ -936,16 +951,27 @@ std::string RecordTable::FieldGetSlow(int field) const {
     for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
     size_t width = t.layout.payload[field - 3].width;
     if (AllZero(b, offset, width)) return {};
-    return b.substr(offset, width);
+    return std::string(b.substr(offset, width));
   }
   Fail(t.kxt_path, "FieldGet: no field " + std::to_string(field) +
                        " (the table has fields 1 to " +
                        std::to_string(2 + t.layout.payload.size()) + ")");
 }
 
+size_t RecordTable::FieldGetIntoSlow(int field, char* out) const {
+  if (field != 1 && field != 2) {
+    Fail(impl_->kxt_path, "FieldGetInto: field " + std::to_string(field) +
+                              " is neither the date nor the time");
+  }
+  const std::string text = FieldGetSlow(field);
+  std::memcpy(out, text.data(), text.size());
+  return text.size();
+}
+
 void RecordTable::FieldPut(int field, std::string_view text) {
   Impl& t = *impl_;
   t.RequireOpen("FieldPut");
+  t.Materialize();
   std::string& b = cursor_.buffer;
   auto too_long = [&](size_t width) {
     Fail(t.kxt_path, "FieldPut: field " + std::to_string(field) + " holds " +

@@ -35,6 +35,9 @@ inline constexpr int kDateBytes = 9;
 inline constexpr int kTimeOffset = 9;  // 8 bytes: "HH:MM:SS"
 inline constexpr int kTimeBytes = 8;
 inline constexpr int kPayloadOffset = 17;
+// Field 1 as text: the two century characters and "YY-MM-DD".
+inline constexpr size_t kDateTextBytes = 10;
+inline constexpr size_t kDateTimeTextBytes = 19;
 
 struct FieldDef {
   std::string name;
@@ -73,11 +76,21 @@ class RecordTable {
   int32_t RecordCount() const;
   void GoToRecord(int32_t n);     // 1-based
   int32_t CurrentRecord() const;  // 0 when none
-  // The working buffer: the current record's bytes, or what was set.
-  const std::string& RecordBuffer() const;
+  // The working buffer: the current record's bytes, or what was set. The
+  // view stays valid until the next call that positions, changes, opens or
+  // closes the table.
+  std::string_view RecordBuffer() const;
   void SetRecordBuffer(std::string_view bytes);
   bool Deleted() const;  // the current record carries the deletion mark
   std::string FieldGet(int field) const;  // 1 = date, 2 = time, 3.. payload
+  // Field 1 or 2 as FieldGet gives it, written to `out` (room for
+  // kDateTextBytes) instead of a new string; returns its length.
+  size_t FieldGetInto(int field, char* out) const;
+  // FieldGet(1), one space and FieldGet(2) written to `out`, which has room
+  // for kDateTimeTextBytes + 1: "YYYY-MM-DD HH:MM:SS" and a zero byte for a
+  // record that has both fields. Returns the length of the text; fails where
+  // FieldGet fails.
+  size_t DateTimeInto(char* out) const;
   void FieldPut(int field, std::string_view text);
   void AppendRecord(int option);  // option must be 0
   // Appends the working buffer with the deletion mark set (tools and tests
@@ -102,8 +115,14 @@ class RecordTable {
   // can be inlined: the working buffer, the current record and the read
   // caches (runs of whole records and of attribute bytes loaded from the
   // files). Impl owns the cache memory and keeps these fields up to date.
+  // Before the cache memory is released or reloaded, a working record that
+  // lives in it is copied into `buffer`.
   struct Cursor {
+    // The working record is `record`: either `buffer`, which holds what was
+    // set or put, or a record in the data cache, which is copied into
+    // `buffer` before anything changes it.
     std::string buffer;
+    const char* record = nullptr;
     bool open = false;    // mirrors Impl::open for the inlined FieldGet
     int32_t current = 0;  // 1-based, 0 when none
     uint32_t record_length = 0;
@@ -119,8 +138,10 @@ class RecordTable {
   void GoToRecordSlow(int32_t n);
   bool DeletedSlow() const;
   std::string FieldGetSlow(int field) const;
-  // Field 1 or 2 of an open table, on a little-endian machine.
-  std::string DateOrTimeText(int field) const;
+  size_t FieldGetIntoSlow(int field, char* out) const;
+  // Field 1 or 2 of an open table into `out`, on a little-endian machine;
+  // returns the length.
+  size_t DateOrTimeText(int field, char* out) const;
 };
 
 inline void RecordTable::GoToRecord(int32_t n) {
@@ -128,28 +149,17 @@ inline void RecordTable::GoToRecord(int32_t n) {
   uint64_t rel =
       static_cast<uint64_t>(static_cast<int64_t>(n) - 1 - c.data_first);
   if (rel < c.data_cached) {
-    // Records are at least kPayloadOffset (17) bytes long: copy in 16-byte
-    // blocks, the last ones overlapping, without a loop up to 64 bytes.
-    const size_t len = c.record_length;
-    const char* src = c.data + rel * len;
-    char* dst = c.buffer.data();
-    if (len <= 32) {
-      std::memcpy(dst, src, 16);
-      std::memcpy(dst + len - 16, src + len - 16, 16);
-    } else if (len <= 64) {
-      std::memcpy(dst, src, 32);
-      std::memcpy(dst + len - 32, src + len - 32, 32);
-    } else {
-      std::memcpy(dst, src, len);
-    }
+    // The working record is the cached copy itself until something writes to
+    // it: positioning copies nothing.
+    c.record = c.data + rel * c.record_length;
     c.current = n;
     return;
   }
   GoToRecordSlow(n);
 }
 
-inline const std::string& RecordTable::RecordBuffer() const {
-  return cursor_.buffer;
+inline std::string_view RecordTable::RecordBuffer() const {
+  return {cursor_.record, cursor_.buffer.size()};
 }
 
 inline int32_t RecordTable::CurrentRecord() const { return cursor_.current; }
@@ -163,47 +173,79 @@ inline bool RecordTable::Deleted() const {
 }
 
 // Fields 1 and 2 of an open table are built here, inline: the check scan
-// asks for both on every record it examines. The buffer is read as words at
-// offsets 0 and 8 (and 9 for the time), which GoToRecord has just stored, so
-// the loads are forwarded from its stores instead of waiting for them; the
-// result is written as whole words too, for the same reason at the caller.
+// asks for both on every record it examines.
 inline std::string RecordTable::FieldGet(int field) const {
   if (std::endian::native == std::endian::little && cursor_.open &&
       (field == 1 || field == 2)) {
-    return DateOrTimeText(field);
+    char text[kDateTextBytes];
+    return std::string(text, DateOrTimeText(field, text));
   }
   return FieldGetSlow(field);
 }
 
-inline std::string RecordTable::DateOrTimeText(int field) const {
-  const char* b = cursor_.buffer.data();
+inline size_t RecordTable::FieldGetInto(int field, char* out) const {
+  if (std::endian::native == std::endian::little && cursor_.open &&
+      (field == 1 || field == 2)) {
+    return DateOrTimeText(field, out);
+  }
+  return FieldGetIntoSlow(field, out);
+}
+
+inline size_t RecordTable::DateTimeInto(char* out) const {
+  if (std::endian::native == std::endian::little && cursor_.open) {
+    const char* b = cursor_.record;
+    uint64_t w0;
+    uint64_t w1;
+    uint64_t time;
+    std::memcpy(&w0, b + kDateOffset, 8);
+    std::memcpy(&w1, b + kDateOffset + 8, 8);
+    std::memcpy(&time, b + kTimeOffset, 8);
+    if ((w0 != 0 || (w1 & 0xFF) != 0) && time != 0) {
+      // Century nibbles and "YY-MM-" | "DD", " ", "HH:MM" | ":SS" and zero.
+      const uint64_t century = w0 & 0xFF;
+      const uint64_t head = (0x30 + (century >> 4)) |
+                            ((0x30 + (century & 0x0F)) << 8) |
+                            ((w0 >> 8) << 16);
+      const uint64_t middle = (w0 >> 56) | ((w1 & 0xFF) << 8) |
+                              (uint64_t{' '} << 16) | (time << 24);
+      const auto tail = static_cast<uint32_t>(time >> 40);
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + 8, &middle, 8);
+      std::memcpy(out + 16, &tail, 4);
+      return kDateTimeTextBytes;
+    }
+  }
+  size_t n = FieldGetInto(1, out);
+  out[n++] = ' ';
+  n += FieldGetInto(2, out + n);
+  out[n] = '\0';
+  return n;
+}
+
+// The record is read as words at offsets 0 and 8 (and 9 for the time), and
+// the text is written as whole words.
+inline size_t RecordTable::DateOrTimeText(int field, char* out) const {
+  const char* b = cursor_.record;
   uint64_t w0;
   uint64_t w1;
   uint64_t time;
   std::memcpy(&w0, b + kDateOffset, 8);
   std::memcpy(&w1, b + kDateOffset + 8, 8);
   std::memcpy(&time, b + kTimeOffset, 8);
-  size_t size = 0;
   if (field == 1) {
-    if (w0 != 0 || (w1 & 0xFF) != 0) size = 10;
-  } else if (time != 0) {
-    size = kTimeBytes;
-  }
-  // One result object, sized by its constructor, so that it is built in the
-  // caller's and nothing is copied.
-  std::string out(size, '\0');
-  if (size == 10) {
+    if (w0 == 0 && (w1 & 0xFF) == 0) return 0;
     // Byte 0 holds the century as two nibbles; bytes 1..8 are "YY-MM-DD".
     const uint64_t century = w0 & 0xFF;
     const uint64_t head = (0x30 + (century >> 4)) |
                           ((0x30 + (century & 0x0F)) << 8) | ((w0 >> 8) << 16);
     const auto tail = static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
-    std::memcpy(out.data(), &head, 8);
-    std::memcpy(out.data() + 8, &tail, 2);
-  } else if (size == kTimeBytes) {
-    std::memcpy(out.data(), &time, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + 8, &tail, 2);
+    return kDateTextBytes;
   }
-  return out;
+  if (time == 0) return 0;
+  std::memcpy(out, &time, 8);
+  return kTimeBytes;
 }
 
 }  // namespace kalvex

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/record_table.h"
+#include "core/stamp.h"
 #include "engine/record_table.h"
 
 namespace platform {
@@ -17,8 +18,8 @@ class EngineTable final : public kxcheck::RecordTable {
   std::string BasePath() override { return table_.BasePath(); }
   int32_t RecordCount() override { return table_.RecordCount(); }
   void GoToRecord(int32_t n) override { table_.GoToRecord(n); }
-  const std::string& RecordBuffer() override { return table_.RecordBuffer(); }
-  void SetRecordBuffer(const std::string& bytes) override {
+  std::string_view RecordBuffer() override { return table_.RecordBuffer(); }
+  void SetRecordBuffer(std::string_view bytes) override {
     table_.SetRecordBuffer(bytes);
   }
   bool Deleted() override { return table_.Deleted(); }
@@ -29,9 +30,33 @@ class EngineTable final : public kxcheck::RecordTable {
   void AppendRecord(int option) override { table_.AppendRecord(option); }
   void Close() override { table_.Close(); }
 
+  const kalvex::RecordTable& Engine() const { return table_; }
+
  private:
   kalvex::RecordTable table_;
 };
+
+}  // namespace platform
+
+// The engine's view of the working record changes only when the table is
+// positioned, written to, opened or closed.
+template <>
+inline constexpr bool kxcheck::kRecordViewOutlivesReads<platform::EngineTable> =
+    true;
+
+namespace platform {
+
+// The stamp of the current record (see kxcheck::ReadStamp), written by the
+// engine straight from the record's bytes into the stamp's own storage.
+inline void ReadStamp(EngineTable& table, std::string& stamp) {
+  if (stamp.size() != kalvex::kDateTimeTextBytes) {
+    stamp.assign(kalvex::kDateTimeTextBytes, ' ');
+  }
+  // The room includes the string's terminating zero, which the engine
+  // writes as zero.
+  const size_t n = table.Engine().DateTimeInto(stamp.data());
+  if (n != kalvex::kDateTimeTextBytes) stamp.resize(n);
+}
 
 class EngineTableFactory : public kxcheck::TableFactory {
  public:

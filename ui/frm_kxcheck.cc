@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <exception>
 
+#include "platform/engine_operations.h"
 #include "platform/engine_table.h"
 #include "platform/mod_kxcheck_dialog.h"
 #include "ui/twips.h"
@@ -191,18 +192,27 @@ void frmKXCheck::txtFilename_OLEDragDrop(const QMimeData& data) {
   }
 }
 
-void frmKXCheck::cmdCheck_Click() { RunOperation(&kxcheck::CheckTable); }
+void frmKXCheck::cmdCheck_Click() {
+  RunOperation([this](const std::string& path) {
+    if (tables_) return kxcheck::CheckTable(path, *host_, *tables_);
+    return platform::CheckEngineTable(path, *host_);
+  });
+}
 
-void frmKXCheck::cmdRepair_Click() { RunOperation(&kxcheck::RepairTable); }
+void frmKXCheck::cmdRepair_Click() {
+  RunOperation([this](const std::string& path) {
+    kxcheck::TableFactory& tables = tables_ ? *tables_ : *engine_tables_;
+    return kxcheck::RepairTable(path, *host_, tables);
+  });
+}
 
-void frmKXCheck::RunOperation(Operation operation) {
+void frmKXCheck::RunOperation(const Operation& operation) {
   if (running_) return;  // both buttons are disabled while busy
   running_ = true;
   host_->ClearStopRequest();
   std::string path = txtFilename->text().toStdString();
-  kxcheck::TableFactory& tables = tables_ ? *tables_ : *engine_tables_;
   try {
-    operation(path, *host_, tables);
+    operation(path);
   } catch (const std::exception& e) {
     // The operations report their own failures; this is the last guard so
     // that the window never stays busy.

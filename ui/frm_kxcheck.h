@@ -78,9 +78,10 @@ class frmKXCheck : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  using Operation = kxcheck::Outcome (*)(const std::string&, kxcheck::Host&,
-                                         kxcheck::TableFactory&);
-  void RunOperation(Operation operation);
+  // Runs an operation on a path: through the test's table factory when one
+  // is set, otherwise compiled for the engine and this window's host.
+  using Operation = std::function<kxcheck::Outcome(const std::string&)>;
+  void RunOperation(const Operation& operation);
 
   std::unique_ptr<kxcheck::TableFactory> engine_tables_;
   kxcheck::TableFactory* tables_ = nullptr;

@@ -67,6 +67,7 @@ void WindowHost::OnAppend(std::string_view text) {
 }
 
 void WindowHost::FlushResults() {
+  ShowPendingProgress();
   if (pending_.empty()) return;
   QPlainTextEdit* box = controls_.results;
   // The insertion point goes to the end of the text and the new text is
@@ -87,7 +88,18 @@ void WindowHost::OnClear() {
 }
 
 void WindowHost::ShowProgress(const std::string& text) {
-  controls_.progress->setText(QString::fromStdString(text));
+  pending_progress_ = text;
+  progress_pending_ = true;
+  // Setting a label's text costs about a microsecond; an operation shows
+  // its progress every 1000 records but the window repaints only when it
+  // handles events.
+  if (!busy_) ShowPendingProgress();
+}
+
+void WindowHost::ShowPendingProgress() {
+  if (!progress_pending_) return;
+  progress_pending_ = false;
+  controls_.progress->setText(QString::fromStdString(pending_progress_));
 }
 
 void WindowHost::EnterBusy() {
@@ -106,12 +118,10 @@ void WindowHost::LeaveBusy() {
   busy_ = false;
 }
 
-void WindowHost::PumpEvents() {
-  if (pump_hook_) pump_hook_();
+void WindowHost::PumpIfDue() {
   // A look at the clock costs a few nanoseconds and is taken only every few
   // records; waiting events are handled once the interval has passed, so
   // the window answers within a few tens of milliseconds whatever the table.
-  if (++pump_calls_ % kClockStride != 0) return;
   if (pump_clock_.elapsed() < kPumpIntervalMs) return;
   FlushResults();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -135,8 +145,7 @@ bool WindowHost::AskYesNo(const std::string& text) {
   return DefaultAsk(controls_.window, Title(), message);
 }
 
-int WindowHost::CurrentYear() {
-  if (year_ != 0 && ++year_questions_ % kClockStride != 0) return year_;
+int WindowHost::ReadClockYear() {
   std::time_t now = std::time(nullptr);
   if (year_ != 0 && now >= year_begin_ && now < year_end_) return year_;
   year_ = platform::CurrentYear();

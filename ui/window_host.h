@@ -34,8 +34,10 @@ struct HostControls {
   QCheckBox* skip_duplicates = nullptr;
 };
 
-class WindowHost : public platform::SystemHost,
-                   private kxcheck::ResultsLog::Observer {
+// Final, so that an operation compiled for this class (see
+// platform/engine_operations.h) binds its per-record calls at compile time.
+class WindowHost final : public platform::SystemHost,
+                         private kxcheck::ResultsLog::Observer {
  public:
   // Message boxes, replaceable by tests. Both get the title and the text.
   using WarnFunction = std::function<void(const QString&, const QString&)>;
@@ -49,7 +51,16 @@ class WindowHost : public platform::SystemHost,
   void ShowProgress(const std::string& text) override;
   void EnterBusy() override;
   void LeaveBusy() override;
-  void PumpEvents() override;
+  // Handles waiting events once kPumpIntervalMs has passed; the clock is
+  // looked at every kClockStride calls.
+  void PumpEvents() override {
+    if (pump_hook_) {
+      ShowPendingProgress();
+      pump_hook_();
+    }
+    if (++pump_calls_ % kClockStride != 0) return;
+    PumpIfDue();
+  }
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   bool SkipOption(kxcheck::SkipKind which) override;
@@ -57,7 +68,10 @@ class WindowHost : public platform::SystemHost,
   // The year from the system clock. The operations ask at every record;
   // the clock is looked at every few questions, and the local time worked
   // out again only when the clock has left the year seen last.
-  int CurrentYear() override;
+  int CurrentYear() override {
+    if (year_ != 0 && ++year_questions_ % kClockStride != 0) return year_;
+    return ReadClockYear();
+  }
 
   void RequestStop() { stop_requested_ = true; }
   void ClearStopRequest() { stop_requested_ = false; }
@@ -76,13 +90,17 @@ class WindowHost : public platform::SystemHost,
   // How long PumpEvents lets waiting events wait at most, and how many calls
   // pass between two looks at the clock.
   static constexpr qint64 kPumpIntervalMs = 20;
-  static constexpr unsigned kClockStride = 32;
+  static constexpr unsigned kClockStride = 256;
 
  private:
   void OnAppend(std::string_view text) override;
   void OnClear() override;
   // Puts the log text not yet shown into the results box.
   void FlushResults();
+  void PumpIfDue();
+  // Puts the progress text of the last ShowProgress into the label.
+  void ShowPendingProgress();
+  int ReadClockYear();
 
   HostControls controls_;
   WarnFunction warn_;
@@ -94,6 +112,11 @@ class WindowHost : public platform::SystemHost,
   // to date before the window handles any event, so whenever it can be seen
   // it shows the whole log.
   std::string pending_;
+  // The progress text not yet in the label: while busy, the label is brought
+  // up to date whenever the log box is, so the window never shows an older
+  // count than the operation has reached.
+  std::string pending_progress_;
+  bool progress_pending_ = false;
   bool stop_requested_ = false;
   bool busy_ = false;
   int year_ = 0;

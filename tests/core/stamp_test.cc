@@ -230,6 +230,58 @@ TEST(StampTest, CompareTextOrdersByCharacterCode) {
   }
 }
 
+// The quick paths for stamps and records of usual sizes against the plain
+// definitions, on the sizes where the quick paths change their pieces.
+TEST(StampTest, QuickComparisonsAndCopiesAgreeWithThePlainOnes) {
+  std::vector<std::string> stamps = {"2020-01-01 00:00:00",
+                                     "2020-01-01 00:00:01",
+                                     "2020-01-02 00:00:00",
+                                     "2021-01-01 00:00:00",
+                                     "1999-12-31 23:59:59",
+                                     " ",
+                                     "",
+                                     "2020-01-01 00:00:00x",
+                                     "2020-01-01"};
+  for (size_t at = 0; at < 19; ++at) {
+    for (char c : {'\0', '\x7F', '\x80', '\xFF'}) {
+      std::string s = "2020-06-15 12:34:56";
+      s[at] = c;
+      stamps.push_back(s);
+    }
+  }
+  for (const std::string& a : stamps) {
+    for (const std::string& b : stamps) {
+      const int want = kxcheck::CompareText(a, b);
+      const int got = kxcheck::CompareStamps(a, b);
+      ASSERT_EQ((got > 0) - (got < 0), (want > 0) - (want < 0))
+          << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
+      std::string copy(b.size(), '?');
+      kxcheck::AssignStamp(copy, a);
+      ASSERT_EQ(copy, a);
+      ASSERT_EQ(copy.c_str()[copy.size()], '\0');
+    }
+  }
+
+  for (size_t n : {0u, 1u, 8u, 15u, 16u, 17u, 19u, 31u, 32u, 33u, 40u, 48u, 63u,
+                   64u, 65u, 80u}) {
+    std::string a(n, '\0');
+    for (size_t i = 0; i < n; ++i) a[i] = static_cast<char>('a' + i % 26);
+    std::string copy(n, '-');
+    kxcheck::AssignBytes(copy, a);
+    EXPECT_EQ(copy, a) << n;
+    std::string grown = "x";
+    kxcheck::AssignBytes(grown, a);
+    EXPECT_EQ(grown, a) << n;
+    EXPECT_TRUE(kxcheck::SameBytes(a, copy)) << n;
+    EXPECT_FALSE(kxcheck::SameBytes(a, a + "z")) << n;
+    for (size_t i = 0; i < n; ++i) {
+      std::string other = a;
+      other[i] = '\x80';
+      ASSERT_FALSE(kxcheck::SameBytes(a, other)) << n << " differs at " << i;
+    }
+  }
+}
+
 TEST(StampTest, ClassificationBytes) {
   std::string null17(17, '\0');
   std::string null_with_head = null17;

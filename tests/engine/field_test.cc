@@ -1,7 +1,10 @@
 // FieldGet and FieldPut against the record layout, byte by byte.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/record_table.h"
 #include "tests/engine/table_files.h"
@@ -135,7 +138,7 @@ TEST_F(FieldTest, DateAndTimeRoundTripThroughTheBuffer) {
   table_.SetRecordBuffer(Buffer(""));
   table_.FieldPut(1, "1999-12-31");
   table_.FieldPut(2, "23:59:58");
-  const std::string& b = table_.RecordBuffer();
+  const std::string_view b = table_.RecordBuffer();
   EXPECT_EQ(b[3], '-');
   EXPECT_EQ(b[6], '-');
   EXPECT_EQ(b[11], ':');
@@ -149,6 +152,46 @@ struct BadPut {
   std::string text;
   std::string message_part;
 };
+
+// The date and time written into a caller's buffer are the texts FieldGet
+// gives, for every shape of record.
+TEST_F(FieldTest, DateAndTimeIntoABufferMatchFieldGet) {
+  const std::vector<std::pair<std::string, std::string>> fields = {
+      {"2024-02-29", "23:59:59"}, {"", "12:00:00"},
+      {"1999-12-31", ""},         {"", ""},
+      {"?0-01-01", "1"},          {"20", "\x01"},
+  };
+  std::vector<std::string> buffers;
+  for (const auto& [date, time] : fields) {
+    table_.SetRecordBuffer(Buffer(""));
+    table_.FieldPut(1, date);
+    table_.FieldPut(2, time);
+    buffers.push_back(std::string(table_.RecordBuffer()));
+  }
+  std::string odd = Buffer("");
+  odd[0] = '\xF0';  // century nibbles only
+  odd[12] = '\xFF';
+  buffers.push_back(odd);
+  for (const std::string& b : buffers) {
+    table_.SetRecordBuffer(b);
+    const std::string date = table_.FieldGet(1);
+    const std::string time = table_.FieldGet(2);
+    char text[kDateTimeTextBytes + 1];
+    std::memset(text, '#', sizeof text);
+    const size_t n = table_.DateTimeInto(text);
+    EXPECT_EQ(std::string(text, n), date + " " + time);
+    EXPECT_EQ(text[n], '\0');
+    char part[kDateTextBytes];
+    EXPECT_EQ(std::string(part, table_.FieldGetInto(1, part)), date);
+    EXPECT_EQ(std::string(part, table_.FieldGetInto(2, part)), time);
+  }
+  char part[kDateTextBytes];
+  EXPECT_THROW(table_.FieldGetInto(3, part), TableError);
+  table_.Close();
+  char text[kDateTimeTextBytes + 1];
+  EXPECT_THROW(table_.DateTimeInto(text), TableError);
+  EXPECT_THROW(table_.FieldGetInto(1, part), TableError);
+}
 
 TEST_F(FieldTest, FieldPutRefusesWhatTheFieldCannotHold) {
   const BadPut cases[] = {

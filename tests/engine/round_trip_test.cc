@@ -266,6 +266,48 @@ TEST(RoundTrip, RecordsAppendedInThisSessionCanBeRead) {
   t.Close();
 }
 
+// Positioning shows the cached record itself; whatever changes or outlives
+// it works on a copy.
+TEST(RoundTrip, TheWorkingRecordIsCopiedBeforeItChanges) {
+  TempDir dir;
+  std::string path = dir.Path("t.kxt");
+  RecordTable::CreateDefinition(path, TwoFields(), false);
+  AppendRange(path, 0, 30000);
+  RecordTable t;
+  t.SetAccessMode(kAppend);
+  t.Open(path);
+  // A record from the read cache, changed and appended, then read again.
+  t.GoToRecord(2);
+  t.FieldPut(3, "zz");
+  t.AppendRecord(0);
+  t.GoToRecord(1);
+  t.GoToRecord(2);
+  EXPECT_EQ(t.RecordBuffer(), Record(1));
+  t.GoToRecord(30001);
+  EXPECT_EQ(t.FieldGet(3), std::string("zz\0\0\0\0", 6));
+  // Unchanged, and set from its own view.
+  t.GoToRecord(3);
+  t.SetRecordBuffer(t.RecordBuffer());
+  t.AppendRecord(0);
+  t.GoToRecord(3);
+  t.AppendRecord(0);
+  // A record far away reloads the cache; the working record survives it.
+  t.GoToRecord(29000);
+  t.GoToRecord(30002);
+  EXPECT_EQ(t.RecordBuffer(), Record(2));
+  t.GoToRecord(30003);
+  EXPECT_EQ(t.RecordBuffer(), Record(2));
+  t.GoToRecord(7);
+  t.Close();
+  EXPECT_EQ(t.RecordBuffer(), Record(6)) << "the last record outlives Close";
+
+  RecordTable r;
+  r.Open(path);
+  ASSERT_EQ(r.RecordCount(), 30003);
+  r.GoToRecord(2);
+  EXPECT_EQ(r.RecordBuffer(), Record(1));
+}
+
 struct ModeError {
   std::string name;
   std::function<void(RecordTable&)> call;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/operations.h"
-#include "platform/engine_table.h"
+#include "platform/engine_operations.h"
 #include "tools/kxtable/commands.h"
 #include "tools/kxtable/console_host.h"
 
@@ -23,8 +23,7 @@ int RunCheck(const CheckArgs& args) {
   ConsoleOptions options;
   options.progress = !args.no_progress;
   ConsoleHost host(options);
-  platform::EngineTableFactory tables;
-  kxcheck::Outcome outcome = kxcheck::CheckTable(args.path, host, tables);
+  kxcheck::Outcome outcome = platform::CheckEngineTable(args.path, host);
   try {
     host.Finish();
   } catch (...) {

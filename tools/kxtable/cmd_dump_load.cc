@@ -46,7 +46,7 @@ int Dump(const std::string& path) {
       std::fflush(stdout);
       throw;
     }
-    const std::string& b = table.RecordBuffer();
+    const std::string_view b = table.RecordBuffer();
     out.push_back(table.Deleted() ? 'D' : '-');
     out.push_back(' ');
     size_t at = out.size();

@@ -15,6 +15,7 @@ namespace kxtable {
 namespace {
 
 volatile std::sig_atomic_t stop_signal = 0;
+const volatile std::sig_atomic_t never_stop = 0;
 
 extern "C" void OnStopSignal(int signal_number) { stop_signal = signal_number; }
 
@@ -69,7 +70,6 @@ int TerminalWidth(std::FILE* stream) {
 }
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
-constexpr uint32_t kClockEvery = 256;
 
 }  // namespace
 
@@ -120,6 +120,7 @@ ConsoleHost::ConsoleHost(ConsoleOptions options) : options_(options) {
   out_is_terminal_ = isatty(fileno(options_.out));
   Log().SetObserver(this);
   if (options_.stop_on_signal) InstallStopHandlers();
+  stop_flag_ = options_.stop_on_signal ? &stop_signal : &never_stop;
 }
 
 ConsoleHost::~ConsoleHost() {
@@ -234,14 +235,9 @@ bool ConsoleHost::SkipOption(kxcheck::SkipKind which) {
   return false;
 }
 
-bool ConsoleHost::StopRequested() {
-  return options_.stop_on_signal && stop_signal != 0;
-}
-
-int ConsoleHost::CurrentYear() {
+int ConsoleHost::ReadClockYear() {
   // The scan asks at every record; the clock is read again every so many
   // questions, which at the scan's pace is many times a second.
-  if (year_ != 0 && ++year_questions_ % kClockEvery != 0) return year_;
   std::time_t now = std::time(nullptr);
   if (now >= year_begin_ && now < year_end_) return year_;
   std::tm local{};

@@ -6,6 +6,7 @@
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -36,8 +37,10 @@ struct ConsoleOptions {
   std::FILE* err = stderr;
 };
 
-class ConsoleHost : public platform::SystemHost,
-                    private kxcheck::ResultsLog::Observer {
+// Final, so that an operation compiled for this class (see
+// platform/engine_operations.h) binds its per-record calls at compile time.
+class ConsoleHost final : public platform::SystemHost,
+                          private kxcheck::ResultsLog::Observer {
  public:
   explicit ConsoleHost(ConsoleOptions options = {});
   ~ConsoleHost() override;
@@ -51,11 +54,14 @@ class ConsoleHost : public platform::SystemHost,
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
   bool SkipOption(kxcheck::SkipKind which) override;
-  bool StopRequested() override;
+  bool StopRequested() override { return *stop_flag_ != 0; }
   // The year from the system clock. The clock is read at most every 256th
   // call, and the local time worked out again only when the clock has left
   // the year seen last, so asking per record is cheap.
-  int CurrentYear() override;
+  int CurrentYear() override {
+    if (year_ != 0 && ++year_questions_ % kClockEvery != 0) return year_;
+    return ReadClockYear();
+  }
 
   // Flushes standard output; throws std::runtime_error when the log could
   // not be written completely.
@@ -68,11 +74,16 @@ class ConsoleHost : public platform::SystemHost,
   void OnAppend(std::string_view text) override;
   void OnClear() override;
 
+  static constexpr uint32_t kClockEvery = 256;
+  int ReadClockYear();
+
   void DrawProgress(int64_t n, int64_t total);
   void EraseProgress();
   void WriteMessage(std::string_view text);
 
   ConsoleOptions options_;
+  // The flag the stop signals set, or a flag that stays 0.
+  const volatile std::sig_atomic_t* stop_flag_ = nullptr;
   bool draw_progress_ = false;
   bool out_is_terminal_ = false;
   bool bar_shown_ = false;

@@ -64,8 +64,8 @@ FakeTableData* FakeDisk::Table(const std::string& kxt_path) {
 
 std::string MakeRecord(const std::string& stamp, const std::string& payload) {
   std::string record(17, '\0');
-  record[0] = static_cast<char>(((stamp.at(0) - '0') << 4) |
-                                (stamp.at(1) - '0'));
+  record[0] =
+      static_cast<char>(((stamp.at(0) - '0') << 4) | (stamp.at(1) - '0'));
   for (int i = 0; i < 8; ++i) record[1 + i] = stamp.at(2 + i);
   for (int i = 0; i < 8; ++i) record[9 + i] = stamp.at(11 + i);
   return record + payload;
@@ -122,12 +122,12 @@ void FakeTable::GoToRecord(int32_t n) {
   buffer_ = data.records[n - 1].bytes;
 }
 
-const std::string& FakeTable::RecordBuffer() {
+std::string_view FakeTable::RecordBuffer() {
   plan_.Check("RecordBuffer", current_);
   return buffer_;
 }
 
-void FakeTable::SetRecordBuffer(const std::string& bytes) {
+void FakeTable::SetRecordBuffer(std::string_view bytes) {
   plan_.Check("SetRecordBuffer", current_);
   buffer_ = bytes;
 }

@@ -96,8 +96,8 @@ class FakeTable : public kxcheck::RecordTable {
   std::string BasePath() override;
   int32_t RecordCount() override;
   void GoToRecord(int32_t n) override;
-  const std::string& RecordBuffer() override;
-  void SetRecordBuffer(const std::string& bytes) override;
+  std::string_view RecordBuffer() override;
+  void SetRecordBuffer(std::string_view bytes) override;
   bool Deleted() override;
   std::string FieldGet(int field) override;
   void FieldPut(int field, const std::string& text) override;

@@ -1,0 +1,230 @@
+// The check scan, written once for every kind of table and host.
+//
+// CheckTable (operations.h) runs it through the RecordTable and Host
+// interfaces. A caller that knows its concrete table and host classes (the
+// engine adapter and the console or window host, declared final) can run the
+// same scan compiled for them, so that the calls of the record loop are bound
+// at compile time and inlined; what the scan does is the same either way.
+#ifndef KXCHECK_CORE_CHECK_SCAN_H_
+#define KXCHECK_CORE_CHECK_SCAN_H_
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "core/host.h"
+#include "core/operations.h"
+#include "core/results_log.h"
+#include "core/stamp.h"
+
+namespace kxcheck {
+
+namespace check_scan_internal {
+
+inline constexpr int32_t kProgressEvery = 1000;
+
+// Where the scan is, so that a failure can be reported in plain words.
+struct Position {
+  enum class Phase { kBefore, kLoop, kAfter } phase = Phase::kBefore;
+  int64_t record = 0;
+  const char* doing = "starting";
+};
+
+// The warning for a failure at `at`; the exception is the one being handled.
+std::string FailureText(const std::string& path, const Position& at,
+                        std::exception_ptr failure);
+
+// "Found <count><what>" for the summary, or nothing when the count is 0.
+void AddCountLine(Host& host, int32_t count, const char* what);
+
+}  // namespace check_scan_internal
+
+// Runs the check scan on the table at `path`. `make_table` gives a new,
+// closed table object (a std::unique_ptr to any class with the operations of
+// RecordTable).
+template <class HostType, class MakeTable>
+Outcome CheckScan(const std::string& path, HostType& host,
+                  MakeTable&& make_table) {
+  using check_scan_internal::kProgressEvery;
+  using check_scan_internal::Position;
+  if (path.empty()) return Outcome::kNothing;
+
+  Position at;
+  decltype(make_table()) table;
+  using Table = typename decltype(table)::element_type;
+  bool busy = false;
+  try {
+    at.doing = "looking for the file";
+    if (!host.FileExists(path)) {
+      at.doing = "warning that the file is missing";
+      host.WarnBox("Filename does not exist!");
+      return Outcome::kNotFound;
+    }
+
+    at.doing = "entering the busy state";
+    busy = true;  // a half-done EnterBusy still wants its LeaveBusy
+    host.EnterBusy();
+    at.doing = "clearing the results";
+    host.ClearResults();
+
+    at.doing = "opening";
+    table = make_table();
+    table->Open(path);
+
+    at.doing = "reading the number of records";
+    int32_t header_count = table->RecordCount();
+    at.doing = "writing to the results";
+    host.AddResult("Filename: " + path);
+    host.AddResult("Records:  " + std::to_string(header_count));
+
+    at.doing = "reading the number of records";
+    const int32_t total = table->RecordCount();
+    const std::string total_text = " / " + std::to_string(total);
+    at.doing = "showing the progress";
+    host.ShowProgress("0" + total_text);
+
+    int32_t deleted = 0;
+    int32_t null = 0;
+    int32_t duplicate = 0;
+    int32_t corrupted = 0;
+    // Reused from record to record so that the loop allocates nothing
+    // once their capacity has grown to a record's size.
+    std::string current;   // a record that may be examined
+    std::string previous;  // buffer of the last examined record
+    std::string stamp;
+    std::string previous_stamp(kStartStamp);
+    int year = 0;
+    std::string year_text;
+
+    // The normal ends, whole or stopped early: close, then back to idle.
+    auto finish = [&](Outcome outcome) {
+      at.doing = "closing";
+      table->Close();
+      table.reset();
+      at.doing = "leaving the busy state";
+      busy = false;
+      host.LeaveBusy();
+      return outcome;
+    };
+
+    at.phase = Position::Phase::kLoop;
+    int64_t next_progress = kProgressEvery;
+    // 64 bits, so that a total of the largest 32-bit value ends the loop.
+    for (int64_t n = 1; n <= total; ++n) {
+      at.record = n;
+      const auto record = static_cast<int32_t>(n);
+      if (n == next_progress) {
+        next_progress += kProgressEvery;
+        at.doing = "showing the progress";
+        host.ShowProgress(std::to_string(record) + total_text);
+      }
+      at.doing = "moving to the record";
+      table->GoToRecord(record);
+      at.doing = "reading the record";
+      const std::string_view buffer = table->RecordBuffer();
+
+      bool examined = false;
+      if (IsCheckNull(buffer)) {
+        ++null;
+      } else {
+        // The buffer may only be valid until the next call on the table, so
+        // what it says is settled before the deletion mark is asked for,
+        // and a record that may be examined is kept (unless the table's
+        // view outlives those calls).
+        const bool separators = HasSeparatorBytes(buffer);
+        const bool same = separators && SameBytes(buffer, previous);
+        if constexpr (!kRecordViewOutlivesReads<Table>) {
+          if (separators && !same) AssignBytes(current, buffer);
+        }
+        at.doing = "reading the deletion mark";
+        if (table->Deleted()) {
+          ++deleted;
+        } else if (!separators) {
+          ++corrupted;
+        } else if (same) {
+          ++duplicate;
+        } else {
+          examined = true;
+        }
+      }
+
+      if (examined) {
+        at.doing = "reading the date and time";
+        ReadStamp(*table, stamp);
+        if (CompareStamps(stamp, previous_stamp) < 0) {  // the order test
+          at.doing = "writing to the results";
+          host.AddResult(FindingLine(
+              n, stamp, FindingSuffix(StampTest::kOrder, previous_stamp)));
+        }
+        // The year test reads the clock every time it runs.
+        at.doing = "reading the clock";
+        const int now = host.CurrentYear();
+        if (now != year || year_text.empty()) {
+          year = now;
+          year_text = YearText(year);
+        }
+        if (uint32_t failed = FailedFieldTests(stamp, year_text); failed) {
+          at.doing = "writing to the results";
+          for (size_t i = 1; i < kAllStampTests.size(); ++i) {
+            if (failed & (1u << i)) {
+              host.AddResult(FindingLine(
+                  n, stamp, FindingSuffix(kAllStampTests[i], previous_stamp)));
+            }
+          }
+        }
+        AssignStamp(previous_stamp, stamp);
+        if constexpr (kRecordViewOutlivesReads<Table>) {
+          AssignBytes(previous, buffer);
+        } else {
+          previous.swap(current);
+        }
+      }
+
+      at.doing = "processing window events";
+      host.PumpEvents();
+      if (host.StopRequested()) {
+        at.phase = Position::Phase::kAfter;
+        return finish(Outcome::kStopped);
+      }
+    }
+
+    at.phase = Position::Phase::kAfter;
+    at.doing = "showing the progress";
+    host.ShowProgress(std::to_string(total) + total_text);
+    at.doing = "writing the summary";
+    if (host.ResultsLength() > ResultsLog::kCap) {
+      host.AddResultAlways(">>> Output Truncated <<<");
+    }
+    check_scan_internal::AddCountLine(host, deleted, " Deleted records");
+    check_scan_internal::AddCountLine(host, null, " Null records");
+    check_scan_internal::AddCountLine(host, duplicate, " Duplicate records");
+    check_scan_internal::AddCountLine(host, corrupted, " Corrupted records");
+    host.AddResultAlways("");
+    host.AddResultAlways("*** Processing Complete ***");
+
+    return finish(Outcome::kCompleted);
+  } catch (...) {
+    std::string message =
+        check_scan_internal::FailureText(path, at, std::current_exception());
+    table.reset();
+    if (busy) {
+      try {
+        host.LeaveBusy();
+      } catch (...) {
+        // The warning below still goes out; nothing more can be done.
+      }
+    }
+    try {
+      host.WarnBox(message);
+    } catch (...) {
+      // Nobody left to tell.
+    }
+    return Outcome::kFailed;
+  }
+}
+
+}  // namespace kxcheck
+
+#endif  // KXCHECK_CORE_CHECK_SCAN_H_

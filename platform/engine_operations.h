@@ -1,0 +1,25 @@
+// The check scan and the repair pass on Kalvex tables, compiled for the
+// engine adapter and for the caller's own host class. Calls on a final class
+// are bound at compile time, so the record loops run without a virtual call
+// per operation; the operations themselves are the ones of core/.
+#ifndef KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
+#define KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
+
+#include <memory>
+#include <string>
+
+#include "core/check_scan.h"
+#include "core/operations.h"
+#include "platform/engine_table.h"
+
+namespace platform {
+
+template <class HostType>
+kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
+  return kxcheck::CheckScan(path, host,
+                            [] { return std::make_unique<EngineTable>(); });
+}
+
+}  // namespace platform
+
+#endif  // KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
