@@ -28,7 +28,7 @@ class RecordTable {
   virtual void SetRecordBuffer(std::string_view bytes) = 0;
   virtual bool Deleted() = 0;
   virtual std::string FieldGet(int field) = 0;  // 1 date, 2 time
-  virtual void FieldPut(int field, const std::string& text) = 0;
+  virtual void FieldPut(int field, std::string_view text) = 0;
   virtual void AppendRecord(int option) = 0;  // option is always 0
   virtual void Close() = 0;
 };

@@ -8,13 +8,6 @@ namespace kxcheck {
 
 namespace {
 
-bool AllZero(std::string_view buffer, size_t from, size_t to) {
-  for (size_t i = from; i <= to; ++i) {
-    if (buffer[i] != '\0') return false;
-  }
-  return true;
-}
-
 bool OutOfRange(std::string_view part, std::string_view low,
                 std::string_view high) {
   return CompareText(part, low) < 0 || CompareText(part, high) > 0;
@@ -22,20 +15,10 @@ bool OutOfRange(std::string_view part, std::string_view low,
 
 }  // namespace
 
-bool IsRepairNull(std::string_view buffer) {
-  return buffer.size() >= 34 && AllZero(buffer, 2, 33);
-}
-
 std::string MakeStamp(std::string_view date, std::string_view time) {
   std::string stamp;
   BuildStamp(date, time, stamp);
   return stamp;
-}
-
-std::string_view StampPart(std::string_view stamp, int i, int j) {
-  size_t from = static_cast<size_t>(i - 1);
-  if (from >= stamp.size()) return {};
-  return stamp.substr(from, static_cast<size_t>(j - i + 1));
 }
 
 bool StampTestFails(StampTest test, std::string_view stamp,

@@ -100,7 +100,12 @@ inline void AssignBytes(std::string& to, std::string_view from) {
 }
 
 // Null for the repair pass: at least 34 bytes, bytes 2..33 all zero.
-bool IsRepairNull(std::string_view buffer);
+inline bool IsRepairNull(std::string_view buffer) {
+  if (buffer.size() < 34) return false;
+  uint64_t words[4];
+  std::memcpy(words, buffer.data() + 2, 32);
+  return (words[0] | words[1] | words[2] | words[3]) == 0;
+}
 // "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.
 inline bool HasSeparatorBytes(std::string_view buffer) {
   return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
@@ -231,7 +236,11 @@ std::string MakeStamp(std::string_view date, std::string_view time);
 
 // Characters i..j of a stamp, counted from 1; shorter or empty when the stamp
 // is shorter.
-std::string_view StampPart(std::string_view stamp, int i, int j);
+inline std::string_view StampPart(std::string_view stamp, int i, int j) {
+  const auto from = static_cast<size_t>(i - 1);
+  if (from >= stamp.size()) return {};
+  return stamp.substr(from, static_cast<size_t>(j - i + 1));
+}
 
 enum class StampTest {
   kOrder,

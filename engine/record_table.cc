@@ -310,16 +310,19 @@ struct RecordTable::Impl {
   Fd data_fd;
   Fd attr_fd;
 
-  // Records counted by the table (committed plus appended in this session).
-  int64_t count = 0;
+  explicit Impl(Cursor* cursor) : cur(cursor), count(cursor->count) {}
+
+  // The owning RecordTable's buffer, current record and cache view.
+  Cursor* cur;
+
+  // Records counted by the table (committed plus appended in this session);
+  // kept in the cursor, where the inlined AppendRecord counts.
+  int64_t& count;
   // Records that can be read from the data and attribute files.
   int64_t data_avail = 0;
   int64_t attr_avail = 0;
   // Append mode: records written to the files; later ones are pending.
   int64_t flushed = 0;
-
-  // The owning RecordTable's buffer, current record and cache view.
-  Cursor* cur = nullptr;
 
   // Read caches: a run of whole records of the data file and of attribute
   // bytes, each loaded with one pread.
@@ -329,9 +332,12 @@ struct RecordTable::Impl {
   std::unique_ptr<unsigned char[]> attr_chunk;
   size_t attr_chunk_capacity = 0;
 
-  // Append mode: records not yet written.
-  std::string data_out;
-  std::string attr_out;
+  // Append mode: records not yet written, and their marks: room for
+  // out_capacity records, of which pending are used.
+  std::unique_ptr<char[]> data_out;
+  std::unique_ptr<unsigned char[]> attr_out;
+  size_t out_capacity = 0;
+  size_t pending = 0;
 
   std::vector<std::string> problems;
 
@@ -370,10 +376,27 @@ struct RecordTable::Impl {
     attr_chunk_capacity = 0;
     cur->attr_first = 0;
     cur->attr_cached = 0;
-    data_out.clear();
-    data_out.shrink_to_fit();
-    attr_out.clear();
-    attr_out.shrink_to_fit();
+    data_out.reset();
+    attr_out.reset();
+    out_capacity = pending = 0;
+    SetAppendRoom();
+  }
+
+  // Where the inlined AppendRecord puts the next record, and how many it may
+  // put there: all but the last free place (whose append flushes), and never
+  // past the largest count.
+  void SetAppendRoom() {
+    cur->append_data = data_out ? data_out.get() + pending * reclen : nullptr;
+    cur->append_marks = attr_out ? attr_out.get() + pending : nullptr;
+    int64_t room = static_cast<int64_t>(out_capacity - pending) - 1;
+    room = std::min<int64_t>(room, std::numeric_limits<int32_t>::max() - count);
+    cur->append_room = static_cast<uint32_t>(std::max<int64_t>(room, 0));
+  }
+
+  // Records the inlined AppendRecord has put since the room was last set.
+  void TakeInlineAppends() {
+    if (cur->append_data == nullptr) return;
+    pending = static_cast<size_t>(cur->append_data - data_out.get()) / reclen;
   }
 
   // Picks the companion file with the given lower-case extension. A main file
@@ -640,29 +663,35 @@ struct RecordTable::Impl {
               " records after the committed ones (left by an interrupted "
               "append) are replaced by the new ones");
     count = flushed = data_avail = attr_avail = committed;
-    data_out.reserve(format::kChunkBytes + reclen);
-    attr_out.reserve(format::kChunkBytes / reclen + 1);
+    // The pending records are written once they fill kChunkBytes.
+    out_capacity = (format::kChunkBytes + reclen - 1) / reclen;
+    data_out.reset(new char[out_capacity * reclen]);
+    attr_out.reset(new unsigned char[out_capacity]);
+    pending = 0;
+    SetAppendRoom();
   }
 
   void FlushPending() {
-    if (data_out.empty()) return;
+    TakeInlineAppends();
+    if (pending == 0) return;
     int64_t offset = static_cast<int64_t>(format::kFileHeaderBytes) +
                      flushed * static_cast<int64_t>(reclen);
-    if (!PwriteFull(data_fd.get(), data_out.data(), data_out.size(), offset)) {
+    if (!PwriteFull(data_fd.get(), data_out.get(), pending * reclen, offset)) {
       int err = errno;
       FailRecord(data_path, flushed + 1,
                  "cannot write appended records: " + ErrnoText(err));
     }
-    if (!PwriteFull(attr_fd.get(), attr_out.data(), attr_out.size(),
+    if (!PwriteFull(attr_fd.get(),
+                    reinterpret_cast<const char*>(attr_out.get()), pending,
                     static_cast<int64_t>(format::kFileHeaderBytes) + flushed)) {
       int err = errno;
       FailRecord(attr_path, flushed + 1,
                  "cannot write appended marks: " + ErrnoText(err));
     }
-    flushed += static_cast<int64_t>(attr_out.size());
+    flushed += static_cast<int64_t>(pending);
     data_avail = attr_avail = flushed;
-    data_out.clear();
-    attr_out.clear();
+    pending = 0;
+    SetAppendRoom();
   }
 
   void Commit() {
@@ -769,7 +798,7 @@ struct RecordTable::Impl {
     int64_t index = n - 1;
     if (mode == kAppend && index >= flushed) {
       std::memcpy(cur->buffer.data(),
-                  data_out.data() + (index - flushed) * reclen, reclen);
+                  data_out.get() + (index - flushed) * reclen, reclen);
       cur->current = n;
       return;
     }
@@ -788,6 +817,7 @@ struct RecordTable::Impl {
   }
 
   void Append(unsigned char attribute, int option) {
+    TakeInlineAppends();
     RequireOpen("AppendRecord");
     if (mode != kAppend)
       Fail(kxt_path, "cannot append: the table is open read-only");
@@ -796,16 +826,20 @@ struct RecordTable::Impl {
                          " is not supported (only 0)");
     if (count >= std::numeric_limits<int32_t>::max())
       FailRecord(kxt_path, count + 1, "the table cannot hold more records");
-    data_out.append(cur->record, reclen);
-    attr_out.push_back(static_cast<char>(attribute));
+    // A flush that failed before left the pending records in place; it is
+    // tried again before there is room for more.
+    if (pending == out_capacity) FlushPending();
+    std::memcpy(data_out.get() + pending * reclen, cur->record, reclen);
+    attr_out[pending] = attribute;
+    ++pending;
     ++count;
     cur->current = static_cast<int32_t>(count);
-    if (data_out.size() >= format::kChunkBytes) FlushPending();
+    SetAppendRoom();
+    if (pending == out_capacity) FlushPending();
   }
 };
 
-RecordTable::RecordTable() : impl_(std::make_unique<Impl>()) {
-  impl_->cur = &cursor_;
+RecordTable::RecordTable() : impl_(std::make_unique<Impl>(&cursor_)) {
   cursor_.record = cursor_.buffer.data();
 }
 
@@ -900,7 +934,7 @@ int32_t RecordTable::RecordCount() const {
 
 void RecordTable::GoToRecordSlow(int32_t n) { impl_->GoToSlow(n); }
 
-void RecordTable::SetRecordBuffer(std::string_view bytes) {
+void RecordTable::SetRecordBufferSlow(std::string_view bytes) {
   Impl& t = *impl_;
   t.RequireOpen("RecordBuffer");
   if (bytes.size() != t.reclen)
@@ -968,7 +1002,7 @@ size_t RecordTable::FieldGetIntoSlow(int field, char* out) const {
   return text.size();
 }
 
-void RecordTable::FieldPut(int field, std::string_view text) {
+void RecordTable::FieldPutSlow(int field, std::string_view text) {
   Impl& t = *impl_;
   t.RequireOpen("FieldPut");
   t.Materialize();
@@ -1015,7 +1049,7 @@ void RecordTable::FieldPut(int field, std::string_view text) {
   std::memcpy(b.data() + offset, text.data(), text.size());
 }
 
-void RecordTable::AppendRecord(int option) { impl_->Append(0, option); }
+void RecordTable::AppendRecordSlow(int option) { impl_->Append(0, option); }
 
 void RecordTable::AppendDeletedRecord() { impl_->Append(1, 0); }
 

@@ -132,10 +132,20 @@ class RecordTable {
     const unsigned char* attr = nullptr;  // attr_cached bytes from attr_first
     int64_t attr_first = 0;
     uint64_t attr_cached = 0;
+    // Records counted by the table.
+    int64_t count = 0;
+    // Append mode: where the next appended record and its mark go, and how
+    // many records may go there before AppendRecord must do more.
+    char* append_data = nullptr;
+    unsigned char* append_marks = nullptr;
+    uint32_t append_room = 0;
   };
   Cursor cursor_;
 
   void GoToRecordSlow(int32_t n);
+  void SetRecordBufferSlow(std::string_view bytes);
+  void FieldPutSlow(int field, std::string_view text);
+  void AppendRecordSlow(int option);
   bool DeletedSlow() const;
   std::string FieldGetSlow(int field) const;
   size_t FieldGetIntoSlow(int field, char* out) const;
@@ -156,6 +166,74 @@ inline void RecordTable::GoToRecord(int32_t n) {
     return;
   }
   GoToRecordSlow(n);
+}
+
+// The working record as one write, for the usual record lengths: blocks of
+// 16 bytes, the last ones overlapping, all loaded before any is stored.
+inline void CopyRecordBytes(char* to, const char* from, size_t n) {
+  if (n < 16 || n > 64) {
+    std::memmove(to, from, n);
+    return;
+  }
+  char head[32];
+  char tail[32];
+  std::memcpy(head, from, 16);
+  std::memcpy(tail + 16, from + n - 16, 16);
+  if (n > 32) {
+    std::memcpy(head + 16, from + 16, 16);
+    std::memcpy(tail, from + n - 32, 16);
+    std::memcpy(to, head, 32);
+    std::memcpy(to + n - 32, tail, 32);
+  } else {
+    std::memcpy(to, head, 16);
+    std::memcpy(to + n - 16, tail + 16, 16);
+  }
+}
+
+inline void RecordTable::SetRecordBuffer(std::string_view bytes) {
+  Cursor& c = cursor_;
+  if (c.open && bytes.size() == c.buffer.size() && bytes.size() != 0) {
+    // The bytes may be this table's own working record.
+    CopyRecordBytes(c.buffer.data(), bytes.data(), bytes.size());
+    c.record = c.buffer.data();
+    return;
+  }
+  SetRecordBufferSlow(bytes);
+}
+
+// Date and time of full length into a working record of its own: written
+// here, inline; everything else by FieldPutSlow.
+inline void RecordTable::FieldPut(int field, std::string_view text) {
+  Cursor& c = cursor_;
+  if (c.open && c.record == c.buffer.data()) {
+    if (field == 1 && text.size() == kDateTextBytes) {
+      const unsigned high = static_cast<unsigned char>(text[0]) - 0x30u;
+      const unsigned low = static_cast<unsigned char>(text[1]) - 0x30u;
+      if (high <= 15 && low <= 15) {
+        c.buffer[kDateOffset] = static_cast<char>((high << 4) | low);
+        std::memcpy(c.buffer.data() + kDateOffset + 1, text.data() + 2, 8);
+        return;
+      }
+    } else if (field == 2 && text.size() == kTimeBytes) {
+      std::memcpy(c.buffer.data() + kTimeOffset, text.data(), kTimeBytes);
+      return;
+    }
+  }
+  FieldPutSlow(field, text);
+}
+
+inline void RecordTable::AppendRecord(int option) {
+  Cursor& c = cursor_;
+  if (option == 0 && c.append_room != 0) {
+    const size_t n = c.record_length;
+    CopyRecordBytes(c.append_data, c.record, n);
+    c.append_data += n;
+    *c.append_marks++ = 0;
+    --c.append_room;
+    c.current = static_cast<int32_t>(++c.count);
+    return;
+  }
+  AppendRecordSlow(option);
 }
 
 inline std::string_view RecordTable::RecordBuffer() const {

@@ -10,6 +10,7 @@
 
 #include "core/check_scan.h"
 #include "core/operations.h"
+#include "core/repair_pass.h"
 #include "platform/engine_table.h"
 
 namespace platform {
@@ -18,6 +19,12 @@ template <class HostType>
 kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
   return kxcheck::CheckScan(path, host,
                             [] { return std::make_unique<EngineTable>(); });
+}
+
+template <class HostType>
+kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host) {
+  return kxcheck::RunRepairPass(path, host,
+                                [] { return std::make_unique<EngineTable>(); });
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 #ifndef KXCHECK_PLATFORM_ENGINE_TABLE_H_
 #define KXCHECK_PLATFORM_ENGINE_TABLE_H_
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -24,7 +25,7 @@ class EngineTable final : public kxcheck::RecordTable {
   }
   bool Deleted() override { return table_.Deleted(); }
   std::string FieldGet(int field) override { return table_.FieldGet(field); }
-  void FieldPut(int field, const std::string& text) override {
+  void FieldPut(int field, std::string_view text) override {
     table_.FieldPut(field, text);
   }
   void AppendRecord(int option) override { table_.AppendRecord(option); }
@@ -46,16 +47,21 @@ inline constexpr bool kxcheck::kRecordViewOutlivesReads<platform::EngineTable> =
 
 namespace platform {
 
-// The stamp of the current record (see kxcheck::ReadStamp), written by the
-// engine straight from the record's bytes into the stamp's own storage.
+// The stamp of the current record (see kxcheck::ReadStamp), built by the
+// engine straight from the record's bytes. The stamp is changed only once
+// the engine has given the whole text.
 inline void ReadStamp(EngineTable& table, std::string& stamp) {
-  if (stamp.size() != kalvex::kDateTimeTextBytes) {
-    stamp.assign(kalvex::kDateTimeTextBytes, ' ');
+  char text[kalvex::kDateTimeTextBytes + 1];
+  const size_t n = table.Engine().DateTimeInto(text);
+  if (n == kalvex::kDateTimeTextBytes && stamp.size() == n) {
+    // In the pieces the engine wrote them in, the string's terminating zero
+    // included.
+    std::memcpy(stamp.data(), text, 8);
+    std::memcpy(stamp.data() + 8, text + 8, 8);
+    std::memcpy(stamp.data() + 16, text + 16, 4);
+  } else {
+    stamp.assign(text, n);
   }
-  // The room includes the string's terminating zero, which the engine
-  // writes as zero.
-  const size_t n = table.Engine().DateTimeInto(stamp.data());
-  if (n != kalvex::kDateTimeTextBytes) stamp.resize(n);
 }
 
 class EngineTableFactory : public kxcheck::TableFactory {

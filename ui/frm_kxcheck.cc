@@ -39,9 +39,7 @@ void Place(QWidget* widget, int left, int top, int width, int height) {
 }  // namespace
 
 frmKXCheck::frmKXCheck(QWidget* parent)
-    : QWidget(parent),
-      engine_tables_(std::make_unique<platform::EngineTableFactory>()),
-      open_dialog_(&modKXCheck::ShowOpenDialog) {
+    : QWidget(parent), open_dialog_(&modKXCheck::ShowOpenDialog) {
   setWindowTitle("KX Check Utility");
   setWindowIcon(QIcon(QPixmap(kxcheck_xpm)));
   // Nothing lays the controls out again, so the window keeps its size.
@@ -201,8 +199,8 @@ void frmKXCheck::cmdCheck_Click() {
 
 void frmKXCheck::cmdRepair_Click() {
   RunOperation([this](const std::string& path) {
-    kxcheck::TableFactory& tables = tables_ ? *tables_ : *engine_tables_;
-    return kxcheck::RepairTable(path, *host_, tables);
+    if (tables_) return kxcheck::RepairTable(path, *host_, *tables_);
+    return platform::RepairEngineTable(path, *host_);
   });
 }
 

@@ -83,7 +83,6 @@ class frmKXCheck : public QWidget {
   using Operation = std::function<kxcheck::Outcome(const std::string&)>;
   void RunOperation(const Operation& operation);
 
-  std::unique_ptr<kxcheck::TableFactory> engine_tables_;
   kxcheck::TableFactory* tables_ = nullptr;
   std::unique_ptr<kxui::WindowHost> host_;
   OpenDialogFunction open_dialog_;

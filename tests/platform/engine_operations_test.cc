@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,9 +34,10 @@ class RecordingHost final : public platform::SystemHost {
     calls += "warn " + text + "\n";
   }
   bool AskYesNo(const std::string&) override { return true; }
-  bool SkipOption(kxcheck::SkipKind) override { return true; }
+  bool SkipOption(kxcheck::SkipKind) override { return skip; }
   int CurrentYear() override { return 2026; }
 
+  bool skip = true;
   std::string calls;
   int pumps = 0;
 };
@@ -116,6 +119,44 @@ TEST_F(EngineOperationsTest, CheckGivesTheSameAsThroughTheInterfaces) {
                                              : "Found 2 Duplicate records"),
         std::string::npos)
         << generic.Log().Text();
+  }
+}
+
+std::string FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(EngineOperationsTest, RepairWritesTheSameAsThroughTheInterfaces) {
+  for (uint32_t width : {17u, 40u, 65u}) {
+    for (bool skip : {true, false}) {
+      std::string name = "r";
+      name += std::to_string(width);
+      std::string path = MakeTable(name, width);
+      std::string output = (dir_ / (name + "_REPAIRED")).string();
+      RecordingHost generic;
+      generic.skip = skip;
+      platform::EngineTableFactory tables;
+      ASSERT_EQ(kxcheck::RepairTable(path, generic, tables),
+                kxcheck::Outcome::kCompleted);
+      const std::string data = FileBytes(output + ".kxd");
+      const std::string marks = FileBytes(output + ".kxa");
+      RecordingHost compiled;
+      compiled.skip = skip;
+      ASSERT_EQ(platform::RepairEngineTable(path, compiled),
+                kxcheck::Outcome::kCompleted);
+      EXPECT_EQ(compiled.Log().Text(), generic.Log().Text()) << width;
+      EXPECT_EQ(compiled.calls, generic.calls) << width;
+      EXPECT_EQ(compiled.pumps, generic.pumps) << width;
+      EXPECT_EQ(FileBytes(output + ".kxd"), data) << width;
+      EXPECT_EQ(FileBytes(output + ".kxa"), marks) << width;
+      EXPECT_NE(generic.Log().Text().find("- Date set to --> "),
+                std::string::npos);
+      for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+        fs::remove(path.substr(0, path.size() - 4) + ext);
+        fs::remove(output + ext);
+      }
+    }
   }
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/operations.h"
-#include "platform/engine_table.h"
+#include "platform/engine_operations.h"
 #include "tools/kxtable/commands.h"
 #include "tools/kxtable/console_host.h"
 
@@ -34,8 +34,7 @@ int RunRepair(const RepairArgs& args) {
   options.answer_yes = args.replace;
   options.progress = !args.no_progress;
   ConsoleHost host(options);
-  platform::EngineTableFactory tables;
-  kxcheck::Outcome outcome = kxcheck::RepairTable(args.path, host, tables);
+  kxcheck::Outcome outcome = platform::RepairEngineTable(args.path, host);
   try {
     host.Finish();
   } catch (...) {

@@ -223,18 +223,6 @@ bool ConsoleHost::AskYesNo(const std::string& text) {
   return options_.answer_yes;
 }
 
-bool ConsoleHost::SkipOption(kxcheck::SkipKind which) {
-  switch (which) {
-    case kxcheck::SkipKind::kDeleted:
-      return options_.skip_deleted;
-    case kxcheck::SkipKind::kCorrupted:
-      return options_.skip_corrupted;
-    case kxcheck::SkipKind::kDuplicates:
-      return options_.skip_duplicates;
-  }
-  return false;
-}
-
 int ConsoleHost::ReadClockYear() {
   // The scan asks at every record; the clock is read again every so many
   // questions, which at the scan's pace is many times a second.

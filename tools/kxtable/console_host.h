@@ -53,7 +53,17 @@ class ConsoleHost final : public platform::SystemHost,
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
-  bool SkipOption(kxcheck::SkipKind which) override;
+  bool SkipOption(kxcheck::SkipKind which) override {
+    switch (which) {
+      case kxcheck::SkipKind::kDeleted:
+        return options_.skip_deleted;
+      case kxcheck::SkipKind::kCorrupted:
+        return options_.skip_corrupted;
+      case kxcheck::SkipKind::kDuplicates:
+        return options_.skip_duplicates;
+    }
+    return false;
+  }
   bool StopRequested() override { return *stop_flag_ != 0; }
   // The year from the system clock. The clock is read at most every 256th
   // call, and the local time worked out again only when the clock has left

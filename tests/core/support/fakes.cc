@@ -164,7 +164,7 @@ std::string FakeTable::FieldGet(int field) {
   throw std::runtime_error("no field " + std::to_string(field));
 }
 
-void FakeTable::FieldPut(int field, const std::string& text) {
+void FakeTable::FieldPut(int field, std::string_view text) {
   plan_.Check("FieldPut", current_);
   if (buffer_.size() < 17) throw std::runtime_error("buffer too short");
   if (field == 1) {

@@ -100,7 +100,7 @@ class FakeTable : public kxcheck::RecordTable {
   void SetRecordBuffer(std::string_view bytes) override;
   bool Deleted() override;
   std::string FieldGet(int field) override;
-  void FieldPut(int field, const std::string& text) override;
+  void FieldPut(int field, std::string_view text) override;
   void AppendRecord(int option) override;
   void Close() override;
 
