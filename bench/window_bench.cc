@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   std::string dir;
   int records = 1000000;
-  int rounds = 5;
+  int rounds = 11;
   std::string damage = "0.01";
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];

@@ -109,21 +109,33 @@ Outcome CheckScan(const std::string& path, HostType& host,
       return outcome;
     };
 
+    // Runs one step of the record loop. A failure is marked with the record
+    // and what the step was doing, and goes on to the handler below; the
+    // marks cost nothing while nothing fails.
+    auto step = [&at](int64_t n, const char* doing,
+                      auto&& call) -> decltype(auto) {
+      try {
+        return call();
+      } catch (...) {
+        at.record = n;
+        at.doing = doing;
+        throw;
+      }
+    };
+
     at.phase = Position::Phase::kLoop;
     int64_t next_progress = kProgressEvery;
     // 64 bits, so that a total of the largest 32-bit value ends the loop.
     for (int64_t n = 1; n <= total; ++n) {
-      at.record = n;
       const auto record = static_cast<int32_t>(n);
       if (n == next_progress) {
         next_progress += kProgressEvery;
-        at.doing = "showing the progress";
-        host.ShowProgress(std::to_string(record) + total_text);
+        step(n, "showing the progress",
+             [&] { host.ShowProgress(std::to_string(record) + total_text); });
       }
-      at.doing = "moving to the record";
-      table->GoToRecord(record);
-      at.doing = "reading the record";
-      const std::string_view buffer = table->RecordBuffer();
+      step(n, "moving to the record", [&] { table->GoToRecord(record); });
+      const std::string_view buffer =
+          step(n, "reading the record", [&] { return table->RecordBuffer(); });
 
       bool examined = false;
       if (IsCheckNull(buffer)) {
@@ -136,10 +148,13 @@ Outcome CheckScan(const std::string& path, HostType& host,
         const bool separators = HasSeparatorBytes(buffer);
         const bool same = separators && SameBytes(buffer, previous);
         if constexpr (!kRecordViewOutlivesReads<Table>) {
-          if (separators && !same) AssignBytes(current, buffer);
+          if (separators && !same) {
+            step(n, "keeping the record",
+                 [&] { AssignBytes(current, buffer); });
+          }
         }
-        at.doing = "reading the deletion mark";
-        if (table->Deleted()) {
+        if (step(n, "reading the deletion mark",
+                 [&] { return table->Deleted(); })) {
           ++deleted;
         } else if (!separators) {
           ++corrupted;
@@ -151,40 +166,47 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
 
       if (examined) {
-        at.doing = "reading the date and time";
-        ReadStamp(*table, stamp);
+        step(n, "reading the date and time", [&] { ReadStamp(*table, stamp); });
         if (CompareStamps(stamp, previous_stamp) < 0) {  // the order test
-          at.doing = "writing to the results";
-          host.AddResult(FindingLine(
-              n, stamp, FindingSuffix(StampTest::kOrder, previous_stamp)));
+          step(n, "writing to the results", [&] {
+            host.AddResult(FindingLine(
+                n, stamp, FindingSuffix(StampTest::kOrder, previous_stamp)));
+          });
         }
         // The year test reads the clock every time it runs.
-        at.doing = "reading the clock";
-        const int now = host.CurrentYear();
-        if (now != year || year_text.empty()) {
-          year = now;
-          year_text = YearText(year);
-        }
-        if (uint32_t failed = FailedFieldTests(stamp, year_text); failed) {
-          at.doing = "writing to the results";
-          for (size_t i = 1; i < kAllStampTests.size(); ++i) {
-            if (failed & (1u << i)) {
-              host.AddResult(FindingLine(
-                  n, stamp, FindingSuffix(kAllStampTests[i], previous_stamp)));
-            }
+        step(n, "reading the clock", [&] {
+          const int now = host.CurrentYear();
+          if (now != year || year_text.empty()) {
+            year = now;
+            year_text = YearText(year);
           }
+        });
+        if (uint32_t failed = FailedFieldTests(stamp, year_text); failed) {
+          step(n, "writing to the results", [&] {
+            for (size_t i = 1; i < kAllStampTests.size(); ++i) {
+              if (failed & (1u << i)) {
+                host.AddResult(FindingLine(
+                    n, stamp,
+                    FindingSuffix(kAllStampTests[i], previous_stamp)));
+              }
+            }
+          });
         }
-        AssignStamp(previous_stamp, stamp);
-        if constexpr (kRecordViewOutlivesReads<Table>) {
-          AssignBytes(previous, buffer);
-        } else {
-          previous.swap(current);
-        }
+        step(n, "keeping the record", [&] {
+          AssignStamp(previous_stamp, stamp);
+          if constexpr (kRecordViewOutlivesReads<Table>) {
+            AssignBytes(previous, buffer);
+          } else {
+            previous.swap(current);
+          }
+        });
       }
 
-      at.doing = "processing window events";
-      host.PumpEvents();
-      if (host.StopRequested()) {
+      const bool stop = step(n, "processing window events", [&] {
+        host.PumpEvents();
+        return host.StopRequested();
+      });
+      if (stop) {
         at.phase = Position::Phase::kAfter;
         return finish(Outcome::kStopped);
       }

@@ -77,7 +77,6 @@ void WindowHost::FlushResults() {
   cursor.insertText(LogTextForBox(pending_));
   pending_.clear();
   box->setTextCursor(cursor);
-  box->ensureCursorVisible();
   QScrollBar* bar = box->verticalScrollBar();
   bar->setValue(bar->maximum());
 }
