@@ -29,21 +29,24 @@ bool DefaultAsk(QWidget* parent, const QString& title, const QString& text) {
 }  // namespace
 
 QString LogTextForBox(std::string_view text) {
-  QString in =
+  QString out =
       QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  QString out;
-  out.reserve(in.size());
-  for (qsizetype i = 0; i < in.size(); ++i) {
-    QChar c = in[i];
-    if (c == u'\r' && i + 1 < in.size() && in[i + 1] == u'\n') {
-      out += u'\n';
-      ++i;
+  // In place: the text only ever gets shorter.
+  QChar* d = out.data();
+  const qsizetype n = out.size();
+  qsizetype w = 0;
+  for (qsizetype r = 0; r < n; ++r) {
+    const QChar c = d[r];
+    if (c == u'\r' && r + 1 < n && d[r + 1] == u'\n') {
+      d[w++] = u'\n';
+      ++r;
     } else if (c == u'\r' || c == u'\n') {
-      out += QChar(0xFFFD);
+      d[w++] = QChar(0xFFFD);
     } else {
-      out += c;
+      d[w++] = c;
     }
   }
+  out.truncate(w);
   return out;
 }
 
