@@ -1,5 +1,8 @@
 #include "core/stamp.h"
 
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 
 #include "core/results_log.h"
@@ -44,6 +47,38 @@ bool StampTestFails(StampTest test, std::string_view stamp,
   }
   return false;
 }
+
+namespace {
+
+constexpr std::array<uint8_t, 65536> MakeTwoCharFailures() {
+  std::array<uint8_t, 65536> table{};
+  for (uint32_t i = 0; i < table.size(); ++i) {
+    // The characters in memory order, then as a big-endian number, which
+    // orders as the two-character texts do.
+    const uint32_t first =
+        std::endian::native == std::endian::little ? i & 0xFF : i >> 8;
+    const uint32_t second =
+        std::endian::native == std::endian::little ? i >> 8 : i & 0xFF;
+    const uint32_t v = (first << 8) | second;
+    auto outside = [v](char a, char b, char c, char d) {
+      const uint32_t low = (static_cast<uint32_t>(a) << 8) | b;
+      const uint32_t high = (static_cast<uint32_t>(c) << 8) | d;
+      return v < low || v > high;
+    };
+    uint8_t failures = 0;
+    if (outside('0', '1', '1', '2')) failures |= 1u << 2;
+    if (outside('0', '1', '3', '1')) failures |= 1u << 3;
+    if (outside('0', '0', '2', '3')) failures |= 1u << 4;
+    if (outside('0', '0', '5', '9')) failures |= (1u << 5) | (1u << 6);
+    table[i] = failures;
+  }
+  return table;
+}
+
+}  // namespace
+
+// Worked out by the compiler.
+constexpr std::array<uint8_t, 65536> kTwoCharFailures = MakeTwoCharFailures();
 
 uint32_t FailedFieldTestsOneByOne(std::string_view stamp,
                                   std::string_view year) {

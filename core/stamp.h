@@ -271,6 +271,12 @@ inline uint32_t FailedFieldTests(std::string_view stamp, std::string_view year);
 uint32_t FailedFieldTestsOneByOne(std::string_view stamp,
                                   std::string_view year);
 
+// For two characters as they lie in memory (read as one native 16-bit
+// number): bit 2 set when they fail the month test, 3 the day test, 4 the
+// hour test, 5 and 6 the minute and second tests; the bits of
+// FailedFieldTests.
+extern const std::array<uint8_t, 65536> kTwoCharFailures;
+
 inline uint32_t FailedFieldTests(std::string_view stamp,
                                  std::string_view year) {
   if (stamp.size() < 19 || year.size() != 4) [[unlikely]] {
@@ -285,13 +291,11 @@ inline uint32_t FailedFieldTests(std::string_view stamp,
     return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) |
            (uint32_t{q[2]} << 8) | uint32_t{q[3]};
   };
-  auto two = [p](int at) { return (uint32_t{p[at]} << 8) | p[at + 1]; };
-  constexpr auto kTwo = [](char a, char b) {
-    return (static_cast<uint32_t>(a) << 8) | static_cast<uint32_t>(b);
-  };
-  // Outside low..high, with one comparison.
-  auto outside = [](uint32_t v, uint32_t low, uint32_t high) {
-    return static_cast<uint32_t>(v - low > high - low);
+  // The failures of the two-character part at `at`, looked up.
+  auto two = [p](int at) -> uint32_t {
+    uint16_t pair;
+    std::memcpy(&pair, p + at, 2);
+    return kTwoCharFailures[pair];
   };
   const uint32_t stamp_year = four(p);
   uint32_t failed =
@@ -300,11 +304,11 @@ inline uint32_t FailedFieldTests(std::string_view stamp,
                          uint32_t{'9'} << 8 | '0')) |
           (stamp_year > four(y)))
       << 1;
-  failed |= outside(two(5), kTwo('0', '1'), kTwo('1', '2')) << 2;
-  failed |= outside(two(8), kTwo('0', '1'), kTwo('3', '1')) << 3;
-  failed |= outside(two(11), kTwo('0', '0'), kTwo('2', '3')) << 4;
-  failed |= outside(two(14), kTwo('0', '0'), kTwo('5', '9')) << 5;
-  failed |= outside(two(17), kTwo('0', '0'), kTwo('5', '9')) << 6;
+  failed |= two(5) & (1u << 2);   // month
+  failed |= two(8) & (1u << 3);   // day
+  failed |= two(11) & (1u << 4);  // hour
+  failed |= two(14) & (1u << 5);  // minute
+  failed |= two(17) & (1u << 6);  // second
   failed |= static_cast<uint32_t>((p[4] != '-') | (p[7] != '-') |
                                   (p[13] != ':') | (p[16] != ':'))
             << 7;
