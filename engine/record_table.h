@@ -168,6 +168,33 @@ inline void RecordTable::GoToRecord(int32_t n) {
   GoToRecordSlow(n);
 }
 
+// The date and time of a record as the words they are read in, on a
+// little-endian machine: bytes 0-7 and 8-15 for the date, 9-16 for the time.
+// Byte 0 holds the century as two nibbles; bytes 1-8 are "YY-MM-DD".
+struct DateTimeWords {
+  explicit DateTimeWords(const char* record) {
+    std::memcpy(&w0, record + kDateOffset, 8);
+    std::memcpy(&w1, record + kDateOffset + 8, 8);
+    std::memcpy(&time, record + kTimeOffset, 8);
+  }
+  bool HasDate() const { return w0 != 0 || (w1 & 0xFF) != 0; }
+  // Characters 1-8 of the date text: the century nibbles as characters,
+  // then "YY-MM-".
+  uint64_t DateHead() const {
+    const uint64_t century = w0 & 0xFF;
+    return (0x30 + (century >> 4)) | ((0x30 + (century & 0x0F)) << 8) |
+           ((w0 >> 8) << 16);
+  }
+  // Characters 9 and 10: "DD".
+  uint16_t DateTail() const {
+    return static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
+  }
+
+  uint64_t w0;
+  uint64_t w1;
+  uint64_t time;
+};
+
 // The working record as one write, for the usual record lengths: blocks of
 // 16 bytes, the last ones overlapping, all loaded before any is stored.
 inline void CopyRecordBytes(char* to, const char* from, size_t n) {
@@ -271,22 +298,13 @@ inline size_t RecordTable::FieldGetInto(int field, char* out) const {
 
 inline size_t RecordTable::DateTimeInto(char* out) const {
   if (std::endian::native == std::endian::little && cursor_.open) {
-    const char* b = cursor_.record;
-    uint64_t w0;
-    uint64_t w1;
-    uint64_t time;
-    std::memcpy(&w0, b + kDateOffset, 8);
-    std::memcpy(&w1, b + kDateOffset + 8, 8);
-    std::memcpy(&time, b + kTimeOffset, 8);
-    if ((w0 != 0 || (w1 & 0xFF) != 0) && time != 0) {
-      // Century nibbles and "YY-MM-" | "DD", " ", "HH:MM" | ":SS" and zero.
-      const uint64_t century = w0 & 0xFF;
-      const uint64_t head = (0x30 + (century >> 4)) |
-                            ((0x30 + (century & 0x0F)) << 8) |
-                            ((w0 >> 8) << 16);
-      const uint64_t middle = (w0 >> 56) | ((w1 & 0xFF) << 8) |
-                              (uint64_t{' '} << 16) | (time << 24);
-      const auto tail = static_cast<uint32_t>(time >> 40);
+    const DateTimeWords words(cursor_.record);
+    if (words.HasDate() && words.time != 0) {
+      // The date's first eight characters | "DD", " ", "HH:MM" | ":SS", zero.
+      const uint64_t head = words.DateHead();
+      const uint64_t middle =
+          words.DateTail() | (uint64_t{' '} << 16) | (words.time << 24);
+      const auto tail = static_cast<uint32_t>(words.time >> 40);
       std::memcpy(out, &head, 8);
       std::memcpy(out + 8, &middle, 8);
       std::memcpy(out + 16, &tail, 4);
@@ -300,29 +318,18 @@ inline size_t RecordTable::DateTimeInto(char* out) const {
   return n;
 }
 
-// The record is read as words at offsets 0 and 8 (and 9 for the time), and
-// the text is written as whole words.
 inline size_t RecordTable::DateOrTimeText(int field, char* out) const {
-  const char* b = cursor_.record;
-  uint64_t w0;
-  uint64_t w1;
-  uint64_t time;
-  std::memcpy(&w0, b + kDateOffset, 8);
-  std::memcpy(&w1, b + kDateOffset + 8, 8);
-  std::memcpy(&time, b + kTimeOffset, 8);
+  const DateTimeWords words(cursor_.record);
   if (field == 1) {
-    if (w0 == 0 && (w1 & 0xFF) == 0) return 0;
-    // Byte 0 holds the century as two nibbles; bytes 1..8 are "YY-MM-DD".
-    const uint64_t century = w0 & 0xFF;
-    const uint64_t head = (0x30 + (century >> 4)) |
-                          ((0x30 + (century & 0x0F)) << 8) | ((w0 >> 8) << 16);
-    const auto tail = static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
+    if (!words.HasDate()) return 0;
+    const uint64_t head = words.DateHead();
+    const uint16_t tail = words.DateTail();
     std::memcpy(out, &head, 8);
     std::memcpy(out + 8, &tail, 2);
     return kDateTextBytes;
   }
-  if (time == 0) return 0;
-  std::memcpy(out, &time, 8);
+  if (words.time == 0) return 0;
+  std::memcpy(out, &words.time, 8);
   return kTimeBytes;
 }
 
