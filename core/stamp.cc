@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 
 #include "core/results_log.h"
 
@@ -15,6 +16,25 @@ bool OutOfRange(std::string_view part, std::string_view low,
                 std::string_view high) {
   return CompareText(part, low) < 0 || CompareText(part, high) > 0;
 }
+
+// The tests of two-character parts: where the part starts in the stamp
+// (counted from 1) and the texts it must lie between. Its bit in
+// FailedFieldTests is the test's own number.
+struct TwoCharTest {
+  StampTest test;
+  int first;
+  char low[3];
+  char high[3];
+};
+static_assert(static_cast<int>(StampTest::kMonth) == 2 &&
+              static_cast<int>(StampTest::kSecond) == 6 &&
+              kAllStampTests[2] == StampTest::kMonth &&
+              kAllStampTests[6] == StampTest::kSecond);
+constexpr TwoCharTest kTwoCharTests[] = {
+    {StampTest::kMonth, 6, "01", "12"},   {StampTest::kDay, 9, "01", "31"},
+    {StampTest::kHour, 12, "00", "23"},   {StampTest::kMinute, 15, "00", "59"},
+    {StampTest::kSecond, 18, "00", "59"},
+};
 
 }  // namespace
 
@@ -32,15 +52,17 @@ bool StampTestFails(StampTest test, std::string_view stamp,
     case StampTest::kYear:
       return OutOfRange(StampPart(stamp, 1, 4), "1990", year);
     case StampTest::kMonth:
-      return OutOfRange(StampPart(stamp, 6, 7), "01", "12");
     case StampTest::kDay:
-      return OutOfRange(StampPart(stamp, 9, 10), "01", "31");
     case StampTest::kHour:
-      return OutOfRange(StampPart(stamp, 12, 13), "00", "23");
     case StampTest::kMinute:
-      return OutOfRange(StampPart(stamp, 15, 16), "00", "59");
     case StampTest::kSecond:
-      return OutOfRange(StampPart(stamp, 18, 19), "00", "59");
+      for (const TwoCharTest& t : kTwoCharTests) {
+        if (t.test == test) {
+          return OutOfRange(StampPart(stamp, t.first, t.first + 1), t.low,
+                            t.high);
+        }
+      }
+      return false;
     case StampTest::kSeparators:
       return StampPart(stamp, 5, 5) != "-" || StampPart(stamp, 8, 8) != "-" ||
              StampPart(stamp, 14, 14) != ":" || StampPart(stamp, 17, 17) != ":";
@@ -51,25 +73,33 @@ bool StampTestFails(StampTest test, std::string_view stamp,
 namespace {
 
 constexpr std::array<uint8_t, 65536> MakeTwoCharFailures() {
+  // Each test's bounds as big-endian numbers, which order as the texts do.
+  constexpr size_t kTests = std::size(kTwoCharTests);
+  uint32_t low[kTests] = {};
+  uint32_t high[kTests] = {};
+  uint8_t bit[kTests] = {};
+  for (size_t t = 0; t < kTests; ++t) {
+    auto number = [](const char* text) {
+      return (static_cast<uint32_t>(static_cast<unsigned char>(text[0])) << 8) |
+             static_cast<unsigned char>(text[1]);
+    };
+    low[t] = number(kTwoCharTests[t].low);
+    high[t] = number(kTwoCharTests[t].high);
+    bit[t] =
+        static_cast<uint8_t>(1u << static_cast<int>(kTwoCharTests[t].test));
+  }
   std::array<uint8_t, 65536> table{};
   for (uint32_t i = 0; i < table.size(); ++i) {
-    // The characters in memory order, then as a big-endian number, which
-    // orders as the two-character texts do.
+    // The characters in memory order, then as a big-endian number.
     const uint32_t first =
         std::endian::native == std::endian::little ? i & 0xFF : i >> 8;
     const uint32_t second =
         std::endian::native == std::endian::little ? i >> 8 : i & 0xFF;
     const uint32_t v = (first << 8) | second;
-    auto outside = [v](char a, char b, char c, char d) {
-      const uint32_t low = (static_cast<uint32_t>(a) << 8) | b;
-      const uint32_t high = (static_cast<uint32_t>(c) << 8) | d;
-      return v < low || v > high;
-    };
     uint8_t failures = 0;
-    if (outside('0', '1', '1', '2')) failures |= 1u << 2;
-    if (outside('0', '1', '3', '1')) failures |= 1u << 3;
-    if (outside('0', '0', '2', '3')) failures |= 1u << 4;
-    if (outside('0', '0', '5', '9')) failures |= (1u << 5) | (1u << 6);
+    for (size_t t = 0; t < kTests; ++t) {
+      if (v < low[t] || v > high[t]) failures |= bit[t];
+    }
     table[i] = failures;
   }
   return table;
