@@ -93,10 +93,16 @@ Outcome CheckScan(const std::string& path, HostType& host,
     // once their capacity has grown to a record's size.
     std::string current;   // a record that may be examined
     std::string previous;  // buffer of the last examined record
-    std::string stamp;
-    std::string previous_stamp(kStartStamp);
+    // Stamps of another length than 19 take their text from one of these
+    // two, the one the previous stamp does not hold.
+    std::string stamp_texts[2];
+    HeldStamp stamp;
+    HeldStamp previous_stamp;
+    previous_stamp.words = StampWords::Of(kStartStamp.data());
     int year = 0;
     std::string year_text;
+    uint32_t year_bound = 0;
+    FieldTestRun field_tests;
 
     // The normal ends, whole or stopped early: close, then back to idle.
     auto finish = [&](Outcome outcome) {
@@ -120,6 +126,22 @@ Outcome CheckScan(const std::string& path, HostType& host,
         at.record = n;
         at.doing = doing;
         throw;
+      }
+    };
+
+    // The finding lines of record n for the failed tests (bits as
+    // FailedFieldTests gives them), unless the log is full: it drops the
+    // lines anyway, so they are not even built. The stamps come as texts,
+    // so that the loop can keep its own in registers.
+    static_assert(kAllStampTests[0] == StampTest::kOrder);
+    auto add_findings = [&host](int64_t n, uint32_t failed,
+                                std::string_view stamp,
+                                std::string_view previous) {
+      for (size_t i = 0; i < kAllStampTests.size(); ++i) {
+        if ((failed & (1u << i)) && !host.ResultsFull()) {
+          host.AddResult(FindingLine(
+              n, stamp, FindingSuffix(kAllStampTests[i], previous)));
+        }
       }
     };
 
@@ -166,13 +188,16 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
 
       if (examined) {
-        step(n, "reading the date and time", [&] { ReadStamp(*table, stamp); });
+        step(n, "reading the date and time", [&] {
+          stamp = ReadHeldStamp(
+              *table, stamp_texts[previous_stamp.text == &stamp_texts[0]]);
+        });
         if (CompareStamps(stamp, previous_stamp) < 0) {  // the order test
           step(n, "writing to the results", [&] {
-            // A full log drops the line anyway: it is not even built.
-            if (host.ResultsFull()) return;
-            host.AddResult(FindingLine(
-                n, stamp, FindingSuffix(StampTest::kOrder, previous_stamp)));
+            char stamp_room[20];
+            char previous_room[20];
+            add_findings(n, 1u, stamp.Text(stamp_room),
+                         previous_stamp.Text(previous_room));
           });
         }
         // The year test reads the clock every time it runs.
@@ -181,21 +206,20 @@ Outcome CheckScan(const std::string& path, HostType& host,
           if (now != year || year_text.empty()) {
             year = now;
             year_text = YearText(year);
+            year_bound = YearBound(year_text);
           }
         });
-        if (uint32_t failed = FailedFieldTests(stamp, year_text); failed) {
+        if (uint32_t failed = field_tests.Failed(stamp, year_text, year_bound);
+            failed) {
           step(n, "writing to the results", [&] {
-            for (size_t i = 1; i < kAllStampTests.size(); ++i) {
-              if ((failed & (1u << i)) && !host.ResultsFull()) {
-                host.AddResult(FindingLine(
-                    n, stamp,
-                    FindingSuffix(kAllStampTests[i], previous_stamp)));
-              }
-            }
+            char stamp_room[20];
+            char previous_room[20];
+            add_findings(n, failed, stamp.Text(stamp_room),
+                         previous_stamp.Text(previous_room));
           });
         }
+        previous_stamp = stamp;
         step(n, "keeping the record", [&] {
-          AssignStamp(previous_stamp, stamp);
           if constexpr (kRecordViewOutlivesReads<Table>) {
             AssignBytes(previous, buffer);
           } else {

@@ -1,7 +1,6 @@
 #include "core/stamp.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -90,12 +89,9 @@ constexpr std::array<uint8_t, 65536> MakeTwoCharFailures() {
   }
   std::array<uint8_t, 65536> table{};
   for (uint32_t i = 0; i < table.size(); ++i) {
-    // The characters in memory order, then as a big-endian number.
-    const uint32_t first =
-        std::endian::native == std::endian::little ? i & 0xFF : i >> 8;
-    const uint32_t second =
-        std::endian::native == std::endian::little ? i >> 8 : i & 0xFF;
-    const uint32_t v = (first << 8) | second;
+    // The first character is the low byte; as a big-endian number the two
+    // order as the texts do.
+    const uint32_t v = ((i & 0xFF) << 8) | (i >> 8);
     uint8_t failures = 0;
     for (size_t t = 0; t < kTests; ++t) {
       if (v < low[t] || v > high[t]) failures |= bit[t];

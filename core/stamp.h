@@ -108,8 +108,23 @@ inline bool IsRepairNull(std::string_view buffer) {
 }
 // "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.
 inline bool HasSeparatorBytes(std::string_view buffer) {
-  return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
-         buffer[11] == ':' && buffer[14] == ':';
+  if (buffer.size() < 16) {
+    return buffer.size() > 14 && buffer[3] == '-' && buffer[6] == '-' &&
+           buffer[11] == ':' && buffer[14] == ':';
+  }
+  // Bytes 3 and 6 of the words at offsets 0 and 8.
+  uint64_t first;
+  uint64_t second;
+  std::memcpy(&first, buffer.data(), 8);
+  std::memcpy(&second, buffer.data() + 8, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kMask = uint64_t{0xFF} << 24 | uint64_t{0xFF} << 48;
+    return (first & kMask) == (uint64_t{'-'} << 24 | uint64_t{'-'} << 48) &&
+           (second & kMask) == (uint64_t{':'} << 24 | uint64_t{':'} << 48);
+  } else {
+    return buffer[3] == '-' && buffer[6] == '-' && buffer[11] == ':' &&
+           buffer[14] == ':';
+  }
 }
 
 // Three-way comparison of two texts by character code (bytes taken as
@@ -141,38 +156,87 @@ inline int CompareText(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-// CompareText for stamps held in strings. Two stamps of the usual 19
-// characters are compared as three big-endian numbers: characters 1-8, 9-16
-// and 17-19 with the string's terminating zero, read in the pieces that
-// BuildStamp writes them in.
-inline int CompareStamps(const std::string& a, const std::string& b) {
-  if constexpr (std::endian::native == std::endian::little) {
-    if (a.size() == 19 && b.size() == 19) {
-      auto order = [](auto x, auto y) {
-        if constexpr (sizeof x == 8) {
-          x = __builtin_bswap64(x);
-          y = __builtin_bswap64(y);
-        } else {
-          x = __builtin_bswap32(x);
-          y = __builtin_bswap32(y);
-        }
-        return x < y ? -1 : 1;
-      };
-      uint64_t x;
-      uint64_t y;
-      std::memcpy(&x, a.data(), 8);
-      std::memcpy(&y, b.data(), 8);
-      if (x != y) return order(x, y);
-      std::memcpy(&x, a.data() + 8, 8);
-      std::memcpy(&y, b.data() + 8, 8);
-      if (x != y) return order(x, y);
-      uint32_t u;
-      uint32_t v;
-      std::memcpy(&u, a.c_str() + 16, 4);
-      std::memcpy(&v, b.c_str() + 16, 4);
-      if (u != v) return order(u, v);
-      return 0;
+// A stamp of the usual 19 characters as three numbers whose bytes, lowest
+// first, are its characters: 1-8, 9-16, and 17-19 followed by a zero. The
+// check scan builds, compares, tests and keeps stamps in this form, which
+// stays in registers; the pieces are the ones BuildStamp writes a text in.
+struct StampWords {
+  uint64_t head = 0;
+  uint64_t middle = 0;
+  uint32_t tail = 0;
+
+  // The first 19 characters of `text`.
+  static StampWords Of(const char* text) {
+    StampWords w;
+    w.head = Little(text, 8);
+    w.middle = Little(text + 8, 8);
+    w.tail = static_cast<uint32_t>(Little(text + 16, 3));
+    return w;
+  }
+  // A date of 10 characters, a space and a time of 8.
+  static StampWords Join(std::string_view date, std::string_view time) {
+    const uint64_t clock = Little(time.data(), 8);
+    StampWords w;
+    w.head = Little(date.data(), 8);
+    w.middle =
+        Little(date.data() + 8, 2) | (uint64_t{' '} << 16) | (clock << 24);
+    w.tail = static_cast<uint32_t>(clock >> 40);
+    return w;
+  }
+  // `n` (at most 8) characters as a number, the first one lowest.
+  static uint64_t Little(const char* p, size_t n) {
+    uint64_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(&v, p, n);
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        v |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+      }
     }
+    return v;
+  }
+  // The 19 characters and a zero byte into `out`.
+  void Store(char* out) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, &head, 8);
+      std::memcpy(out + 8, &middle, 8);
+      std::memcpy(out + 16, &tail, 4);
+    } else {
+      for (int i = 0; i < 8; ++i) {
+        out[i] = static_cast<char>(head >> (8 * i));
+        out[8 + i] = static_cast<char>(middle >> (8 * i));
+      }
+      for (int i = 0; i < 4; ++i)
+        out[16 + i] = static_cast<char>(tail >> (8 * i));
+    }
+  }
+  // The two characters from character `at` (counted from 0) of a number,
+  // the first one lowest.
+  static uint32_t Pair(uint64_t word, int at) {
+    return static_cast<uint32_t>(word >> (8 * at)) & 0xFFFF;
+  }
+};
+
+// CompareText for two stamps of 19 characters: negative, 0 or positive.
+// Byte-reversed, each number orders as its characters do.
+inline int CompareStampWords(const StampWords& a, const StampWords& b) {
+  auto order = [](uint64_t x, uint64_t y) {
+    return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  };
+  if (a.head != b.head) return order(a.head, b.head);
+  if (a.middle != b.middle) return order(a.middle, b.middle);
+  if (a.tail != b.tail) {
+    return __builtin_bswap32(a.tail) < __builtin_bswap32(b.tail) ? -1 : 1;
+  }
+  return 0;
+}
+
+// CompareText for stamps held in strings; two of the usual 19 characters are
+// compared as StampWords.
+inline int CompareStamps(const std::string& a, const std::string& b) {
+  if (a.size() == 19 && b.size() == 19) {
+    return CompareStampWords(StampWords::Of(a.data()),
+                             StampWords::Of(b.data()));
   }
   return CompareText(a, b);
 }
@@ -191,28 +255,13 @@ inline void AssignStamp(std::string& to, const std::string& from) {
 }
 
 // Field 1, a space and field 2 into `stamp`, reusing its storage. The usual 10
-// + 8 characters are read as the words the engine has just stored them with and
-// written as whole words, so that neither these loads nor the tests' loads of
-// the stamp have to wait for a store to finish.
+// + 8 characters are written as StampWords.
 inline void BuildStamp(std::string_view date, std::string_view time,
                        std::string& stamp) {
-  if constexpr (std::endian::native == std::endian::little) {
-    if (date.size() == 10 && time.size() == 8) {
-      uint64_t head;
-      uint16_t date_tail;
-      uint64_t clock;
-      std::memcpy(&head, date.data(), 8);
-      std::memcpy(&date_tail, date.data() + 8, 2);
-      std::memcpy(&clock, time.data(), 8);
-      const uint64_t middle = date_tail | (uint64_t{' '} << 16) | (clock << 24);
-      // Characters 17..19 and the terminating zero.
-      const auto tail = static_cast<uint32_t>(clock >> 40);
-      if (stamp.size() != 19) stamp.resize(19);
-      std::memcpy(stamp.data(), &head, 8);
-      std::memcpy(stamp.data() + 8, &middle, 8);
-      std::memcpy(stamp.data() + 16, &tail, 4);
-      return;
-    }
+  if (date.size() == 10 && time.size() == 8) {
+    if (stamp.size() != 19) stamp.resize(19);
+    StampWords::Join(date, time).Store(stamp.data());
+    return;
   }
   stamp.assign(date);
   stamp += ' ';
@@ -271,48 +320,136 @@ inline uint32_t FailedFieldTests(std::string_view stamp, std::string_view year);
 uint32_t FailedFieldTestsOneByOne(std::string_view stamp,
                                   std::string_view year);
 
-// For two characters as they lie in memory (read as one native 16-bit
-// number): bit 2 set when they fail the month test, 3 the day test, 4 the
-// hour test, 5 and 6 the minute and second tests; the bits of
-// FailedFieldTests.
+// For two characters, the first one in the low byte: bit 2 set when they
+// fail the month test, 3 the day test, 4 the hour test, 5 and 6 the minute
+// and second tests; the bits of FailedFieldTests.
 extern const std::array<uint8_t, 65536> kTwoCharFailures;
+
+// The year test's bound, "YYYY", as a number that orders as the texts do.
+inline uint32_t YearBound(std::string_view year) {
+  uint32_t bound = 0;
+  for (size_t i = 0; i < 4 && i < year.size(); ++i) {
+    bound = (bound << 8) | static_cast<unsigned char>(year[i]);
+  }
+  return bound;
+}
+
+// FailedFieldTests for a stamp of 19 characters (or the first 19 of a longer
+// one) and a year of 4 characters, given as YearBound(year), in two parts:
+// the tests that look at characters 1-16 only (year to minute, and the
+// separators at 5, 8 and 14), and those that look at characters 17-19 (the
+// second and the separator at 17). Every part is complete, so each test
+// compares characters on fixed positions.
+inline uint32_t FailedFrontTests(const StampWords& s, uint32_t year_bound) {
+  const uint32_t stamp_year = __builtin_bswap32(static_cast<uint32_t>(s.head));
+  uint32_t failed =
+      static_cast<uint32_t>(
+          (stamp_year < (uint32_t{'1'} << 24 | uint32_t{'9'} << 16 |
+                         uint32_t{'9'} << 8 | '0')) |
+          (stamp_year > year_bound))
+      << 1;
+  failed |= kTwoCharFailures[StampWords::Pair(s.head, 5)] & (1u << 2);
+  failed |= kTwoCharFailures[StampWords::Pair(s.middle, 0)] & (1u << 3);
+  failed |= kTwoCharFailures[StampWords::Pair(s.middle, 3)] & (1u << 4);
+  failed |= kTwoCharFailures[StampWords::Pair(s.middle, 6)] & (1u << 5);
+  // "-" as characters 5 and 8, ":" as 14.
+  constexpr uint64_t kHeadMask = uint64_t{0xFF} << 32 | uint64_t{0xFF} << 56;
+  constexpr uint64_t kHeadWant = uint64_t{'-'} << 32 | uint64_t{'-'} << 56;
+  const bool separators =
+      ((s.head & kHeadMask) == kHeadWant) & (((s.middle >> 40) & 0xFF) == ':');
+  failed |= static_cast<uint32_t>(!separators) << 7;
+  return failed;
+}
+inline uint32_t FailedTailTests(uint32_t tail) {
+  return (kTwoCharFailures[StampWords::Pair(tail, 1)] & (1u << 6)) |
+         (static_cast<uint32_t>((tail & 0xFF) != ':') << 7);
+}
+inline uint32_t FailedFieldTests(const StampWords& s, uint32_t year_bound) {
+  return FailedFrontTests(s, year_bound) | FailedTailTests(s.tail);
+}
 
 inline uint32_t FailedFieldTests(std::string_view stamp,
                                  std::string_view year) {
   if (stamp.size() < 19 || year.size() != 4) [[unlikely]] {
     return FailedFieldTestsOneByOne(stamp, year);
   }
-  // Every part is complete, so each test compares characters on fixed
-  // positions of equal length: as big-endian numbers they order as the
-  // texts do.
-  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
-  const auto* y = reinterpret_cast<const unsigned char*>(year.data());
-  auto four = [](const unsigned char* q) {
-    return (uint32_t{q[0]} << 24) | (uint32_t{q[1]} << 16) |
-           (uint32_t{q[2]} << 8) | uint32_t{q[3]};
-  };
-  // The failures of the two-character part at `at`, looked up.
-  auto two = [p](int at) -> uint32_t {
-    uint16_t pair;
-    std::memcpy(&pair, p + at, 2);
-    return kTwoCharFailures[pair];
-  };
-  const uint32_t stamp_year = four(p);
-  uint32_t failed =
-      static_cast<uint32_t>(
-          (stamp_year < (uint32_t{'1'} << 24 | uint32_t{'9'} << 16 |
-                         uint32_t{'9'} << 8 | '0')) |
-          (stamp_year > four(y)))
-      << 1;
-  failed |= two(5) & (1u << 2);   // month
-  failed |= two(8) & (1u << 3);   // day
-  failed |= two(11) & (1u << 4);  // hour
-  failed |= two(14) & (1u << 5);  // minute
-  failed |= two(17) & (1u << 6);  // second
-  failed |= static_cast<uint32_t>((p[4] != '-') | (p[7] != '-') |
-                                  (p[13] != ':') | (p[16] != ':'))
-            << 7;
-  return failed;
+  return FailedFieldTests(StampWords::Of(stamp.data()), YearBound(year));
+}
+
+// A stamp as the check scan carries it from record to record: the usual 19
+// characters as StampWords, or a text of any other length in a string that
+// the scan owns.
+struct HeldStamp {
+  StampWords words;
+  const std::string* text = nullptr;  // set when not 19 characters
+
+  // The stamp's text; `room` holds it when the stamp is words.
+  std::string_view Text(char (&room)[20]) const {
+    if (text != nullptr) return *text;
+    words.Store(room);
+    return {room, 19};
+  }
+};
+
+// The same as CompareStamps on the texts.
+inline int CompareStamps(const HeldStamp& a, const HeldStamp& b) {
+  if (a.text == nullptr && b.text == nullptr) [[likely]] {
+    return CompareStampWords(a.words, b.words);
+  }
+  char a_room[20];
+  char b_room[20];
+  return CompareText(a.Text(a_room), b.Text(b_room));
+}
+
+// FailedFieldTests over the stamps of a scan, in which each one usually
+// shares characters 1-16 with the one before, as readings logged within the
+// same minute do: the tests of those characters are worked out again only
+// when they or the year change.
+class FieldTestRun {
+ public:
+  // `year_bound` is YearBound(year).
+  uint32_t Failed(const HeldStamp& stamp, std::string_view year,
+                  uint32_t year_bound) {
+    if (stamp.text != nullptr || year.size() != 4) [[unlikely]] {
+      char room[20];
+      return FailedFieldTests(stamp.Text(room), year);
+    }
+    const StampWords& s = stamp.words;
+    if (!known_ || s.head != head_ || s.middle != middle_ ||
+        year_bound != year_bound_) {
+      known_ = true;
+      head_ = s.head;
+      middle_ = s.middle;
+      year_bound_ = year_bound;
+      front_ = FailedFrontTests(s, year_bound);
+    }
+    return front_ | FailedTailTests(s.tail);
+  }
+
+ private:
+  bool known_ = false;
+  uint64_t head_ = 0;
+  uint64_t middle_ = 0;
+  uint32_t year_bound_ = 0;
+  uint32_t front_ = 0;
+};
+
+// ReadStamp as a HeldStamp; a text of another length goes into `room`, which
+// must not hold the text of a stamp still in use. A table class may come with
+// an overload of its own, as for ReadStamp, that builds the words without the
+// field texts.
+template <class Table>
+HeldStamp ReadHeldStamp(Table& table, std::string& room) {
+  const std::string date = table.FieldGet(1);
+  const std::string time = table.FieldGet(2);
+  HeldStamp stamp;
+  if (date.size() == 10 && time.size() == 8) {
+    stamp.words = StampWords::Join(date, time);
+  } else {
+    BuildStamp(date, time, room);
+    stamp.text = &room;
+  }
+  return stamp;
 }
 
 // The suffix of the finding line for a failed test (bytes, not yet UTF-8).

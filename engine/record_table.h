@@ -91,6 +91,11 @@ class RecordTable {
   // record that has both fields. Returns the length of the text; fails where
   // FieldGet fails.
   size_t DateTimeInto(char* out) const;
+  // The text DateTimeInto writes for a record that has both fields, as three
+  // numbers whose bytes, lowest first, are its characters 1-8, 9-16, and
+  // 17-19 followed by the zero byte. Returns false and sets nothing for any
+  // other record, and on a machine that is not little-endian.
+  bool DateTimeNumbers(uint64_t& head, uint64_t& middle, uint32_t& tail) const;
   void FieldPut(int field, std::string_view text);
   void AppendRecord(int option);  // option must be 0
   // Appends the working buffer with the deletion mark set (tools and tests
@@ -296,20 +301,29 @@ inline size_t RecordTable::FieldGetInto(int field, char* out) const {
   return FieldGetIntoSlow(field, out);
 }
 
+inline bool RecordTable::DateTimeNumbers(uint64_t& head, uint64_t& middle,
+                                         uint32_t& tail) const {
+  if (std::endian::native != std::endian::little || !cursor_.open) {
+    return false;
+  }
+  const DateTimeWords words(cursor_.record);
+  if (!words.HasDate() || words.time == 0) return false;
+  // The date's first eight characters | "DD", " ", "HH:MM" | ":SS", zero.
+  head = words.DateHead();
+  middle = words.DateTail() | (uint64_t{' '} << 16) | (words.time << 24);
+  tail = static_cast<uint32_t>(words.time >> 40);
+  return true;
+}
+
 inline size_t RecordTable::DateTimeInto(char* out) const {
-  if (std::endian::native == std::endian::little && cursor_.open) {
-    const DateTimeWords words(cursor_.record);
-    if (words.HasDate() && words.time != 0) {
-      // The date's first eight characters | "DD", " ", "HH:MM" | ":SS", zero.
-      const uint64_t head = words.DateHead();
-      const uint64_t middle =
-          words.DateTail() | (uint64_t{' '} << 16) | (words.time << 24);
-      const auto tail = static_cast<uint32_t>(words.time >> 40);
-      std::memcpy(out, &head, 8);
-      std::memcpy(out + 8, &middle, 8);
-      std::memcpy(out + 16, &tail, 4);
-      return kDateTimeTextBytes;
-    }
+  uint64_t head;
+  uint64_t middle;
+  uint32_t tail;
+  if (DateTimeNumbers(head, middle, tail)) {
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + 8, &middle, 8);
+    std::memcpy(out + 16, &tail, 4);
+    return kDateTimeTextBytes;
   }
   size_t n = FieldGetInto(1, out);
   out[n++] = ' ';

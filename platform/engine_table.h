@@ -64,6 +64,17 @@ inline void ReadStamp(EngineTable& table, std::string& stamp) {
   }
 }
 
+// The same as a HeldStamp, made from the record's bytes without any text
+// when the record has both fields.
+inline kxcheck::HeldStamp ReadHeldStamp(EngineTable& table, std::string& room) {
+  kxcheck::HeldStamp stamp;
+  if (table.Engine().DateTimeNumbers(stamp.words.head, stamp.words.middle,
+                                     stamp.words.tail)) {
+    return stamp;
+  }
+  return kxcheck::ReadHeldStamp<EngineTable>(table, room);
+}
+
 class EngineTableFactory : public kxcheck::TableFactory {
  public:
   std::unique_ptr<kxcheck::RecordTable> Create() override {

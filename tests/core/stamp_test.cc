@@ -171,9 +171,24 @@ TEST(StampTest, FindingLinesAsTheLogShowsThem) {
       "sequence with \xC3\xBF");
 }
 
+// A stamp as the check scan holds it: words for 19 characters, otherwise
+// the text in `room`.
+kxcheck::HeldStamp Held(const std::string& text, std::string& room) {
+  kxcheck::HeldStamp held;
+  if (text.size() == 19) {
+    held.words = kxcheck::StampWords::Of(text.data());
+  } else {
+    room = text;
+    held.text = &room;
+  }
+  return held;
+}
+
 // The combined field tests answer as the single ones do, for stamps made of
 // the characters around every limit, of every length up to 21, and for
-// years of other lengths than four.
+// years of other lengths than four: on texts, and on held stamps through one
+// FieldTestRun, which sees runs of stamps that share their first 16
+// characters, stamps of other lengths between them, and the year changing.
 TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
   const std::string alphabet = std::string("\0 -/0123569:?\xC0", 14);
   const std::string base = "2020-06-15 12:34:56";
@@ -191,7 +206,10 @@ TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
   for (size_t length = 0; length <= 21; ++length) {
     stamps.push_back((base + "xy").substr(0, length));
   }
-  for (const char* year : {"2026", "1990", "999", "10000", ""}) {
+  kxcheck::FieldTestRun run;
+  std::string room;
+  for (const char* year : {"2026", "1990", "2026", "999", "10000", ""}) {
+    const uint32_t bound = kxcheck::YearBound(year);
     for (const std::string& s : stamps) {
       uint32_t expected = 0;
       for (size_t i = 1; i < kxcheck::kAllStampTests.size(); ++i) {
@@ -200,6 +218,8 @@ TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
         }
       }
       ASSERT_EQ(kxcheck::FailedFieldTests(s, year), expected)
+          << "\"" << s << "\" year " << year;
+      ASSERT_EQ(run.Failed(Held(s, room), year, bound), expected)
           << "\"" << s << "\" year " << year;
     }
   }
@@ -249,12 +269,19 @@ TEST(StampTest, QuickComparisonsAndCopiesAgreeWithThePlainOnes) {
       stamps.push_back(s);
     }
   }
+  std::string a_room;
+  std::string b_room;
   for (const std::string& a : stamps) {
     for (const std::string& b : stamps) {
       const int want = kxcheck::CompareText(a, b);
       const int got = kxcheck::CompareStamps(a, b);
       ASSERT_EQ((got > 0) - (got < 0), (want > 0) - (want < 0))
           << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
+      const int held = kxcheck::CompareStamps(Held(a, a_room), Held(b, b_room));
+      ASSERT_EQ((held > 0) - (held < 0), (want > 0) - (want < 0))
+          << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
+      char text[20];
+      ASSERT_EQ(Held(a, a_room).Text(text), a);
       std::string copy(b.size(), '?');
       kxcheck::AssignStamp(copy, a);
       ASSERT_EQ(copy, a);

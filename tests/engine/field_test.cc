@@ -1,6 +1,7 @@
 // FieldGet and FieldPut against the record layout, byte by byte.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -184,12 +185,33 @@ TEST_F(FieldTest, DateAndTimeIntoABufferMatchFieldGet) {
     char part[kDateTextBytes];
     EXPECT_EQ(std::string(part, table_.FieldGetInto(1, part)), date);
     EXPECT_EQ(std::string(part, table_.FieldGetInto(2, part)), time);
+    // As numbers, only for a record with both fields.
+    uint64_t head = 1;
+    uint64_t middle = 2;
+    uint32_t tail = 3;
+    const bool both = table_.DateTimeNumbers(head, middle, tail);
+    EXPECT_EQ(both, std::endian::native == std::endian::little &&
+                        !date.empty() && !time.empty());
+    if (both) {
+      char words[kDateTimeTextBytes + 1];
+      std::memcpy(words, &head, 8);
+      std::memcpy(words + 8, &middle, 8);
+      std::memcpy(words + 16, &tail, 4);
+      EXPECT_EQ(std::string(words, kDateTimeTextBytes + 1),
+                std::string(text, kDateTimeTextBytes + 1));
+    } else {
+      EXPECT_EQ(head + middle + tail, 6u);
+    }
   }
   char part[kDateTextBytes];
   EXPECT_THROW(table_.FieldGetInto(3, part), TableError);
   table_.Close();
   char text[kDateTimeTextBytes + 1];
   EXPECT_THROW(table_.DateTimeInto(text), TableError);
+  uint64_t head = 0;
+  uint64_t middle = 0;
+  uint32_t tail = 0;
+  EXPECT_FALSE(table_.DateTimeNumbers(head, middle, tail));
   EXPECT_THROW(table_.FieldGetInto(1, part), TableError);
 }
 
