@@ -21,6 +21,10 @@ void ResultsLog::AddResult(std::string_view line) {
 }
 
 void ResultsLog::AddResultAlways(std::string_view line) {
+  // Room for a log that reaches the cap, taken once: growing step by step
+  // would copy the text each time into fresh memory.
+  constexpr size_t kFirstCapacity = 80 << 10;
+  if (text_.capacity() < kFirstCapacity) text_.reserve(kFirstCapacity);
   std::string added = Sanitized(line);
   text_ += added;
   length_ += CountCharacters(added);

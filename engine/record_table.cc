@@ -761,7 +761,7 @@ struct RecordTable::Impl {
 
   bool LoadAttr(int64_t index) {
     if (index >= attr_avail) return false;
-    int64_t want = std::min<int64_t>(format::kChunkBytes, attr_avail);
+    int64_t want = std::min<int64_t>(format::kAttrReadBytes, attr_avail);
     if (attr_chunk_capacity < static_cast<size_t>(want)) {
       cur->attr_cached = 0;
       attr_chunk.reset(new unsigned char[want]);

@@ -32,6 +32,10 @@ inline constexpr size_t kChunkBytes = 1 << 17;
 // system call, which costs about as much as copying a few pages, and the
 // chunk still stays in the processor's second-level cache.
 inline constexpr size_t kDataReadBytes = 1 << 18;
+// And deletion marks, one byte per record, which are read this many at a
+// time: a run of marks for many data chunks, without making the first touch
+// of a larger buffer (a page fault per page) cost more than the reads.
+inline constexpr size_t kAttrReadBytes = 1 << 15;
 
 inline void PutU16(std::string& out, uint16_t v) {
   out.push_back(static_cast<char>(v & 0xFF));
