@@ -131,8 +131,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
 
     // The finding lines of record n for the failed tests (bits as
     // FailedFieldTests gives them), unless the log is full: it drops the
-    // lines anyway, so they are not even built. The stamps come as texts,
-    // so that the loop can keep its own in registers.
+    // lines anyway, so they are not even built.
     static_assert(kAllStampTests[0] == StampTest::kOrder);
     auto add_findings = [&host](int64_t n, uint32_t failed,
                                 std::string_view stamp,
@@ -188,17 +187,22 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
 
       if (examined) {
-        step(n, "reading the date and time", [&] {
-          stamp = ReadHeldStamp(
-              *table, stamp_texts[previous_stamp.text == &stamp_texts[0]]);
-        });
+        // No closure below refers to the stamps themselves, so that the
+        // compiler can keep them in registers whatever it inlines: the stamp
+        // comes back by value and the finding lines get copies.
+        stamp = step(n, "reading the date and time",
+                     [&table, &stamp_texts, used = previous_stamp.text] {
+                       return ReadHeldStamp(
+                           *table, stamp_texts[used == &stamp_texts[0]]);
+                     });
         if (CompareStamps(stamp, previous_stamp) < 0) {  // the order test
-          step(n, "writing to the results", [&] {
-            char stamp_room[20];
-            char previous_room[20];
-            add_findings(n, 1u, stamp.Text(stamp_room),
-                         previous_stamp.Text(previous_room));
-          });
+          step(n, "writing to the results",
+               [&add_findings, n, now = stamp, before = previous_stamp] {
+                 char now_room[20];
+                 char before_room[20];
+                 add_findings(n, 1u, now.Text(now_room),
+                              before.Text(before_room));
+               });
         }
         // The year test reads the clock every time it runs.
         step(n, "reading the clock", [&] {
@@ -211,12 +215,14 @@ Outcome CheckScan(const std::string& path, HostType& host,
         });
         if (uint32_t failed = field_tests.Failed(stamp, year_text, year_bound);
             failed) {
-          step(n, "writing to the results", [&] {
-            char stamp_room[20];
-            char previous_room[20];
-            add_findings(n, failed, stamp.Text(stamp_room),
-                         previous_stamp.Text(previous_room));
-          });
+          step(
+              n, "writing to the results",
+              [&add_findings, n, failed, now = stamp, before = previous_stamp] {
+                char now_room[20];
+                char before_room[20];
+                add_findings(n, failed, now.Text(now_room),
+                             before.Text(before_room));
+              });
         }
         previous_stamp = stamp;
         step(n, "keeping the record", [&] {

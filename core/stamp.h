@@ -392,7 +392,8 @@ struct HeldStamp {
 };
 
 // The same as CompareStamps on the texts.
-inline int CompareStamps(const HeldStamp& a, const HeldStamp& b) {
+[[gnu::always_inline]] inline int CompareStamps(const HeldStamp& a,
+                                                const HeldStamp& b) {
   if (a.text == nullptr && b.text == nullptr) [[likely]] {
     return CompareStampWords(a.words, b.words);
   }
@@ -408,8 +409,9 @@ inline int CompareStamps(const HeldStamp& a, const HeldStamp& b) {
 class FieldTestRun {
  public:
   // `year_bound` is YearBound(year).
-  uint32_t Failed(const HeldStamp& stamp, std::string_view year,
-                  uint32_t year_bound) {
+  [[gnu::always_inline]] uint32_t Failed(const HeldStamp& stamp,
+                                         std::string_view year,
+                                         uint32_t year_bound) {
     if (stamp.text != nullptr || year.size() != 4) [[unlikely]] {
       char room[20];
       return FailedFieldTests(stamp.Text(room), year);
