@@ -183,15 +183,17 @@ struct StampWords {
     w.tail = static_cast<uint32_t>(clock >> 40);
     return w;
   }
-  // `n` (at most 8) characters as a number, the first one lowest.
+  // `n` (at most 8) characters as a number, the first one lowest. Fewer
+  // than 8 are put together from single bytes: copied into a zeroed number
+  // they would be stored in pieces and loaded whole, which stalls the load.
   static uint64_t Little(const char* p, size_t n) {
     uint64_t v = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&v, p, n);
-    } else {
-      for (size_t i = 0; i < n; ++i) {
-        v |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
-      }
+    if (std::endian::native == std::endian::little && n == 8) {
+      std::memcpy(&v, p, 8);
+      return v;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      v |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
     }
     return v;
   }
