@@ -200,26 +200,35 @@ struct DateTimeWords {
   uint64_t time;
 };
 
-// The working record as one write, for the usual record lengths: blocks of
-// 16 bytes, the last ones overlapping, all loaded before any is stored.
-inline void CopyRecordBytes(char* to, const char* from, size_t n) {
-  if (n < 16 || n > 64) {
+// The working record as one write, for the usual record lengths: whole
+// blocks of 16 bytes, then 8, 4, 2 and 1 as the length needs. The pieces do
+// not overlap, so that a copy of the copy, as AppendRecord makes right after
+// SetRecordBuffer, loads each piece from exactly one store: a load that
+// needs bytes from two recent stores waits until both have reached the cache.
+[[gnu::always_inline]] inline void CopyRecordBytes(char* to, const char* from,
+                                                   size_t n) {
+  if (to == from) return;
+  if (n > 64 || (to < from + n && from < to + n)) {
     std::memmove(to, from, n);
     return;
   }
-  char head[32];
-  char tail[32];
-  std::memcpy(head, from, 16);
-  std::memcpy(tail + 16, from + n - 16, 16);
-  if (n > 32) {
-    std::memcpy(head + 16, from + 16, 16);
-    std::memcpy(tail, from + n - 32, 16);
-    std::memcpy(to, head, 32);
-    std::memcpy(to + n - 32, tail, 32);
-  } else {
-    std::memcpy(to, head, 16);
-    std::memcpy(to + n - 16, tail + 16, 16);
+  for (size_t block : {0, 16, 32, 48}) {
+    if (block + 16 <= n) std::memcpy(to + block, from + block, 16);
   }
+  size_t at = n & ~size_t{15};
+  if (n & 8) {
+    std::memcpy(to + at, from + at, 8);
+    at += 8;
+  }
+  if (n & 4) {
+    std::memcpy(to + at, from + at, 4);
+    at += 4;
+  }
+  if (n & 2) {
+    std::memcpy(to + at, from + at, 2);
+    at += 2;
+  }
+  if (n & 1) to[at] = from[at];
 }
 
 inline void RecordTable::SetRecordBuffer(std::string_view bytes) {
