@@ -244,8 +244,8 @@ inline int CompareStamps(const std::string& a, const std::string& b) {
 }
 
 // to = from for stamps. Stamps of the usual 19 characters are copied in the
-// pieces that BuildStamp writes and CompareStamps reads: characters 1-8,
-// 9-16, and 17-19 with the terminating zero.
+// pieces that StampWords::Store writes: characters 1-8, 9-16, and 17-19 with
+// the terminating zero.
 inline void AssignStamp(std::string& to, const std::string& from) {
   if (to.size() == 19 && from.size() == 19) {
     std::memcpy(to.data(), from.data(), 8);
@@ -268,18 +268,6 @@ inline void BuildStamp(std::string_view date, std::string_view time,
   stamp.assign(date);
   stamp += ' ';
   stamp.append(time);
-}
-
-// The stamp of a table's current record into `stamp`: FieldGet(1), a space
-// and FieldGet(2), the first call first. A table class may come with an
-// overload of its own, found beside it by argument-dependent lookup, that
-// gives the same text and fails in the same cases without making the two
-// field texts.
-template <class Table>
-void ReadStamp(Table& table, std::string& stamp) {
-  const std::string date = table.FieldGet(1);
-  const std::string time = table.FieldGet(2);
-  BuildStamp(date, time, stamp);
 }
 
 // Field 1, a space, field 2, as a new text.
@@ -438,10 +426,12 @@ class FieldTestRun {
   uint32_t front_ = 0;
 };
 
-// ReadStamp as a HeldStamp; a text of another length goes into `room`, which
-// must not hold the text of a stamp still in use. A table class may come with
-// an overload of its own, as for ReadStamp, that builds the words without the
-// field texts.
+// The stamp of a table's current record: FieldGet(1), a space and
+// FieldGet(2), the first call first. A text of another length than 19 goes
+// into `room`, which must not hold the text of a stamp still in use. A table
+// class may come with an overload of its own, found beside it by
+// argument-dependent lookup, that gives the same stamp and fails in the same
+// cases without making the two field texts.
 template <class Table>
 HeldStamp ReadHeldStamp(Table& table, std::string& room) {
   const std::string date = table.FieldGet(1);
@@ -454,6 +444,17 @@ HeldStamp ReadHeldStamp(Table& table, std::string& room) {
     stamp.text = &room;
   }
   return stamp;
+}
+
+// The same stamp as a text in `stamp`, which is changed only once both fields
+// have been read.
+template <class Table>
+void ReadStamp(Table& table, std::string& stamp) {
+  const HeldStamp held = ReadHeldStamp(table, stamp);
+  if (held.text == nullptr) {
+    if (stamp.size() != 19) stamp.resize(19);
+    held.words.Store(stamp.data());
+  }
 }
 
 // The suffix of the finding line for a failed test (bytes, not yet UTF-8).

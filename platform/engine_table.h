@@ -2,7 +2,6 @@
 #ifndef KXCHECK_PLATFORM_ENGINE_TABLE_H_
 #define KXCHECK_PLATFORM_ENGINE_TABLE_H_
 
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -47,25 +46,8 @@ inline constexpr bool kxcheck::kRecordViewOutlivesReads<platform::EngineTable> =
 
 namespace platform {
 
-// The stamp of the current record (see kxcheck::ReadStamp), built by the
-// engine straight from the record's bytes. The stamp is changed only once
-// the engine has given the whole text.
-inline void ReadStamp(EngineTable& table, std::string& stamp) {
-  char text[kalvex::kDateTimeTextBytes + 1];
-  const size_t n = table.Engine().DateTimeInto(text);
-  if (n == kalvex::kDateTimeTextBytes && stamp.size() == n) {
-    // In the pieces the engine wrote them in, the string's terminating zero
-    // included.
-    std::memcpy(stamp.data(), text, 8);
-    std::memcpy(stamp.data() + 8, text + 8, 8);
-    std::memcpy(stamp.data() + 16, text + 16, 4);
-  } else {
-    stamp.assign(text, n);
-  }
-}
-
-// The same as a HeldStamp, made from the record's bytes without any text
-// when the record has both fields.
+// The stamp of the current record (see kxcheck::ReadHeldStamp), made from the
+// record's bytes without any text when the record has both fields.
 inline kxcheck::HeldStamp ReadHeldStamp(EngineTable& table, std::string& room) {
   kxcheck::HeldStamp stamp;
   if (table.Engine().DateTimeNumbers(stamp.words.head, stamp.words.middle,
