@@ -992,16 +992,6 @@ std::string RecordTable::FieldGetSlow(int field) const {
                        std::to_string(2 + t.layout.payload.size()) + ")");
 }
 
-size_t RecordTable::FieldGetIntoSlow(int field, char* out) const {
-  if (field != 1 && field != 2) {
-    Fail(impl_->kxt_path, "FieldGetInto: field " + std::to_string(field) +
-                              " is neither the date nor the time");
-  }
-  const std::string text = FieldGetSlow(field);
-  std::memcpy(out, text.data(), text.size());
-  return text.size();
-}
-
 void RecordTable::FieldPutSlow(int field, std::string_view text) {
   Impl& t = *impl_;
   t.RequireOpen("FieldPut");

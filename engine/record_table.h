@@ -83,18 +83,11 @@ class RecordTable {
   void SetRecordBuffer(std::string_view bytes);
   bool Deleted() const;  // the current record carries the deletion mark
   std::string FieldGet(int field) const;  // 1 = date, 2 = time, 3.. payload
-  // Field 1 or 2 as FieldGet gives it, written to `out` (room for
-  // kDateTextBytes) instead of a new string; returns its length.
-  size_t FieldGetInto(int field, char* out) const;
-  // FieldGet(1), one space and FieldGet(2) written to `out`, which has room
-  // for kDateTimeTextBytes + 1: "YYYY-MM-DD HH:MM:SS" and a zero byte for a
-  // record that has both fields. Returns the length of the text; fails where
-  // FieldGet fails.
-  size_t DateTimeInto(char* out) const;
-  // The text DateTimeInto writes for a record that has both fields, as three
-  // numbers whose bytes, lowest first, are its characters 1-8, 9-16, and
-  // 17-19 followed by the zero byte. Returns false and sets nothing for any
-  // other record, and on a machine that is not little-endian.
+  // FieldGet(1), one space and FieldGet(2) of a record that has both fields
+  // ("YYYY-MM-DD HH:MM:SS"), as three numbers whose bytes, lowest first, are
+  // its characters 1-8, 9-16, and 17-19 followed by a zero byte. Returns false
+  // and sets nothing for any other record, for a closed table, and on a
+  // machine that is not little-endian.
   bool DateTimeNumbers(uint64_t& head, uint64_t& middle, uint32_t& tail) const;
   void FieldPut(int field, std::string_view text);
   void AppendRecord(int option);  // option must be 0
@@ -153,7 +146,6 @@ class RecordTable {
   void AppendRecordSlow(int option);
   bool DeletedSlow() const;
   std::string FieldGetSlow(int field) const;
-  size_t FieldGetIntoSlow(int field, char* out) const;
   // Field 1 or 2 of an open table into `out`, on a little-endian machine;
   // returns the length.
   size_t DateOrTimeText(int field, char* out) const;
@@ -302,14 +294,6 @@ inline std::string RecordTable::FieldGet(int field) const {
   return FieldGetSlow(field);
 }
 
-inline size_t RecordTable::FieldGetInto(int field, char* out) const {
-  if (std::endian::native == std::endian::little && cursor_.open &&
-      (field == 1 || field == 2)) {
-    return DateOrTimeText(field, out);
-  }
-  return FieldGetIntoSlow(field, out);
-}
-
 inline bool RecordTable::DateTimeNumbers(uint64_t& head, uint64_t& middle,
                                          uint32_t& tail) const {
   if (std::endian::native != std::endian::little || !cursor_.open) {
@@ -322,23 +306,6 @@ inline bool RecordTable::DateTimeNumbers(uint64_t& head, uint64_t& middle,
   middle = words.DateTail() | (uint64_t{' '} << 16) | (words.time << 24);
   tail = static_cast<uint32_t>(words.time >> 40);
   return true;
-}
-
-inline size_t RecordTable::DateTimeInto(char* out) const {
-  uint64_t head;
-  uint64_t middle;
-  uint32_t tail;
-  if (DateTimeNumbers(head, middle, tail)) {
-    std::memcpy(out, &head, 8);
-    std::memcpy(out + 8, &middle, 8);
-    std::memcpy(out + 16, &tail, 4);
-    return kDateTimeTextBytes;
-  }
-  size_t n = FieldGetInto(1, out);
-  out[n++] = ' ';
-  n += FieldGetInto(2, out + n);
-  out[n] = '\0';
-  return n;
 }
 
 inline size_t RecordTable::DateOrTimeText(int field, char* out) const {
