@@ -439,37 +439,22 @@ Outcome RepairPass<HostType, MakeTable>::Summary() {
     Do([&] { host_.AddResultAlways(">>> Output Truncated <<<"); }, log);
   }
   const char* option = "Could not read a skip option";
+  auto add_skipped = [&](int32_t count, const char* what) {
+    Do(
+        [&] {
+          host_.AddResultAlways("Skipped " + std::to_string(count) + what);
+        },
+        log);
+  };
   if (Holds([&] { return host_.SkipOption(SkipKind::kDeleted); }, option)) {
-    Do(
-        [&] {
-          host_.AddResultAlways("Skipped " + std::to_string(deleted_) +
-                                " Deleted records");
-        },
-        log);
+    add_skipped(deleted_, " Deleted records");
   }
-  if (null_ > 0) {
-    Do(
-        [&] {
-          host_.AddResultAlways("Skipped " + std::to_string(null_) +
-                                " Null records");
-        },
-        log);
-  }
+  if (null_ > 0) add_skipped(null_, " Null records");
   if (Holds([&] { return host_.SkipOption(SkipKind::kDuplicates); }, option)) {
-    Do(
-        [&] {
-          host_.AddResultAlways("Skipped " + std::to_string(duplicate_) +
-                                " Duplicate records");
-        },
-        log);
+    add_skipped(duplicate_, " Duplicate records");
   }
   if (Holds([&] { return host_.SkipOption(SkipKind::kCorrupted); }, option)) {
-    Do(
-        [&] {
-          host_.AddResultAlways("Skipped " + std::to_string(corrupted_) +
-                                " Corrupted records");
-        },
-        log);
+    add_skipped(corrupted_, " Corrupted records");
   }
   Do([&] { host_.AddResultAlways(""); }, log);
   Do([&] { host_.AddResultAlways("Output -> " + output_kxt_); }, log);
