@@ -1,7 +1,10 @@
 // The operations' host for the command line: the results log goes to standard
-// output exactly as the results box would hold it (UTF-8, CR LF line ends),
-// and nothing else does. Warnings, answered questions and the progress bar go
-// to standard error; the progress bar only when standard error is a terminal.
+// output as the results box would hold it (UTF-8), with LF line ends or, on
+// request, the box's own CR LF, and nothing else goes there. Warnings,
+// answered questions and the progress bar go to standard error, each message
+// one line "kxtable: <table>: <message>"; the progress bar only when standard
+// error is a terminal. The findings, counts and messages can also be kept as
+// data in a TableReport.
 #ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
@@ -16,6 +19,7 @@
 #include "core/host.h"
 #include "core/results_log.h"
 #include "platform/system.h"
+#include "tools/kxtable/table_report.h"
 
 namespace kxtable {
 
@@ -35,7 +39,23 @@ struct ConsoleOptions {
   // Where the log and the messages go; tests may pass other streams.
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  // The table the operation runs on, named in every message.
+  std::string table;
+  // End the log's lines with CR LF, as the results box does, instead of LF.
+  bool crlf = false;
+  // Write every line, without the log's cap; the notice that lines were
+  // left out then never comes either.
+  bool full = false;
+  // Write the log to `out` at all.
+  bool write_log = true;
+  // Where findings, counts and messages are kept as data, or nullptr.
+  TableReport* report = nullptr;
 };
+
+// A message as one line on standard error: "kxtable: <table>: <message>",
+// or "kxtable: <message>" without a table. The table's path is not repeated
+// where the message names it just before a reason.
+std::string ErrorLine(const std::string& table, std::string_view message);
 
 // Final, so that an operation compiled for this class (see
 // platform/engine_operations.h) binds its per-record calls at compile time.
@@ -46,6 +66,27 @@ class ConsoleHost final : public platform::SystemHost,
   ~ConsoleHost() override;
   ConsoleHost(const ConsoleHost&) = delete;
   ConsoleHost& operator=(const ConsoleHost&) = delete;
+
+  void AddResult(const std::string& line) override;
+  bool ResultsFull() override {
+    return !options_.full && LogHost::ResultsFull();
+  }
+  void AddFinding(const kxcheck::Finding& finding) override {
+    if (options_.report != nullptr) options_.report->AddFinding(finding);
+    if (options_.write_log) Host::AddFinding(finding);
+  }
+  void AddStampSet(int64_t record, std::string_view stamp) override {
+    if (options_.report != nullptr) options_.report->AddStampSet(record, stamp);
+    if (options_.write_log) Host::AddStampSet(record, stamp);
+  }
+  void NoteRecordCount(int64_t records) override {
+    if (options_.report != nullptr) options_.report->records = records;
+  }
+  void NoteTotals(const kxcheck::OperationTotals& totals) override {
+    if (options_.report == nullptr) return;
+    options_.report->has_totals = true;
+    options_.report->totals = totals;
+  }
 
   void ShowProgress(const std::string& text) override;
   void EnterBusy() override;
@@ -90,6 +131,8 @@ class ConsoleHost final : public platform::SystemHost,
   void DrawProgress(int64_t n, int64_t total);
   void EraseProgress();
   void WriteMessage(std::string_view text);
+  // Writes log text (lines ended by CR LF) with the chosen line ends.
+  void WriteLog(std::string_view text);
 
   ConsoleOptions options_;
   // The flag the stop signals set, or a flag that stays 0.
