@@ -182,12 +182,12 @@ TEST_F(CsvFileTest, ImportRefusesBadInputNamingTheLine) {
   };
   const std::string header = "date,time,v\n";
   const std::vector<Case> cases = {
-      {"", "in.csv line 1: no header row"},
+      {"", "in.csv: line 1: no header row"},
       {"date\n", "line 1: the header needs the date and time columns"},
       {"date,time,\n", "line 1: column 3 has no name"},
       {"date,time,:4\n", "line 1: column 3 has no name"},
       {header + "2024-01-05,10:00:00,a\n2024-01-05,10:00:01\n",
-       "line 3: 2 columns, the header has 3"},
+       "line 3: 2 columns, the first row has 3"},
       {header + "2024-01-05,10:00:00,a,b\n", "line 2: 4 columns"},
       {header + "\n\n2024-1-5,10:00:00,a\n",
        "line 4: date \"2024-1-5\" is not 10 characters"},
@@ -355,7 +355,7 @@ TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
   const std::vector<Case> cases = {
       {"import two.csv t.kxt", 0, ""},
       {"import good.csv t.kxt", 1, "t.kxt: the table exists"},
-      {"import bad.csv t.kxt --force", 1, "bad.csv line 2: 2 columns"},
+      {"import bad.csv t.kxt --force", 1, "bad.csv: line 2: 2 columns"},
       {"import missing.csv u.kxt", 1, "missing.csv: cannot open"},
       {"import good.csv", 2, "table"},
       {"import good.csv t.txt", 2, ".kxt"},
