@@ -33,7 +33,9 @@ int RunCheck(const CheckArgs& args) {
   if (outcome == kxcheck::Outcome::kStopped) {
     std::fputs("Check stopped before the last record.\n", stderr);
   }
-  return outcome == kxcheck::Outcome::kCompleted ? 0 : 1;
+  return outcome == kxcheck::Outcome::kCompleted && !host.TableProblemsShown()
+             ? 0
+             : 1;
 }
 
 }  // namespace

@@ -57,10 +57,7 @@ export_command->add_option("table", args->table, "table to read")
     ->required()
     ->check(TablePath());
 export_command->callback([&run, args] {
-  run = [args] {
-    ExportCsv(args->table, stdout);
-    return 0;
-  };
+  run = [args] { return ReportTableProblems(ExportCsv(args->table, stdout)); };
 });
 }
 

@@ -58,7 +58,9 @@ int RunRepair(const RepairArgs& args) {
     default:
       break;
   }
-  return outcome == kxcheck::Outcome::kCompleted ? 0 : 1;
+  return outcome == kxcheck::Outcome::kCompleted && !host.TableProblemsShown()
+             ? 0
+             : 1;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host.h"
 #include "core/results_log.h"
@@ -29,8 +30,8 @@ struct ConsoleOptions {
   // Draw the progress bar when standard error is a terminal. False never
   // draws it.
   bool progress = true;
-  // SIGINT and SIGTERM make StopRequested true (a second signal ends the
-  // program as usual).
+  // SIGINT, SIGTERM and SIGHUP make StopRequested true (a second signal ends
+  // the program as usual).
   bool stop_on_signal = true;
   // Where the log and the messages go; tests may pass other streams.
   std::FILE* out = stdout;
@@ -53,6 +54,9 @@ class ConsoleHost final : public platform::SystemHost,
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  // One line on standard error for each problem.
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override;
   bool SkipOption(kxcheck::SkipKind which) override {
     switch (which) {
       case kxcheck::SkipKind::kDeleted:
@@ -74,8 +78,12 @@ class ConsoleHost final : public platform::SystemHost,
   }
 
   // Flushes standard output; throws std::runtime_error when the log could
-  // not be written completely.
+  // not be written completely. A failed write does not stop the operation:
+  // a repair still writes or removes its table as a whole.
   void Finish();
+
+  // Whether the engine's problems with a table were shown.
+  bool TableProblemsShown() const { return table_problems_shown_; }
 
   // Bytes of log text written to the output so far.
   int64_t BytesWritten() const { return bytes_written_; }
@@ -100,6 +108,7 @@ class ConsoleHost final : public platform::SystemHost,
   int64_t bytes_written_ = 0;
   bool write_failed_ = false;
   std::string write_error_;
+  bool table_problems_shown_ = false;
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point progress_start_{};

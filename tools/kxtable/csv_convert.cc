@@ -180,7 +180,8 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   return result;
 }
 
-void ExportCsv(const std::string& kxt_path, std::FILE* out) {
+std::vector<std::string> ExportCsv(const std::string& kxt_path,
+                                   std::FILE* out) {
   kalvex::RecordTable table;
   table.Open(kxt_path);
   const kalvex::TableLayout& layout = table.Layout();
@@ -193,9 +194,9 @@ void ExportCsv(const std::string& kxt_path, std::FILE* out) {
   }
   buffer += ",deleted\n";
 
-  const int32_t count = table.RecordCount();
-  for (int32_t n = 1; n <= count; ++n) {
-    table.GoToRecord(n);
+  const int64_t count = table.RecordCount();
+  for (int64_t n = 1; n <= count; ++n) {
+    table.GoToRecord(static_cast<int32_t>(n));
     AppendCsvCell(buffer, EscapeCell(table.FieldGet(1)));
     buffer += ',';
     AppendCsvCell(buffer, EscapeCell(table.FieldGet(2)));
@@ -219,6 +220,7 @@ void ExportCsv(const std::string& kxt_path, std::FILE* out) {
                              std::strerror(errno));
   }
   table.Close();
+  return table.Problems();
 }
 
 }  // namespace kxtable

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kxtable {
 
@@ -32,7 +33,8 @@ struct ImportResult {
 ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
                        bool force);
 
-void ExportCsv(const std::string& kxt_path, std::FILE* out);
+// Returns the engine's problems with the table's files.
+std::vector<std::string> ExportCsv(const std::string& kxt_path, std::FILE* out);
 
 }  // namespace kxtable
 

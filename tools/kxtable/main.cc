@@ -1,10 +1,17 @@
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "tools/kxtable/commands.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"kxtable: make, inspect, convert, check and repair Kalvex tables"};
+  // A closed standard output is an error to report, not a reason to die:
+  // a repair still writes or removes its table as a whole.
+  std::signal(SIGPIPE, SIG_IGN);
+  CLI::App app{
+      "kxtable: make, inspect, convert, check and repair Kalvex tables"};
   app.require_subcommand(1);
   kxtable::Runner run;
   kxtable::AddInfoCommand(app, run);
@@ -22,10 +29,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!run) return 2;
+  int code = 1;
   try {
-    return run();
+    code = run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kxtable: %s\n", e.what());
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kxtable: cannot write to standard output: %s\n",
+                 std::strerror(errno));
     return 1;
   }
+  return code;
 }
