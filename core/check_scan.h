@@ -13,6 +13,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host.h"
 #include "core/operations.h"
@@ -55,6 +56,17 @@ Outcome CheckScan(const std::string& path, HostType& host,
   decltype(make_table()) table;
   using Table = typename decltype(table)::element_type;
   bool busy = false;
+  // What the engine found wrong with the table's files: shown once the scan
+  // has ended, whichever way.
+  std::vector<std::string> problems;
+  auto show_problems = [&] {
+    if (problems.empty()) return;
+    try {
+      host.ShowTableProblems(path, problems);
+    } catch (...) {
+      // Nobody left to tell.
+    }
+  };
   try {
     at.doing = "looking for the file";
     if (!host.FileExists(path)) {
@@ -72,6 +84,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
     at.doing = "opening";
     table = make_table();
     table->Open(path);
+    problems = table->Problems();
 
     at.doing = "reading the number of records";
     int32_t header_count = table->RecordCount();
@@ -113,6 +126,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
       at.doing = "leaving the busy state";
       busy = false;
       host.LeaveBusy();
+      show_problems();
       return outcome;
     };
 
@@ -280,6 +294,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
     } catch (...) {
       // Nobody left to tell.
     }
+    show_problems();
     return Outcome::kFailed;
   }
 }

@@ -7,8 +7,10 @@
 #define KXCHECK_CORE_HOST_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/results_log.h"
 #include "core/stamp.h"
@@ -72,6 +74,11 @@ class Host {
   virtual void PumpEvents() = 0;
   virtual void WarnBox(const std::string& text) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;
+  // The problems the table engine found with the files of the table at
+  // `path`, shown once the operation has ended, after its own warnings. By
+  // default one WarnBox.
+  virtual void ShowTableProblems(const std::string& path,
+                                 const std::vector<std::string>& problems);
   // Whether the matching check box holds 1 at this moment.
   virtual bool SkipOption(SkipKind which) = 0;
   // True once the user has asked the running operation to stop (for
@@ -82,7 +89,23 @@ class Host {
   virtual bool FileExists(const std::string& path) = 0;
   virtual void CopyFile(const std::string& from, const std::string& to) = 0;
   virtual void DeleteFile(const std::string& path) = 0;
+  // Whether `path` is a symbolic link, whether or not what it points to
+  // exists. FileExists follows links, so a dangling one is seen only here.
+  virtual bool IsLink(const std::string& /*path*/) { return false; }
   virtual int CurrentYear() = 0;
+
+  // Held by a writer of an output table until it is destroyed.
+  class OutputLock {
+   public:
+    virtual ~OutputLock() = default;
+  };
+  // Makes this operation the only writer of the output whose lock file is
+  // `lock_path`, until the returned lock is destroyed. Throws when another
+  // writer holds it. A host without files to protect returns null.
+  virtual std::unique_ptr<OutputLock> LockOutput(
+      const std::string& /*lock_path*/) {
+    return nullptr;
+  }
 };
 
 // A host whose results log is a ResultsLog held here; window and console hosts

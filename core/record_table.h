@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kxcheck {
 
@@ -31,6 +32,17 @@ class RecordTable {
   virtual void FieldPut(int field, std::string_view text) = 0;
   virtual void AppendRecord(int option) = 0;  // option is always 0
   virtual void Close() = 0;
+
+  // What the table's files showed that is not as it should be (a missing or
+  // damaged companion, records the index does not count, ...), one sentence
+  // each, as found by Open. Empty for a sound table.
+  virtual std::vector<std::string> Problems() { return {}; }
+  // Whether some record's deletion mark could not be read, so that the
+  // record reads as not deleted.
+  virtual bool DeletionMarksMissing() { return false; }
+  // The table's own file that `path` leads to (following links), as the
+  // table was opened; "" when it leads to none of them.
+  virtual std::string FileNamedBy(const std::string& /*path*/) { return {}; }
 };
 
 // Whether the view RecordBuffer gives of a table class stays valid through

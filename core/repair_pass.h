@@ -17,6 +17,15 @@
 // - Failures that no record line can carry (the summary, closing the tables)
 //   and records that met a failure end in a warning that names the output
 //   table, so a damaged output is never reported as plain success.
+// - An output that could not be written in full (a record that could not be
+//   appended) or committed (Close failed) is removed, with a warning that no
+//   repaired table was written.
+//
+// Safety of the files: before anything is deleted, every output name is
+// checked against the source's own files (a link or a second name of one of
+// them ends the pass untouched), and the output's lock makes this pass its
+// only writer until the pass ends. The engine's problems with the source's
+// files are shown once the pass has ended.
 #ifndef KXCHECK_CORE_REPAIR_PASS_H_
 #define KXCHECK_CORE_REPAIR_PASS_H_
 
@@ -108,6 +117,13 @@ class RepairPass {
   Outcome Summary();
   Outcome Failed(const std::string& text);
   Outcome Stopped();
+  // The output name that is one of the source's own files, and that file;
+  // empty when there is none.
+  std::pair<std::string, std::string> OutputNameOfTheSource();
+  // Notes that record n, to be written, did not reach the output.
+  void NoteUnwritten(int32_t n);
+  // The engine's problems with the source, shown at the very end.
+  void ShowSourceProblems();
   // Deletes every output file that exists; problems are added to `problems`.
   void RemoveOutputFiles(std::vector<std::string>& problems);
   void Warn(const std::string& text);
@@ -121,8 +137,11 @@ class RepairPass {
   TablePtr output_;
   std::string output_base_;
   std::string output_kxt_;
+  std::string lock_path_;
+  std::unique_ptr<Host::OutputLock> lock_;
   bool busy_ = false;
   bool output_files_ours_ = false;
+  std::vector<std::string> source_problems_;
 
   // State of the record loop.
   int32_t total_ = 0;
@@ -150,6 +169,9 @@ class RepairPass {
   int32_t severe_records_ = 0;
   int32_t unlogged_records_ = 0;  // severe-error lines the log refused
   std::string first_record_reason_;
+  std::string last_reason_;
+  // The first record that could not be appended to the output, and why.
+  std::string unwritten_reason_;
   std::vector<std::string> summary_problems_;
 };
 
@@ -190,6 +212,7 @@ bool RepairPass<HostType, MakeTable>::Holds(Test&& test, const char* what) {
 template <class HostType, class MakeTable>
 void RepairPass<HostType, MakeTable>::NoteFailure(const char* what) {
   std::string reason = CurrentReason();
+  last_reason_ = reason;
   if (in_summary_) {
     summary_problems_.push_back(std::string(what ? what : "Summary") + ": " +
                                 reason);
@@ -243,10 +266,19 @@ RepairPass<HostType, MakeTable>::Prepare() {
     output_ = make_table_();
   });
   Setup("Could not open '" + path_ + "'", [&] { source_->Open(path_); });
+  source_problems_ = Setup("Could not read the problems of '" + path_ + "'",
+                           [&] { return source_->Problems(); });
+  if (Setup("Could not read the deletion marks of '" + path_ + "'",
+            [&] { return source_->DeletionMarksMissing(); })) {
+    source_problems_.push_back(
+        "Deleted records may be in the output: not every deletion mark of "
+        "the source could be read.");
+  }
   output_base_ = Setup("Could not read the base path of '" + path_ + "'",
                        [&] { return source_->BasePath(); }) +
                  "_REPAIRED";
   output_kxt_ = output_base_ + ".kxt";
+  lock_path_ = output_kxt_ + ".lock";
 
   bool output_exists = Setup("Could not look for '" + output_kxt_ + "'",
                              [&] { return host_.FileExists(output_kxt_); });
@@ -265,10 +297,23 @@ RepairPass<HostType, MakeTable>::Prepare() {
     }
   }
 
+  // A link or a second name of one of the source's files at an output name
+  // would make the deletions below, or the writing after them, destroy the
+  // source.
+  auto [name, source_file] = OutputNameOfTheSource();
+  if (!name.empty()) {
+    throw SetupFailure{"Cannot repair: '" + name +
+                       "' is the same file as the source's '" + source_file +
+                       "'. Nothing was deleted or written."};
+  }
+  lock_ = Setup("Could not lock '" + output_kxt_ + "' for writing",
+                [&] { return host_.LockOutput(lock_path_); });
+
   for (const char* extension : kOutputExtensions) {
     std::string file = output_base_ + extension;
+    // A link is removed as a link, also when what it points to is missing.
     if (Setup("Could not look for '" + file + "'",
-              [&] { return host_.FileExists(file); })) {
+              [&] { return host_.FileExists(file) || host_.IsLink(file); })) {
       Setup("Could not delete '" + file + "'", [&] { host_.DeleteFile(file); });
     }
   }
@@ -410,11 +455,12 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
         Do([&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) && ready;
     ready =
         Do([&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) && ready;
-    if (ready) Do([&] { output_->AppendRecord(0); });
+    if (ready && !Do([&] { output_->AppendRecord(0); })) NoteUnwritten(n);
     AddStampSet(n);
   } else {
-    if (Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); })) {
-      Do([&] { output_->AppendRecord(0); });
+    if (Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); }) &&
+        !Do([&] { output_->AppendRecord(0); })) {
+      NoteUnwritten(n);
     }
   }
 
@@ -472,8 +518,19 @@ Outcome RepairPass<HostType, MakeTable>::Summary() {
 
   Do([&] { source_->Close(); }, "Could not close the source table");
   source_.reset();
-  Do([&] { output_->Close(); },
-     "Could not close the output table (its records may not all be on disk)");
+  // Close commits the output: only then does it count as written.
+  std::string unwritten;
+  if (!unwritten_reason_.empty()) {
+    unwritten = "'" + output_kxt_ + "' could not be written in full (" +
+                unwritten_reason_ + ")";
+  } else {
+    try {
+      output_->Close();
+    } catch (...) {
+      unwritten = "'" + output_kxt_ + "' could not be committed (" +
+                  CurrentReason() + ")";
+    }
+  }
   output_.reset();
 
   std::vector<std::string> problems;
@@ -489,18 +546,27 @@ Outcome RepairPass<HostType, MakeTable>::Summary() {
   }
   problems.insert(problems.end(), summary_problems_.begin(),
                   summary_problems_.end());
-  if (!problems.empty()) {
+  if (!unwritten.empty()) {
+    std::vector<std::string> removal;
+    RemoveOutputFiles(removal);
+    std::string text = "No repaired table was written: " + unwritten +
+                       ". Its files were removed.";
+    for (const std::string& problem : removal) text += "\n" + problem;
+    for (const std::string& problem : problems) text += "\n" + problem;
+    Warn(text);
+  } else if (!problems.empty()) {
     std::string text =
         "The repaired table '" + output_kxt_ + "' may be incomplete.";
     for (const std::string& problem : problems) text += "\n" + problem;
     Warn(text);
   }
+  lock_.reset();
   std::vector<std::string> leave_problems;
-  if (!LeaveBusy(leave_problems)) {
-    Warn(leave_problems.front());
-    return Outcome::kFailed;
-  }
-  return problems.empty() ? Outcome::kCompleted : Outcome::kFailed;
+  const bool idle = LeaveBusy(leave_problems);
+  if (!idle) Warn(leave_problems.front());
+  ShowSourceProblems();
+  return idle && problems.empty() && unwritten.empty() ? Outcome::kCompleted
+                                                       : Outcome::kFailed;
 }
 
 template <class HostType, class MakeTable>
@@ -509,10 +575,12 @@ Outcome RepairPass<HostType, MakeTable>::Failed(const std::string& text) {
   output_.reset();
   std::vector<std::string> problems;
   if (output_files_ours_) RemoveOutputFiles(problems);
+  lock_.reset();
   std::string warning = text;
   for (const std::string& problem : problems) warning += "\n" + problem;
   Warn(warning);
   if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
+  ShowSourceProblems();
   return Outcome::kFailed;
 }
 
@@ -527,6 +595,7 @@ Outcome RepairPass<HostType, MakeTable>::Stopped() {
   output_.reset();  // released without Close: nothing more is committed
   std::vector<std::string> problems;
   RemoveOutputFiles(problems);
+  lock_.reset();
   if (!problems.empty()) {
     std::string text = "Repair stopped.";
     for (const std::string& problem : problems) text += "\n" + problem;
@@ -534,7 +603,42 @@ Outcome RepairPass<HostType, MakeTable>::Stopped() {
   }
   std::vector<std::string> leave_problems;
   if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
+  ShowSourceProblems();
   return Outcome::kStopped;
+}
+
+template <class HostType, class MakeTable>
+std::pair<std::string, std::string>
+RepairPass<HostType, MakeTable>::OutputNameOfTheSource() {
+  std::vector<std::string> names;
+  for (const char* extension : kOutputExtensions) {
+    names.push_back(output_base_ + extension);
+  }
+  names.push_back(lock_path_);
+  for (const std::string& name : names) {
+    std::string source_file =
+        Setup("Could not compare '" + name + "' with the source's files",
+              [&] { return source_->FileNamedBy(name); });
+    if (!source_file.empty()) return {name, source_file};
+  }
+  return {};
+}
+
+template <class HostType, class MakeTable>
+void RepairPass<HostType, MakeTable>::NoteUnwritten(int32_t n) {
+  if (unwritten_reason_.empty()) {
+    unwritten_reason_ = "record " + std::to_string(n) + ": " + last_reason_;
+  }
+}
+
+template <class HostType, class MakeTable>
+void RepairPass<HostType, MakeTable>::ShowSourceProblems() {
+  if (source_problems_.empty()) return;
+  try {
+    host_.ShowTableProblems(path_, source_problems_);
+  } catch (...) {
+    // Nothing is left to tell the user with.
+  }
 }
 
 template <class HostType, class MakeTable>

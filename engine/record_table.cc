@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -122,7 +124,8 @@ std::string DirectoryOf(const std::string& path) {
 // `missing` tells that it does not exist. Files longer than `limit` are cut at
 // limit + 1 bytes so that callers can tell "too long" without reading it all.
 std::string ReadSmallFile(const std::string& path, size_t limit,
-                          std::string& out, bool& missing) {
+                          std::string& out, bool& missing,
+                          struct stat* opened = nullptr) {
   missing = false;
   out.clear();
   // O_NONBLOCK: a FIFO in the table's place must not hang the open.
@@ -134,6 +137,7 @@ std::string ReadSmallFile(const std::string& path, size_t limit,
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return ErrnoText(errno);
+  if (opened != nullptr) *opened = st;
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   char block[4096];
   while (out.size() <= limit) {
@@ -147,6 +151,66 @@ std::string ReadSmallFile(const std::string& path, size_t limit,
     out.append(block, static_cast<size_t>(n));
   }
   return {};
+}
+
+// Creates a new file beside `path`, named "<path>.tmp-" and twelve random
+// hexadecimal digits, so that no one can have put a file or a link there
+// beforehand; never opens an existing file. Sets `temp` to its name.
+Fd CreateTempBeside(const std::string& path, std::string& temp) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    unsigned char random[6];
+    if (::getrandom(random, sizeof random, 0) != sizeof random) {
+      return Fd();
+    }
+    char suffix[2 * sizeof random + 1];
+    for (size_t i = 0; i < sizeof random; ++i) {
+      std::snprintf(suffix + 2 * i, 3, "%02x", random[i]);
+    }
+    temp = path + ".tmp-" + suffix;
+    Fd fd(::open(temp.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (fd.valid() || errno != EEXIST) return fd;
+  }
+  return Fd();
+}
+
+// Makes a rename or a new name in the directory of `path` durable.
+void SyncDirectoryOf(const std::string& path) {
+  Fd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // Some file systems cannot sync a directory (EINVAL); they need not.
+  if (!dir.valid() || (::fsync(dir.get()) != 0 && errno != EINVAL)) {
+    int err = errno;
+    Fail(path, "cannot sync its directory: " + ErrnoText(err));
+  }
+}
+
+// Puts `bytes` at `path` in one step: written to a new file beside it,
+// synced, renamed over `path` (which replaces the name, whatever it named,
+// and writes through nothing), and the directory synced. On failure `path`
+// is as it was and the new file is gone.
+void ReplaceFile(const std::string& path, const std::string& bytes,
+                 const char* what) {
+  std::string temp;
+  Fd fd = CreateTempBeside(path, temp);
+  if (!fd.valid()) {
+    int err = errno;
+    Fail(path,
+         std::string("cannot create a new ") + what + ": " + ErrnoText(err));
+  }
+  if (!PwriteFull(fd.get(), bytes.data(), bytes.size(), 0) ||
+      ::fsync(fd.get()) != 0 || !fd.Close()) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    Fail(path,
+         std::string("cannot write the new ") + what + ": " + ErrnoText(err));
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    Fail(path,
+         std::string("cannot replace the ") + what + ": " + ErrnoText(err));
+  }
+  SyncDirectoryOf(path);
 }
 
 const unsigned char* Bytes(const std::string& s) {
@@ -250,10 +314,11 @@ std::string CheckFileHeader(const unsigned char* p, const char* magic,
   return {};
 }
 
-std::string EncodeIndex(uint32_t count, uint32_t record_length) {
+std::string EncodeIndex(uint32_t count, uint32_t record_length,
+                        uint16_t flags) {
   std::string out(kIndexMagic, 4);
   PutU16(out, kFormatVersion);
-  PutU16(out, 0);
+  PutU16(out, flags);
   PutU32(out, count);
   PutU32(out, record_length);
   PutU32(out, Checksum(out.data(), out.size()));
@@ -261,7 +326,7 @@ std::string EncodeIndex(uint32_t count, uint32_t record_length) {
 }
 
 std::string DecodeIndex(const std::string& bytes, uint32_t record_length,
-                        uint32_t& count) {
+                        uint32_t& count, uint16_t& flags) {
   if (bytes.size() != kIndexBytes)
     return "is " + std::to_string(bytes.size()) + " bytes long instead of " +
            std::to_string(kIndexBytes);
@@ -275,6 +340,9 @@ std::string DecodeIndex(const std::string& bytes, uint32_t record_length,
   if (stored_length != record_length)
     return "gives record length " + std::to_string(stored_length) +
            ", the definition " + std::to_string(record_length);
+  flags = GetU16(p + 6);
+  if ((flags & ~kIndexIncomplete) != 0)
+    return "has unknown flags " + std::to_string(flags);
   count = GetU32(p + 8);
   if (count > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
     return "gives an impossible record count " + std::to_string(count);
@@ -340,6 +408,29 @@ struct RecordTable::Impl {
   size_t pending = 0;
 
   std::vector<std::string> problems;
+  // Some record's deletion mark could not be read (read-only open).
+  bool marks_missing = false;
+
+  // Which file each of the four is (definition, data, attributes, index), as
+  // opened; so that a path can be told to lead to one of them.
+  enum FileRole { kDefinitionFile, kDataFile, kAttrFile, kIndexFile };
+  struct FileId {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
+  FileId ids[4];
+
+  // A stat that was never filled in (all zero) is not remembered.
+  void Remember(FileRole role, const struct stat& st) {
+    if (st.st_dev != 0 || st.st_ino != 0) {
+      ids[role] = {true, st.st_dev, st.st_ino};
+    }
+  }
+  void Remember(FileRole role, int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0) Remember(role, st);
+  }
 
   void Problem(std::string text) { problems.push_back(std::move(text)); }
 
@@ -417,8 +508,10 @@ struct RecordTable::Impl {
   void ReadDefinition() {
     std::string bytes;
     bool missing = false;
-    std::string failure =
-        ReadSmallFile(kxt_path, format::kMaxDefinitionBytes, bytes, missing);
+    struct stat st {};
+    std::string failure = ReadSmallFile(kxt_path, format::kMaxDefinitionBytes,
+                                        bytes, missing, &st);
+    Remember(kDefinitionFile, st);
     if (!failure.empty())
       Fail(kxt_path, "cannot read the table definition: " + failure);
     std::string why = format::DecodeDefinition(bytes, layout);
@@ -482,6 +575,7 @@ struct RecordTable::Impl {
         Fail(data_path, "cannot open the data file: " + ErrnoText(err));
       Problem(data_path + ": the data file is missing");
     } else {
+      Remember(kDataFile, fd.get());
       data_records = InspectCompanion(fd.get(), data_path, format::kDataMagic,
                                       reclen, "data file");
       data_fd = std::move(fd);
@@ -497,6 +591,7 @@ struct RecordTable::Impl {
                              : "cannot be opened (" + ErrnoText(err) + ")") +
               "; no record reads as deleted");
     } else {
+      Remember(kAttrFile, afd.get());
       attr_records = InspectCompanion(afd.get(), attr_path, format::kAttrMagic,
                                       1, "attribute file");
       attr_fd = std::move(afd);
@@ -505,16 +600,19 @@ struct RecordTable::Impl {
     // Index file: the committed count.
     std::string bytes;
     uint32_t committed = 0;
+    uint16_t flags = 0;
     std::string why;
     bool missing = false;
+    struct stat st {};
     std::string failure =
-        ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
+        ReadSmallFile(index_path, format::kIndexBytes, bytes, missing, &st);
+    Remember(kIndexFile, st);
     if (missing) {
       why = "is missing";
     } else if (!failure.empty()) {
       why = "cannot be read (" + failure + ")";
     } else {
-      why = format::DecodeIndex(bytes, reclen, committed);
+      why = format::DecodeIndex(bytes, reclen, committed, flags);
     }
     const int64_t max_count = std::numeric_limits<int32_t>::max();
     if (!why.empty()) {
@@ -527,14 +625,22 @@ struct RecordTable::Impl {
                 "can count; only the first " +
                 std::to_string(max_count) + " are read");
     } else {
-      count = committed;
-      if (data_records < count) {
+      if (flags & format::kIndexIncomplete) {
+        Problem(index_path +
+                ": the table is incomplete: it was being written and was "
+                "never finished");
+      }
+      // Only records the data file holds are counted, whatever the index
+      // promises: a table never takes longer to read than its files.
+      count = std::min<int64_t>(committed, data_records);
+      if (data_records < committed) {
         Problem(data_path + ": the data file holds only " +
                 std::to_string(data_records) + " of the " +
-                std::to_string(count) + " committed records");
-      } else if (data_records > count) {
+                std::to_string(committed) +
+                " committed records; counting the records it holds");
+      } else if (data_records > committed) {
         Problem(data_path + ": the data file holds " +
-                std::to_string(data_records - count) +
+                std::to_string(data_records - committed) +
                 " records after the committed ones (left by an interrupted "
                 "append); they are not counted");
       }
@@ -547,19 +653,31 @@ struct RecordTable::Impl {
     }
     data_avail = std::min(data_records, count);
     attr_avail = std::min(attr_records, count);
+    marks_missing = attr_avail < count;
   }
 
   // Creates a missing companion with its header, or checks an existing one.
   // With `lock`, takes the table's append lock first.
+  // A file is written only where it is: a link is never followed, and a
+  // missing file is created new, never through a name that appeared
+  // meanwhile.
   int64_t OpenForAppend(Fd& out, const std::string& path, const char* magic,
-                        uint32_t entry_size, const char* what, bool lock) {
-    Fd fd(
-        ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644));
+                        uint32_t entry_size, const char* what, bool lock,
+                        FileRole role) {
+    const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    Fd fd(::open(path.c_str(), flags));
+    if (!fd.valid() && errno == ENOENT) {
+      fd = Fd(::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644));
+    }
     if (!fd.valid()) {
       int err = errno;
-      Fail(path, std::string("cannot open the ") + what +
-                     " for appending: " + ErrnoText(err));
+      Fail(path, err == ELOOP
+                     ? std::string("the ") + what +
+                           " is a symbolic link; refusing to write through it"
+                     : std::string("cannot open the ") + what +
+                           " for appending: " + ErrnoText(err));
     }
+    Remember(role, fd.get());
     if (lock && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
       int err = errno;
       Fail(path, err == EWOULDBLOCK
@@ -585,29 +703,11 @@ struct RecordTable::Impl {
     return records;
   }
 
-  void WriteIndex(int64_t records) {
-    std::string bytes =
-        format::EncodeIndex(static_cast<uint32_t>(records), reclen);
-    std::string temp = index_path + ".tmp";
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.valid()) {
-      int err = errno;
-      Fail(temp, "cannot create the new index file: " + ErrnoText(err));
-    }
-    if (!PwriteFull(fd.get(), bytes.data(), bytes.size(), 0) ||
-        ::fsync(fd.get()) != 0 || !fd.Close()) {
-      int err = errno;
-      ::unlink(temp.c_str());
-      Fail(temp, "cannot write the new index file: " + ErrnoText(err));
-    }
-    if (::rename(temp.c_str(), index_path.c_str()) != 0) {
-      int err = errno;
-      ::unlink(temp.c_str());
-      Fail(index_path, "cannot replace the index file: " + ErrnoText(err));
-    }
-    Fd dir(::open(DirectoryOf(index_path).c_str(),
-                  O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid()) ::fsync(dir.get());
+  void WriteIndex(int64_t records, uint16_t flags) {
+    ReplaceFile(
+        index_path,
+        format::EncodeIndex(static_cast<uint32_t>(records), reclen, flags),
+        "index file");
   }
 
   void OpenAppend() {
@@ -615,13 +715,14 @@ struct RecordTable::Impl {
     // created, and a refusal must leave the files as they were.
     std::string bytes;
     uint32_t committed = 0;
+    uint16_t flags = 0;
     bool missing = false;
     std::string failure =
         ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
     if (!failure.empty() && !missing)
       Fail(index_path, "cannot read the index file: " + failure);
     if (!missing) {
-      std::string why = format::DecodeIndex(bytes, reclen, committed);
+      std::string why = format::DecodeIndex(bytes, reclen, committed, flags);
       if (!why.empty())
         Fail(index_path, "the index file " + why +
                              "; refusing to append (open the table read-only "
@@ -636,9 +737,15 @@ struct RecordTable::Impl {
       }
     }
     int64_t data_records = OpenForAppend(data_fd, data_path, format::kDataMagic,
-                                         reclen, "data file", true);
+                                         reclen, "data file", true, kDataFile);
+    // Known only now that the lock is ours: a table that another appender is
+    // still writing is "open for appending elsewhere", not unfinished.
+    if (flags & format::kIndexIncomplete)
+      Fail(index_path,
+           "the table is incomplete: it was being written and was never "
+           "finished; refusing to append");
     int64_t attr_records = OpenForAppend(attr_fd, attr_path, format::kAttrMagic,
-                                         1, "attribute file", false);
+                                         1, "attribute file", false, kAttrFile);
     if (missing) {
       if (data_records > 0 || attr_records > 0)
         Fail(index_path,
@@ -646,7 +753,8 @@ struct RecordTable::Impl {
                  std::to_string(data_records) +
                  " records; refusing to append (open the table read-only to "
                  "read them)");
-      WriteIndex(0);
+      // A new table: marked incomplete until Close commits it.
+      WriteIndex(0, format::kIndexIncomplete);
     }
     if (data_records < committed)
       Fail(data_path, "the data file holds only " +
@@ -707,7 +815,7 @@ struct RecordTable::Impl {
       int err = errno;
       Fail(attr_path, "cannot finish the attribute file: " + ErrnoText(err));
     }
-    WriteIndex(count);
+    WriteIndex(count, 0);
   }
 
   void LoadData(int64_t index) {
@@ -862,8 +970,12 @@ void RecordTable::CreateDefinition(const std::string& kxt_path,
     Fail(kxt_path, "record length " + std::to_string(layout.RecordLength()) +
                        " exceeds " + std::to_string(format::kMaxRecordLength));
   std::string bytes = format::EncodeDefinition(layout);
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
-  Fd fd(::open(kxt_path.c_str(), flags, 0644));
+  if (overwrite) {
+    ReplaceFile(kxt_path, bytes, "definition");
+    return;
+  }
+  Fd fd(::open(kxt_path.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
   if (!fd.valid()) {
     int err = errno;
     Fail(kxt_path, err == EEXIST ? std::string("the file already exists")
@@ -895,6 +1007,8 @@ void RecordTable::Open(const std::string& path) {
     Fail(path, "not a table definition file (the name must end in .kxt)");
   t.ResetState();
   t.problems.clear();
+  t.marks_missing = false;
+  for (Impl::FileId& id : t.ids) id = {};
   t.kxt_path = path;
   t.base = path.substr(0, path.size() - 4);
   t.ever_opened = true;
@@ -1070,6 +1184,39 @@ std::vector<std::string> RecordTable::Files() const {
   const Impl& t = *impl_;
   if (!t.ever_opened) return {};
   return {t.kxt_path, t.data_path, t.attr_path, t.index_path};
+}
+
+std::string RecordTable::FileNamedBy(const std::string& path) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return {};
+  const std::vector<std::string> files = Files();
+  for (size_t i = 0; i < files.size(); ++i) {
+    const Impl::FileId& id = impl_->ids[i];
+    if (id.known && id.device == st.st_dev && id.inode == st.st_ino) {
+      return files[i];
+    }
+  }
+  return {};
+}
+
+bool RecordTable::DeletionMarksMissing() const { return impl_->marks_missing; }
+
+int64_t RecordTable::DeletedCount() {
+  Impl& t = *impl_;
+  t.RequireOpen("DeletedCount");
+  t.TakeInlineAppends();
+  int64_t deleted = 0;
+  for (int64_t index = 0; index < t.attr_avail;) {
+    if (!t.LoadAttr(index)) break;
+    for (uint64_t i = 0; i < cursor_.attr_cached; ++i) {
+      deleted += cursor_.attr[i] & 1;
+    }
+    index += static_cast<int64_t>(cursor_.attr_cached);
+  }
+  if (t.mode == kAppend) {
+    for (size_t i = 0; i < t.pending; ++i) deleted += t.attr_out[i] & 1;
+  }
+  return deleted;
 }
 
 }  // namespace kalvex

@@ -104,6 +104,15 @@ class RecordTable {
   // named them: definition, data, attribute and index file. Companions
   // may be missing on a read-only open.
   std::vector<std::string> Files() const;
+  // The file of Files() that `path` leads to, following links, as the files
+  // were when the table was opened; "" when it leads to none of them.
+  std::string FileNamedBy(const std::string& path) const;
+  // Whether, when the table was opened, some record had no deletion mark to
+  // read (a missing or short attribute file): such a record reads as not
+  // deleted.
+  bool DeletionMarksMissing() const;
+  // The number of records that carry the deletion mark, from the marks alone.
+  int64_t DeletedCount();
 
  private:
   struct Impl;

@@ -63,10 +63,18 @@ std::string EncodeFileHeader(const char* magic, uint32_t record_length);
 // p points at kFileHeaderBytes bytes; returns "" or what is wrong.
 std::string CheckFileHeader(const unsigned char* p, const char* magic,
                             uint32_t record_length);
-std::string EncodeIndex(uint32_t count, uint32_t record_length);
-// Sets count; returns "" or what is wrong (a phrase after "the index file").
+// Index flags (the u16 at offset 6).
+// The table is being written: set when an appender creates the table, cleared
+// only by the Close that commits it. A table that still carries it was never
+// finished.
+inline constexpr uint16_t kIndexIncomplete = 1;
+
+std::string EncodeIndex(uint32_t count, uint32_t record_length,
+                        uint16_t flags = 0);
+// Sets count and flags; returns "" or what is wrong (a phrase after "the
+// index file").
 std::string DecodeIndex(const std::string& bytes, uint32_t record_length,
-                        uint32_t& count);
+                        uint32_t& count, uint16_t& flags);
 
 }  // namespace kalvex::format
 

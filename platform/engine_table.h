@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/record_table.h"
 #include "core/stamp.h"
@@ -30,6 +31,11 @@ class EngineTable final : public kxcheck::RecordTable {
   }
   void AppendRecord(int option) override { table_.AppendRecord(option); }
   void Close() override { table_.Close(); }
+  std::vector<std::string> Problems() override { return table_.Problems(); }
+  bool DeletionMarksMissing() override { return table_.DeletionMarksMissing(); }
+  std::string FileNamedBy(const std::string& path) override {
+    return table_.FileNamedBy(path);
+  }
 
   const kalvex::RecordTable& Engine() const { return table_; }
 

@@ -2,17 +2,28 @@
 #ifndef KXCHECK_PLATFORM_SYSTEM_H_
 #define KXCHECK_PLATFORM_SYSTEM_H_
 
+#include <memory>
 #include <string>
 
 #include "core/host.h"
 
 namespace platform {
 
-// Copies a file, replacing the target. Throws std::runtime_error naming both
-// files and the reason.
+// Copies a regular file to a new file `to`, synced: a target that exists
+// (a link included) is refused, and a failed copy leaves no target. Throws
+// std::runtime_error naming both files and the reason.
 void CopyFile(const std::string& from, const std::string& to);
-// Deletes a file. Throws std::runtime_error naming the file and the reason.
+// Deletes a file, or a link as a link; nothing when there is nothing at the
+// path. A directory, FIFO or device is refused. Throws std::runtime_error
+// naming the file and the reason.
 void DeleteFile(const std::string& path);
+// Whether the path is a symbolic link (its target need not exist).
+bool IsLink(const std::string& path);
+// Takes the lock file `lock_path` for this process alone (created when
+// missing, a link in its place removed); the lock file goes when the lock is
+// destroyed. Throws std::runtime_error when another process holds it.
+std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
+    const std::string& lock_path);
 // The present year from the system clock (local time).
 int CurrentYear();
 
@@ -23,6 +34,8 @@ class SystemHost : public kxcheck::LogHost {
   bool FileExists(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteFile(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
+  std::unique_ptr<OutputLock> LockOutput(const std::string& lock_path) override;
   int CurrentYear() override;
 };
 

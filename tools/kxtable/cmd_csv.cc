@@ -90,12 +90,9 @@ void AddCsvCommands(CLI::App& app, Runner& run) {
       "  kxtable export line4.kxt line4.csv --force");
   export_command->callback([&run, args] {
     run = [args] {
-      if (args->csv == "-") {
-        ExportCsv(args->table, stdout);
-      } else {
-        ExportCsvFile(args->table, args->csv, args->force);
-      }
-      return 0;
+      return ReportTableProblems(
+          args->csv == "-" ? ExportCsv(args->table, stdout)
+                           : ExportCsvFile(args->table, args->csv, args->force));
     };
   });
 }

@@ -9,8 +9,10 @@
 // never destroys the table that --force would replace.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -33,13 +35,21 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 int Dump(const std::string& path) {
   kalvex::RecordTable table;
   table.Open(path);
-  const int32_t count = table.RecordCount();
+  const int64_t count = table.RecordCount();
   const size_t length = table.Layout().RecordLength();
   std::string out;
   out.reserve(1 << 20);
-  for (int32_t n = 1; n <= count; ++n) {
+  auto write_out = [&out] {
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) {
+      throw std::runtime_error(
+          std::string("cannot write to standard output: ") +
+          std::strerror(errno));
+    }
+    out.clear();
+  };
+  for (int64_t n = 1; n <= count; ++n) {
     try {
-      table.GoToRecord(n);
+      table.GoToRecord(static_cast<int32_t>(n));
     } catch (...) {
       // What was read goes out before the error.
       std::fwrite(out.data(), 1, out.size(), stdout);
@@ -57,16 +67,14 @@ int Dump(const std::string& path) {
       out[at + 2 * i + 1] = kHexDigits[c & 15];
     }
     out.back() = '\n';
-    if (out.size() >= (1 << 20)) {
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      out.clear();
-    }
+    if (out.size() >= (1 << 20)) write_out();
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  write_out();
   if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    throw std::runtime_error("cannot write to standard output");
+    throw std::runtime_error(std::string("cannot write to standard output: ") +
+                             std::strerror(errno));
   table.Close();
-  return 0;
+  return ReportTableProblems(table.Problems());
 }
 
 int HexValue(char c) {

@@ -64,32 +64,23 @@ int Info(const std::string& path) {
     offset += f.width;
   }
 
-  // Walk the records for the deletion count; a record that cannot be read
-  // ends the walk (the ones after it are missing too) and is a problem.
-  const int32_t count = table.RecordCount();
-  int64_t deleted = 0;
-  std::string unreadable;
-  for (int32_t n = 1; n <= count; ++n) {
-    try {
-      table.GoToRecord(n);
-    } catch (const kalvex::TableError& e) {
-      unreadable = std::string(e.what()) + " (records " + std::to_string(n) +
-                   " to " + std::to_string(count) + " cannot be read)";
-      break;
-    }
-    if (table.Deleted()) ++deleted;
-  }
-  std::printf("Records          %d\n", count);
-  std::printf("Deleted          %lld\n", static_cast<long long>(deleted));
+  std::printf("Records          %d\n", table.RecordCount());
+  std::printf("Deleted          %lld\n",
+              static_cast<long long>(table.DeletedCount()));
   PrintFiles(table.Files());
-  std::vector<std::string> problems = table.Problems();
-  if (!unreadable.empty()) problems.push_back(unreadable);
-  PrintProblems(problems);
+  PrintProblems(table.Problems());
   table.Close();
   return 0;
 }
 
 }  // namespace
+
+int ReportTableProblems(const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "kxtable: %s\n", problem.c_str());
+  }
+  return problems.empty() ? 0 : 1;
+}
 
 void AddInfoCommand(CLI::App& app, Runner& run) {
   auto path = std::make_shared<std::string>();

@@ -6,9 +6,10 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_COMMANDS_H_
 #define KXCHECK_TOOLS_KXTABLE_COMMANDS_H_
 
-#include <functional>
-
 #include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace kxtable {
 
@@ -20,6 +21,11 @@ void AddCsvCommands(CLI::App& app, Runner& run);
 void AddSampleCommand(CLI::App& app, Runner& run);
 void AddCheckCommand(CLI::App& app, Runner& run);
 void AddRepairCommand(CLI::App& app, Runner& run);
+
+// Writes the engine's problems with a table's files to standard error, one
+// line each, and gives the exit code they call for: 1 when there are any,
+// otherwise 0.
+int ReportTableProblems(const std::vector<std::string>& problems);
 
 }  // namespace kxtable
 

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 namespace kxtable {
@@ -19,8 +20,8 @@ const volatile std::sig_atomic_t never_stop = 0;
 
 extern "C" void OnStopSignal(int signal_number) { stop_signal = signal_number; }
 
-struct sigaction previous_int;
-struct sigaction previous_term;
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previous[std::size(kStopSignals)];
 int handlers_installed = 0;
 
 void InstallStopHandlers() {
@@ -32,14 +33,16 @@ void InstallStopHandlers() {
   // The first signal asks the operation to stop; a second one ends the
   // program the usual way.
   action.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &action, &previous_int);
-  sigaction(SIGTERM, &action, &previous_term);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &action, &previous[i]);
+  }
 }
 
 void RemoveStopHandlers() {
   if (--handlers_installed > 0) return;
-  sigaction(SIGINT, &previous_int, nullptr);
-  sigaction(SIGTERM, &previous_term, nullptr);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &previous[i], nullptr);
+  }
 }
 
 // Message boxes may hold several lines; on the console each message is one.
@@ -176,10 +179,10 @@ void ConsoleHost::WriteLog(std::string_view text) {
   size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
   bytes_written_ += static_cast<int64_t>(written);
   if (written != text.size() || std::ferror(options_.out)) {
+    // Reported by Finish; the operation itself goes on to its end.
     write_failed_ = true;
     write_error_ = std::strerror(errno);
-    throw std::runtime_error("cannot write the results to standard output: " +
-                             write_error_);
+    return;
   }
   if (out_is_terminal_) std::fflush(options_.out);
 }
@@ -261,6 +264,14 @@ void ConsoleHost::WarnBox(const std::string& text) {
     options_.report->warnings.push_back(OneLine(text));
   }
   WriteMessage(ErrorLine(options_.table, text));
+}
+
+void ConsoleHost::ShowTableProblems(const std::string& path,
+                                    const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    if (options_.report != nullptr) options_.report->problems.push_back(problem);
+    WriteMessage(ErrorLine(path, problem));
+  }
 }
 
 bool ConsoleHost::AskYesNo(const std::string& text) {

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host.h"
 #include "core/results_log.h"
@@ -33,8 +34,8 @@ struct ConsoleOptions {
   // Draw the progress bar when standard error is a terminal. False never
   // draws it.
   bool progress = true;
-  // SIGINT and SIGTERM make StopRequested true (a second signal ends the
-  // program as usual).
+  // SIGINT, SIGTERM and SIGHUP make StopRequested true (a second signal ends
+  // the program as usual).
   bool stop_on_signal = true;
   // Where the log and the messages go; tests may pass other streams.
   std::FILE* out = stdout;
@@ -94,6 +95,9 @@ class ConsoleHost final : public platform::SystemHost,
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  // One line "kxtable: <path>: <problem>" on standard error for each.
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override;
   bool SkipOption(kxcheck::SkipKind which) override {
     switch (which) {
       case kxcheck::SkipKind::kDeleted:
@@ -115,7 +119,8 @@ class ConsoleHost final : public platform::SystemHost,
   }
 
   // Flushes standard output; throws std::runtime_error when the log could
-  // not be written completely.
+  // not be written completely. A failed write does not stop the operation:
+  // a repair still writes or removes its table as a whole.
   void Finish();
 
   // Bytes of log text written to the output so far.

@@ -266,7 +266,8 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   return result;
 }
 
-void ExportCsv(const std::string& kxt_path, std::FILE* out) {
+std::vector<std::string> ExportCsv(const std::string& kxt_path,
+                                   std::FILE* out) {
   kalvex::RecordTable table;
   table.Open(kxt_path);
   const kalvex::TableLayout& layout = table.Layout();
@@ -279,9 +280,9 @@ void ExportCsv(const std::string& kxt_path, std::FILE* out) {
   }
   buffer += ",deleted\n";
 
-  const int32_t count = table.RecordCount();
-  for (int32_t n = 1; n <= count; ++n) {
-    table.GoToRecord(n);
+  const int64_t count = table.RecordCount();
+  for (int64_t n = 1; n <= count; ++n) {
+    table.GoToRecord(static_cast<int32_t>(n));
     AppendCsvCell(buffer, EscapeCell(table.FieldGet(1)));
     buffer += ',';
     AppendCsvCell(buffer, EscapeCell(table.FieldGet(2)));
@@ -305,14 +306,16 @@ void ExportCsv(const std::string& kxt_path, std::FILE* out) {
                              std::strerror(errno));
   }
   table.Close();
+  return table.Problems();
 }
 
 }  // namespace kxtable
 
 namespace kxtable {
 
-void ExportCsvFile(const std::string& kxt_path, const std::string& csv_path,
-                   bool force) {
+std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
+                                       const std::string& csv_path,
+                                       bool force) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!force && fs::exists(fs::symlink_status(csv_path, ec))) {
@@ -342,8 +345,9 @@ void ExportCsvFile(const std::string& kxt_path, const std::string& csv_path,
     throw std::runtime_error(csv_path + ": cannot write: " +
                              std::strerror(errno));
   }
+  std::vector<std::string> problems;
   try {
-    ExportCsv(kxt_path, out);
+    problems = ExportCsv(kxt_path, out);
   } catch (...) {
     std::fclose(out);
     throw;
@@ -364,6 +368,7 @@ void ExportCsvFile(const std::string& kxt_path, const std::string& csv_path,
                                std::string(std::strerror(errno))));
   }
   remove.keep = force;  // renamed: nothing left under the temporary name
+  return problems;
 }
 
 }  // namespace kxtable

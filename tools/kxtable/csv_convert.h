@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace kxtable {
 
@@ -44,12 +45,13 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
                        bool force, const CsvFormat& format = {});
 
 // Writes the table as CSV (comma-separated, with a header row, no byte order
-// mark) to `out`.
-void ExportCsv(const std::string& kxt_path, std::FILE* out);
+// mark) to `out`. Returns the engine's problems with the table's files.
+std::vector<std::string> ExportCsv(const std::string& kxt_path, std::FILE* out);
 // The same into a new file at `csv_path`, which appears only when complete.
 // An existing file is refused unless `force`, which replaces it.
-void ExportCsvFile(const std::string& kxt_path, const std::string& csv_path,
-                   bool force);
+std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
+                                       const std::string& csv_path,
+                                       bool force);
 
 }  // namespace kxtable
 

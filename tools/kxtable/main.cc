@@ -1,4 +1,8 @@
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -45,6 +49,9 @@ std::string CommandLine(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard output is an error to report, not a reason to die:
+  // a repair still writes or removes its table as a whole.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"Make, inspect, convert, check and repair Kalvex tables.",
                "kxtable"};
   app.formatter(std::make_shared<kxtable::HelpFormatter>());
@@ -95,10 +102,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!run) return 2;
+  int code = 1;
   try {
-    return run();
+    code = run();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kxtable: %s\n", e.what());
-    return 1;
   }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kxtable: cannot write to standard output: %s\n",
+                 std::strerror(errno));
+    return std::max(code, 1);
+  }
+  return code;
 }

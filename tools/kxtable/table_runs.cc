@@ -48,10 +48,7 @@ void RunOne(Operation operation, const ConsoleOptions& options,
     host.Finish();
   } catch (const std::exception& e) {
     report.output_failed = true;
-    // A failed write during the operation has been reported already.
-    if (report.outcome == Outcome::kCompleted) {
-      Message(options.err, report.table, e.what());
-    }
+    Message(options.err, report.table, e.what());
   }
 }
 
