@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ class ReportsTest : public kxtest::KxtableTest {
     Load("null.kxt", ok + "- " + std::string(48, '0') + "\n");
     ASSERT_EQ(Kxtable("sample big.kxt --records 20000 --seed 3 --damage 0.2")
                   .code, 0);
+    Load("nomarks.kxt", ok);
+    std::filesystem::remove(dir_ / "nomarks.kxa");
   }
   void Load(const std::string& name, const std::string& dump) {
     ASSERT_EQ(Kxtable("load " + name, dump).code, 0);
@@ -65,6 +68,7 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
       {"check deleted.kxt", 0, ""},
       {"check damaged.kxt", 1, ""},
       {"check null.kxt", 1, ""},
+      {"check nomarks.kxt", 1, "kxtable: nomarks.kxt: nomarks.kxa: the "},
       {"check none.kxt", 2, "kxtable: none.kxt: Filename does not exist!\n"},
       {"check clean.kxt none.kxt damaged.kxt", 2, "kxtable: none.kxt: "},
       {"check", 2, "kxtable: tables is required"},
@@ -184,7 +188,9 @@ TEST_F(ReportsTest, HelpFitsEightyColumnsAndShowsAnExample) {
     const Result help = Kxtable(std::string("help ") + command);
     EXPECT_EQ(help.code, 0) << command;
     EXPECT_NE(help.out.find("Usage: kxtable"), std::string::npos) << command;
-    if (*command) EXPECT_NE(help.out.find("  kxtable "), std::string::npos);
+    if (*command) {
+      EXPECT_NE(help.out.find("  kxtable "), std::string::npos);
+    }
     for (const std::string& line : Lines(help.out)) {
       EXPECT_LT(line.size(), 80u) << command << ": " << line;
     }

@@ -63,6 +63,11 @@ int NoBlanks(unsigned char) { return 0; }
 std::string EscapeCell(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
+  AppendEscapedCell(out, bytes);
+  return out;
+}
+
+void AppendEscapedCell(std::string& out, std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     if (b == '\\') {
@@ -89,7 +94,6 @@ std::string EscapeCell(std::string_view bytes) {
       ++i;
     }
   }
-  return out;
 }
 
 void UnescapeCell(std::string_view cell, std::string& bytes) {

@@ -23,6 +23,8 @@ namespace kxtable {
 
 // Record bytes -> cell text, and back.
 std::string EscapeCell(std::string_view bytes);
+// EscapeCell(bytes) appended to `out`.
+void AppendEscapedCell(std::string& out, std::string_view bytes);
 void UnescapeCell(std::string_view cell, std::string& bytes);
 
 // A cell shortened and with every control character escaped, for messages.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/kxtable/csv_codec.h"
 
 namespace kxtable {
@@ -43,10 +45,55 @@ bool Complete(const TableReport& report) {
   return report.outcome == Outcome::kCompleted && !report.output_failed;
 }
 
-nlohmann::ordered_json TextList(const std::vector<std::string>& texts) {
-  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+using Json = nlohmann::ordered_json;
+
+Json TextList(const std::vector<std::string>& texts) {
+  Json list = Json::array();
   for (const std::string& text : texts) list.push_back(EscapeCell(text));
   return list;
+}
+
+// `bytes`, escaped as export escapes cells, as a JSON string. The cell text
+// is valid UTF-8 whose only control characters are tab, CR and LF.
+void AppendJsonString(std::string& out, std::string_view bytes,
+                      std::string& scratch) {
+  scratch.clear();
+  AppendEscapedCell(scratch, bytes);
+  out += '"';
+  for (char c : scratch) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+  out += '"';
+}
+
+// The members of an object as dump(2) writes them, without the braces.
+std::string Members(const Json& object) {
+  const std::string text = object.dump(2);
+  return text.substr(2, text.size() - 4);
+}
+
+// A member whose value is an array of the given elements.
+std::string ArrayMember(const char* name, const std::string& elements) {
+  return std::string(",\n  \"") + name + "\": [" + elements +
+         (elements.empty() ? "]" : "\n  ]");
 }
 
 struct Sums {
@@ -85,16 +132,29 @@ void AddTo(Sums& sums, const TableReport& report) {
 void TableReport::AddFinding(const kxcheck::Finding& finding) {
   ++finding_count;
   if (!keep_details) return;
-  ReportedFinding& kept = findings.emplace_back();
-  kept.record = finding.record;
-  kept.test = finding.test;
-  kept.stamp = finding.stamp;
-  if (finding.test == StampTest::kOrder) kept.previous = finding.previous;
+  findings_json += findings_json.empty() ? "\n" : ",\n";
+  findings_json += "    {\"record\": ";
+  findings_json += std::to_string(finding.record);
+  findings_json += ", \"test\": \"";
+  findings_json += TestName(finding.test);
+  findings_json += "\", \"stamp\": ";
+  AppendJsonString(findings_json, finding.stamp, scratch_);
+  if (finding.test == StampTest::kOrder) {
+    findings_json += ", \"previous\": ";
+    AppendJsonString(findings_json, finding.previous, scratch_);
+  }
+  findings_json += '}';
 }
 
 void TableReport::AddStampSet(int64_t record, std::string_view stamp) {
   ++stamps_set_count;
-  if (keep_details) stamps_set.emplace_back(record, std::string(stamp));
+  if (!keep_details) return;
+  stamps_set_json += stamps_set_json.empty() ? "\n" : ",\n";
+  stamps_set_json += "    {\"record\": ";
+  stamps_set_json += std::to_string(record);
+  stamps_set_json += ", \"stamp\": ";
+  AppendJsonString(stamps_set_json, stamp, scratch_);
+  stamps_set_json += '}';
 }
 
 int ExitStatus(const TableReport& report) {
@@ -122,47 +182,51 @@ std::string StatusWord(const TableReport& report) {
   return Damaged(report) ? "damaged" : "clean";
 }
 
-nlohmann::ordered_json ReportJson(const TableReport& report) {
-  using Json = nlohmann::ordered_json;
+std::string ReportJson(const TableReport& report) {
   const bool repair = report.operation == Operation::kRepair;
-  Json doc;
-  doc["operation"] = repair ? "repair" : "check";
-  doc["table"] = EscapeCell(report.table);
-  doc["status"] = StatusWord(report);
-  doc["complete"] = Complete(report);
-  doc["records"] = report.records >= 0 ? Json(report.records) : Json();
-  Json findings = Json::array();
-  for (const ReportedFinding& f : report.findings) {
-    Json item;
-    item["record"] = f.record;
-    item["test"] = TestName(f.test);
-    item["stamp"] = EscapeCell(f.stamp);
-    if (f.test == StampTest::kOrder) item["previous"] = EscapeCell(f.previous);
-    findings.push_back(std::move(item));
-  }
-  doc["findings"] = std::move(findings);
+  Json head;
+  head["operation"] = repair ? "repair" : "check";
+  head["table"] = EscapeCell(report.table);
+  head["status"] = StatusWord(report);
+  head["complete"] = Complete(report);
+  head["records"] = report.records >= 0 ? Json(report.records) : Json();
+  Json tail;
   if (report.has_totals) {
-    doc["counts"] = {{"deleted", report.totals.deleted},
-                     {"null", report.totals.null},
-                     {"duplicate", report.totals.duplicate},
-                     {"corrupted", report.totals.corrupted}};
+    tail["counts"] = {{"deleted", report.totals.deleted},
+                      {"null", report.totals.null},
+                      {"duplicate", report.totals.duplicate},
+                      {"corrupted", report.totals.corrupted}};
   } else {
-    doc["counts"] = nullptr;
+    tail["counts"] = nullptr;
   }
-  doc["problems"] = TextList(report.problems);
-  doc["warnings"] = TextList(report.warnings);
+  tail["problems"] = TextList(report.problems);
+  tail["warnings"] = TextList(report.warnings);
   if (repair) {
     const bool known = report.has_totals && report.totals.written >= 0;
-    doc["output"] = report.has_totals ? Json(EscapeCell(report.totals.output))
-                                      : Json();
-    doc["records_written"] = known ? Json(report.totals.written) : Json();
-    Json stamps = Json::array();
-    for (const auto& [record, stamp] : report.stamps_set) {
-      stamps.push_back({{"record", record}, {"stamp", EscapeCell(stamp)}});
-    }
-    doc["replaced_stamps"] = std::move(stamps);
+    tail["output"] = report.has_totals ? Json(EscapeCell(report.totals.output))
+                                       : Json();
+    tail["records_written"] = known ? Json(report.totals.written) : Json();
   }
-  return doc;
+  std::string text = "{\n" + Members(head);
+  text += ArrayMember("findings", report.findings_json);
+  text += ",\n" + Members(tail);
+  if (repair) text += ArrayMember("replaced_stamps", report.stamps_set_json);
+  text += "\n}";
+  return text;
+}
+
+std::string ReportsJson(const std::vector<TableReport>& reports) {
+  std::string text = "[";
+  for (const TableReport& report : reports) {
+    text += &report == &reports.front() ? "\n  " : ",\n  ";
+    const std::string doc = ReportJson(report);
+    for (char c : doc) {
+      text += c;
+      if (c == '\n') text += "  ";
+    }
+  }
+  text += reports.empty() ? "]" : "\n]";
+  return text;
 }
 
 std::string SummaryLine(const TableReport& report) {

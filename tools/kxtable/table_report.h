@@ -8,10 +8,8 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "core/host.h"
 #include "core/operations.h"
@@ -19,13 +17,6 @@
 namespace kxtable {
 
 enum class Operation { kCheck, kRepair };
-
-struct ReportedFinding {
-  int64_t record = 0;
-  kxcheck::StampTest test = kxcheck::StampTest::kOrder;
-  std::string stamp;     // bytes as read
-  std::string previous;  // order test only
-};
 
 struct TableReport {
   Operation operation = Operation::kCheck;
@@ -36,9 +27,11 @@ struct TableReport {
   kxcheck::Outcome outcome = kxcheck::Outcome::kNothing;
   int64_t records = -1;  // -1 until the operation has read the count
   int64_t finding_count = 0;
-  std::vector<ReportedFinding> findings;
   int64_t stamps_set_count = 0;
-  std::vector<std::pair<int64_t, std::string>> stamps_set;  // record, stamp
+  // The findings and the stamps set, each an element of a JSON array
+  // (written as they come: a report may hold millions).
+  std::string findings_json;
+  std::string stamps_set_json;
   bool has_totals = false;
   kxcheck::OperationTotals totals;
   std::vector<std::string> problems;  // the engine's, with the table's files
@@ -47,6 +40,9 @@ struct TableReport {
 
   void AddFinding(const kxcheck::Finding& finding);
   void AddStampSet(int64_t record, std::string_view stamp);
+
+ private:
+  std::string scratch_;
 };
 
 // The exit status for one table. check: 0 clean (nothing but deleted
@@ -57,10 +53,12 @@ int ExitStatus(const TableReport& report);
 // "failed"; repair "repaired", "declined", "missing", "stopped", "failed".
 std::string StatusWord(const TableReport& report);
 
-// The JSON document of one table. Texts from the table or the file system
+// The JSON document of one table, or of several as an array, indented by
+// two spaces with one finding a line. Texts from the table or the file system
 // are escaped as export escapes cells (\xHH for bytes that are not valid
 // UTF-8 and for control characters), so the document is always valid.
-nlohmann::ordered_json ReportJson(const TableReport& report);
+std::string ReportJson(const TableReport& report);
+std::string ReportsJson(const std::vector<TableReport>& reports);
 
 // "<table>: <records> records, <findings> findings, <null> null, <deleted>
 // deleted, <duplicate> duplicate, <corrupted> corrupted[, <n> written],

@@ -115,16 +115,7 @@ int RunOnTables(Operation operation, const RunArgs& args,
 
   std::string out;
   if (args.json) {
-    nlohmann::ordered_json doc;
-    if (many) {
-      doc = nlohmann::ordered_json::array();
-      for (const TableReport& report : reports) {
-        doc.push_back(ReportJson(report));
-      }
-    } else {
-      doc = ReportJson(reports.front());
-    }
-    out = doc.dump(2) + "\n";
+    out = (many ? ReportsJson(reports) : ReportJson(reports.front())) + "\n";
   } else if (args.summary) {
     for (const TableReport& report : reports) out += SummaryLine(report) + "\n";
     out += TotalLine(reports) + "\n";
