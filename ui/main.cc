@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   Describe(app);
-  QGuiApplication::setDesktopFileName("kxcheck");
+  QGuiApplication::setDesktopFileName(KX_APP_ID);
   CommandLine command_line;
   command_line.parser.process(app);
   const QStringList paths = command_line.parser.positionalArguments();
