@@ -12,7 +12,6 @@
 #include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTimer>
@@ -381,32 +380,6 @@ class WindowTest : public QObject {
     host.LeaveBusy();
     QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
     QCOMPARE(w.txtResults->viewport()->cursor().shape(), Qt::IBeamCursor);
-  }
-
-  // Enter, like Space, presses a focused push button.
-  void EnterPressesTheFocusedButton_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("key");
-    QTest::newRow("Browse, Return") << "cmdBrowse" << int(Qt::Key_Return);
-    QTest::newRow("Browse, Enter") << "cmdBrowse" << int(Qt::Key_Enter);
-    QTest::newRow("Check, Return") << "cmdCheck" << int(Qt::Key_Return);
-    QTest::newRow("Repair, Enter") << "cmdRepair" << int(Qt::Key_Enter);
-  }
-  void EnterPressesTheFocusedButton() {
-    QFETCH(QString, name);
-    QFETCH(int, key);
-    frmKXCheck w;
-    kxtest::Calls calls;
-    kxtest::UseDoubles(w, calls);
-    w.cmdRepair->setEnabled(true);
-    w.show();
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
-    auto* button = w.findChild<QPushButton*>(name);
-    QSignalSpy pressed(button, &QPushButton::clicked);
-    button->setFocus();
-    QTest::keyClick(button, Qt::Key(key));
-    QCOMPARE(pressed.count(), 1);
   }
 
   void MessageBoxesAsTheHostShowsThem() {
