@@ -24,7 +24,9 @@ const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
 struct Watch {
   QStringList labels;  // distinct captions of lblRecords, in order
   int pumps = 0;
-  bool always_busy = true;  // both buttons disabled, hourglass shown
+  // Both buttons disabled, the hourglass over the window and over the
+  // results box.
+  bool always_busy = true;
 
   void Attach(frmKXCheck& w, std::function<void(int)> at_pump = nullptr) {
     w.Host().SetPumpHook([this, &w, at_pump] {
@@ -32,7 +34,8 @@ struct Watch {
       QString label = w.lblRecords->text();
       if (labels.isEmpty() || labels.back() != label) labels << label;
       if (w.cmdCheck->isEnabled() || w.cmdRepair->isEnabled() ||
-          w.cursor().shape() != Qt::WaitCursor) {
+          w.cursor().shape() != Qt::WaitCursor ||
+          w.txtResults->viewport()->cursor().shape() != Qt::WaitCursor) {
         always_busy = false;
       }
       if (at_pump) at_pump(pumps);
@@ -49,6 +52,7 @@ void ExpectIdle(frmKXCheck& w) {
   QVERIFY(w.cmdCheck->isEnabled());
   QVERIFY(w.cmdRepair->isEnabled());
   QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+  QCOMPARE(w.txtResults->viewport()->cursor().shape(), Qt::IBeamCursor);
   QVERIFY(!w.OperationRunning());
 }
 
@@ -118,6 +122,36 @@ class OperationsTest : public QObject {
     QCOMPARE(kxtest::BoxText(*w_), w_->Host().Log().Text());
     QCOMPARE(w_->lblRecords->text(), QString("40 / 40"));
     ExpectIdle(*w_);
+  }
+
+  // Space or Enter on a focused operation button runs it; the focus comes
+  // back to that button, so the same key runs it again.
+  void KeyRunsTheFocusedButtonAgainAndAgain_data() {
+    QTest::addColumn<bool>("repair");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Check, Space") << false << int(Qt::Key_Space);
+    QTest::newRow("Check, Return") << false << int(Qt::Key_Return);
+    QTest::newRow("Repair, Enter") << true << int(Qt::Key_Enter);
+  }
+  void KeyRunsTheFocusedButtonAgainAndAgain() {
+    QFETCH(bool, repair);
+    QFETCH(int, key);
+    std::string table =
+        Path((std::string("keys_") + QTest::currentDataTag() + ".kxt").c_str());
+    kxtest::WriteTable(table, 50);
+    Choose(*w_, QString::fromStdString(table));
+    w_->cmdRepair->setEnabled(true);
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    button->setFocus();
+    Watch watch;
+    watch.Attach(*w_);
+    for (int run = 1; run <= 2; ++run) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+      QCOMPARE(watch.pumps, 50 * run);
+      QCOMPARE(QApplication::focusWidget(), button);
+    }
   }
 
   void MissingFileWarnsAndChangesNothing_data() {

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "kxtable: make, inspect, convert, check and repair Kalvex tables"};
+  app.set_version_flag("--version", "kxtable " KX_VERSION);
   app.require_subcommand(1);
   kxtable::Runner run;
   kxtable::AddInfoCommand(app, run);
