@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "ui/frm_kxcheck.h"
+#include "ui/stop_signals.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
   frmKXCheck window;
   window.Form_Load();
   window.show();
+  kxui::CloseOnStopSignals(&window);
 
   if (command_line.parser.isSet(command_line.check)) {
     QString path = command_line.parser.value(command_line.check);

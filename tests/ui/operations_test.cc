@@ -9,10 +9,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <filesystem>
 
 #include "tests/ui/support/ui_support.h"
 #include "ui/frm_kxcheck.h"
+#include "ui/stop_signals.h"
 
 namespace {
 
@@ -122,6 +124,24 @@ class OperationsTest : public QObject {
     QCOMPARE(kxtest::BoxText(*w_), w_->Host().Log().Text());
     QCOMPARE(w_->lblRecords->text(), QString("40 / 40"));
     ExpectIdle(*w_);
+  }
+
+  // What the engine finds wrong with the files comes in one box once the
+  // operation has ended, the window idle again.
+  void EngineProblemsComeAfterTheOperation() {
+    std::string table = Path("marks.kxt");
+    kxtest::WriteTable(table, 30);
+    fs::remove(table.substr(0, table.size() - 4) + ".kxa");
+    Choose(*w_, QString::fromStdString(table));
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QCOMPARE(w_->lblRecords->text(), QString("30 / 30"));
+    ExpectIdle(*w_);
+    QCOMPARE(calls_.warnings.size(), size_t{1});
+    QVERIFY(calls_.warnings[0].second.startsWith(
+        "Problems found in the files of '" + QString::fromStdString(table) +
+        "':\n"));
+    QVERIFY(
+        calls_.warnings[0].second.contains("the attribute file is missing"));
   }
 
   // Space or Enter on a focused operation button runs it; the focus comes
@@ -303,13 +323,19 @@ class OperationsTest : public QObject {
   // Closing the window during an operation stops it after the current
   // record, closes its tables, removes a partial Repair output, keeps the
   // source, and closes the window once the operation has returned.
+  // SIGTERM and SIGHUP close it the same way.
   void ClosingDuringAnOperation_data() {
     QTest::addColumn<bool>("repair");
-    QTest::newRow("Check") << false;
-    QTest::newRow("Repair") << true;
+    QTest::addColumn<int>("signal_number");  // 0: the user closes it
+    QTest::newRow("Check") << false << 0;
+    QTest::newRow("Repair") << true << 0;
+    QTest::newRow("Check on SIGHUP") << false << SIGHUP;
+    QTest::newRow("Repair on SIGTERM") << true << SIGTERM;
   }
   void ClosingDuringAnOperation() {
     QFETCH(bool, repair);
+    QFETCH(int, signal_number);
+    kxui::CloseOnStopSignals(w_.get());
     std::string name = std::string("closing_") + QTest::currentDataTag();
     std::string table = Path((name + ".kxt").c_str());
     kxtest::WriteTable(table, 5000);
@@ -326,10 +352,14 @@ class OperationsTest : public QObject {
     int pumps_after_close = 0;
     Watch watch;
     watch.Attach(*w_, [&](int pump) {
-      if (pump == 1200) {
+      if (pump == 1200 && signal_number != 0) {
+        std::raise(signal_number);
+        // As the window's next look at its events would.
+        QCoreApplication::processEvents();
+      } else if (pump == 1200) {
         close_refused = !w_->close();
         still_visible = w_->isVisible();
-      } else if (pump > 1200) {
+      } else if (pump > 1200 && signal_number == 0) {
         ++pumps_after_close;
       }
     });
@@ -343,8 +373,8 @@ class OperationsTest : public QObject {
     connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     guard.start(30000);
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(close_refused);
-    QVERIFY(still_visible);
+    QVERIFY(close_refused || signal_number != 0);
+    QVERIFY(still_visible || signal_number != 0);
     QVERIFY2(pumps_after_close == 0,
              qPrintable(QString::number(pumps_after_close)));
     QVERIFY(!w_->isVisible());
