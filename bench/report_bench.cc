@@ -87,10 +87,11 @@ int main(int argc, char** argv) {
     best_full = r == 0 ? f.cpu : std::min(best_full, f.cpu);
     best_json = r == 0 ? j.cpu : std::min(best_json, j.cpu);
     ratios.push_back(j.cpu / f.cpu);
-    std::printf("  round %d: check --full cpu %7.1f ms (wall %7.1f)   "
-                "--json cpu %7.1f ms (wall %7.1f)   ratio %.2f\n",
-                r + 1, f.cpu * 1e3, f.wall * 1e3, j.cpu * 1e3, j.wall * 1e3,
-                ratios.back());
+    std::printf(
+        "  round %d: check --full cpu %7.1f ms (wall %7.1f)   "
+        "--json cpu %7.1f ms (wall %7.1f)   ratio %.2f\n",
+        r + 1, f.cpu * 1e3, f.wall * 1e3, j.cpu * 1e3, j.wall * 1e3,
+        ratios.back());
   }
   std::sort(ratios.begin(), ratios.end());
   const double ratio = best_json / best_full;
@@ -98,9 +99,10 @@ int main(int argc, char** argv) {
   std::printf("  output: %ju bytes of text, %ju bytes of JSON\n",
               static_cast<uintmax_t>(fs::file_size(dir + "/full.txt")),
               static_cast<uintmax_t>(fs::file_size(dir + "/report.json")));
-  std::printf("  best --json / best --full (processor time) %.2f  "
-              "(target <= 1.5)  %s\n",
-              ratio, met ? "met" : "MISSED");
+  std::printf(
+      "  best --json / best --full (processor time) %.2f  "
+      "(target <= 1.5)  %s\n",
+      ratio, met ? "met" : "MISSED");
   std::printf("  per-round ratios: lowest %.2f, median %.2f, highest %.2f\n",
               ratios.front(), ratios[ratios.size() / 2], ratios.back());
   if (own_dir) fs::remove_all(dir);

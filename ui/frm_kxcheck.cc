@@ -1,8 +1,10 @@
 #include "ui/frm_kxcheck.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -22,6 +24,7 @@
 #include "platform/engine_table.h"
 #include "platform/mod_kxcheck_dialog.h"
 #include "ui/twips.h"
+#include "ui/window_font.h"
 
 namespace {
 
@@ -63,10 +66,13 @@ frmKXCheck::frmKXCheck(QWidget* parent)
 
   cmdBrowse = new QPushButton("Browse", Frame1);
   cmdBrowse->setObjectName("cmdBrowse");
+  // Enter on a focused button presses it, as Space does.
+  cmdBrowse->setAutoDefault(true);
   Place(cmdBrowse, 11520, 240, 855, 255);
 
   cmdCheck = new QPushButton("Check", Frame1);
   cmdCheck->setObjectName("cmdCheck");
+  cmdCheck->setAutoDefault(true);
   Place(cmdCheck, 120, 600, 975, 375);
 
   txtResults = new QPlainTextEdit(this);
@@ -85,6 +91,7 @@ frmKXCheck::frmKXCheck(QWidget* parent)
 
   cmdRepair = new QPushButton("Repair", Frame1);
   cmdRepair->setObjectName("cmdRepair");
+  cmdRepair->setAutoDefault(true);
   cmdRepair->setEnabled(false);
   Place(cmdRepair, 1200, 600, 975, 375);
 
@@ -137,6 +144,17 @@ frmKXCheck::frmKXCheck(QWidget* parent)
 frmKXCheck::~frmKXCheck() = default;
 
 void frmKXCheck::Form_Load() {
+  kxui::FitWindowFont(*this,
+                      {Frame1, cmdBrowse, cmdCheck, cmdRepair, chkDeleted,
+                       chkDuplicates, chkCorrupted},
+                      QApplication::font());
+  CentreOuterFrame();
+  // Under a window manager the outer frame grows by its decorations once the
+  // window is shown; it is centred again then.
+  centring_pending_ = true;
+}
+
+void frmKXCheck::CentreOuterFrame() {
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect area = screen->geometry();
@@ -190,21 +208,27 @@ void frmKXCheck::txtFilename_OLEDragDrop(const QMimeData& data) {
   }
 }
 
+void frmKXCheck::OpenFromCommandLine(const QString& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QDir::current().absoluteFilePath(path))});
+  txtFilename_OLEDragDrop(data);
+}
+
 void frmKXCheck::cmdCheck_Click() {
-  RunOperation([this](const std::string& path) {
+  RunOperation(cmdCheck, [this](const std::string& path) {
     if (tables_) return kxcheck::CheckTable(path, *host_, *tables_);
     return platform::CheckEngineTable(path, *host_);
   });
 }
 
 void frmKXCheck::cmdRepair_Click() {
-  RunOperation([this](const std::string& path) {
+  RunOperation(cmdRepair, [this](const std::string& path) {
     if (tables_) return kxcheck::RepairTable(path, *host_, *tables_);
     return platform::RepairEngineTable(path, *host_);
   });
 }
 
-void frmKXCheck::RunOperation(const Operation& operation) {
+void frmKXCheck::RunOperation(QPushButton* button, const Operation& operation) {
   if (running_) return;  // both buttons are disabled while busy
   running_ = true;
   host_->ClearStopRequest();
@@ -221,7 +245,9 @@ void frmKXCheck::RunOperation(const Operation& operation) {
   if (close_pending_) {
     close_pending_ = false;
     close();
+    return;
   }
+  if (button->isEnabled()) button->setFocus(Qt::OtherFocusReason);
 }
 
 bool frmKXCheck::eventFilter(QObject* watched, QEvent* event) {
@@ -248,6 +274,19 @@ bool frmKXCheck::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+bool frmKXCheck::event(QEvent* event) {
+  if (centring_pending_ && isVisible() &&
+      (event->type() == QEvent::Move || event->type() == QEvent::Show ||
+       event->type() == QEvent::Resize)) {
+    // The frame's size is known once it differs from the client area's.
+    if (frameGeometry().size() != size()) {
+      centring_pending_ = false;
+      CentreOuterFrame();
+    }
+  }
+  return QWidget::event(event);
 }
 
 void frmKXCheck::closeEvent(QCloseEvent* event) {

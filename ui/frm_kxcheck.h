@@ -44,6 +44,10 @@ class frmKXCheck : public QWidget {
   void cmdRepair_Click();
   void txtFilename_OLEDragDrop(const QMimeData& data);
 
+  // Takes a path named on the command line as if it had been dropped on
+  // txtFilename (a relative path is taken from the current directory).
+  void OpenFromCommandLine(const QString& path);
+
   kxui::WindowHost& Host() { return *host_; }
   // Replaces the open-file dialog (tests).
   void SetOpenDialog(OpenDialogFunction dialog) {
@@ -76,18 +80,27 @@ class frmKXCheck : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
 
  private:
   // Runs an operation on a path: through the test's table factory when one
   // is set, otherwise compiled for the engine and this window's host.
   using Operation = std::function<kxcheck::Outcome(const std::string&)>;
-  void RunOperation(const Operation& operation);
+  // `button` is the one that started it; the focus goes back to it at the
+  // end, since disabling it for the run moved the focus on.
+  void RunOperation(QPushButton* button, const Operation& operation);
+  // Moves the window so that its outer frame, at its current size, is in the
+  // middle of the primary screen.
+  void CentreOuterFrame();
 
   kxcheck::TableFactory* tables_ = nullptr;
   std::unique_ptr<kxui::WindowHost> host_;
   OpenDialogFunction open_dialog_;
   bool running_ = false;
   bool close_pending_ = false;
+  // Set at load until the outer frame's size is known and the frame has been
+  // centred by it.
+  bool centring_pending_ = false;
 };
 
 #endif  // KXCHECK_UI_FRM_KXCHECK_H_

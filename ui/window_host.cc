@@ -111,17 +111,38 @@ void WindowHost::EnterBusy() {
   busy_ = true;
   controls_.check->setEnabled(false);
   controls_.repair->setEnabled(false);
-  controls_.window->setCursor(Qt::WaitCursor);
+  ShowBusyPointer();
   pump_clock_.restart();
 }
 
 void WindowHost::LeaveBusy() {
   FlushResults();
   controls_.results->moveCursor(QTextCursor::End);
-  controls_.window->unsetCursor();
+  ShowIdlePointer();
   controls_.check->setEnabled(true);
   controls_.repair->setEnabled(true);
   busy_ = false;
+}
+
+void WindowHost::ShowBusyPointer() {
+  QWidget* window = controls_.window;
+  own_pointers_.clear();
+  for (QWidget* part : window->findChildren<QWidget*>()) {
+    if (part->window() != window || !part->testAttribute(Qt::WA_SetCursor)) {
+      continue;
+    }
+    own_pointers_.push_back({part, part->cursor()});
+    part->setCursor(Qt::WaitCursor);
+  }
+  window->setCursor(Qt::WaitCursor);
+}
+
+void WindowHost::ShowIdlePointer() {
+  for (const auto& [part, pointer] : own_pointers_) {
+    if (part) part->setCursor(pointer);
+  }
+  own_pointers_.clear();
+  controls_.window->unsetCursor();
 }
 
 void WindowHost::PumpIfDue() {

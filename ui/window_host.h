@@ -4,12 +4,16 @@
 #ifndef KXCHECK_UI_WINDOW_HOST_H_
 #define KXCHECK_UI_WINDOW_HOST_H_
 
+#include <QCursor>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QString>
 #include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "core/results_log.h"
 #include "platform/system.h"
@@ -98,6 +102,12 @@ class WindowHost final : public platform::SystemHost,
   // Puts the log text not yet shown into the results box.
   void FlushResults();
   void PumpIfDue();
+  // While busy every part of the window shows the hourglass: the window's
+  // pointer, and in place of the pointers that some controls set for
+  // themselves (the text boxes' I-beam). Message boxes and dialogs are
+  // windows of their own and keep the normal pointer.
+  void ShowBusyPointer();
+  void ShowIdlePointer();
   // Puts the progress text of the last ShowProgress into the label.
   void ShowPendingProgress();
   int ReadClockYear();
@@ -106,6 +116,8 @@ class WindowHost final : public platform::SystemHost,
   WarnFunction warn_;
   AskFunction ask_;
   std::function<void()> pump_hook_;
+  // The controls' own pointers, put back when the window is idle again.
+  std::vector<std::pair<QPointer<QWidget>, QCursor>> own_pointers_;
   QElapsedTimer pump_clock_;
   unsigned pump_calls_ = 0;
   // Log text added while busy and not yet in the box. The box is brought up

@@ -4,11 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "core/results_log.h"
 #include "core/stamp.h"
@@ -34,7 +33,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::vector<std::string> RecLines(const std::string& text) {
   std::vector<std::string> lines = Lines(text);
-  std::erase_if(lines, [](const std::string& l) { return l.rfind("Rec: ", 0); });
+  std::erase_if(lines,
+                [](const std::string& l) { return l.rfind("Rec: ", 0); });
   return lines;
 }
 
@@ -42,13 +42,15 @@ class ReportsTest : public kxtest::KxtableTest {
  protected:
   void SetUp() override {
     KxtableTest::SetUp();
-    const std::string ok = Line("2020-01-01 10:00:00") + Line("2020-01-01 10:00:01");
+    const std::string ok =
+        Line("2020-01-01 10:00:00") + Line("2020-01-01 10:00:01");
     Load("clean.kxt", ok);
     Load("deleted.kxt", ok + Line("2020-01-01 10:00:02", true));
     Load("damaged.kxt", ok + Line("2020-13-01 10:00:02"));
     Load("null.kxt", ok + "- " + std::string(48, '0') + "\n");
-    ASSERT_EQ(Kxtable("sample big.kxt --records 20000 --seed 3 --damage 0.2")
-                  .code, 0);
+    ASSERT_EQ(
+        Kxtable("sample big.kxt --records 20000 --seed 3 --damage 0.2").code,
+        0);
     Load("nomarks.kxt", ok);
     std::filesystem::remove(dir_ / "nomarks.kxa");
   }
@@ -84,8 +86,10 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
     const Result r = Kxtable(c.args);
     EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.err.empty() ? 0 : 1)
-        << c.args << "\n" << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'),
+              c.err.empty() ? 0 : 1)
+        << c.args << "\n"
+        << r.err;
   }
 }
 
@@ -102,8 +106,9 @@ TEST_F(ReportsTest, JsonHoldsTheFindingsAndCountsOfTheTextReport) {
   EXPECT_EQ(doc["records"], 20000);
   EXPECT_EQ(doc["complete"], true);
   EXPECT_EQ(doc["status"], "damaged");
-  const std::vector<std::string> names = {
-      "order", "year", "month", "day", "hour", "minute", "second", "separators"};
+  const std::vector<std::string> names = {"order",  "year",      "month",
+                                          "day",    "hour",      "minute",
+                                          "second", "separators"};
   std::vector<std::string> lines;
   for (const auto& f : doc["findings"]) {
     const auto test = static_cast<size_t>(
@@ -125,8 +130,8 @@ TEST_F(ReportsTest, JsonHoldsTheFindingsAndCountsOfTheTextReport) {
   for (const char* count : {"Deleted", "Null", "Duplicate", "Corrupted"}) {
     std::string key = count;
     key[0] = static_cast<char>(key[0] - 'A' + 'a');
-    const std::string found = "Found " + doc["counts"][key].dump() + " " +
-                              count + " records\n";
+    const std::string found =
+        "Found " + doc["counts"][key].dump() + " " + count + " records\n";
     EXPECT_NE(text.out.find(found), std::string::npos) << found;
   }
 }
@@ -207,11 +212,13 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable help re", "repair"},
   };
   for (const auto& [words, expected] : cases) {
-    const int last = static_cast<int>(std::count(words.begin(), words.end(), ' '));
+    const int last =
+        static_cast<int>(std::count(words.begin(), words.end(), ' '));
     kxtest::WriteFile(dir_ / "complete.sh",
-                      "source " KX_SOURCE_DIR "/tools/kxtable/kxtable.bash\n"
-                      "COMP_WORDS=(" + words + ")\nCOMP_CWORD=" +
-                          std::to_string(last) +
+                      "source " KX_SOURCE_DIR
+                      "/tools/kxtable/kxtable.bash\n"
+                      "COMP_WORDS=(" +
+                          words + ")\nCOMP_CWORD=" + std::to_string(last) +
                           "\n_kxtable\necho \"${COMPREPLY[*]}\"\n");
     const Result r = kxtest::RunIn(dir_, "/bin/bash", "complete.sh", "");
     EXPECT_EQ(r.out, expected + "\n") << words << "\n" << r.err;
@@ -221,14 +228,18 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
 TEST(ErrorLineTest, NamesTheTableOnce) {
   const std::pair<std::string, std::string> cases[] = {
       {"Filename does not exist!", "kxtable: t.kxt: Filename does not exist!"},
-      {"Cannot open t.kxt: t.kxt: bad header", "kxtable: t.kxt: Cannot open: "
-                                               "bad header"},
-      {"Cannot open t.kxt: t.kxd: short", "kxtable: t.kxt: Cannot open: "
-                                          "t.kxd: short"},
-      {"Could not open 't.kxt': t.kxt: no", "kxtable: t.kxt: Could not open: "
-                                            "no"},
-      {"Stopped.\nCould not remove 'x'", "kxtable: t.kxt: Stopped. Could not "
-                                         "remove 'x'"},
+      {"Cannot open t.kxt: t.kxt: bad header",
+       "kxtable: t.kxt: Cannot open: "
+       "bad header"},
+      {"Cannot open t.kxt: t.kxd: short",
+       "kxtable: t.kxt: Cannot open: "
+       "t.kxd: short"},
+      {"Could not open 't.kxt': t.kxt: no",
+       "kxtable: t.kxt: Could not open: "
+       "no"},
+      {"Stopped.\nCould not remove 'x'",
+       "kxtable: t.kxt: Stopped. Could not "
+       "remove 'x'"},
   };
   for (const auto& [message, line] : cases) {
     EXPECT_EQ(kxtable::ErrorLine("t.kxt", message), line);

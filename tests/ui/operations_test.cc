@@ -9,10 +9,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <csignal>
 #include <filesystem>
 
 #include "tests/ui/support/ui_support.h"
 #include "ui/frm_kxcheck.h"
+#include "ui/stop_signals.h"
 
 namespace {
 
@@ -24,7 +26,9 @@ const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
 struct Watch {
   QStringList labels;  // distinct captions of lblRecords, in order
   int pumps = 0;
-  bool always_busy = true;  // both buttons disabled, hourglass shown
+  // Both buttons disabled, the hourglass over the window and over the
+  // results box.
+  bool always_busy = true;
 
   void Attach(frmKXCheck& w, std::function<void(int)> at_pump = nullptr) {
     w.Host().SetPumpHook([this, &w, at_pump] {
@@ -32,7 +36,8 @@ struct Watch {
       QString label = w.lblRecords->text();
       if (labels.isEmpty() || labels.back() != label) labels << label;
       if (w.cmdCheck->isEnabled() || w.cmdRepair->isEnabled() ||
-          w.cursor().shape() != Qt::WaitCursor) {
+          w.cursor().shape() != Qt::WaitCursor ||
+          w.txtResults->viewport()->cursor().shape() != Qt::WaitCursor) {
         always_busy = false;
       }
       if (at_pump) at_pump(pumps);
@@ -49,6 +54,7 @@ void ExpectIdle(frmKXCheck& w) {
   QVERIFY(w.cmdCheck->isEnabled());
   QVERIFY(w.cmdRepair->isEnabled());
   QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+  QCOMPARE(w.txtResults->viewport()->cursor().shape(), Qt::IBeamCursor);
   QVERIFY(!w.OperationRunning());
 }
 
@@ -118,6 +124,54 @@ class OperationsTest : public QObject {
     QCOMPARE(kxtest::BoxText(*w_), w_->Host().Log().Text());
     QCOMPARE(w_->lblRecords->text(), QString("40 / 40"));
     ExpectIdle(*w_);
+  }
+
+  // What the engine finds wrong with the files comes in one box once the
+  // operation has ended, the window idle again.
+  void EngineProblemsComeAfterTheOperation() {
+    std::string table = Path("marks.kxt");
+    kxtest::WriteTable(table, 30);
+    fs::remove(table.substr(0, table.size() - 4) + ".kxa");
+    Choose(*w_, QString::fromStdString(table));
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    QCOMPARE(w_->lblRecords->text(), QString("30 / 30"));
+    ExpectIdle(*w_);
+    QCOMPARE(calls_.warnings.size(), size_t{1});
+    QVERIFY(calls_.warnings[0].second.startsWith(
+        "Problems found in the files of '" + QString::fromStdString(table) +
+        "':\n"));
+    QVERIFY(
+        calls_.warnings[0].second.contains("the attribute file is missing"));
+  }
+
+  // Space or Enter on a focused operation button runs it; the focus comes
+  // back to that button, so the same key runs it again.
+  void KeyRunsTheFocusedButtonAgainAndAgain_data() {
+    QTest::addColumn<bool>("repair");
+    QTest::addColumn<int>("key");
+    QTest::newRow("Check, Space") << false << int(Qt::Key_Space);
+    QTest::newRow("Check, Return") << false << int(Qt::Key_Return);
+    QTest::newRow("Repair, Enter") << true << int(Qt::Key_Enter);
+  }
+  void KeyRunsTheFocusedButtonAgainAndAgain() {
+    QFETCH(bool, repair);
+    QFETCH(int, key);
+    std::string table =
+        Path((std::string("keys_") + QTest::currentDataTag() + ".kxt").c_str());
+    kxtest::WriteTable(table, 50);
+    Choose(*w_, QString::fromStdString(table));
+    w_->cmdRepair->setEnabled(true);
+    w_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    button->setFocus();
+    Watch watch;
+    watch.Attach(*w_);
+    for (int run = 1; run <= 2; ++run) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+      QCOMPARE(watch.pumps, 50 * run);
+      QCOMPARE(QApplication::focusWidget(), button);
+    }
   }
 
   void MissingFileWarnsAndChangesNothing_data() {
@@ -269,13 +323,19 @@ class OperationsTest : public QObject {
   // Closing the window during an operation stops it after the current
   // record, closes its tables, removes a partial Repair output, keeps the
   // source, and closes the window once the operation has returned.
+  // SIGTERM and SIGHUP close it the same way.
   void ClosingDuringAnOperation_data() {
     QTest::addColumn<bool>("repair");
-    QTest::newRow("Check") << false;
-    QTest::newRow("Repair") << true;
+    QTest::addColumn<int>("signal_number");  // 0: the user closes it
+    QTest::newRow("Check") << false << 0;
+    QTest::newRow("Repair") << true << 0;
+    QTest::newRow("Check on SIGHUP") << false << SIGHUP;
+    QTest::newRow("Repair on SIGTERM") << true << SIGTERM;
   }
   void ClosingDuringAnOperation() {
     QFETCH(bool, repair);
+    QFETCH(int, signal_number);
+    kxui::CloseOnStopSignals(w_.get());
     std::string name = std::string("closing_") + QTest::currentDataTag();
     std::string table = Path((name + ".kxt").c_str());
     kxtest::WriteTable(table, 5000);
@@ -292,10 +352,14 @@ class OperationsTest : public QObject {
     int pumps_after_close = 0;
     Watch watch;
     watch.Attach(*w_, [&](int pump) {
-      if (pump == 1200) {
+      if (pump == 1200 && signal_number != 0) {
+        std::raise(signal_number);
+        // As the window's next look at its events would.
+        QCoreApplication::processEvents();
+      } else if (pump == 1200) {
         close_refused = !w_->close();
         still_visible = w_->isVisible();
-      } else if (pump > 1200) {
+      } else if (pump > 1200 && signal_number == 0) {
         ++pumps_after_close;
       }
     });
@@ -309,8 +373,8 @@ class OperationsTest : public QObject {
     connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
     guard.start(30000);
     QCOMPARE(QCoreApplication::exec(), 0);
-    QVERIFY(close_refused);
-    QVERIFY(still_visible);
+    QVERIFY(close_refused || signal_number != 0);
+    QVERIFY(still_visible || signal_number != 0);
     QVERIFY2(pumps_after_close == 0,
              qPrintable(QString::number(pumps_after_close)));
     QVERIFY(!w_->isVisible());

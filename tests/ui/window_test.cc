@@ -9,13 +9,17 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTimer>
 #include <QtTest>
 
 #include "tests/ui/support/ui_support.h"
 #include "ui/frm_kxcheck.h"
+#include "ui/window_font.h"
 
 namespace {
 
@@ -43,6 +47,44 @@ void AnswerNextBox(int key, QString* seen) {
                          : "none");
     QTest::keyClick(box, Qt::Key(key));
   });
+}
+
+// Whether the caption of `control` reads in full at its font: its advance
+// fits the width the style leaves for it (beside a check box's indicator,
+// inside a button's frame, between the frame title's margins) and one line
+// fits the height.
+bool CaptionReads(const QWidget* control) {
+  QFontMetrics metrics = control->fontMetrics();
+  QStyle* style = control->style();
+  QString caption;
+  int room = control->width();
+  if (auto* box = qobject_cast<const QCheckBox*>(control)) {
+    caption = box->text();
+    room -= style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+            style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box);
+  } else if (auto* button = qobject_cast<const QPushButton*>(control)) {
+    caption = button->text();
+    room -=
+        2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+  } else if (auto* frame = qobject_cast<const QGroupBox*>(control)) {
+    caption = frame->title();
+    QStyleOptionGroupBox option;
+    option.initFrom(frame);
+    option.text = caption;
+    option.subControls = QStyle::SC_GroupBoxLabel;
+    int left = style
+                   ->subControlRect(QStyle::CC_GroupBox, &option,
+                                    QStyle::SC_GroupBoxLabel, frame)
+                   .left();
+    room -= 2 * left;
+  }
+  return metrics.horizontalAdvance(caption) <= room &&
+         metrics.height() <= control->height();
+}
+
+QList<QWidget*> Captioned(const frmKXCheck& w) {
+  return {w.Frame1,     w.cmdBrowse,     w.cmdCheck,    w.cmdRepair,
+          w.chkDeleted, w.chkDuplicates, w.chkCorrupted};
 }
 
 }  // namespace
@@ -121,6 +163,53 @@ class WindowTest : public QObject {
     QVERIFY(widget != nullptr);
     QCOMPARE(widget->parentWidget()->objectName(), parent);
     QCOMPARE(widget->geometry(), rect);
+  }
+
+  // At load the window takes one font for all its controls: the desktop's
+  // family at the largest size, at most the desktop's, at which every
+  // caption reads in full; the layout stays as it is.
+  void CaptionsReadInFullAtTheWindowFont_data() {
+    QTest::addColumn<double>("desktop_points");  // 0: the desktop default
+    QTest::newRow("desktop default") << 0.0;
+    QTest::newRow("larger desktop font") << 14.0;
+    QTest::newRow("desktop font smaller than the floor") << 6.0;
+  }
+  void CaptionsReadInFullAtTheWindowFont() {
+    QFETCH(double, desktop_points);
+    const QFont default_font = QApplication::font();
+    QFont desktop = default_font;
+    if (desktop_points > 0) desktop.setPointSizeF(desktop_points);
+    QApplication::setFont(desktop);
+    auto restore =
+        qScopeGuard([&default_font] { QApplication::setFont(default_font); });
+    frmKXCheck w;
+    w.Form_Load();
+    w.show();
+
+    const QFont chosen = w.font();
+    QCOMPARE(chosen.family(), desktop.family());
+    QVERIFY(chosen.pointSizeF() <= desktop.pointSizeF());
+    QVERIFY(chosen.pointSizeF() >= std::min(desktop.pointSizeF(), 7.0));
+    for (QWidget* part : w.findChildren<QWidget*>()) {
+      QVERIFY2(part->font() == chosen, qPrintable(part->objectName()));
+    }
+    for (QWidget* control : Captioned(w)) {
+      QVERIFY2(CaptionReads(control), qPrintable(control->objectName()));
+    }
+    QCOMPARE(w.chkDuplicates->geometry(), QRect(304, 48, 137, 17));
+    QCOMPARE(w.size(), QSize(849, 440));
+
+    // The largest such size: half a point more clips some caption.
+    if (chosen.pointSizeF() < desktop.pointSizeF()) {
+      QFont larger = chosen;
+      larger.setPointSizeF(chosen.pointSizeF() + kxui::kPointSizeStep);
+      w.setFont(larger);
+      bool all_read = true;
+      for (QWidget* control : Captioned(w)) {
+        all_read = all_read && CaptionReads(control);
+      }
+      QVERIFY(!all_read);
+    }
   }
 
   void ClientSizeIsFixed() {
@@ -264,6 +353,33 @@ class WindowTest : public QObject {
     QVERIFY(!host.SkipOption(SkipKind::kDeleted));
     w.chkDuplicates->setChecked(false);
     QVERIFY(!host.SkipOption(SkipKind::kDuplicates));
+  }
+
+  // While busy the hourglass shows over every part of the window, the
+  // results box included; a message box shown meanwhile has the normal
+  // pointer; idle, the results box has its I-beam again.
+  void BusyPointerEverywhereButInMessageBoxes() {
+    frmKXCheck w;
+    w.show();
+    auto& host = w.Host();
+    host.EnterBusy();
+    for (QWidget* part : w.findChildren<QWidget*>()) {
+      QVERIFY2(part->cursor().shape() == Qt::WaitCursor,
+               qPrintable(part->objectName() + " " +
+                          part->metaObject()->className()));
+    }
+    Qt::CursorShape in_box = Qt::WaitCursor;
+    QTimer::singleShot(0, [&in_box] {
+      QWidget* box = QApplication::activeModalWidget();
+      if (box == nullptr) return;
+      in_box = box->cursor().shape();
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    host.WarnBox("Filename does not exist!");
+    QCOMPARE(in_box, Qt::ArrowCursor);
+    host.LeaveBusy();
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(w.txtResults->viewport()->cursor().shape(), Qt::IBeamCursor);
   }
 
   void MessageBoxesAsTheHostShowsThem() {

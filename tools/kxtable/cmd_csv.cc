@@ -62,39 +62,39 @@ void AddCsvCommands(CLI::App& app, Runner& run) {
   import->callback([&run, args] {
     run = [args] {
       CsvFormat format;
-      format.header = !args->no_header;
-      if (!args->delimiter.empty()) {
-        format.delimiter = args->delimiter == "tab" ? '\t' : args->delimiter[0];
-      }
-      ImportCsv(args->csv, args->table, args->force, format);
-      return 0;
-    };
-  });
+  format.header = !args->no_header;
+  if (!args->delimiter.empty()) {
+    format.delimiter = args->delimiter == "tab" ? '\t' : args->delimiter[0];
+  }
+  ImportCsv(args->csv, args->table, args->force, format);
+  return 0;
+};
+}  // namespace kxtable
+);
 
-  CLI::App* export_command = app.add_subcommand(
-      "export",
-      "Write a table as CSV, with a header row and a last column 'deleted', "
-      "as import reads it back; bytes that are not text are written as "
-      "\\xHH.");
-  export_command->add_option("table", args->table, "table to read")
-      ->required()
-      ->check(TablePath());
-  export_command->add_option(
-      "csv", args->csv,
-      "CSV file to create; - or nothing for standard output");
-  export_command->add_flag("--force", args->force,
-                           "replace an existing CSV file");
-  export_command->footer(
-      "Examples:\n"
-      "  kxtable export line4.kxt > line4.csv\n"
-      "  kxtable export line4.kxt line4.csv --force");
-  export_command->callback([&run, args] {
-    run = [args] {
-      return ReportTableProblems(
-          args->csv == "-" ? ExportCsv(args->table, stdout)
-                           : ExportCsvFile(args->table, args->csv, args->force));
-    };
-  });
+CLI::App* export_command = app.add_subcommand(
+    "export",
+    "Write a table as CSV, with a header row and a last column 'deleted', "
+    "as import reads it back; bytes that are not text are written as "
+    "\\xHH.");
+export_command->add_option("table", args->table, "table to read")
+    ->required()
+    ->check(TablePath());
+export_command->add_option(
+    "csv", args->csv, "CSV file to create; - or nothing for standard output");
+export_command->add_flag("--force", args->force,
+                         "replace an existing CSV file");
+export_command->footer(
+    "Examples:\n"
+    "  kxtable export line4.kxt > line4.csv\n"
+    "  kxtable export line4.kxt line4.csv --force");
+export_command->callback([&run, args] {
+  run = [args] {
+    return ReportTableProblems(
+        args->csv == "-" ? ExportCsv(args->table, stdout)
+                         : ExportCsvFile(args->table, args->csv, args->force));
+  };
+});
 }
 
 }  // namespace kxtable

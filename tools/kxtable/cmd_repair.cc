@@ -51,8 +51,9 @@ void AddRepairCommand(CLI::App& app, Runner& run) {
                    "Replace an existing output (without it, an existing "
                    "output is left alone)");
   repair->footer(
-      "Exit status: 0 when every output was written complete, 1 when one was "
-      "not (missing table, a failure, an existing output not replaced, "
+      "Exit status: 0 when every output was written complete from a source "
+      "without problems in its files, 1 when one was not (missing table, a "
+      "failure, problems in its files, an existing output not replaced, "
       "stopped), 2 when the command line is wrong.\n\n"
       "Examples:\n"
       "  kxtable repair line4.kxt --replace > repair.txt\n"

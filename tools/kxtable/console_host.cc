@@ -269,14 +269,15 @@ void ConsoleHost::WarnBox(const std::string& text) {
 void ConsoleHost::ShowTableProblems(const std::string& path,
                                     const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) {
-    if (options_.report != nullptr) options_.report->problems.push_back(problem);
+    if (options_.report != nullptr)
+      options_.report->problems.push_back(problem);
     WriteMessage(ErrorLine(path, problem));
   }
 }
 
 bool ConsoleHost::AskYesNo(const std::string& text) {
-  WriteMessage(ErrorLine(options_.table, text + (options_.answer_yes
-                                                     ? " -> Yes"
+  WriteMessage(ErrorLine(options_.table,
+                         text + (options_.answer_yes ? " -> Yes"
                                                      : " -> No (--replace "
                                                        "answers Yes)")));
   return options_.answer_yes;

@@ -326,8 +326,8 @@ std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
   std::string temp = csv_path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) {
-    throw std::runtime_error(csv_path + ": cannot create: " +
-                             std::strerror(errno));
+    throw std::runtime_error(csv_path +
+                             ": cannot create: " + std::strerror(errno));
   }
   struct RemoveUnlessKept {
     const std::string& path;
@@ -342,8 +342,8 @@ std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
   std::FILE* out = ::fdopen(fd, "wb");
   if (out == nullptr) {
     ::close(fd);
-    throw std::runtime_error(csv_path + ": cannot write: " +
-                             std::strerror(errno));
+    throw std::runtime_error(csv_path +
+                             ": cannot write: " + std::strerror(errno));
   }
   std::vector<std::string> problems;
   try {
@@ -354,8 +354,8 @@ std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
   }
   const bool synced = ::fsync(fileno(out)) == 0;
   if (std::fclose(out) != 0 || !synced) {
-    throw std::runtime_error(csv_path + ": cannot write: " +
-                             std::strerror(errno));
+    throw std::runtime_error(csv_path +
+                             ": cannot write: " + std::strerror(errno));
   }
   // Without --force a file that appeared meanwhile is still not replaced.
   const int placed = force ? ::rename(temp.c_str(), csv_path.c_str())

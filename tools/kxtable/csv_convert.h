@@ -50,8 +50,7 @@ std::vector<std::string> ExportCsv(const std::string& kxt_path, std::FILE* out);
 // The same into a new file at `csv_path`, which appears only when complete.
 // An existing file is refused unless `force`, which replaces it.
 std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
-                                       const std::string& csv_path,
-                                       bool force);
+                                       const std::string& csv_path, bool force);
 
 }  // namespace kxtable
 

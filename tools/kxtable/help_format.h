@@ -2,11 +2,10 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_HELP_FORMAT_H_
 #define KXCHECK_TOOLS_KXTABLE_HELP_FORMAT_H_
 
+#include <CLI/CLI.hpp>
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include <CLI/CLI.hpp>
 
 namespace kxtable {
 

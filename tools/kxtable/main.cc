@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
       about = FindCommand(app, argv[2]);
       if (about == nullptr) return UnknownCommand(app, argv[2]);
     }
-    std::fputs(
-        about->help(about == &app ? "" : app.get_name()).c_str(), stdout);
+    std::fputs(about->help(about == &app ? "" : app.get_name()).c_str(),
+               stdout);
     return 0;
   }
   if (argc == 1) {

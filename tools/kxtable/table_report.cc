@@ -1,7 +1,6 @@
 #include "tools/kxtable/table_report.h"
 
 #include <algorithm>
-
 #include <nlohmann/json.hpp>
 
 #include "tools/kxtable/csv_codec.h"
@@ -158,7 +157,9 @@ void TableReport::AddStampSet(int64_t record, std::string_view stamp) {
 }
 
 int ExitStatus(const TableReport& report) {
-  if (report.operation == Operation::kRepair) return Complete(report) ? 0 : 1;
+  if (report.operation == Operation::kRepair) {
+    return Complete(report) && report.problems.empty() ? 0 : 1;
+  }
   if (!Complete(report)) return 2;
   return Damaged(report) ? 1 : 0;
 }
@@ -178,7 +179,9 @@ std::string StatusWord(const TableReport& report) {
       break;
   }
   if (report.output_failed) return "failed";
-  if (report.operation == Operation::kRepair) return "repaired";
+  if (report.operation == Operation::kRepair) {
+    return report.problems.empty() ? "repaired" : "problems";
+  }
   return Damaged(report) ? "damaged" : "clean";
 }
 
@@ -203,8 +206,8 @@ std::string ReportJson(const TableReport& report) {
   tail["warnings"] = TextList(report.warnings);
   if (repair) {
     const bool known = report.has_totals && report.totals.written >= 0;
-    tail["output"] = report.has_totals ? Json(EscapeCell(report.totals.output))
-                                       : Json();
+    tail["output"] =
+        report.has_totals ? Json(EscapeCell(report.totals.output)) : Json();
     tail["records_written"] = known ? Json(report.totals.written) : Json();
   }
   std::string text = "{\n" + Members(head);

@@ -36,7 +36,7 @@ struct TableReport {
   kxcheck::OperationTotals totals;
   std::vector<std::string> problems;  // the engine's, with the table's files
   std::vector<std::string> warnings;  // what the operation told the user
-  bool output_failed = false;  // the report could not be written whole
+  bool output_failed = false;         // the report could not be written whole
 
   void AddFinding(const kxcheck::Finding& finding);
   void AddStampSet(int64_t record, std::string_view stamp);
@@ -47,10 +47,11 @@ struct TableReport {
 
 // The exit status for one table. check: 0 clean (nothing but deleted
 // records), 1 damage found, 2 could not check. repair: 0 when the output is
-// complete, 1 otherwise.
+// complete and the source's files had no problem, 1 otherwise.
 int ExitStatus(const TableReport& report);
 // One word for the status: check "clean", "damaged", "missing", "stopped",
-// "failed"; repair "repaired", "declined", "missing", "stopped", "failed".
+// "failed"; repair "repaired", "problems" (in the source's files),
+// "declined", "missing", "stopped", "failed".
 std::string StatusWord(const TableReport& report);
 
 // The JSON document of one table, or of several as an array, indented by

@@ -37,13 +37,16 @@ void ExplainEnd(const TableReport& report, std::FILE* err) {
   }
 }
 
-// Runs the operation on one table; the report's outcome says how it ended.
-void RunOne(Operation operation, const ConsoleOptions& options,
-            TableReport& report) {
+// Runs `operation` (a call of CheckEngineTable or RepairEngineTable) on one
+// table through a host of its own; the report's outcome says how it ended.
+// The operation is compiled into this function, beside the host it uses, as
+// it was when each command ran its own operation: called out of line from
+// here, the check took about a tenth longer (bench/check_bench).
+template <class OperationCall>
+[[gnu::flatten]] void RunOne(const ConsoleOptions& options, TableReport& report,
+                             OperationCall&& operation) {
   ConsoleHost host(options);
-  report.outcome = operation == Operation::kCheck
-                       ? platform::CheckEngineTable(report.table, host)
-                       : platform::RepairEngineTable(report.table, host);
+  report.outcome = operation(report.table, host);
   try {
     host.Finish();
   } catch (const std::exception& e) {
@@ -104,10 +107,19 @@ int RunOnTables(Operation operation, const RunArgs& args,
     options.report = &report;
     if (text && many) {
       // Each report is preceded by its table, as head(1) does it.
-      written &= Write(options.out, (&table == &args.tables.front() ? "" : eol) +
-                                        "==> " + table + " <==" + eol);
+      written &=
+          Write(options.out, (&table == &args.tables.front() ? "" : eol) +
+                                 "==> " + table + " <==" + eol);
     }
-    RunOne(operation, options, report);
+    if (operation == Operation::kCheck) {
+      RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
+        return platform::CheckEngineTable(path, host);
+      });
+    } else {
+      RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
+        return platform::RepairEngineTable(path, host);
+      });
+    }
     ExplainEnd(report, options.err);
     worst = std::max(worst, ExitStatus(report));
     if (report.outcome == Outcome::kStopped) break;  // the user asked
