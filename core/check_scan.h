@@ -91,6 +91,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
     at.doing = "writing to the results";
     host.AddResult("Filename: " + path);
     host.AddResult("Records:  " + std::to_string(header_count));
+    host.NoteRecordCount(header_count);
 
     at.doing = "reading the number of records";
     const int32_t total = table->RecordCount();
@@ -143,17 +144,15 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
     };
 
-    // The finding lines of record n for the failed tests (bits as
-    // FailedFieldTests gives them), unless the log is full: it drops the
-    // lines anyway, so they are not even built.
+    // The findings of record n for the failed tests (bits as
+    // FailedFieldTests gives them), in the order of the tests.
     static_assert(kAllStampTests[0] == StampTest::kOrder);
     auto add_findings = [&host](int64_t n, uint32_t failed,
                                 std::string_view stamp,
                                 std::string_view previous) {
       for (size_t i = 0; i < kAllStampTests.size(); ++i) {
-        if ((failed & (1u << i)) && !host.ResultsFull()) {
-          host.AddResult(FindingLine(
-              n, stamp, FindingSuffix(kAllStampTests[i], previous)));
+        if (failed & (1u << i)) {
+          host.AddFinding(Finding{n, kAllStampTests[i], stamp, previous});
         }
       }
     };
@@ -262,6 +261,12 @@ Outcome CheckScan(const std::string& path, HostType& host,
     at.doing = "showing the progress";
     host.ShowProgress(std::to_string(total) + total_text);
     at.doing = "writing the summary";
+    OperationTotals totals;
+    totals.deleted = deleted;
+    totals.null = null;
+    totals.duplicate = duplicate;
+    totals.corrupted = corrupted;
+    host.NoteTotals(totals);
     if (host.ResultsLength() > ResultsLog::kCap) {
       host.AddResultAlways(">>> Output Truncated <<<");
     }

@@ -9,13 +9,38 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/results_log.h"
+#include "core/stamp.h"
 
 namespace kxcheck {
 
 enum class SkipKind { kDeleted, kCorrupted, kDuplicates };
+
+// A stamp test that failed for a record. The views are valid only during the
+// call that hands the finding over.
+struct Finding {
+  int64_t record = 0;
+  StampTest test = StampTest::kOrder;
+  std::string_view stamp;     // the stamp as read: bytes, one per character
+  std::string_view previous;  // the stamp the order test compared it with
+};
+
+// What an operation counted by the time it writes its summary. For a repair
+// the counts are of the records left out, and the output is named.
+struct OperationTotals {
+  int64_t deleted = 0;
+  int64_t null = 0;
+  int64_t duplicate = 0;
+  int64_t corrupted = 0;
+  std::string output;    // repair: the output table's main file
+  int64_t written = -1;  // repair: records in the output; -1 when unknown
+};
+
+// "Rec: n- Date set to --> stamp": the stamp a repair writes for record n.
+std::string DateSetLine(int64_t n, std::string_view stamp);
 
 class Host {
  public:
@@ -30,6 +55,17 @@ class Host {
   // out the work of building it. Nothing else may depend on it; a host that
   // cannot tell says false.
   virtual bool ResultsFull() { return false; }
+
+  // The report as data. The operations hand every finding and every stamp
+  // they set to these calls; the defaults add the lines the window shows
+  // (unless the log is full) or do nothing. A host may override them to
+  // keep the data as well as, or instead of, the lines.
+  virtual void AddFinding(const Finding& finding);
+  virtual void AddStampSet(int64_t record, std::string_view stamp);
+  // The record count, right after the "Records:  " line.
+  virtual void NoteRecordCount(int64_t /*records*/) {}
+  // The counts, when the summary is written.
+  virtual void NoteTotals(const OperationTotals& /*totals*/) {}
 
   // Window services.
   virtual void ShowProgress(const std::string& text) = 0;  // "n / total"

@@ -19,11 +19,6 @@ std::string CurrentReason() {
   }
 }
 
-std::string DateSetLine(int64_t n, std::string_view stamp) {
-  return "Rec: " + std::to_string(n) + "- Date set to --> " +
-         BytesToText(stamp);
-}
-
 std::string SevereLine(int64_t n) {
   return "Rec: " + std::to_string(n) +
          " - Encountered a Severe error - skipping!";

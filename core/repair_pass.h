@@ -64,7 +64,6 @@ struct SetupFailure {
   std::string text;
 };
 
-std::string DateSetLine(int64_t n, std::string_view stamp);
 std::string SevereLine(int64_t n);
 
 template <class HostType, class MakeTable>
@@ -94,13 +93,12 @@ class RepairPass {
   template <typename Test>
   bool Holds(Test&& test, const char* what = nullptr);
   void NoteFailure(const char* what);
-  // Adds a line to the results as one action; the line is not even built
-  // when the log would drop it.
-  template <typename MakeLine>
-  void AddLine(MakeLine&& make_line) {
-    Do([&] {
-      if (!host_.ResultsFull()) host_.AddResult(make_line());
-    });
+  // Reports a failed test, or the stamp written for record n, as one action.
+  void AddFinding(int32_t n, StampTest test) {
+    Do([&] { host_.AddFinding(Finding{n, test, stamp_, previous_stamp_}); });
+  }
+  void AddStampSet(int32_t n) {
+    Do([&] { host_.AddStampSet(n, stamp_); });
   }
   // The year as four digits, remade only when the year changes.
   std::string_view Year(int year) {
@@ -333,8 +331,10 @@ RepairPass<HostType, MakeTable>::Prepare() {
         [&] { host_.AddResult("Filename: " + path_); });
   int32_t count = Setup("Could not read the record count of '" + path_ + "'",
                         [&] { return source_->RecordCount(); });
-  Setup("Could not write the results log",
-        [&] { host_.AddResult("Records:  " + std::to_string(count)); });
+  Setup("Could not write the results log", [&] {
+    host_.AddResult("Records:  " + std::to_string(count));
+    host_.NoteRecordCount(count);
+  });
   total_ = Setup("Could not read the record count of '" + path_ + "'",
                  [&] { return source_->RecordCount(); });
   Setup("Could not show the progress",
@@ -422,18 +422,13 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
   for (uint32_t rest = failed & ~(1u << 7); rest != 0; rest &= rest - 1) {
     const StampTest test = kAllStampTests[std::countr_zero(rest)];
     changed_ = true;
-    AddLine([&] {
-      return FindingLine(n, stamp_, FindingSuffix(test, previous_stamp_));
-    });
+    AddFinding(n, test);
   }
 
   // Separator repair: only the separators are wrong, so put them right in the
   // source's working buffer, which the writing below copies.
   if (!changed_ && (failed & (1u << 7)) != 0) {
-    AddLine([&] {
-      return FindingLine(
-          n, stamp_, FindingSuffix(StampTest::kSeparators, previous_stamp_));
-    });
+    AddFinding(n, StampTest::kSeparators);
     for (size_t position : {5, 8}) {
       if (stamp_.size() >= position) stamp_[position - 1] = '-';
     }
@@ -442,7 +437,7 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
     }
     Do([&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
     Do([&] { source_->FieldPut(2, StampPart(stamp_, 12, 19)); });
-    AddLine([&] { return DateSetLine(n, stamp_); });
+    AddStampSet(n);
   }
 
   if (changed_) {
@@ -461,7 +456,7 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
     ready =
         Do([&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) && ready;
     if (ready && !Do([&] { output_->AppendRecord(0); })) NoteUnwritten(n);
-    AddLine([&] { return DateSetLine(n, stamp_); });
+    AddStampSet(n);
   } else {
     if (Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); }) &&
         !Do([&] { output_->AppendRecord(0); })) {
@@ -504,14 +499,22 @@ Outcome RepairPass<HostType, MakeTable>::Summary() {
   }
   Do([&] { host_.AddResultAlways(""); }, log);
   Do([&] { host_.AddResultAlways("Output -> " + output_kxt_); }, log);
+  OperationTotals totals;
+  totals.output = output_kxt_;
   Do(
       [&] {
+        totals.written = output_->RecordCount();
         host_.AddResultAlways("Records Written: " +
-                              std::to_string(output_->RecordCount()));
+                              std::to_string(totals.written));
       },
       "Could not count the records written");
   Do([&] { host_.AddResultAlways(""); }, log);
   Do([&] { host_.AddResultAlways("*** Processing Complete ***"); }, log);
+  totals.deleted = deleted_;
+  totals.null = null_;
+  totals.duplicate = duplicate_;
+  totals.corrupted = corrupted_;
+  Do([&] { host_.NoteTotals(totals); }, "Could not report the counts");
 
   Do([&] { source_->Close(); }, "Could not close the source table");
   source_.reset();

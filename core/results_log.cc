@@ -2,9 +2,7 @@
 
 namespace kxcheck {
 
-namespace {
-
-std::string Sanitized(std::string_view line) {
+std::string LogLine(std::string_view line) {
   std::string out(line);
   for (char& c : out) {
     if (c == '\0') c = '?';
@@ -12,8 +10,6 @@ std::string Sanitized(std::string_view line) {
   out += "\r\n";
   return out;
 }
-
-}  // namespace
 
 void ResultsLog::AddResult(std::string_view line) {
   if (length_ > kCap) return;
@@ -25,7 +21,7 @@ void ResultsLog::AddResultAlways(std::string_view line) {
   // would copy the text each time into fresh memory.
   constexpr size_t kFirstCapacity = 80 << 10;
   if (text_.capacity() < kFirstCapacity) text_.reserve(kFirstCapacity);
-  std::string added = Sanitized(line);
+  std::string added = LogLine(line);
   text_ += added;
   length_ += CountCharacters(added);
   if (observer_) observer_->OnAppend(added);

@@ -41,6 +41,9 @@ class ResultsLog {
   Observer* observer_ = nullptr;
 };
 
+// A line as the log stores it: NUL characters replaced by "?", CR LF added.
+std::string LogLine(std::string_view line);
+
 // Record bytes as text: each byte becomes the character with the byte's value
 // as its code, encoded in UTF-8.
 std::string BytesToText(std::string_view bytes);

@@ -49,6 +49,7 @@ class ConsoleHostTest : public ::testing::Test {
 // Standard output carries the log exactly as the box holds it, cap and all,
 // and nothing else.
 TEST_F(ConsoleHostTest, OutputIsTheLogText) {
+  options_.crlf = true;
   std::string expected;
   {
     ConsoleHost host(options_);
@@ -85,8 +86,8 @@ TEST_F(ConsoleHostTest, MessagesAreOneLineOnStandardError) {
     host.Finish();
   }
   EXPECT_EQ(Contents(err_),
-            "Filename does not exist!\n"
-            "Output exists. Replace it? -> Yes\n");
+            "kxtable: Filename does not exist!\n"
+            "kxtable: Output exists. Replace it? -> Yes\n");
   EXPECT_EQ(Contents(out_), "");
 }
 

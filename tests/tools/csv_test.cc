@@ -182,12 +182,12 @@ TEST_F(CsvFileTest, ImportRefusesBadInputNamingTheLine) {
   };
   const std::string header = "date,time,v\n";
   const std::vector<Case> cases = {
-      {"", "in.csv line 1: no header row"},
+      {"", "in.csv: line 1: no header row"},
       {"date\n", "line 1: the header needs the date and time columns"},
       {"date,time,\n", "line 1: column 3 has no name"},
       {"date,time,:4\n", "line 1: column 3 has no name"},
       {header + "2024-01-05,10:00:00,a\n2024-01-05,10:00:01\n",
-       "line 3: 2 columns, the header has 3"},
+       "line 3: 2 columns, the first row has 3"},
       {header + "2024-01-05,10:00:00,a,b\n", "line 2: 4 columns"},
       {header + "\n\n2024-1-5,10:00:00,a\n",
        "line 4: date \"2024-1-5\" is not 10 characters"},
@@ -342,6 +342,68 @@ TEST_F(CsvFileTest, DamagedSampleRoundTripsThroughTheCommandLine) {
   }
 }
 
+// What spreadsheets write: a byte order mark, semicolons or tabs, no header
+// row. Each case gives the export of the imported table, or the refusal.
+TEST_F(CsvFileTest, SpreadsheetFilesImportAsTheyRead) {
+  struct Case {
+    std::string flags;  // after "import"; "-" reads the input from stdin
+    std::string csv;
+    std::string exported;  // or the start of the message after "kxtable: "
+  };
+  const std::string table = "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n";
+  const std::vector<Case> cases = {
+      {"in.csv", "\xEF\xBB\xBF\"date\",\"time\",\"v\"\r\n2024-01-05,10:00:00,a\r\n",
+       table},
+      {"-", "date;time;v\n2024-01-05;10:00:00;a\n", table},
+      {"-", "date\ttime\tv\n2024-01-05\t10:00:00\ta\n", table},
+      {"- --delimiter tab", "d,1\tt\tv\n2024-01-05\t10:00:00\ta\n",
+       "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n"},
+      {"- --no-header", "2024-01-05,10:00:00,a\n",
+       "date,time,field3:1,deleted\n2024-01-05,10:00:00,a,0\n"},
+      {"- --no-header --delimiter ';'", "2024-01-05;10:00:00;a;1\n",
+       "date,time,field3:1,field4:1,deleted\n2024-01-05,10:00:00,a,1,0\n"},
+      {"-", "2024-01-05,10:00:00,a\n",
+       "standard input: line 1: the first row holds a date and a time, not "
+       "column names (--no-header"},
+      {"- --delimiter ,", "date;time;v\n",
+       "standard input: line 1: the header needs the date and time columns "
+       "first, found 1 column (if the file is separated by ';' or tabs"},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ / "t.kxt");
+    WriteFile(dir_ / "in.csv", c.csv);
+    const Result import = Kxtable("import " + c.flags + " t.kxt --force", c.csv);
+    if (import.code != 0) {
+      EXPECT_EQ(import.err.rfind("kxtable: " + c.exported, 0), 0u)
+          << c.flags << ": " << import.err;
+      continue;
+    }
+    EXPECT_EQ(Kxtable("export t.kxt -").out, c.exported) << c.flags;
+    EXPECT_EQ(Kxtable("export t.kxt").out, c.exported) << c.flags;
+  }
+}
+
+TEST_F(CsvFileTest, ExportToAFileAppearsWholeAndReplacesOnlyWithForce) {
+  WriteFile(dir_ / "in.csv", "date,time,v\n2024-01-05,10:00:00,a\n");
+  ASSERT_EQ(Kxtable("import in.csv t.kxt").code, 0);
+  WriteFile(dir_ / "out.csv", "old");
+  const Result refused = Kxtable("export t.kxt out.csv");
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.err, "kxtable: out.csv: the file exists (--force "
+                         "replaces it)\n");
+  EXPECT_EQ(ReadFile(dir_ / "out.csv"), "old");
+  EXPECT_EQ(Kxtable("export t.kxt out.csv --force").code, 0);
+  EXPECT_EQ(Kxtable("export t.kxt new.csv").code, 0);
+  for (const char* name : {"out.csv", "new.csv"}) {
+    EXPECT_EQ(ReadFile(dir_ / name),
+              "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n");
+  }
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".csv."), std::string::npos)
+        << "left under a temporary name: " << entry.path();
+  }
+}
+
 TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
   WriteFile(dir_ / "good.csv", "date,time,v\n2024-01-05,10:00:00,a\n");
   WriteFile(dir_ / "two.csv",
@@ -355,7 +417,7 @@ TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
   const std::vector<Case> cases = {
       {"import two.csv t.kxt", 0, ""},
       {"import good.csv t.kxt", 1, "t.kxt: the table exists"},
-      {"import bad.csv t.kxt --force", 1, "bad.csv line 2: 2 columns"},
+      {"import bad.csv t.kxt --force", 1, "bad.csv: line 2: 2 columns"},
       {"import missing.csv u.kxt", 1, "missing.csv: cannot open"},
       {"import good.csv", 2, "table"},
       {"import good.csv t.txt", 2, ".kxt"},

@@ -252,7 +252,8 @@ class RepairCommandTest : public kxtest::KxtableTest {
   // Runs kxtable repair and checks that the source's files are unchanged.
   Result Repair(const std::string& kxt, const std::string& flags) {
     auto before = Files(kxt);
-    Result result = Kxtable("repair --no-progress" + flags + " '" + kxt + "'");
+    Result result =
+        Kxtable("repair --no-progress --crlf" + flags + " '" + kxt + "'");
     EXPECT_TRUE(Files(kxt) == before)
         << "repair" << flags << " changed the source's files";
     return result;

@@ -107,7 +107,8 @@ TEST_F(SafeOutputsTest, RepairKeepsTheSourceWhateverLiesAround) {
        "Replace? -> Yes", "[ -L T_REPAIRED.kxi.tmp ]"},
       {"a dangling link at the output's data file",
        sh("rm T_REPAIRED.*; ln -s gone/x.kxd T_REPAIRED.kxd"), "$R", 0, "",
-       "[ ! -e gone ] && [ ! -L T_REPAIRED.kxd ] && $K check T_REPAIRED.kxt"},
+       "[ ! -e gone ] && [ ! -L T_REPAIRED.kxd ] && { $K check T_REPAIRED.kxt; "
+       "[ $? -lt 2 ]; }"},
       {"a FIFO at an old temporary name", sh("mkfifo T_REPAIRED.kxi.tmp"),
        "$R --replace", 0, "Replace? -> Yes", "[ -p T_REPAIRED.kxi.tmp ]"},
       {"a FIFO at the output's index",
@@ -122,12 +123,13 @@ TEST_F(SafeOutputsTest, RepairKeepsTheSourceWhateverLiesAround) {
       {"an index that promises the largest table",
        [](SafeOutputsTest& t) { t.Index(0x7FFFFFFF); }, "$R --replace", 1,
        "holds only 1000 of the 2147483647 committed records",
-       "$K check T_REPAIRED.kxt"},
+       "{ $K check T_REPAIRED.kxt; [ $? -lt 2 ]; }"},
       {"an index that counts too few", [](SafeOutputsTest& t) { t.Index(500); },
        "$R --replace", 1, "holds 500 records after the committed ones",
        "$K info T_REPAIRED.kxt | grep -q \"^Records  *[0-9]\""},
       {"no deletion marks", sh("rm T.kxa"), "$R --replace", 1,
-       "Deleted records may be in the output", "$K check T_REPAIRED.kxt"},
+       "Deleted records may be in the output",
+       "{ $K check T_REPAIRED.kxt; [ $? -lt 2 ]; }"},
       {"a damaged data file header",
        sh("printf X | dd of=T.kxd conv=notrunc status=none"), "$R --replace", 1,
        "the header of the data file is damaged", "true"},
@@ -163,15 +165,17 @@ TEST_F(SafeOutputsTest, UnwritableStandardOutputIsReported) {
   for (std::string args : {"repair --no-progress --replace T.kxt", "info T.kxt",
                            "dump T.kxt", "check --no-progress T.kxt"}) {
     SCOPED_TRACE(args);
+    // check says 2: it could not give its report.
+    const int failed = args.rfind("check", 0) == 0 ? 2 : 1;
     Result full = Sh("$K " + args + " >/dev/full");
-    EXPECT_EQ(full.code, 1);
+    EXPECT_EQ(full.code, failed);
     EXPECT_NE(full.err.find("No space left on device"), std::string::npos)
         << full.err;
     Result pipe = IntoClosedPipe(args);
-    EXPECT_EQ(pipe.code, 1);
+    EXPECT_EQ(pipe.code, failed);
     EXPECT_NE(pipe.err.find("Broken pipe"), std::string::npos) << pipe.err;
     EXPECT_EQ(pipe.err.find("severe error"), std::string::npos) << pipe.err;
-    EXPECT_EQ(Kxtable("check --no-progress T_REPAIRED.kxt").code, 0);
+    EXPECT_LT(Kxtable("check --no-progress T_REPAIRED.kxt").code, 2);
   }
 }
 

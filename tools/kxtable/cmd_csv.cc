@@ -1,5 +1,5 @@
-// kxtable import data.csv T.kxt [--force]
-// kxtable export T.kxt
+// kxtable import data.csv T.kxt [--force] [--delimiter D] [--no-header]
+// kxtable export T.kxt [data.csv] [--force]
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -25,9 +25,11 @@ CLI::Validator TablePath() {
 
 void AddCsvCommands(CLI::App& app, Runner& run) {
   struct Args {
-    std::string csv;
+    std::string csv = "-";
     std::string table;
     bool force = false;
+    std::string delimiter;
+    bool no_header = false;
   };
   auto args = std::make_shared<Args>();
 
@@ -35,15 +37,36 @@ void AddCsvCommands(CLI::App& app, Runner& run) {
       "import",
       "Make a table from a CSV file: a header row, then date (YYYY-MM-DD), "
       "time (HH:MM:SS) and payload columns, and optionally a last column "
-      "'deleted' (0 or 1). Headings 'name:width' set a least field width.");
-  import->add_option("csv", args->csv, "CSV file")->required();
+      "'deleted' (0 or 1). Headings 'name:width' set a least field width. A "
+      "UTF-8 byte order mark is skipped; cells written \\xHH are that byte.");
+  import->add_option("csv", args->csv, "CSV file, - for standard input")
+      ->required();
   import->add_option("table", args->table, "table to create")
       ->required()
       ->check(TablePath());
   import->add_flag("--force", args->force, "replace an existing table");
+  import
+      ->add_option("--delimiter", args->delimiter,
+                   "the cell separator: ',' ';' or 'tab' (by default a "
+                   "comma, or ';' or a tab when the first line has one "
+                   "and no comma outside quotes)")
+      ->check(CLI::IsMember({",", ";", "tab", "\t"}));
+  import->add_flag("--no-header", args->no_header,
+                   "the first row is data too; the payload columns are named "
+                   "field3, field4, ...");
+  import->footer(
+      "Examples:\n"
+      "  kxtable import readings.csv line4.kxt\n"
+      "  kxtable export old.kxt | kxtable import - new.kxt --force\n"
+      "  kxtable import --delimiter ';' --no-header export.csv line4.kxt");
   import->callback([&run, args] {
     run = [args] {
-      ImportCsv(args->csv, args->table, args->force);
+      CsvFormat format;
+  format.header = !args->no_header;
+  if (!args->delimiter.empty()) {
+    format.delimiter = args->delimiter == "tab" ? '\t' : args->delimiter[0];
+  }
+  ImportCsv(args->csv, args->table, args->force, format);
   return 0;
 };
 }  // namespace kxtable
@@ -51,13 +74,26 @@ void AddCsvCommands(CLI::App& app, Runner& run) {
 
 CLI::App* export_command = app.add_subcommand(
     "export",
-    "Write a table as CSV to standard output, with a last column 'deleted'; "
-    "bytes that are not text are written as \\xHH.");
+    "Write a table as CSV, with a header row and a last column 'deleted', "
+    "as import reads it back; bytes that are not text are written as "
+    "\\xHH.");
 export_command->add_option("table", args->table, "table to read")
     ->required()
     ->check(TablePath());
+export_command->add_option(
+    "csv", args->csv, "CSV file to create; - or nothing for standard output");
+export_command->add_flag("--force", args->force,
+                         "replace an existing CSV file");
+export_command->footer(
+    "Examples:\n"
+    "  kxtable export line4.kxt > line4.csv\n"
+    "  kxtable export line4.kxt line4.csv --force");
 export_command->callback([&run, args] {
-  run = [args] { return ReportTableProblems(ExportCsv(args->table, stdout)); };
+  run = [args] {
+    return ReportTableProblems(
+        args->csv == "-" ? ExportCsv(args->table, stdout)
+                         : ExportCsvFile(args->table, args->csv, args->force));
+  };
 });
 }
 

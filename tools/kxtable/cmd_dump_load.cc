@@ -247,6 +247,7 @@ void AddDumpLoadCommands(CLI::App& app, Runner& run) {
       "Write every record as one line: '-' (live) or 'D' (deleted), a space, "
       "the record bytes in lower-case hex.");
   dump->add_option("table", *dump_path, "the table's .kxt file")->required();
+  dump->footer("Example:\n  kxtable dump line4.kxt | head -3");
   dump->callback(
       [&run, dump_path] { run = [dump_path] { return Dump(*dump_path); }; });
 
@@ -269,6 +270,8 @@ void AddDumpLoadCommands(CLI::App& app, Runner& run) {
                        "(17 to 65536)")
           ->capture_default_str();
   load->add_flag("--force", args->force, "replace an existing table");
+  load->footer(
+      "Example:\n  kxtable dump line4.kxt | sed 2d | kxtable load short.kxt");
   load->callback([&run, args, length] {
     bool given = length->count() > 0;
     run = [args, given] {

@@ -89,6 +89,7 @@ void AddInfoCommand(CLI::App& app, Runner& run) {
       "Show a table's layout, record count, deleted count, file sizes and "
       "every problem found in its files.");
   info->add_option("table", *path, "the table's .kxt file")->required();
+  info->footer("Example:\n  kxtable info line4.kxt");
   info->callback([&run, path] { run = [path] { return Info(*path); }; });
 }
 

@@ -54,6 +54,8 @@ void AddSampleCommand(CLI::App& app, Runner& run) {
           },
           "FRACTION"));
   sample->add_flag("--force", args->force, "replace an existing table");
+  sample->footer(
+      "Example:\n  kxtable sample line4.kxt --records 1000000 --damage 0.01");
   sample->callback([&run, args] {
     run = [args] {
       WriteSampleTable(args->table, args->options, args->force);

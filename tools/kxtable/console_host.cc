@@ -132,10 +132,50 @@ ConsoleHost::~ConsoleHost() {
   if (options_.stop_on_signal) RemoveStopHandlers();
 }
 
-void ConsoleHost::OnAppend(std::string_view text) {
+std::string ErrorLine(const std::string& table, std::string_view message) {
+  std::string text = OneLine(message);
+  if (table.empty()) return "kxtable: " + text;
+  // "Cannot open T: T: reason" and "Could not open 'T': reason" become
+  // "Cannot open: reason" and "Could not open: reason"; the line starts with
+  // the table anyway.
+  auto replace_all = [&text](const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+    }
+  };
+  replace_all(": " + table + ": ", ": ");
+  replace_all(" '" + table + "': ", ": ");
+  replace_all(" " + table + ": ", ": ");
+  if (text.rfind(table + ": ", 0) == 0) text.erase(0, table.size() + 2);
+  return "kxtable: " + table + ": " + text;
+}
+
+void ConsoleHost::AddResult(const std::string& line) {
+  if (!options_.full) {
+    LogHost::AddResult(line);
+    return;
+  }
+  // Written, not kept: the log holds only what AddResultAlways adds, so it
+  // never reaches the cap.
+  std::string text = kxcheck::LogLine(line);
+  WriteLog(text);
+}
+
+void ConsoleHost::OnAppend(std::string_view text) { WriteLog(text); }
+
+void ConsoleHost::WriteLog(std::string_view text) {
+  if (!options_.write_log) return;
   // The bar shares the terminal with the log when both go there.
   if (out_is_terminal_) EraseProgress();
   if (write_failed_) return;
+  std::string lf;
+  if (!options_.crlf) {
+    // Every added text is one line ended by CR LF; the line's own bytes stay.
+    lf.assign(text.substr(0, text.size() - 2));
+    lf += '\n';
+    text = lf;
+  }
   size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
   bytes_written_ += static_cast<int64_t>(written);
   if (written != text.size() || std::ferror(options_.out)) {
@@ -213,23 +253,33 @@ void ConsoleHost::LeaveBusy() {
 void ConsoleHost::WriteMessage(std::string_view text) {
   EraseProgress();
   if (out_is_terminal_) std::fflush(options_.out);
-  std::string line = OneLine(text);
+  std::string line(text);
   line += '\n';
   std::fputs(line.c_str(), options_.err);
   std::fflush(options_.err);
 }
 
-void ConsoleHost::WarnBox(const std::string& text) { WriteMessage(text); }
+void ConsoleHost::WarnBox(const std::string& text) {
+  if (options_.report != nullptr) {
+    options_.report->warnings.push_back(OneLine(text));
+  }
+  WriteMessage(ErrorLine(options_.table, text));
+}
 
 void ConsoleHost::ShowTableProblems(const std::string& path,
                                     const std::vector<std::string>& problems) {
-  table_problems_shown_ = true;
-  WriteMessage("Problems found in the files of '" + path + "':");
-  for (const std::string& problem : problems) WriteMessage("  " + problem);
+  for (const std::string& problem : problems) {
+    if (options_.report != nullptr)
+      options_.report->problems.push_back(problem);
+    WriteMessage(ErrorLine(path, problem));
+  }
 }
 
 bool ConsoleHost::AskYesNo(const std::string& text) {
-  WriteMessage(text + (options_.answer_yes ? " -> Yes" : " -> No"));
+  WriteMessage(ErrorLine(options_.table,
+                         text + (options_.answer_yes ? " -> Yes"
+                                                     : " -> No (--replace "
+                                                       "answers Yes)")));
   return options_.answer_yes;
 }
 

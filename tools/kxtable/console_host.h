@@ -1,7 +1,10 @@
 // The operations' host for the command line: the results log goes to standard
-// output exactly as the results box would hold it (UTF-8, CR LF line ends),
-// and nothing else does. Warnings, answered questions and the progress bar go
-// to standard error; the progress bar only when standard error is a terminal.
+// output as the results box would hold it (UTF-8), with LF line ends or, on
+// request, the box's own CR LF, and nothing else goes there. Warnings,
+// answered questions and the progress bar go to standard error, each message
+// one line "kxtable: <table>: <message>"; the progress bar only when standard
+// error is a terminal. The findings, counts and messages can also be kept as
+// data in a TableReport.
 #ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
@@ -17,6 +20,7 @@
 #include "core/host.h"
 #include "core/results_log.h"
 #include "platform/system.h"
+#include "tools/kxtable/table_report.h"
 
 namespace kxtable {
 
@@ -36,7 +40,23 @@ struct ConsoleOptions {
   // Where the log and the messages go; tests may pass other streams.
   std::FILE* out = stdout;
   std::FILE* err = stderr;
+  // The table the operation runs on, named in every message.
+  std::string table;
+  // End the log's lines with CR LF, as the results box does, instead of LF.
+  bool crlf = false;
+  // Write every line, without the log's cap; the notice that lines were
+  // left out then never comes either.
+  bool full = false;
+  // Write the log to `out` at all.
+  bool write_log = true;
+  // Where findings, counts and messages are kept as data, or nullptr.
+  TableReport* report = nullptr;
 };
+
+// A message as one line on standard error: "kxtable: <table>: <message>",
+// or "kxtable: <message>" without a table. The table's path is not repeated
+// where the message names it just before a reason.
+std::string ErrorLine(const std::string& table, std::string_view message);
 
 // Final, so that an operation compiled for this class (see
 // platform/engine_operations.h) binds its per-record calls at compile time.
@@ -48,13 +68,34 @@ class ConsoleHost final : public platform::SystemHost,
   ConsoleHost(const ConsoleHost&) = delete;
   ConsoleHost& operator=(const ConsoleHost&) = delete;
 
+  void AddResult(const std::string& line) override;
+  bool ResultsFull() override {
+    return !options_.full && LogHost::ResultsFull();
+  }
+  void AddFinding(const kxcheck::Finding& finding) override {
+    if (options_.report != nullptr) options_.report->AddFinding(finding);
+    if (options_.write_log) Host::AddFinding(finding);
+  }
+  void AddStampSet(int64_t record, std::string_view stamp) override {
+    if (options_.report != nullptr) options_.report->AddStampSet(record, stamp);
+    if (options_.write_log) Host::AddStampSet(record, stamp);
+  }
+  void NoteRecordCount(int64_t records) override {
+    if (options_.report != nullptr) options_.report->records = records;
+  }
+  void NoteTotals(const kxcheck::OperationTotals& totals) override {
+    if (options_.report == nullptr) return;
+    options_.report->has_totals = true;
+    options_.report->totals = totals;
+  }
+
   void ShowProgress(const std::string& text) override;
   void EnterBusy() override;
   void LeaveBusy() override;
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
-  // One line on standard error for each problem.
+  // One line "kxtable: <path>: <problem>" on standard error for each.
   void ShowTableProblems(const std::string& path,
                          const std::vector<std::string>& problems) override;
   bool SkipOption(kxcheck::SkipKind which) override {
@@ -82,9 +123,6 @@ class ConsoleHost final : public platform::SystemHost,
   // a repair still writes or removes its table as a whole.
   void Finish();
 
-  // Whether the engine's problems with a table were shown.
-  bool TableProblemsShown() const { return table_problems_shown_; }
-
   // Bytes of log text written to the output so far.
   int64_t BytesWritten() const { return bytes_written_; }
 
@@ -98,6 +136,8 @@ class ConsoleHost final : public platform::SystemHost,
   void DrawProgress(int64_t n, int64_t total);
   void EraseProgress();
   void WriteMessage(std::string_view text);
+  // Writes log text (lines ended by CR LF) with the chosen line ends.
+  void WriteLog(std::string_view text);
 
   ConsoleOptions options_;
   // The flag the stop signals set, or a flag that stays 0.
@@ -108,7 +148,6 @@ class ConsoleHost final : public platform::SystemHost,
   int64_t bytes_written_ = 0;
   bool write_failed_ = false;
   std::string write_error_;
-  bool table_problems_shown_ = false;
 
   using Clock = std::chrono::steady_clock;
   Clock::time_point progress_start_{};

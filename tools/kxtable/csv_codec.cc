@@ -63,6 +63,11 @@ int NoBlanks(unsigned char) { return 0; }
 std::string EscapeCell(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
+  AppendEscapedCell(out, bytes);
+  return out;
+}
+
+void AppendEscapedCell(std::string& out, std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[i]);
     if (b == '\\') {
@@ -89,7 +94,6 @@ std::string EscapeCell(std::string_view bytes) {
       ++i;
     }
   }
-  return out;
 }
 
 void UnescapeCell(std::string_view cell, std::string& bytes) {
@@ -162,31 +166,61 @@ std::string FormatColumnHeading(const ColumnHeading& heading) {
   return heading.name + ":" + std::to_string(heading.width);
 }
 
-CsvReader::CsvReader(const std::string& path) : path_(path) {
+char DetectDelimiter(std::string_view line) {
+  bool quoted = false;
+  bool semicolon = false;
+  bool tab = false;
+  for (char c : line) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (!quoted) {
+      if (c == ',') return ',';
+      semicolon |= c == ';';
+      tab |= c == '\t';
+    }
+  }
+  return semicolon ? ';' : tab ? '\t' : ',';
+}
+
+CsvReader::CsvReader(const std::string& path, char delimiter)
+    : path_(path), delimiter_(delimiter) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) {
+    throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
+  }
+  owns_file_ = true;
+  try {
+    Start();
+  } catch (...) {
+    std::fclose(file_);
+    throw;
+  }
+}
+
+CsvReader::CsvReader(std::FILE* file, const std::string& name, char delimiter)
+    : path_(name), file_(file), delimiter_(delimiter) {
+  Start();
+}
+
+void CsvReader::Start() {
   parser_ = new csv_parser;
   if (csv_init(parser_, CSV_STRICT | CSV_STRICT_FINI) != 0) {
     delete parser_;
+    parser_ = nullptr;
     throw std::bad_alloc();
   }
   csv_set_space_func(parser_, NoBlanks);
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) {
-    const int error = errno;
-    csv_free(parser_);
-    delete parser_;
-    throw std::runtime_error(path + ": cannot open: " + std::strerror(error));
-  }
 }
 
 CsvReader::~CsvReader() {
   csv_free(parser_);
   delete parser_;
   std::free(line_buffer_);
-  std::fclose(file_);
+  if (owns_file_) std::fclose(file_);
 }
 
 std::string CsvReader::Where(int64_t line) const {
-  return path_ + " line " + std::to_string(line) + ": ";
+  return path_ + ": line " + std::to_string(line) + ": ";
 }
 
 // libcsv is C: these callbacks must not throw, so they only note a failure.
@@ -238,12 +272,22 @@ void CsvReader::FeedLine() {
     if (out_of_memory_) throw std::bad_alloc();
     return;
   }
-  ++line_;
-  const std::string_view text(line_buffer_, static_cast<size_t>(length));
+  std::string_view text(line_buffer_, static_cast<size_t>(length));
+  if (line_++ == 0) {
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+      text.remove_prefix(kByteOrderMark.size());
+    }
+  }
   if (at_row_start_) {
     if (text == "\n" || text == "\r\n") return;  // blank line
     at_row_start_ = false;
     row_start_ = line_;
+  }
+  if (!delimiter_set_) {
+    if (delimiter_ == '\0') delimiter_ = DetectDelimiter(text);
+    csv_set_delim(parser_, static_cast<unsigned char>(delimiter_));
+    delimiter_set_ = true;
   }
   const size_t parsed =
       csv_parse(parser_, text.data(), text.size(), OnField, OnRowEnd, this);

@@ -23,6 +23,8 @@ namespace kxtable {
 
 // Record bytes -> cell text, and back.
 std::string EscapeCell(std::string_view bytes);
+// EscapeCell(bytes) appended to `out`.
+void AppendEscapedCell(std::string& out, std::string_view bytes);
 void UnescapeCell(std::string_view cell, std::string& bytes);
 
 // A cell shortened and with every control character escaped, for messages.
@@ -41,12 +43,22 @@ struct ColumnHeading {
 ColumnHeading ParseColumnHeading(std::string_view heading);
 std::string FormatColumnHeading(const ColumnHeading& heading);
 
+// The delimiter of a file whose first line is `line`: a comma when the line
+// has one outside quotes, else a semicolon, else a tab, when it has one.
+char DetectDelimiter(std::string_view line);
+
 // Reads a CSV file row by row with libcsv in strict mode. Fields are taken
-// exactly as written (no trimming of blanks); blank lines between rows are
-// skipped. Errors are std::runtime_error naming the file and the line.
+// exactly as written (no trimming of blanks); a UTF-8 byte order mark before
+// the first line is skipped, and so are blank lines between rows. Errors are
+// std::runtime_error naming the file and the line.
 class CsvReader {
  public:
-  explicit CsvReader(const std::string& path);
+  // Reads the file at `path`, with `delimiter`, or with the one that
+  // DetectDelimiter finds when it is '\0'.
+  explicit CsvReader(const std::string& path, char delimiter = '\0');
+  // Reads `file` from where it stands (it is not closed here), naming it
+  // `name` in messages.
+  CsvReader(std::FILE* file, const std::string& name, char delimiter);
   ~CsvReader();
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
@@ -55,8 +67,13 @@ class CsvReader {
   // The cells stay valid until the next call.
   bool ReadRow(std::span<const std::string>& cells, int64_t& line);
 
-  // "<path> line <n>: " for messages about a row.
+  // Makes the next ReadRow give the row that the last one gave again.
+  void Unread() { --next_ready_; }
+
+  // "<path>: line <n>: " for messages about a row.
   std::string Where(int64_t line) const;
+
+  char delimiter() const { return delimiter_; }
 
  private:
   struct Row {
@@ -68,8 +85,13 @@ class CsvReader {
   static void OnRowEnd(int terminator, void* self);
   void FeedLine();
 
+  void Start();
+
   std::string path_;
   std::FILE* file_ = nullptr;
+  bool owns_file_ = false;
+  char delimiter_ = '\0';  // '\0': found on the first line that is not blank
+  bool delimiter_set_ = false;
   csv_parser* parser_ = nullptr;
   char* line_buffer_ = nullptr;
   size_t line_capacity_ = 0;

@@ -1,8 +1,14 @@
 #include "tools/kxtable/csv_convert.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <initializer_list>
 #include <limits>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -35,7 +41,39 @@ struct RowBytes {
 
 bool DateStartOk(char c) { return c >= '0' && c <= '?'; }
 
-CsvLayout ReadHeader(CsvReader& reader) {
+bool DigitsAt(std::string_view text, std::initializer_list<size_t> places) {
+  for (size_t i : places) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+// A date and a time in the first two cells: a record, not column names.
+bool LooksLikeData(std::span<const std::string> cells) {
+  return cells.size() >= 2 && cells[0].size() == kDateLength &&
+         cells[1].size() == kTimeLength &&
+         DigitsAt(cells[0], {0, 1, 2, 3, 5, 6, 8, 9}) &&
+         DigitsAt(cells[1], {0, 1, 3, 4, 6, 7});
+}
+
+// The layout of a file without a header row, from its first row, which is
+// left for ReadRow to give again.
+CsvLayout LayoutOfFirstRow(CsvReader& reader) {
+  std::span<const std::string> cells;
+  int64_t line = 0;
+  CsvLayout layout;
+  layout.columns = 2;
+  if (!reader.ReadRow(cells, line)) return layout;
+  reader.Unread();
+  layout.columns = cells.size();
+  for (size_t i = 2; i < cells.size(); ++i) {
+    layout.payload.push_back({"field" + std::to_string(i + 1), 0});
+  }
+  return layout;
+}
+
+CsvLayout ReadHeader(CsvReader& reader, bool header) {
+  if (!header) return LayoutOfFirstRow(reader);
   std::span<const std::string> cells;
   int64_t line = 0;
   if (!reader.ReadRow(cells, line)) {
@@ -44,9 +82,19 @@ CsvLayout ReadHeader(CsvReader& reader) {
   CsvLayout layout;
   layout.columns = cells.size();
   if (cells.size() < 2) {
+    const bool other = cells[0].find_first_of(";\t") != std::string::npos;
+    throw std::runtime_error(
+        reader.Where(line) +
+        "the header needs the date and time columns first, found 1 column" +
+        (other ? " (if the file is separated by ';' or tabs, say so with "
+                 "--delimiter)"
+               : ""));
+  }
+  if (LooksLikeData(cells)) {
     throw std::runtime_error(reader.Where(line) +
-                             "the header needs the date and time columns "
-                             "first, found 1 column");
+                             "the first row holds a date and a time, not "
+                             "column names (--no-header reads every row as "
+                             "data)");
   }
   layout.has_deleted = cells.size() > 2 && cells.back() == kDeletedColumn;
   const size_t payload_end = cells.size() - (layout.has_deleted ? 1 : 0);
@@ -69,7 +117,7 @@ void DecodeRow(const CsvReader& reader, int64_t line,
   if (cells.size() != layout.columns) {
     throw std::runtime_error(reader.Where(line) + std::to_string(cells.size()) +
                              (cells.size() == 1 ? " column" : " columns") +
-                             ", the header has " +
+                             ", the first row has " +
                              std::to_string(layout.columns));
   }
   UnescapeCell(cells[0], row.date);
@@ -113,19 +161,56 @@ void Flush(std::string& buffer, std::FILE* out) {
   buffer.clear();
 }
 
+using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+
+// Standard input copied into a temporary file of its own, which goes with
+// it, so that it can be read twice.
+FilePtr SpoolStandardInput() {
+  FilePtr spool(std::tmpfile(), &std::fclose);
+  if (!spool) {
+    throw std::runtime_error(
+        std::string("cannot make a temporary file for standard input: ") +
+        std::strerror(errno));
+  }
+  char chunk[1 << 16];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
+    if (std::fwrite(chunk, 1, n, spool.get()) != n) {
+      throw std::runtime_error(
+          std::string("cannot keep standard input in a temporary file: ") +
+          std::strerror(errno));
+    }
+  }
+  if (std::ferror(stdin)) {
+    throw std::runtime_error(std::string("cannot read standard input: ") +
+                             std::strerror(errno));
+  }
+  return spool;
+}
+
 }  // namespace
 
 ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
-                       bool force) {
+                       bool force, const CsvFormat& format) {
   TableFiles(kxt_path);  // refuses a path that is no table before any work
+
+  FilePtr spool(nullptr, &std::fclose);
+  if (csv_path == "-") spool = SpoolStandardInput();
+  auto open = [&]() {
+    if (!spool) return std::make_unique<CsvReader>(csv_path, format.delimiter);
+    std::rewind(spool.get());
+    return std::make_unique<CsvReader>(spool.get(), "standard input",
+                                       format.delimiter);
+  };
 
   // First pass: check every row and size the payload fields.
   CsvLayout csv;
   ImportResult result;
   RowBytes row;
   {
-    CsvReader reader(csv_path);
-    csv = ReadHeader(reader);
+    std::unique_ptr<CsvReader> reading = open();
+    CsvReader& reader = *reading;
+    csv = ReadHeader(reader, format.header);
     std::span<const std::string> cells;
     int64_t line = 0;
     while (reader.ReadRow(cells, line)) {
@@ -149,8 +234,9 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   }
 
   // Second pass: write the records.
-  CsvReader reader(csv_path);
-  ReadHeader(reader);
+  std::unique_ptr<CsvReader> reading = open();
+  CsvReader& reader = *reading;
+  ReadHeader(reader, format.header);
   NewTable output(kxt_path, layout, force);
   kalvex::RecordTable& table = output.table();
   const std::string blank(layout.RecordLength(), '\0');
@@ -221,6 +307,68 @@ std::vector<std::string> ExportCsv(const std::string& kxt_path,
   }
   table.Close();
   return table.Problems();
+}
+
+}  // namespace kxtable
+
+namespace kxtable {
+
+std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
+                                       const std::string& csv_path,
+                                       bool force) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!force && fs::exists(fs::symlink_status(csv_path, ec))) {
+    throw std::runtime_error(csv_path +
+                             ": the file exists (--force replaces it)");
+  }
+  // Written under a fresh name beside the target, then put in its place.
+  std::string temp = csv_path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    throw std::runtime_error(csv_path +
+                             ": cannot create: " + std::strerror(errno));
+  }
+  struct RemoveUnlessKept {
+    const std::string& path;
+    bool keep = false;
+    ~RemoveUnlessKept() {
+      if (!keep) ::unlink(path.c_str());
+    }
+  } remove{temp};
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  std::FILE* out = ::fdopen(fd, "wb");
+  if (out == nullptr) {
+    ::close(fd);
+    throw std::runtime_error(csv_path +
+                             ": cannot write: " + std::strerror(errno));
+  }
+  std::vector<std::string> problems;
+  try {
+    problems = ExportCsv(kxt_path, out);
+  } catch (...) {
+    std::fclose(out);
+    throw;
+  }
+  const bool synced = ::fsync(fileno(out)) == 0;
+  if (std::fclose(out) != 0 || !synced) {
+    throw std::runtime_error(csv_path +
+                             ": cannot write: " + std::strerror(errno));
+  }
+  // Without --force a file that appeared meanwhile is still not replaced.
+  const int placed = force ? ::rename(temp.c_str(), csv_path.c_str())
+                           : ::link(temp.c_str(), csv_path.c_str());
+  if (placed != 0) {
+    throw std::runtime_error(
+        csv_path + ": " +
+        (errno == EEXIST ? std::string("the file exists (--force replaces it)")
+                         : "cannot put the file in place: " +
+                               std::string(std::strerror(errno))));
+  }
+  remove.keep = force;  // renamed: nothing left under the temporary name
+  return problems;
 }
 
 }  // namespace kxtable

@@ -7,6 +7,11 @@
 // import honours both, so export then import gives back the same records,
 // marks and layout.
 //
+// A file without a header row (read with `header` false) has no "deleted"
+// column; its payload fields are named field3, field4 and so on. A header
+// row whose first two cells look like a date and a time is refused: it is
+// most likely the first record.
+//
 // Stamps are taken as they stand, damage included (that is what tables to be
 // checked hold): import refuses only what a record cannot hold, a date that
 // is not 10 characters or does not begin with two characters "0".."?", and a
@@ -28,13 +33,24 @@ struct ImportResult {
   int64_t deleted = 0;
 };
 
-// Reads the whole file once to check it and size the fields, and only then
-// creates the table. An existing table is refused unless `force`.
-ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
-                       bool force);
+struct CsvFormat {
+  char delimiter = '\0';  // ',', ';' or '\t'; '\0' finds it in the file
+  bool header = true;     // the first row names the columns
+};
 
-// Returns the engine's problems with the table's files.
+// Reads the whole file once to check it and size the fields, and only then
+// creates the table. An existing table is refused unless `force`. The path
+// "-" reads standard input (kept in a temporary file for the second pass).
+ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
+                       bool force, const CsvFormat& format = {});
+
+// Writes the table as CSV (comma-separated, with a header row, no byte order
+// mark) to `out`. Returns the engine's problems with the table's files.
 std::vector<std::string> ExportCsv(const std::string& kxt_path, std::FILE* out);
+// The same into a new file at `csv_path`, which appears only when complete.
+// An existing file is refused unless `force`, which replaces it.
+std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
+                                       const std::string& csv_path, bool force);
 
 }  // namespace kxtable
 

@@ -1,0 +1,50 @@
+# Bash completion for kxtable: its commands, each command's options, and
+# table files (.kxt), or any file where a CSV file goes.
+_kxtable() {
+  local cur=${COMP_WORDS[COMP_CWORD]}
+  local prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local commands="info dump load import export sample check repair help"
+  local command="" i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    case ${COMP_WORDS[i]} in
+      -*) ;;
+      *) command=${COMP_WORDS[i]}; break ;;
+    esac
+  done
+  COMPREPLY=()
+  if [[ -z $command ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
+    return
+  fi
+  local options="--help"
+  case $command in
+    check) options+=" --crlf --full --json --summary --no-progress" ;;
+    repair) options+=" --crlf --full --json --summary --no-progress
+      --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
+    import) options+=" --force --delimiter --no-header" ;;
+    export) options+=" --force" ;;
+    sample) options+=" --records --seed --damage --force" ;;
+    load) options+=" --record-length --force" ;;
+    help)
+      mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+      return ;;
+  esac
+  case $prev in
+    --delimiter)
+      mapfile -t COMPREPLY < <(compgen -W "',' ';' tab" -- "$cur")
+      return ;;
+    --records | --seed | --damage | --record-length) return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
+    return
+  fi
+  compopt -o filenames 2>/dev/null
+  if [[ $command == import || $command == export ]]; then
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+  else
+    mapfile -t COMPREPLY < <(compgen -f -X '!*.[kK][xX][tT]' -- "$cur";
+                             compgen -d -- "$cur")
+  fi
+}
+complete -F _kxtable kxtable
