@@ -1072,27 +1072,22 @@ bool AllZero(std::string_view s, size_t from, size_t n) {
 
 }  // namespace
 
-std::string RecordTable::FieldGetSlow(int field) const {
+std::string RecordTable::FieldGet(int field) const {
   const Impl& t = *impl_;
   t.RequireOpen("FieldGet");
   const std::string_view b = RecordBuffer();
   if (field == 1) {
-    // Built in place: the check scan asks for the date of every record.
-    uint64_t rest;
-    std::memcpy(&rest, b.data() + kDateOffset + 1, 8);
-    const unsigned char c = static_cast<unsigned char>(b[kDateOffset]);
-    if (c == 0 && rest == 0) return {};
-    std::string out(10, '\0');
-    out[0] = static_cast<char>(0x30 + (c >> 4));
-    out[1] = static_cast<char>(0x30 + (c & 0x0F));
-    std::memcpy(out.data() + 2, &rest, 8);
-    return out;
+    if (AllZero(b, kDateOffset, kDateBytes)) return {};
+    const auto century = static_cast<unsigned char>(b[kDateOffset]);
+    char text[kDateTextBytes];
+    text[0] = static_cast<char>(0x30 + (century >> 4));
+    text[1] = static_cast<char>(0x30 + (century & 0x0F));
+    std::memcpy(text + 2, b.data() + kDateOffset + 1, kDateBytes - 1);
+    return std::string(text, kDateTextBytes);
   }
   if (field == 2) {
-    uint64_t time;
-    std::memcpy(&time, b.data() + kTimeOffset, 8);
-    if (time == 0) return {};
-    return std::string(b.data() + kTimeOffset, kTimeBytes);
+    if (AllZero(b, kTimeOffset, kTimeBytes)) return {};
+    return std::string(b.substr(kTimeOffset, kTimeBytes));
   }
   if (field >= 3 && static_cast<size_t>(field - 3) < t.layout.payload.size()) {
     size_t offset = kPayloadOffset;

@@ -431,8 +431,8 @@ TEST_F(RepairPassTest, TruncationNoticeOnlyAbove65000) {
     FakeDisk case_disk;
     FakeHost case_host(case_disk);
     FakeTableFactory case_tables(case_disk);
-    const std::string base =
-        "/" + std::string(static_cast<size_t>(length) - header.size() - 5, 'p');
+    std::string base = "/";
+    base.append(static_cast<size_t>(length) - header.size() - 5, 'p');
     case_disk.AddTable(base + ".kxt", {});
     ASSERT_EQ(RepairTable(base + ".kxt", case_host, case_tables),
               Outcome::kCompleted);
