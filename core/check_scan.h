@@ -43,19 +43,14 @@ void AddCountLine(Host& host, int32_t count, const char* what);
 
 // Reads the stamp of the table's current record into `record`: FieldGet(1),
 // a space and FieldGet(2), the first call first.
+void ReadStampFromFields(RecordTable& table, PackedRecord& record);
 template <class Table>
-void ReadStamp(Table& table, PackedRecord& record) {
+inline void ReadStamp(Table& table, PackedRecord& record) {
   char date_and_time[18];
   if (table.DateAndTimeText(date_and_time)) {
     record.SetStamp(date_and_time, date_and_time + 10);
-    return;
-  }
-  const std::string date = table.FieldGet(1);
-  const std::string time = table.FieldGet(2);
-  if (date.size() == 10 && time.size() == 8) {
-    record.SetStamp(date.data(), time.data());
   } else {
-    record.SetStamp(MakeStamp(date, time));
+    ReadStampFromFields(table, record);
   }
 }
 

@@ -57,7 +57,11 @@ class PackedRecord {
       std::memcpy(to + n - 32, from + n - 32, 16);
     }
   }
-  bool HasBytes(std::string_view bytes) const { return bytes == bytes_; }
+  bool HasBytes(std::string_view bytes) const {
+    return bytes.size() == bytes_.size() &&
+           (bytes.empty() ||
+            std::memcmp(bytes.data(), bytes_.data(), bytes.size()) == 0);
+  }
 
   // The stamp of a date of 10 characters and a time of 8.
   void SetStamp(const char* date, const char* time) {

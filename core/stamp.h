@@ -55,7 +55,7 @@ std::string MakeStamp(std::string_view date, std::string_view time);
 // The stamp of a table's current record, FieldGet(1) first, into `stamp`,
 // which is changed only once both fields have been read.
 template <class Table>
-void ReadStamp(Table& table, std::string& stamp) {
+inline void ReadStamp(Table& table, std::string& stamp) {
   char date_and_time[18];
   if (table.DateAndTimeText(date_and_time)) {
     stamp.resize(19);
