@@ -3,7 +3,7 @@
 //   read:    a plain read() loop (64 KiB buffer) over the table's four files,
 //            in a process of its own like the check;
 //   engine:  the engine alone reading what the check reads (GoToRecord,
-//            RecordBuffer, Deleted, FieldGet 1 and 2), to show how much of
+//            RecordBuffer, Deleted, DateAndTimeText), to show how much of
 //            the check's time is the engine's;
 //   sqlite:  the same check done by the sqlite3 program on the records loaded
 //            from `kxtable export` (LAG over the stamp, substr comparisons
@@ -98,9 +98,12 @@ int EngineChild(const std::string& kxt) {
     table.GoToRecord(n);
     sum += table.RecordBuffer().size();
     if (!table.Deleted()) {
-      std::string date = table.FieldGet(1);
-      std::string time = table.FieldGet(2);
-      sum += date.size() + time.size();
+      char date_and_time[18];
+      if (table.DateAndTimeText(date_and_time)) {
+        sum += static_cast<unsigned char>(date_and_time[17]);
+      } else {
+        sum += table.FieldGet(1).size() + table.FieldGet(2).size();
+      }
     }
   }
   table.Close();
@@ -395,10 +398,10 @@ int main(int argc, char** argv) {
   }
   Line("kxtable check (console host, stdout /dev/null)", check);
   Line("read() loop, 64 KiB, four files", read);
-  Line("engine alone (GoTo, Buffer, Deleted, 2 FieldGet)", engine);
+  Line("engine alone (GoTo, Buffer, Deleted, date+time)", engine);
   std::printf("ratios (processor time):\n");
-  all_met &= Target("check / read loop", check.cpu / read.cpu, "<=", 3,
-                    check.cpu <= 3 * read.cpu);
+  all_met &= Target("check / read loop", check.cpu / read.cpu, "<=", 3.5,
+                    check.cpu <= 3.5 * read.cpu);
   std::printf("  %-44s %8.2f\n", "engine alone / read loop",
               engine.cpu / read.cpu);
   std::printf("  %-44s %8.2f\n", "check / engine alone",
@@ -446,8 +449,8 @@ int main(int argc, char** argv) {
       all_met = false;
     }
     all_met &= Target("sqlite3 query / check (processor time)",
-                      run.query.cpu / check.cpu, ">=", 30,
-                      run.query.cpu >= 30 * check.cpu);
+                      run.query.cpu / check.cpu, ">=", 100,
+                      run.query.cpu >= 100 * check.cpu);
     std::printf("  %-44s %8.2f\n", "sqlite3 query / check (wall)",
                 run.query.wall / check.wall);
     std::printf("  %-44s %8.2f\n", "sqlite3 load + query / check (wall)",

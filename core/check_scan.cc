@@ -47,6 +47,16 @@ std::string FailureText(const std::string& path, const Position& at,
   return where + " while " + doing + ": " + reason;
 }
 
+void ReadStampFromFields(RecordTable& table, PackedRecord& record) {
+  const std::string date = table.FieldGet(1);
+  const std::string time = table.FieldGet(2);
+  if (date.size() == 10 && time.size() == 8) {
+    record.SetStamp(date.data(), time.data());
+  } else {
+    record.SetStamp(MakeStamp(date, time));
+  }
+}
+
 void AddCountLine(Host& host, int32_t count, const char* what) {
   if (count > 0) {
     host.AddResultAlways("Found " + std::to_string(count) + what);

@@ -9,7 +9,6 @@
 #define KXCHECK_CORE_CHECK_SCAN_H_
 
 #include <cstdint>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -17,6 +16,8 @@
 
 #include "core/host.h"
 #include "core/operations.h"
+#include "core/packed_record.h"
+#include "core/record_table.h"
 #include "core/results_log.h"
 #include "core/stamp.h"
 
@@ -40,6 +41,19 @@ std::string FailureText(const std::string& path, const Position& at,
 // "Found <count><what>" for the summary, or nothing when the count is 0.
 void AddCountLine(Host& host, int32_t count, const char* what);
 
+// Reads the stamp of the table's current record into `record`: FieldGet(1),
+// a space and FieldGet(2), the first call first.
+void ReadStampFromFields(RecordTable& table, PackedRecord& record);
+template <class Table>
+inline void ReadStamp(Table& table, PackedRecord& record) {
+  char date_and_time[18];
+  if (table.DateAndTimeText(date_and_time)) {
+    record.SetStamp(date_and_time, date_and_time + 10);
+  } else {
+    ReadStampFromFields(table, record);
+  }
+}
+
 }  // namespace check_scan_internal
 
 // Runs the check scan on the table at `path`. `make_table` gives a new,
@@ -50,11 +64,11 @@ Outcome CheckScan(const std::string& path, HostType& host,
                   MakeTable&& make_table) {
   using check_scan_internal::kProgressEvery;
   using check_scan_internal::Position;
+  using check_scan_internal::ReadStamp;
   if (path.empty()) return Outcome::kNothing;
 
   Position at;
   decltype(make_table()) table;
-  using Table = typename decltype(table)::element_type;
   bool busy = false;
   // What the engine found wrong with the table's files: shown once the scan
   // has ended, whichever way.
@@ -103,20 +117,12 @@ Outcome CheckScan(const std::string& path, HostType& host,
     int32_t null = 0;
     int32_t duplicate = 0;
     int32_t corrupted = 0;
-    // Reused from record to record so that the loop allocates nothing
-    // once their capacity has grown to a record's size.
-    std::string current;   // a record that may be examined
-    std::string previous;  // buffer of the last examined record
-    // Stamps of another length than 19 take their text from one of these
-    // two, the one the previous stamp does not hold.
-    std::string stamp_texts[2];
-    HeldStamp stamp;
-    HeldStamp previous_stamp;
-    previous_stamp.words = StampWords::Of(kStartStamp.data());
+    // The record being examined and the one examined before it, which
+    // change roles after every examined record.
+    PackedRecord records[2];
+    size_t previous_at = 0;
     int year = 0;
     std::string year_text;
-    uint32_t year_bound = 0;
-    FieldTestRun field_tests;
 
     // The normal ends, whole or stopped early: close, then back to idle.
     auto finish = [&](Outcome outcome) {
@@ -144,17 +150,24 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
     };
 
-    // The findings of record n for the failed tests (bits as
-    // FailedFieldTests gives them), in the order of the tests.
-    static_assert(kAllStampTests[0] == StampTest::kOrder);
-    auto add_findings = [&host](int64_t n, uint32_t failed,
-                                std::string_view stamp,
-                                std::string_view previous) {
-      for (size_t i = 0; i < kAllStampTests.size(); ++i) {
-        if (failed & (1u << i)) {
-          host.AddFinding(Finding{n, kAllStampTests[i], stamp, previous});
+    // The findings of record n for the failed tests (bit i for
+    // kAllStampTests[i]), in the order of the tests.
+    auto add_findings = [&](int64_t n, uint32_t failed,
+                            const PackedRecord& current,
+                            const PackedRecord& previous) {
+      step(n, "writing to the results", [&] {
+        char stamp_room[19];
+        char previous_room[19];
+        const std::string_view stamp = current.StampText(stamp_room);
+        const std::string_view previous_stamp =
+            previous.StampText(previous_room);
+        for (size_t i = 0; i < kAllStampTests.size(); ++i) {
+          if (failed & (1u << i)) {
+            host.AddFinding(
+                Finding{n, kAllStampTests[i], stamp, previous_stamp});
+          }
         }
-      }
+      });
     };
 
     at.phase = Position::Phase::kLoop;
@@ -171,21 +184,19 @@ Outcome CheckScan(const std::string& path, HostType& host,
       const std::string_view buffer =
           step(n, "reading the record", [&] { return table->RecordBuffer(); });
 
+      PackedRecord& current = records[1 - previous_at];
+      const PackedRecord& previous = records[previous_at];
       bool examined = false;
       if (IsCheckNull(buffer)) {
         ++null;
       } else {
         // The buffer may only be valid until the next call on the table, so
-        // what it says is settled before the deletion mark is asked for,
-        // and a record that may be examined is kept (unless the table's
-        // view outlives those calls).
+        // what it says is settled, and a record that may be examined is
+        // kept, before the deletion mark is asked for.
         const bool separators = HasSeparatorBytes(buffer);
-        const bool same = separators && SameBytes(buffer, previous);
-        if constexpr (!kRecordViewOutlivesReads<Table>) {
-          if (separators && !same) {
-            step(n, "keeping the record",
-                 [&] { AssignBytes(current, buffer); });
-          }
+        const bool same = separators && previous.HasBytes(buffer);
+        if (separators && !same) {
+          step(n, "keeping the record", [&] { current.KeepBytes(buffer); });
         }
         if (step(n, "reading the deletion mark",
                  [&] { return table->Deleted(); })) {
@@ -200,22 +211,10 @@ Outcome CheckScan(const std::string& path, HostType& host,
       }
 
       if (examined) {
-        // No closure below refers to the stamps themselves, so that the
-        // compiler can keep them in registers whatever it inlines: the stamp
-        // comes back by value and the finding lines get copies.
-        stamp = step(n, "reading the date and time",
-                     [&table, &stamp_texts, used = previous_stamp.text] {
-                       return ReadHeldStamp(
-                           *table, stamp_texts[used == &stamp_texts[0]]);
-                     });
-        if (CompareStamps(stamp, previous_stamp) < 0) {  // the order test
-          step(n, "writing to the results",
-               [&add_findings, n, now = stamp, before = previous_stamp] {
-                 char now_room[20];
-                 char before_room[20];
-                 add_findings(n, 1u, now.Text(now_room),
-                              before.Text(before_room));
-               });
+        step(n, "reading the date and time",
+             [&] { ReadStamp(*table, current); });
+        if (current.OrderFails(previous)) {
+          add_findings(n, 1u, current, previous);
         }
         // The year test reads the clock every time it runs.
         step(n, "reading the clock", [&] {
@@ -223,28 +222,13 @@ Outcome CheckScan(const std::string& path, HostType& host,
           if (now != year || year_text.empty()) {
             year = now;
             year_text = YearText(year);
-            year_bound = YearBound(year_text);
           }
         });
-        if (uint32_t failed = field_tests.Failed(stamp, year_text, year_bound);
-            failed) {
-          step(
-              n, "writing to the results",
-              [&add_findings, n, failed, now = stamp, before = previous_stamp] {
-                char now_room[20];
-                char before_room[20];
-                add_findings(n, failed, now.Text(now_room),
-                             before.Text(before_room));
-              });
+        if (const uint32_t failed =
+                current.FailedFieldTests(year_text, previous)) {
+          add_findings(n, failed, current, previous);
         }
-        previous_stamp = stamp;
-        step(n, "keeping the record", [&] {
-          if constexpr (kRecordViewOutlivesReads<Table>) {
-            AssignBytes(previous, buffer);
-          } else {
-            previous.swap(current);
-          }
-        });
+        previous_at = 1 - previous_at;
       }
 
       const bool stop = step(n, "processing window events", [&] {

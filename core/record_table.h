@@ -29,6 +29,11 @@ class RecordTable {
   virtual void SetRecordBuffer(std::string_view bytes) = 0;
   virtual bool Deleted() = 0;
   virtual std::string FieldGet(int field) = 0;  // 1 date, 2 time
+  // FieldGet(1) and FieldGet(2) at once, written into `out` (the date's 10
+  // characters, then the time's 8) when both fields have these lengths;
+  // false otherwise, and the caller asks FieldGet. A table that can give the
+  // two texts without making strings overrides this.
+  virtual bool DateAndTimeText(char (&/*out*/)[18]) { return false; }
   virtual void FieldPut(int field, std::string_view text) = 0;
   virtual void AppendRecord(int option) = 0;  // option is always 0
   virtual void Close() = 0;
@@ -44,13 +49,6 @@ class RecordTable {
   // table was opened; "" when it leads to none of them.
   virtual std::string FileNamedBy(const std::string& /*path*/) { return {}; }
 };
-
-// Whether the view RecordBuffer gives of a table class stays valid through
-// calls of Deleted and FieldGet, so that the operations need not copy the
-// record before asking them. The interface promises less; a table class that
-// keeps the promise says so by specializing this.
-template <class Table>
-inline constexpr bool kRecordViewOutlivesReads = false;
 
 class TableFactory {
  public:

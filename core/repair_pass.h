@@ -29,7 +29,6 @@
 #ifndef KXCHECK_CORE_REPAIR_PASS_H_
 #define KXCHECK_CORE_REPAIR_PASS_H_
 
-#include <bit>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -51,10 +50,6 @@ namespace repair_pass_internal {
 inline constexpr const char* kOutputExtensions[] = {".kxt", ".kxd", ".kxi",
                                                     ".kxa"};
 inline constexpr int64_t kTruncationLength = 65000;
-// FailedFieldTests numbers its bits by these places.
-static_assert(kAllStampTests[0] == StampTest::kOrder &&
-              kAllStampTests[1] == StampTest::kYear &&
-              kAllStampTests[7] == StampTest::kSeparators);
 
 // The message of the exception being handled. Call only inside a catch block.
 std::string CurrentReason();
@@ -399,9 +394,7 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
     return;
   }
   if (Holds([&] { return host_.SkipOption(SkipKind::kDuplicates); }) &&
-      Holds([&] {
-        return SameBytes(source_->RecordBuffer(), previous_record_);
-      })) {
+      Holds([&] { return source_->RecordBuffer() == previous_record_; })) {
     ++duplicate_;
     return;
   }
@@ -411,23 +404,26 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
 
   // The clock is read once, for the record's Year test; a clock that cannot
   // be read fails it.
-  std::string_view year = "9999";
-  bool year_read = Do([&] { year = Year(host_.CurrentYear()); });
-  uint32_t failed = FailedFieldTests(stamp_, year);
-  if (!year_read) failed |= 1u << 1;
-  if (CompareStamps(stamp_, previous_stamp_) < 0) {  // the order test
-    failed |= 1u << 0;
-  }
-  // Every failed test but the separators one, in the order of the tests.
-  for (uint32_t rest = failed & ~(1u << 7); rest != 0; rest &= rest - 1) {
-    const StampTest test = kAllStampTests[std::countr_zero(rest)];
-    changed_ = true;
-    AddFinding(n, test);
-  }
+  bool year_fails = true;
+  Do([&] { year_fails = YearFails(stamp_, Year(host_.CurrentYear())); });
+  // Every test but the separators one, in their order.
+  auto test = [&](StampTest which, bool fails) {
+    if (fails) {
+      changed_ = true;
+      AddFinding(n, which);
+    }
+  };
+  test(StampTest::kOrder, OrderFails(stamp_, previous_stamp_));
+  test(StampTest::kYear, year_fails);
+  test(StampTest::kMonth, MonthFails(stamp_));
+  test(StampTest::kDay, DayFails(stamp_));
+  test(StampTest::kHour, HourFails(stamp_));
+  test(StampTest::kMinute, MinuteFails(stamp_));
+  test(StampTest::kSecond, SecondFails(stamp_));
 
   // Separator repair: only the separators are wrong, so put them right in the
   // source's working buffer, which the writing below copies.
-  if (!changed_ && (failed & (1u << 7)) != 0) {
+  if (!changed_ && SeparatorsFail(stamp_)) {
     AddFinding(n, StampTest::kSeparators);
     for (size_t position : {5, 8}) {
       if (stamp_.size() >= position) stamp_[position - 1] = '-';
@@ -442,9 +438,9 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
 
   if (changed_) {
     if (kept_ == 1) {
-      stamp_.assign(kFirstReplacementStamp);
+      stamp_ = kFirstReplacementStamp;
     } else {
-      AssignStamp(stamp_, previous_stamp_);
+      stamp_ = previous_stamp_;
     }
     // A record is appended only when its own bytes with the replacement
     // stamp are in the output's buffer: appending whatever the buffer held
@@ -464,8 +460,8 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
     }
   }
 
-  AssignStamp(previous_stamp_, stamp_);
-  Do([&] { AssignBytes(previous_record_, source_->RecordBuffer()); });
+  previous_stamp_ = stamp_;
+  Do([&] { previous_record_ = source_->RecordBuffer(); });
 }
 
 template <class HostType, class MakeTable>

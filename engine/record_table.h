@@ -13,7 +13,6 @@
 #ifndef KXCHECK_ENGINE_RECORD_TABLE_H_
 #define KXCHECK_ENGINE_RECORD_TABLE_H_
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -37,7 +36,6 @@ inline constexpr int kTimeBytes = 8;
 inline constexpr int kPayloadOffset = 17;
 // Field 1 as text: the two century characters and "YY-MM-DD".
 inline constexpr size_t kDateTextBytes = 10;
-inline constexpr size_t kDateTimeTextBytes = 19;
 
 struct FieldDef {
   std::string name;
@@ -83,12 +81,10 @@ class RecordTable {
   void SetRecordBuffer(std::string_view bytes);
   bool Deleted() const;  // the current record carries the deletion mark
   std::string FieldGet(int field) const;  // 1 = date, 2 = time, 3.. payload
-  // FieldGet(1), one space and FieldGet(2) of a record that has both fields
-  // ("YYYY-MM-DD HH:MM:SS"), as three numbers whose bytes, lowest first, are
-  // its characters 1-8, 9-16, and 17-19 followed by a zero byte. Returns false
-  // and sets nothing for any other record, for a closed table, and on a
-  // machine that is not little-endian.
-  bool DateTimeNumbers(uint64_t& head, uint64_t& middle, uint32_t& tail) const;
+  // FieldGet(1) and FieldGet(2) without making strings: the date's 10
+  // characters, then the time's 8, into `out`. Returns false and writes
+  // nothing when either field is empty or no table is open.
+  bool DateAndTimeText(char (&out)[18]) const;
   void FieldPut(int field, std::string_view text);
   void AppendRecord(int option);  // option must be 0
   // Appends the working buffer with the deletion mark set (tools and tests
@@ -130,7 +126,7 @@ class RecordTable {
     // `buffer` before anything changes it.
     std::string buffer;
     const char* record = nullptr;
-    bool open = false;    // mirrors Impl::open for the inlined FieldGet
+    bool open = false;    // mirrors Impl::open for the inlined calls
     int32_t current = 0;  // 1-based, 0 when none
     uint32_t record_length = 0;
     const char* data = nullptr;  // data_cached records from data_first
@@ -154,10 +150,6 @@ class RecordTable {
   void FieldPutSlow(int field, std::string_view text);
   void AppendRecordSlow(int option);
   bool DeletedSlow() const;
-  std::string FieldGetSlow(int field) const;
-  // Field 1 or 2 of an open table into `out`, on a little-endian machine;
-  // returns the length.
-  size_t DateOrTimeText(int field, char* out) const;
 };
 
 inline void RecordTable::GoToRecord(int32_t n) {
@@ -174,69 +166,30 @@ inline void RecordTable::GoToRecord(int32_t n) {
   GoToRecordSlow(n);
 }
 
-// The date and time of a record as the words they are read in, on a
-// little-endian machine: bytes 0-7 and 8-15 for the date, 9-16 for the time.
-// Byte 0 holds the century as two nibbles; bytes 1-8 are "YY-MM-DD".
-struct DateTimeWords {
-  explicit DateTimeWords(const char* record) {
-    std::memcpy(&w0, record + kDateOffset, 8);
-    std::memcpy(&w1, record + kDateOffset + 8, 8);
-    std::memcpy(&time, record + kTimeOffset, 8);
-  }
-  bool HasDate() const { return w0 != 0 || (w1 & 0xFF) != 0; }
-  // Characters 1-8 of the date text: the century nibbles as characters,
-  // then "YY-MM-".
-  uint64_t DateHead() const {
-    const uint64_t century = w0 & 0xFF;
-    return (0x30 + (century >> 4)) | ((0x30 + (century & 0x0F)) << 8) |
-           ((w0 >> 8) << 16);
-  }
-  // Characters 9 and 10: "DD".
-  uint16_t DateTail() const {
-    return static_cast<uint16_t>((w0 >> 56) | ((w1 & 0xFF) << 8));
-  }
-
-  uint64_t w0;
-  uint64_t w1;
-  uint64_t time;
-};
-
-// The working record as one write, for the usual record lengths: whole
-// blocks of 16 bytes, then 8, 4, 2 and 1 as the length needs. The pieces do
-// not overlap, so that a copy of the copy, as AppendRecord makes right after
-// SetRecordBuffer, loads each piece from exactly one store: a load that
-// needs bytes from two recent stores waits until both have reached the cache.
-[[gnu::always_inline]] inline void CopyRecordBytes(char* to, const char* from,
-                                                   size_t n) {
-  if (to == from) return;
-  if (n > 64 || (to < from + n && from < to + n)) {
-    std::memmove(to, from, n);
+// Copies a record of `n` bytes to a place that does not overlap it. Records
+// of 16 to 64 bytes, the usual sizes, are copied as blocks of 16 bytes (the
+// later ones overlapping the earlier), which the compiler copies without a
+// call.
+inline void CopyRecord(char* to, const char* from, size_t n) {
+  if (n < 16 || n > 64) {
+    std::memcpy(to, from, n);
     return;
   }
-  for (size_t block : {0, 16, 32, 48}) {
-    if (block + 16 <= n) std::memcpy(to + block, from + block, 16);
+  std::memcpy(to, from, 16);
+  std::memcpy(to + n - 16, from + n - 16, 16);
+  if (n > 32) {
+    std::memcpy(to + 16, from + 16, 16);
+    std::memcpy(to + n - 32, from + n - 32, 16);
   }
-  size_t at = n & ~size_t{15};
-  if (n & 8) {
-    std::memcpy(to + at, from + at, 8);
-    at += 8;
-  }
-  if (n & 4) {
-    std::memcpy(to + at, from + at, 4);
-    at += 4;
-  }
-  if (n & 2) {
-    std::memcpy(to + at, from + at, 2);
-    at += 2;
-  }
-  if (n & 1) to[at] = from[at];
 }
 
 inline void RecordTable::SetRecordBuffer(std::string_view bytes) {
   Cursor& c = cursor_;
   if (c.open && bytes.size() == c.buffer.size() && bytes.size() != 0) {
     // The bytes may be this table's own working record.
-    CopyRecordBytes(c.buffer.data(), bytes.data(), bytes.size());
+    if (bytes.data() != c.buffer.data()) {
+      CopyRecord(c.buffer.data(), bytes.data(), bytes.size());
+    }
     c.record = c.buffer.data();
     return;
   }
@@ -268,7 +221,7 @@ inline void RecordTable::AppendRecord(int option) {
   Cursor& c = cursor_;
   if (option == 0 && c.append_room != 0) {
     const size_t n = c.record_length;
-    CopyRecordBytes(c.append_data, c.record, n);
+    CopyRecord(c.append_data, c.record, n);
     c.append_data += n;
     *c.append_marks++ = 0;
     --c.append_room;
@@ -292,44 +245,25 @@ inline bool RecordTable::Deleted() const {
   return DeletedSlow();
 }
 
-// Fields 1 and 2 of an open table are built here, inline: the check scan
-// asks for both on every record it examines.
-inline std::string RecordTable::FieldGet(int field) const {
-  if (std::endian::native == std::endian::little && cursor_.open &&
-      (field == 1 || field == 2)) {
-    char text[kDateTextBytes];
-    return std::string(text, DateOrTimeText(field, text));
-  }
-  return FieldGetSlow(field);
-}
-
-inline bool RecordTable::DateTimeNumbers(uint64_t& head, uint64_t& middle,
-                                         uint32_t& tail) const {
-  if (std::endian::native != std::endian::little || !cursor_.open) {
+inline bool RecordTable::DateAndTimeText(char (&out)[18]) const {
+  const char* record = cursor_.record;
+  auto empty = [record](int offset, int bytes) {
+    for (int i = offset; i < offset + bytes; ++i) {
+      if (record[i] != '\0') return false;
+    }
+    return true;
+  };
+  if (!cursor_.open || empty(kDateOffset, kDateBytes) ||
+      empty(kTimeOffset, kTimeBytes)) {
     return false;
   }
-  const DateTimeWords words(cursor_.record);
-  if (!words.HasDate() || words.time == 0) return false;
-  // The date's first eight characters | "DD", " ", "HH:MM" | ":SS", zero.
-  head = words.DateHead();
-  middle = words.DateTail() | (uint64_t{' '} << 16) | (words.time << 24);
-  tail = static_cast<uint32_t>(words.time >> 40);
+  // The century's two digits, one per nibble, then "YY-MM-DD" and the time,
+  // which follow each other in the record.
+  const auto century = static_cast<unsigned char>(record[kDateOffset]);
+  out[0] = static_cast<char>('0' + (century >> 4));
+  out[1] = static_cast<char>('0' + (century & 0x0F));
+  std::memcpy(out + 2, record + kDateOffset + 1, kDateBytes - 1 + kTimeBytes);
   return true;
-}
-
-inline size_t RecordTable::DateOrTimeText(int field, char* out) const {
-  const DateTimeWords words(cursor_.record);
-  if (field == 1) {
-    if (!words.HasDate()) return 0;
-    const uint64_t head = words.DateHead();
-    const uint16_t tail = words.DateTail();
-    std::memcpy(out, &head, 8);
-    std::memcpy(out + 8, &tail, 2);
-    return kDateTextBytes;
-  }
-  if (words.time == 0) return 0;
-  std::memcpy(out, &words.time, 8);
-  return kTimeBytes;
 }
 
 }  // namespace kalvex

@@ -1,5 +1,6 @@
-// The bytes of the four table files (docs/FORMAT.md explains them). Shared by
-// the engine and by tools and tests that build damaged files on purpose.
+// The bytes of the four table files (docs/FORMAT.md explains them; the
+// encodings are in table_format.cc). Shared by the engine and by tools and
+// tests that build damaged files on purpose.
 #ifndef KXCHECK_ENGINE_TABLE_FORMAT_H_
 #define KXCHECK_ENGINE_TABLE_FORMAT_H_
 
@@ -26,15 +27,12 @@ inline constexpr uint32_t kMaxRecordLength = 65536;
 inline constexpr size_t kFileHeaderBytes = 16;
 // The index file is exactly this long.
 inline constexpr size_t kIndexBytes = 20;
-// Reads and writes move this many bytes at a time.
+// Appended records are written this many bytes at a time.
 inline constexpr size_t kChunkBytes = 1 << 17;
-// Except records, which are read this many bytes at a time: each read is a
-// system call, which costs about as much as copying a few pages, and the
-// chunk still stays in the processor's second-level cache.
+// Records are read this many bytes at a time, one system call each.
 inline constexpr size_t kDataReadBytes = 1 << 18;
-// And deletion marks, one byte per record, which are read this many at a
-// time: a run of marks for many data chunks, without making the first touch
-// of a larger buffer (a page fault per page) cost more than the reads.
+// Deletion marks, one byte per record, are read this many at a time: the
+// marks of many runs of records.
 inline constexpr size_t kAttrReadBytes = 1 << 15;
 
 inline void PutU16(std::string& out, uint16_t v) {

@@ -2,13 +2,11 @@
 #ifndef KXCHECK_PLATFORM_ENGINE_TABLE_H_
 #define KXCHECK_PLATFORM_ENGINE_TABLE_H_
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "core/record_table.h"
-#include "core/stamp.h"
 #include "engine/record_table.h"
 
 namespace platform {
@@ -26,6 +24,9 @@ class EngineTable final : public kxcheck::RecordTable {
   }
   bool Deleted() override { return table_.Deleted(); }
   std::string FieldGet(int field) override { return table_.FieldGet(field); }
+  bool DateAndTimeText(char (&out)[18]) override {
+    return table_.DateAndTimeText(out);
+  }
   void FieldPut(int field, std::string_view text) override {
     table_.FieldPut(field, text);
   }
@@ -37,50 +38,9 @@ class EngineTable final : public kxcheck::RecordTable {
     return table_.FileNamedBy(path);
   }
 
-  const kalvex::RecordTable& Engine() const { return table_; }
-
  private:
   kalvex::RecordTable table_;
 };
-
-}  // namespace platform
-
-// The engine's view of the working record changes only when the table is
-// positioned, written to, opened or closed.
-template <>
-inline constexpr bool kxcheck::kRecordViewOutlivesReads<platform::EngineTable> =
-    true;
-
-namespace platform {
-
-// The stamp of the current record (see kxcheck::ReadHeldStamp), made from the
-// record's bytes without any text when the record has both fields.
-inline kxcheck::HeldStamp ReadHeldStamp(EngineTable& table, std::string& room) {
-  kxcheck::HeldStamp stamp;
-  if (table.Engine().DateTimeNumbers(stamp.words.head, stamp.words.middle,
-                                     stamp.words.tail)) {
-    return stamp;
-  }
-  return kxcheck::ReadHeldStamp<EngineTable>(table, room);
-}
-
-// The same stamp as a text (see kxcheck::ReadStamp). The three numbers go
-// from registers straight into the string: passed through a HeldStamp that
-// lives in memory, they would be stored as 8-byte pieces and copied on as
-// one 16-byte load, which waits for both stores.
-inline void ReadStamp(EngineTable& table, std::string& stamp) {
-  uint64_t head;
-  uint64_t middle;
-  uint32_t tail;
-  if (stamp.size() == kalvex::kDateTimeTextBytes &&
-      table.Engine().DateTimeNumbers(head, middle, tail)) {
-    std::memcpy(stamp.data(), &head, 8);
-    std::memcpy(stamp.data() + 8, &middle, 8);
-    std::memcpy(stamp.data() + 16, &tail, 4);  // with the terminating zero
-    return;
-  }
-  kxcheck::ReadStamp<EngineTable>(table, stamp);
-}
 
 class EngineTableFactory : public kxcheck::TableFactory {
  public:

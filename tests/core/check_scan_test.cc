@@ -425,6 +425,22 @@ TEST_F(CheckScanTest, TruncationNoticeOnlyAbove65000) {
   }
 }
 
+// A log of exactly 65000 characters still takes the next finding line; the
+// one after it is dropped.
+TEST_F(CheckScanTest, FindingStillReachesALogOfExactly65000) {
+  const std::string header = "Filename: \r\nRecords:  2\r\n";
+  const std::string path =
+      "/" + std::string(65000 - header.size() - 5, 'p') + ".kxt";
+  EXPECT_EQ(
+      Run({Good("2020-13-01 00:00:00", "a"), Good("2020-14-01 00:00:00", "b")},
+          path),
+      Outcome::kCompleted);
+  EXPECT_THAT(
+      Findings(),
+      ElementsAre("Rec: 1 - 2020-13-01 00:00:00 --> Month is invalid!"));
+  EXPECT_EQ(Summary().front(), ">>> Output Truncated <<<");
+}
+
 TEST_F(CheckScanTest, StopRequestEndsTheScanWithoutSummary) {
   host_.on_pump = [this](int64_t pumps) {
     if (pumps == 3) host_.stop_requested = true;

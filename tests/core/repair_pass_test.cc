@@ -225,6 +225,44 @@ TEST_F(RepairPassTest, SeparatorRepairFeedsTheDuplicateTest) {
   EXPECT_THAT(Body(), ::testing::Contains("Skipped 0 Duplicate records"));
 }
 
+// The corrupted rule comes before the duplicate rule: a damaged record that
+// was written while the corrupted option was off becomes the previous record,
+// and its twin, met once the option is on, is corrupted, not a duplicate.
+TEST_F(RepairPassTest, CorruptedRuleComesBeforeTheDuplicateRule) {
+  FakeRecord damaged = Rec("2021/13/04 10.11.12", 1);  // bad month too
+  Source({damaged, damaged});
+  host.skip_corrupted = false;
+  host.on_pump = [&](int64_t pump) {
+    if (pump == 1) host.skip_corrupted = true;
+  };
+  EXPECT_EQ(Run(), Outcome::kCompleted);
+  EXPECT_EQ(Output(), std::vector<std::string>{
+                          WithStamp(damaged, "2000-01-01 00:00:00")});
+  std::vector<std::string> expected = {
+      "Rec: 1 - 2021/13/04 10.11.12 --> Month is invalid!",
+      "Rec: 1- Date set to --> 2000-01-01 00:00:00",
+      "Skipped 0 Deleted records", "Skipped 0 Duplicate records",
+      "Skipped 1 Corrupted records"};
+  for (const std::string& line : Closing(1)) expected.push_back(line);
+  EXPECT_THAT(Body(), ElementsAreArray(expected));
+}
+
+// The fixed replacement goes to the first record kept, not to record 1.
+TEST_F(RepairPassTest, FirstKeptRecordAfterANullOneGetsTheFixedStamp) {
+  FakeRecord bad = Rec("2021-13-01 00:00:00", 2);
+  Source({{NullRecord(41), false}, bad});
+  EXPECT_EQ(Run(), Outcome::kCompleted);
+  EXPECT_EQ(Output(),
+            std::vector<std::string>{WithStamp(bad, "2000-01-01 00:00:00")});
+  std::vector<std::string> expected = {
+      "Rec: 2 - 2021-13-01 00:00:00 --> Month is invalid!",
+      "Rec: 2- Date set to --> 2000-01-01 00:00:00",
+      "Skipped 0 Deleted records", "Skipped 1 Null records",
+      "Skipped 0 Duplicate records"};
+  for (const std::string& line : Closing(1)) expected.push_back(line);
+  EXPECT_THAT(Body(), ElementsAreArray(expected));
+}
+
 TEST_F(RepairPassTest, NullRuleLooksAtBytesTwoToThirtyThree) {
   struct Case {
     const char* name;
@@ -382,6 +420,30 @@ TEST_F(RepairPassTest, LogCapAndTruncationNotice) {
                   "Records Written: 1000", "", "*** Processing Complete ***"));
   EXPECT_EQ(std::count(lines.begin(), lines.end(), ">>> Output Truncated <<<"),
             1);
+}
+
+// The notice appears exactly when the log holds more than 65000 characters
+// after the loop: a long path brings the header to the limit.
+TEST_F(RepairPassTest, TruncationNoticeOnlyAbove65000) {
+  const std::string header = "Filename: \r\nRecords:  0\r\n";
+  for (int64_t length : {65000, 65001}) {
+    SCOPED_TRACE(length);
+    FakeDisk case_disk;
+    FakeHost case_host(case_disk);
+    FakeTableFactory case_tables(case_disk);
+    std::string base = "/";
+    base.append(static_cast<size_t>(length) - header.size() - 5, 'p');
+    case_disk.AddTable(base + ".kxt", {});
+    ASSERT_EQ(RepairTable(base + ".kxt", case_host, case_tables),
+              Outcome::kCompleted);
+    std::vector<std::string> lines = case_host.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[2] == ">>> Output Truncated <<<", length == 65001);
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), ">>> Output Truncated <<<"),
+        length == 65001 ? 1 : 0);
+    EXPECT_EQ(lines.back(), "*** Processing Complete ***");
+  }
 }
 
 TEST_F(RepairPassTest, ExistingOutputDeclined) {

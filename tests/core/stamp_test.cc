@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "core/packed_record.h"
 
 namespace {
 
@@ -171,26 +176,31 @@ TEST(StampTest, FindingLinesAsTheLogShowsThem) {
       "sequence with \xC3\xBF");
 }
 
-// A stamp as the check scan holds it: words for 19 characters, otherwise
-// the text in `room`.
-kxcheck::HeldStamp Held(const std::string& text, std::string& room) {
-  kxcheck::HeldStamp held;
-  if (text.size() == 19) {
-    held.words = kxcheck::StampWords::Of(text.data());
-  } else {
-    room = text;
-    held.text = &room;
+// The field tests that fail for a stamp, one named test at a time: bit i for
+// kAllStampTests[i].
+uint32_t FailedOneByOne(std::string_view stamp, std::string_view year) {
+  const bool fails[] = {false,
+                        kxcheck::YearFails(stamp, year),
+                        kxcheck::MonthFails(stamp),
+                        kxcheck::DayFails(stamp),
+                        kxcheck::HourFails(stamp),
+                        kxcheck::MinuteFails(stamp),
+                        kxcheck::SecondFails(stamp),
+                        kxcheck::SeparatorsFail(stamp)};
+  uint32_t failed = 0;
+  for (size_t i = 0; i < std::size(fails); ++i) {
+    if (fails[i]) failed |= 1u << i;
   }
-  return held;
+  return failed;
 }
 
-// The combined field tests answer as the single ones do, for stamps made of
-// the characters around every limit, of every length up to 21, and for
-// years of other lengths than four: on texts, and on held stamps through one
-// FieldTestRun, which sees runs of stamps that share their first 16
-// characters, stamps of other lengths between them, and the year changing.
-TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
-  const std::string alphabet = std::string("\0 -/0123569:?\xC0", 14);
+// The packed form answers as the named tests do, for stamps made of the
+// characters around every limit at every place, seen one after the other
+// (so that runs of stamps share their first 16 characters) while the year
+// changes; it orders and spells stamps as their texts do; and it keeps the
+// bytes of records of every size.
+TEST(StampTest, PackedRecordAnswersAsTheNamedTests) {
+  const std::string alphabet = std::string("\0 -/0123569:?\x7F\x80\xFF", 16);
   const std::string base = "2020-06-15 12:34:56";
   std::vector<std::string> stamps;
   for (size_t at = 0; at < base.size(); ++at) {
@@ -203,24 +213,57 @@ TEST(StampTest, CombinedFieldTestsAgreeWithTheSingleOnes) {
       }
     }
   }
-  for (size_t length = 0; length <= 21; ++length) {
-    stamps.push_back((base + "xy").substr(0, length));
+  // Every stamp under one year, then every year for one stamp.
+  const std::vector<std::string> years = {"2026", "1990", "2019"};
+  std::vector<std::pair<std::string, std::string>> runs;
+  for (const std::string& year : years) {
+    for (const std::string& s : stamps) runs.emplace_back(s, year);
   }
-  kxcheck::FieldTestRun run;
-  std::string room;
-  for (const char* year : {"2026", "1990", "2026", "999", "10000", ""}) {
-    const uint32_t bound = kxcheck::YearBound(year);
-    for (const std::string& s : stamps) {
-      uint32_t expected = 0;
-      for (size_t i = 1; i < kxcheck::kAllStampTests.size(); ++i) {
-        if (kxcheck::StampTestFails(kxcheck::kAllStampTests[i], s, "", year)) {
-          expected |= 1u << i;
-        }
-      }
-      ASSERT_EQ(kxcheck::FailedFieldTests(s, year), expected)
-          << "\"" << s << "\" year " << year;
-      ASSERT_EQ(run.Failed(Held(s, room), year, bound), expected)
-          << "\"" << s << "\" year " << year;
+  for (const std::string& s : stamps) {
+    for (const std::string& year : years) runs.emplace_back(s, year);
+  }
+  kxcheck::PackedRecord records[2];
+  size_t previous_at = 0;
+  for (const auto& [s, year] : runs) {
+    kxcheck::PackedRecord& current = records[1 - previous_at];
+    current.SetStamp(s);
+    ASSERT_EQ(current.FailedFieldTests(year, records[previous_at]),
+              FailedOneByOne(s, year))
+        << testing::PrintToString(s) << " year " << year;
+    previous_at = 1 - previous_at;
+  }
+
+  kxcheck::PackedRecord a;
+  kxcheck::PackedRecord b;
+  for (const std::string& s : stamps) {
+    a.SetStamp(s);
+    b.SetStamp(s.data(), s.data() + 11);
+    char a_room[19];
+    char b_room[19];
+    ASSERT_EQ(a.StampText(a_room), s);
+    ASSERT_EQ(b.StampText(b_room), s.substr(0, 10) + " " + s.substr(11));
+  }
+  for (size_t i = 0; i < stamps.size(); i += 7) {
+    for (size_t j = 0; j < stamps.size(); j += 5) {
+      a.SetStamp(stamps[i]);
+      b.SetStamp(stamps[j]);
+      ASSERT_EQ(a.OrderFails(b), kxcheck::OrderFails(stamps[i], stamps[j]))
+          << testing::PrintToString(stamps[i]) << " after "
+          << testing::PrintToString(stamps[j]);
+    }
+  }
+
+  for (size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 41u, 63u, 64u, 65u}) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>('a' + i % 26);
+    kxcheck::PackedRecord kept;
+    kept.KeepBytes(std::string(n, '-'));
+    kept.KeepBytes(bytes);
+    EXPECT_TRUE(kept.HasBytes(bytes)) << n;
+    for (size_t i = 0; i < n; ++i) {
+      std::string other = bytes;
+      other[i] = '\x80';
+      ASSERT_FALSE(kept.HasBytes(other)) << n << " differs at " << i;
     }
   }
 }
@@ -247,65 +290,6 @@ TEST(StampTest, CompareTextOrdersByCharacterCode) {
     EXPECT_EQ((got > 0) - (got < 0), c.sign) << c.a << " vs " << c.b;
     int back = kxcheck::CompareText(c.b, c.a);
     EXPECT_EQ((back > 0) - (back < 0), -c.sign) << c.b << " vs " << c.a;
-  }
-}
-
-// The quick paths for stamps and records of usual sizes against the plain
-// definitions, on the sizes where the quick paths change their pieces.
-TEST(StampTest, QuickComparisonsAndCopiesAgreeWithThePlainOnes) {
-  std::vector<std::string> stamps = {"2020-01-01 00:00:00",
-                                     "2020-01-01 00:00:01",
-                                     "2020-01-02 00:00:00",
-                                     "2021-01-01 00:00:00",
-                                     "1999-12-31 23:59:59",
-                                     " ",
-                                     "",
-                                     "2020-01-01 00:00:00x",
-                                     "2020-01-01"};
-  for (size_t at = 0; at < 19; ++at) {
-    for (char c : {'\0', '\x7F', '\x80', '\xFF'}) {
-      std::string s = "2020-06-15 12:34:56";
-      s[at] = c;
-      stamps.push_back(s);
-    }
-  }
-  std::string a_room;
-  std::string b_room;
-  for (const std::string& a : stamps) {
-    for (const std::string& b : stamps) {
-      const int want = kxcheck::CompareText(a, b);
-      const int got = kxcheck::CompareStamps(a, b);
-      ASSERT_EQ((got > 0) - (got < 0), (want > 0) - (want < 0))
-          << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
-      const int held = kxcheck::CompareStamps(Held(a, a_room), Held(b, b_room));
-      ASSERT_EQ((held > 0) - (held < 0), (want > 0) - (want < 0))
-          << testing::PrintToString(a) << " vs " << testing::PrintToString(b);
-      char text[20];
-      ASSERT_EQ(Held(a, a_room).Text(text), a);
-      std::string copy(b.size(), '?');
-      kxcheck::AssignStamp(copy, a);
-      ASSERT_EQ(copy, a);
-      ASSERT_EQ(copy.c_str()[copy.size()], '\0');
-    }
-  }
-
-  for (size_t n : {0u, 1u, 8u, 15u, 16u, 17u, 19u, 31u, 32u, 33u, 40u, 48u, 63u,
-                   64u, 65u, 80u}) {
-    std::string a(n, '\0');
-    for (size_t i = 0; i < n; ++i) a[i] = static_cast<char>('a' + i % 26);
-    std::string copy(n, '-');
-    kxcheck::AssignBytes(copy, a);
-    EXPECT_EQ(copy, a) << n;
-    std::string grown = "x";
-    kxcheck::AssignBytes(grown, a);
-    EXPECT_EQ(grown, a) << n;
-    EXPECT_TRUE(kxcheck::SameBytes(a, copy)) << n;
-    EXPECT_FALSE(kxcheck::SameBytes(a, a + "z")) << n;
-    for (size_t i = 0; i < n; ++i) {
-      std::string other = a;
-      other[i] = '\x80';
-      ASSERT_FALSE(kxcheck::SameBytes(a, other)) << n << " differs at " << i;
-    }
   }
 }
 

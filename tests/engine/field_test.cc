@@ -1,7 +1,6 @@
 // FieldGet and FieldPut against the record layout, byte by byte.
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -154,9 +153,9 @@ struct BadPut {
   std::string message_part;
 };
 
-// The date and time as numbers are the texts FieldGet gives, for every shape
-// of record that has both fields, and nothing for the others.
-TEST_F(FieldTest, DateAndTimeAsNumbersMatchFieldGet) {
+// The date and time at once are the texts FieldGet gives, for every shape of
+// record that has both fields, and nothing for the others.
+TEST_F(FieldTest, DateAndTimeTextMatchesFieldGet) {
   const std::vector<std::pair<std::string, std::string>> fields = {
       {"2024-02-29", "23:59:59"}, {"", "12:00:00"},
       {"1999-12-31", ""},         {"", ""},
@@ -177,28 +176,16 @@ TEST_F(FieldTest, DateAndTimeAsNumbersMatchFieldGet) {
     table_.SetRecordBuffer(b);
     const std::string date = table_.FieldGet(1);
     const std::string time = table_.FieldGet(2);
-    uint64_t head = 1;
-    uint64_t middle = 2;
-    uint32_t tail = 3;
-    const bool both = table_.DateTimeNumbers(head, middle, tail);
-    EXPECT_EQ(both, std::endian::native == std::endian::little &&
-                        !date.empty() && !time.empty());
-    if (both) {
-      char words[kDateTimeTextBytes + 1];
-      std::memcpy(words, &head, 8);
-      std::memcpy(words + 8, &middle, 8);
-      std::memcpy(words + 16, &tail, 4);
-      EXPECT_EQ(std::string(words, kDateTimeTextBytes + 1),
-                date + " " + time + '\0');
-    } else {
-      EXPECT_EQ(head + middle + tail, 6u);
-    }
+    char out[18];
+    std::memset(out, '#', sizeof out);
+    const bool both = table_.DateAndTimeText(out);
+    EXPECT_EQ(both, !date.empty() && !time.empty());
+    EXPECT_EQ(std::string(out, sizeof out),
+              both ? date + time : std::string(sizeof out, '#'));
   }
   table_.Close();
-  uint64_t head = 0;
-  uint64_t middle = 0;
-  uint32_t tail = 0;
-  EXPECT_FALSE(table_.DateTimeNumbers(head, middle, tail));
+  char out[18];
+  EXPECT_FALSE(table_.DateAndTimeText(out));
 }
 
 TEST_F(FieldTest, FieldPutRefusesWhatTheFieldCannotHold) {

@@ -1,0 +1,48 @@
+#include "core/packed_record.h"
+
+namespace kxcheck {
+
+static_assert(
+    [] {
+      for (size_t i = 0; i < kAllStampTests.size(); ++i) {
+        if (static_cast<size_t>(kAllStampTests[i]) != i) return false;
+      }
+      return true;
+    }(),
+    "the bits of PackedRecord::FailedFieldTests are numbered as "
+    "kAllStampTests");
+
+void PackedRecord::SetStamp(std::string_view text) {
+  if (text.size() == 19 && text[10] == ' ') {
+    SetStamp(text.data(), text.data() + 11);
+  } else {
+    packed_ = false;
+    front_known_ = false;
+    text_.assign(text);
+  }
+}
+
+std::string_view PackedRecord::StampText(char (&room)[19]) const {
+  if (!packed_) return text_;
+  for (int i = 1; i <= 19; ++i) room[i - 1] = static_cast<char>(Character(i));
+  return {room, 19};
+}
+
+bool PackedRecord::OrderFailsAsText(const PackedRecord& previous) const {
+  char room[19];
+  char previous_room[19];
+  return kxcheck::OrderFails(StampText(room),
+                             previous.StampText(previous_room));
+}
+
+uint32_t PackedRecord::FailedFieldTestsAsText(std::string_view year) const {
+  char room[19];
+  const std::string_view stamp = StampText(room);
+  uint32_t failed = 0;
+  for (size_t i = 1; i < kAllStampTests.size(); ++i) {
+    if (StampTestFails(kAllStampTests[i], stamp, {}, year)) failed |= 1u << i;
+  }
+  return failed;
+}
+
+}  // namespace kxcheck

@@ -1,0 +1,110 @@
+// The working record and its fields (docs/FORMAT.md: the record buffer).
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "engine/table_impl.h"
+
+namespace kalvex {
+
+using internal::Fail;
+
+namespace {
+
+bool AllZero(std::string_view s, size_t from, size_t n) {
+  for (size_t i = from; i < from + n; ++i)
+    if (s[i] != '\0') return false;
+  return true;
+}
+
+}  // namespace
+
+void RecordTable::SetRecordBufferSlow(std::string_view bytes) {
+  Impl& t = *impl_;
+  t.RequireOpen("RecordBuffer");
+  if (bytes.size() != t.reclen)
+    Fail(t.kxt_path, "RecordBuffer: " + std::to_string(bytes.size()) +
+                         " bytes given, but the records are " +
+                         std::to_string(t.reclen) + " bytes long");
+  // The bytes may be this table's own working record.
+  std::memmove(cursor_.buffer.data(), bytes.data(), bytes.size());
+  cursor_.record = cursor_.buffer.data();
+}
+
+std::string RecordTable::FieldGet(int field) const {
+  const Impl& t = *impl_;
+  t.RequireOpen("FieldGet");
+  const std::string_view b = RecordBuffer();
+  if (field == 1) {
+    if (AllZero(b, kDateOffset, kDateBytes)) return {};
+    const auto century = static_cast<unsigned char>(b[kDateOffset]);
+    char text[kDateTextBytes];
+    text[0] = static_cast<char>(0x30 + (century >> 4));
+    text[1] = static_cast<char>(0x30 + (century & 0x0F));
+    std::memcpy(text + 2, b.data() + kDateOffset + 1, kDateBytes - 1);
+    return std::string(text, kDateTextBytes);
+  }
+  if (field == 2) {
+    if (AllZero(b, kTimeOffset, kTimeBytes)) return {};
+    return std::string(b.substr(kTimeOffset, kTimeBytes));
+  }
+  if (field >= 3 && static_cast<size_t>(field - 3) < t.layout.payload.size()) {
+    size_t offset = kPayloadOffset;
+    for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
+    size_t width = t.layout.payload[field - 3].width;
+    if (AllZero(b, offset, width)) return {};
+    return std::string(b.substr(offset, width));
+  }
+  Fail(t.kxt_path, "FieldGet: no field " + std::to_string(field) +
+                       " (the table has fields 1 to " +
+                       std::to_string(2 + t.layout.payload.size()) + ")");
+}
+
+void RecordTable::FieldPutSlow(int field, std::string_view text) {
+  Impl& t = *impl_;
+  t.RequireOpen("FieldPut");
+  t.Materialize();
+  std::string& b = cursor_.buffer;
+  auto too_long = [&](size_t width) {
+    Fail(t.kxt_path, "FieldPut: field " + std::to_string(field) + " holds " +
+                         std::to_string(width) + " characters, " +
+                         std::to_string(text.size()) + " given");
+  };
+  if (field == 1) {
+    if (text.size() > 10) too_long(10);
+    unsigned char nibbles[2] = {0, 0};
+    for (size_t i = 0; i < 2 && i < text.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(text[i]);
+      if (c < 0x30 || c > 0x3F)
+        Fail(t.kxt_path, "FieldPut: date character " + std::to_string(i + 1) +
+                             " (code " + std::to_string(c) +
+                             ") is outside \"0\" to \"?\"");
+      nibbles[i] = static_cast<unsigned char>(c - 0x30);
+    }
+    std::memset(b.data() + kDateOffset, 0, kDateBytes);
+    if (!text.empty()) b[0] = static_cast<char>((nibbles[0] << 4) | nibbles[1]);
+    if (text.size() > 2)
+      std::memcpy(b.data() + 1, text.data() + 2, text.size() - 2);
+    return;
+  }
+  size_t offset;
+  size_t width;
+  if (field == 2) {
+    offset = kTimeOffset;
+    width = kTimeBytes;
+  } else if (field >= 3 &&
+             static_cast<size_t>(field - 3) < t.layout.payload.size()) {
+    offset = kPayloadOffset;
+    for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
+    width = t.layout.payload[field - 3].width;
+  } else {
+    Fail(t.kxt_path, "FieldPut: no field " + std::to_string(field) +
+                         " (the table has fields 1 to " +
+                         std::to_string(2 + t.layout.payload.size()) + ")");
+  }
+  if (text.size() > width) too_long(width);
+  std::memset(b.data() + offset, 0, width);
+  std::memcpy(b.data() + offset, text.data(), text.size());
+}
+
+}  // namespace kalvex
