@@ -2,8 +2,9 @@
 // chosen for speed.
 //
 // The scan compares every record with the last one it examined, so it keeps
-// two of these and lets them change roles after each examined record. One
-// holds:
+// two of these and lets them change roles after each examined record. (The
+// repair pass keeps the bytes of the record it wrote last in one, for the
+// same in-place copy.) One holds:
 // - the record's bytes, copied into storage that is reused from record to
 //   record;
 // - its stamp, when it is a date of 10 characters, a space and a time of 8,

@@ -40,6 +40,7 @@
 
 #include "core/host.h"
 #include "core/operations.h"
+#include "core/packed_record.h"
 #include "core/record_table.h"
 #include "core/stamp.h"
 
@@ -146,7 +147,8 @@ class RepairPass {
   bool view_has_separators_ = false;
   std::string stamp_;
   std::string previous_stamp_{kStartStamp};
-  std::string previous_record_;
+  // The source's bytes of the record last written, copied in place.
+  PackedRecord previous_record_;
   int year_ = 0;
   std::string year_text_;
   bool changed_ = false;
@@ -394,7 +396,8 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
     return;
   }
   if (Holds([&] { return host_.SkipOption(SkipKind::kDuplicates); }) &&
-      Holds([&] { return source_->RecordBuffer() == previous_record_; })) {
+      Holds(
+          [&] { return previous_record_.HasBytes(source_->RecordBuffer()); })) {
     ++duplicate_;
     return;
   }
@@ -461,7 +464,7 @@ void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
   }
 
   previous_stamp_ = stamp_;
-  Do([&] { previous_record_ = source_->RecordBuffer(); });
+  Do([&] { previous_record_.KeepBytes(source_->RecordBuffer()); });
 }
 
 template <class HostType, class MakeTable>
