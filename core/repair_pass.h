@@ -267,7 +267,7 @@ RepairPass<HostType, MakeTable>::Prepare() {
                            [&] { return source_->Problems(); });
   if (Setup("Could not read the deletion marks of '" + path_ + "'",
             [&] { return source_->DeletionMarksMissing(); })) {
-    source_problems_.push_back(
+    source_problems_.emplace_back(
         "Deleted records may be in the output: not every deletion mark of "
         "the source could be read.");
   }

@@ -76,4 +76,26 @@ std::string ProgressText(int64_t n, int64_t total) {
   return std::to_string(n) + " / " + std::to_string(total);
 }
 
+const char* StampTestName(StampTest test) {
+  switch (test) {
+    case StampTest::kOrder:
+      return "order";
+    case StampTest::kYear:
+      return "year";
+    case StampTest::kMonth:
+      return "month";
+    case StampTest::kDay:
+      return "day";
+    case StampTest::kHour:
+      return "hour";
+    case StampTest::kMinute:
+      return "minute";
+    case StampTest::kSecond:
+      return "second";
+    case StampTest::kSeparators:
+      return "separators";
+  }
+  return "unknown";
+}
+
 }  // namespace kxcheck

@@ -143,6 +143,9 @@ inline constexpr std::array<StampTest, 8> kAllStampTests = {
     StampTest::kDay,    StampTest::kHour,      StampTest::kMinute,
     StampTest::kSecond, StampTest::kSeparators};
 
+// The test's name in lower case: "order", "year", ..., "separators".
+const char* StampTestName(StampTest test);
+
 // Whether the test fails for the stamp: the matching function above.
 bool StampTestFails(StampTest test, std::string_view stamp,
                     std::string_view previous, std::string_view year);

@@ -20,28 +20,6 @@ struct StampCase {
   bool fails;
 };
 
-std::string Name(StampTest test) {
-  switch (test) {
-    case StampTest::kOrder:
-      return "order";
-    case StampTest::kYear:
-      return "year";
-    case StampTest::kMonth:
-      return "month";
-    case StampTest::kDay:
-      return "day";
-    case StampTest::kHour:
-      return "hour";
-    case StampTest::kMinute:
-      return "minute";
-    case StampTest::kSecond:
-      return "second";
-    case StampTest::kSeparators:
-      return "separators";
-  }
-  return "?";
-}
-
 // Each field test on both sides of both of its limits, plus the odd cases
 // that plain character comparison gives.
 TEST(StampTest, FieldTestsOnTheirBoundaries) {
@@ -88,7 +66,7 @@ TEST(StampTest, FieldTestsOnTheirBoundaries) {
     EXPECT_EQ(
         kxcheck::StampTestFails(c.test, c.stamp, kxcheck::kStartStamp, "2026"),
         c.fails)
-        << Name(c.test) << " test on \"" << c.stamp << "\"";
+        << kxcheck::StampTestName(c.test) << " test on \"" << c.stamp << "\"";
   }
 }
 
@@ -98,7 +76,7 @@ TEST(StampTest, StampOfTwoEmptyFieldsFailsEveryTest) {
   for (StampTest test : kxcheck::kAllStampTests) {
     EXPECT_TRUE(
         kxcheck::StampTestFails(test, stamp, kxcheck::kStartStamp, "2026"))
-        << Name(test);
+        << kxcheck::StampTestName(test);
   }
 }
 

@@ -12,28 +12,6 @@ namespace {
 using kxcheck::Outcome;
 using kxcheck::StampTest;
 
-const char* TestName(StampTest test) {
-  switch (test) {
-    case StampTest::kOrder:
-      return "order";
-    case StampTest::kYear:
-      return "year";
-    case StampTest::kMonth:
-      return "month";
-    case StampTest::kDay:
-      return "day";
-    case StampTest::kHour:
-      return "hour";
-    case StampTest::kMinute:
-      return "minute";
-    case StampTest::kSecond:
-      return "second";
-    case StampTest::kSeparators:
-      return "separators";
-  }
-  return "unknown";
-}
-
 bool Damaged(const TableReport& report) {
   return report.finding_count > 0 || report.totals.null > 0 ||
          report.totals.duplicate > 0 || report.totals.corrupted > 0 ||
@@ -135,7 +113,7 @@ void TableReport::AddFinding(const kxcheck::Finding& finding) {
   findings_json += "    {\"record\": ";
   findings_json += std::to_string(finding.record);
   findings_json += ", \"test\": \"";
-  findings_json += TestName(finding.test);
+  findings_json += kxcheck::StampTestName(finding.test);
   findings_json += "\", \"stamp\": ";
   AppendJsonString(findings_json, finding.stamp, scratch_);
   if (finding.test == StampTest::kOrder) {
