@@ -161,10 +161,9 @@ Outcome CheckScan(const std::string& path, HostType& host,
         const std::string_view stamp = current.StampText(stamp_room);
         const std::string_view previous_stamp =
             previous.StampText(previous_room);
-        for (size_t i = 0; i < kAllStampTests.size(); ++i) {
-          if (failed & (1u << i)) {
-            host.AddFinding(
-                Finding{n, kAllStampTests[i], stamp, previous_stamp});
+        for (StampTest test : kAllStampTests) {
+          if (failed & Bit(test)) {
+            host.AddFinding(Finding{n, test, stamp, previous_stamp});
           }
         }
       });
@@ -214,7 +213,7 @@ Outcome CheckScan(const std::string& path, HostType& host,
         step(n, "reading the date and time",
              [&] { ReadStamp(*table, current); });
         if (current.OrderFails(previous)) {
-          add_findings(n, 1u, current, previous);
+          add_findings(n, Bit(StampTest::kOrder), current, previous);
         }
         // The year test reads the clock every time it runs.
         step(n, "reading the clock", [&] {

@@ -39,8 +39,10 @@ uint32_t PackedRecord::FailedFieldTestsAsText(std::string_view year) const {
   char room[19];
   const std::string_view stamp = StampText(room);
   uint32_t failed = 0;
-  for (size_t i = 1; i < kAllStampTests.size(); ++i) {
-    if (StampTestFails(kAllStampTests[i], stamp, {}, year)) failed |= 1u << i;
+  for (StampTest test : kAllStampTests) {
+    if (test != StampTest::kOrder && StampTestFails(test, stamp, {}, year)) {
+      failed |= Bit(test);
+    }
   }
   return failed;
 }

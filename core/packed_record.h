@@ -135,9 +135,6 @@ class PackedRecord {
   static constexpr uint64_t Number(std::string_view text) {
     return Number(text.data(), static_cast<int>(text.size()));
   }
-  static constexpr uint32_t Bit(StampTest test) {
-    return 1u << static_cast<int>(test);
-  }
 
   // Character i of the packed stamp, counted from 1.
   uint64_t Character(int i) const {

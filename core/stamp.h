@@ -143,6 +143,11 @@ inline constexpr std::array<StampTest, 8> kAllStampTests = {
     StampTest::kDay,    StampTest::kHour,      StampTest::kMinute,
     StampTest::kSecond, StampTest::kSeparators};
 
+// A test's bit in a set of failed tests: bit i for kAllStampTests[i].
+inline constexpr uint32_t Bit(StampTest test) {
+  return 1u << static_cast<int>(test);
+}
+
 // The test's name in lower case: "order", "year", ..., "separators".
 const char* StampTestName(StampTest test);
 
