@@ -202,6 +202,17 @@ TEST(DamageMapTest, CalendarTimesOfStamps) {
       {"9999-12-31 23:59:59", 253402300799},
       // Separators are not looked at: a repair puts them right.
       {"2020/02/29T23-59;59", 1583020799},
+      {"2019\xff"
+       "12\xff"
+       "31\xff"
+       "23\xff"
+       "59\xff"
+       "59",
+       1577836799},
+      // Bytes that look like digits to a careless test.
+      {"20?0-01-01 00:00:00", std::nullopt},
+      {"2020-01-01 00:0\xb0:00", std::nullopt},
+      {"2020-01-01 00:00:/0", std::nullopt},
       // The day test passes these, the calendar does not.
       {"2021-02-29 00:00:00", std::nullopt},
       {"2020-04-31 00:00:00", std::nullopt},
@@ -219,7 +230,7 @@ TEST(DamageMapTest, CalendarTimesOfStamps) {
   for (const Case& c : cases) {
     EXPECT_EQ(kxtable::CalendarSeconds(c.stamp), c.seconds) << c.stamp;
     if (c.seconds && c.stamp[4] == '-') {
-      EXPECT_EQ(kxtable::CalendarStamp(*c.seconds), c.stamp);
+      EXPECT_EQ(kxtable::KeyStamp(kxtable::CalendarKey(c.stamp)), c.stamp);
     }
   }
 }

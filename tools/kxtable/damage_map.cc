@@ -1,8 +1,11 @@
 #include "tools/kxtable/damage_map.h"
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -30,66 +33,118 @@ bool Longer(const Run& a, const Run& b) {
   return a.first < b.first;
 }
 
-JsonValue Seconds(int64_t value, int64_t none) {
-  return value == none ? JsonValue() : JsonValue(value);
-}
-
 }  // namespace
 
 const char* DamageKindName(int kind) {
   return kind >= 0 && kind < kDamageKinds ? kKindNames[kind] : "unknown";
 }
 
-std::optional<int64_t> CalendarSeconds(std::string_view stamp) {
-  if (stamp.size() != 19) return std::nullopt;
-  auto digit = [&](size_t i) {
-    return static_cast<unsigned>(static_cast<unsigned char>(stamp[i])) - '0';
-  };
-  const unsigned d[14] = {digit(0),  digit(1),  digit(2),  digit(3),  digit(5),
-                          digit(6),  digit(8),  digit(9),  digit(11), digit(12),
-                          digit(14), digit(15), digit(17), digit(18)};
-  bool digits = true;
-  for (unsigned v : d) digits &= v <= 9;
-  if (!digits) return std::nullopt;
-  const int year =
-      static_cast<int>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
-  const unsigned month = d[4] * 10 + d[5];
-  const unsigned day = d[6] * 10 + d[7];
-  const unsigned hour = d[8] * 10 + d[9];
-  const unsigned minute = d[10] * 10 + d[11];
-  const unsigned second = d[12] * 10 + d[13];
-  const std::chrono::year_month_day date{std::chrono::year{year},
-                                         std::chrono::month{month},
-                                         std::chrono::day{day}};
-  if (!date.ok() || hour > 23 || minute > 59 || second > 59) {
-    return std::nullopt;
-  }
-  const int64_t days = std::chrono::sys_days{date}.time_since_epoch().count();
-  return days * kSecondsADay + hour * 3600 + minute * 60 + second;
+namespace {
+
+// CalendarKey, compiled into DamageMap::Add, which runs it for every
+// examined record.
+// Stamps are read eight characters at a time, each character a byte of a
+// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
+// the bytes that must be digits, 0 in the separators' places.
+constexpr uint64_t kBytes(uint64_t byte, uint64_t mask) {
+  return byte * 0x0101010101010101u & mask;
 }
 
-std::string CalendarStamp(int64_t seconds) {
-  int64_t days = seconds / kSecondsADay;
-  int64_t rest = seconds % kSecondsADay;
-  if (rest < 0) {
-    rest += kSecondsADay;
-    --days;
+// Eight characters of a stamp from `at` as a word.
+inline uint64_t Word(const unsigned char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);  // one load
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
   }
-  const std::chrono::year_month_day date{
-      std::chrono::sys_days{std::chrono::days{days}}};
+  return word;
+}
+
+// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
+// of two digits: the byte of a pair's first digit gets the pair's value.
+// False when one of them is no digit. A byte is a digit when its high half
+// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
+// byte, since every byte is at most 0x3F once the high halves have passed).
+inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
+  const uint64_t digits = word & mask;
+  const uint64_t high = kBytes(0xF0, mask);
+  const uint64_t zeros = kBytes('0', mask);
+  if ((digits & high) != zeros) return false;
+  if (((digits + kBytes(6, mask)) & high) != zeros) return false;
+  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
+  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
+  return true;
+}
+
+inline unsigned Byte(uint64_t word, int byte) {
+  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
+}
+
+[[gnu::always_inline]] inline uint64_t Key(std::string_view stamp) {
+  if (stamp.size() != 19) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  // "YYYY-MM-", "DD hh:mm" and, of "hh:mm:ss", the seconds.
+  uint64_t date, day_time, seconds;
+  if (!Pairs(Word(p), 0x00FFFF00FFFFFFFFu, date) ||
+      !Pairs(Word(p + 8), 0xFFFF00FFFF00FFFFu, day_time) ||
+      !Pairs(Word(p + 11), 0xFFFF000000000000u, seconds)) {
+    return 0;
+  }
+  const unsigned year = Byte(date, 0) * 100 + Byte(date, 2);
+  const unsigned month = Byte(date, 5);
+  const unsigned day = Byte(day_time, 0);
+  const unsigned hour = Byte(day_time, 3);
+  const unsigned minute = Byte(day_time, 6);
+  const unsigned second = Byte(seconds, 6);
+  // Bitwise, not logical: one branch.
+  if ((month - 1 > 11) | (day - 1 > 30) | (hour > 23) | (minute > 59) |
+      (second > 59)) {
+    return 0;
+  }
+  if (day > 28) {
+    const std::chrono::year_month_day_last last{
+        std::chrono::year{static_cast<int>(year)},
+        std::chrono::month_day_last{std::chrono::month{month}}};
+    if (day > static_cast<unsigned>(last.day())) return 0;
+  }
+  return (uint64_t{year} * 10000 + month * 100 + day) * 1000000 + hour * 10000 +
+         minute * 100 + second;
+}
+
+}  // namespace
+
+uint64_t CalendarKey(std::string_view stamp) { return Key(stamp); }
+
+int64_t KeySeconds(uint64_t key) {
+  const auto date = static_cast<unsigned>(key / 1000000);
+  const auto time = static_cast<int64_t>(key % 1000000);
+  const std::chrono::year_month_day day{
+      std::chrono::year{static_cast<int>(date / 10000)},
+      std::chrono::month{date / 100 % 100}, std::chrono::day{date % 100}};
+  const int64_t days = std::chrono::sys_days{day}.time_since_epoch().count();
+  return days * kSecondsADay + time / 10000 * 3600 + time / 100 % 100 * 60 +
+         time % 100;
+}
+
+std::optional<int64_t> CalendarSeconds(std::string_view stamp) {
+  const uint64_t key = CalendarKey(stamp);
+  if (key == 0) return std::nullopt;
+  return KeySeconds(key);
+}
+
+std::string KeyStamp(uint64_t key) {
+  const auto date = static_cast<unsigned>(key / 1000000);
+  const auto time = static_cast<unsigned>(key % 1000000);
   char text[64];
-  std::snprintf(
-      text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d",
-      static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-      static_cast<unsigned>(date.day()), static_cast<int>(rest / 3600),
-      static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u",
+                date / 10000, date / 100 % 100, date % 100, time / 10000,
+                time / 100 % 100, time % 100);
   return text;
 }
 
 DamageMap::DamageMap(int64_t records, const DamageMapLimits& limits)
-    : records_(std::max<int64_t>(records, 0)),
-      limits_(limits),
-      previous_stamp_(kxcheck::kStartStamp) {
+    : records_(std::max<int64_t>(records, 0)), limits_(limits) {
+  RememberPrevious(kxcheck::kStartStamp);
   limits_.bins = std::max<int64_t>(limits_.bins, 1);
   bins_.resize(static_cast<size_t>(std::min(records_, limits_.bins)));
   longest_.reserve(limits_.runs);
@@ -151,14 +206,32 @@ void DamageMap::Add(const RecordNote& note) {
 
   ++examined_;
   const uint32_t failed = note.failed & ((1u << kNullKind) - 1);
-  AddStamp(bin, note.record, note.stamp, failed == 0);
+  const uint64_t key = Key(note.stamp);
+  if (key == 0) {
+    ++bin.not_calendar;
+    ++not_calendar_;
+  }
   if (failed == 0) {
     if (in_run_) {
       KeepRun(run_);
       in_run_ = false;
     }
+    if (key != 0) {
+      bin.passed_min = std::min(bin.passed_min, key);
+      bin.passed_max = std::max(bin.passed_max, key);
+      if (first_passed_record_ == 0) {
+        first_passed_record_ = n;
+        first_passed_ = key;
+      }
+      last_passed_record_ = n;
+      last_passed_ = key;
+    }
   } else {
     ++failed_;
+    if (key != 0) {
+      bin.failed_min = std::min(bin.failed_min, key);
+      bin.failed_max = std::max(bin.failed_max, key);
+    }
     for (uint32_t bits = failed; bits != 0; bits &= bits - 1) {
       const int kind = __builtin_ctz(bits);
       ++bin.findings[kind];
@@ -168,32 +241,15 @@ void DamageMap::Add(const RecordNote& note) {
     Damaged(n, failed);
   }
   // The order test of the next examined record compares with this stamp.
-  if (firsts_[0].size() < limits_.first_findings) {
-    previous_stamp_.assign(note.stamp);
-  }
+  if (firsts_[0].size() < limits_.first_findings) RememberPrevious(note.stamp);
 }
 
-void DamageMap::AddStamp(Bin& bin, int64_t record, std::string_view stamp,
-                         bool passed) {
-  const std::optional<int64_t> seconds = CalendarSeconds(stamp);
-  if (!seconds) {
-    ++bin.not_calendar;
-    ++not_calendar_;
-    return;
-  }
-  const int64_t s = *seconds;
-  if (passed) {
-    bin.passed_min = std::min(bin.passed_min, s);
-    bin.passed_max = std::max(bin.passed_max, s);
-    if (first_passed_record_ == 0) {
-      first_passed_record_ = record;
-      first_passed_ = s;
-    }
-    last_passed_record_ = record;
-    last_passed_ = s;
+void DamageMap::RememberPrevious(std::string_view stamp) {
+  previous_size_ = stamp.size();
+  if (stamp.size() <= previous_short_.size()) {
+    std::memcpy(previous_short_.data(), stamp.data(), stamp.size());
   } else {
-    bin.failed_min = std::min(bin.failed_min, s);
-    bin.failed_max = std::max(bin.failed_max, s);
+    previous_long_.assign(stamp);
   }
 }
 
@@ -226,7 +282,11 @@ void DamageMap::KeepFirst(int kind, const RecordNote& note) {
   FirstFinding& first = firsts.emplace_back();
   first.record = note.record;
   if (kind < kNullKind) first.stamp.assign(note.stamp);
-  if (kind == 0) first.previous = previous_stamp_;
+  if (kind == 0) {
+    first.previous = previous_size_ <= previous_short_.size()
+                         ? std::string(previous_short_.data(), previous_size_)
+                         : previous_long_;
+  }
 }
 
 int64_t DamageMap::FindingCount() const {
@@ -263,53 +323,19 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   totals["noted"] = noted_;
   data["totals"] = std::move(totals);
 
-  auto stamp = [](int64_t record, int64_t seconds) {
+  auto stamp = [](int64_t record, uint64_t key) {
     if (record == 0) return JsonValue();
     return JsonValue{{"record", record},
-                     {"stamp", CalendarStamp(seconds)},
-                     {"seconds", seconds}};
+                     {"stamp", KeyStamp(key)},
+                     {"seconds", KeySeconds(key)}};
   };
   data["stamps"] = {
       {"first_passed", stamp(first_passed_record_, first_passed_)},
       {"last_passed", stamp(last_passed_record_, last_passed_)},
-      {"span_seconds", first_passed_record_ == 0
-                           ? JsonValue()
-                           : JsonValue(last_passed_ - first_passed_)}};
-
-  JsonValue first = JsonValue::array();
-  JsonValue passed_min = JsonValue::array();
-  JsonValue passed_max = JsonValue::array();
-  JsonValue failed_min = JsonValue::array();
-  JsonValue failed_max = JsonValue::array();
-  JsonValue not_calendar = JsonValue::array();
-  std::array<JsonValue, kDamageKinds> findings;
-  findings.fill(JsonValue::array());
-  for (size_t i = 0; i < bins_.size(); ++i) {
-    const Bin& bin = bins_[i];
-    first.push_back(BinStart(static_cast<int64_t>(i)));
-    passed_min.push_back(Seconds(bin.passed_min, INT64_MAX));
-    passed_max.push_back(Seconds(bin.passed_max, kNoStamp));
-    failed_min.push_back(Seconds(bin.failed_min, INT64_MAX));
-    failed_max.push_back(Seconds(bin.failed_max, kNoStamp));
-    not_calendar.push_back(bin.not_calendar);
-    for (int kind = 0; kind < kDamageKinds; ++kind) {
-      findings[kind].push_back(bin.findings[kind]);
-    }
-  }
-  JsonValue bins;
-  bins["count"] = bins_.size();
-  bins["first"] = std::move(first);
-  bins["passed_min"] = std::move(passed_min);
-  bins["passed_max"] = std::move(passed_max);
-  bins["failed_min"] = std::move(failed_min);
-  bins["failed_max"] = std::move(failed_max);
-  bins["not_calendar"] = std::move(not_calendar);
-  JsonValue by_kind;
-  for (int kind = 0; kind < kDamageKinds; ++kind) {
-    by_kind[kKindNames[kind]] = std::move(findings[kind]);
-  }
-  bins["findings"] = std::move(by_kind);
-  data["bins"] = std::move(bins);
+      {"span_seconds",
+       first_passed_record_ == 0
+           ? JsonValue()
+           : JsonValue(KeySeconds(last_passed_) - KeySeconds(first_passed_))}};
 
   // The runs kept, and the one still open after the last note.
   std::vector<Run> runs = longest_;
@@ -345,7 +371,79 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   data["limits"] = {{"bins", limits_.bins},
                     {"runs", limits_.runs},
                     {"first_findings", limits_.first_findings}};
-  return data.dump();
+
+  // The bins, thousands of numbers, are written here directly, as the last
+  // member.
+  std::string text = data.dump();
+  text.pop_back();
+  text += ",\"bins\":";
+  text += BinsJson();
+  text += '}';
+  return text;
+}
+
+std::string DamageMap::BinsJson() const {
+  std::string text;
+  text.reserve(bins_.size() * 96 + 512);
+  auto number = [&text](auto value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+  };
+  // One array of the bins' values, `value(bin)` giving a number or nothing.
+  auto array = [&](const char* name, auto value) {
+    text += '"';
+    text += name;
+    text += "\":[";
+    for (size_t i = 0; i < bins_.size(); ++i) {
+      if (i > 0) text += ',';
+      const std::optional<int64_t> v = value(i, bins_[i]);
+      if (v) {
+        number(*v);
+      } else {
+        text += "null";
+      }
+    }
+    text += ']';
+  };
+  auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
+    if (key == none) return std::nullopt;
+    return KeySeconds(key);
+  };
+  text += "{\"count\":";
+  number(bins_.size());
+  text += ',';
+  array("first", [this](size_t i, const Bin&) -> std::optional<int64_t> {
+    return BinStart(static_cast<int64_t>(i));
+  });
+  text += ',';
+  array("passed_min", [&](size_t, const Bin& bin) {
+    return seconds(bin.passed_min, UINT64_MAX);
+  });
+  text += ',';
+  array("passed_max",
+        [&](size_t, const Bin& bin) { return seconds(bin.passed_max, 0); });
+  text += ',';
+  array("failed_min", [&](size_t, const Bin& bin) {
+    return seconds(bin.failed_min, UINT64_MAX);
+  });
+  text += ',';
+  array("failed_max",
+        [&](size_t, const Bin& bin) { return seconds(bin.failed_max, 0); });
+  text += ',';
+  array("not_calendar", [](size_t, const Bin& bin) -> std::optional<int64_t> {
+    return bin.not_calendar;
+  });
+  text += ",\"findings\":{";
+  for (int kind = 0; kind < kDamageKinds; ++kind) {
+    if (kind > 0) text += ',';
+    array(kKindNames[kind],
+          [kind](size_t, const Bin& bin) -> std::optional<int64_t> {
+            return bin.findings[kind];
+          });
+  }
+  text += "}}";
+  return text;
 }
 
 }  // namespace kxtable

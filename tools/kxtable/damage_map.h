@@ -32,22 +32,32 @@
 //    "stamps": {"first_passed": {"record": 1, "stamp": "2020-01-01 10:00:00",
 //                                "seconds": 1577872800},
 //               "last_passed": {...}, "span_seconds": 2},
-//    "bins": {"count": 3, "first": [1, 2, 3],
-//             "passed_min": [1577872800, null, 1577872802],
-//             "passed_max": [...], "failed_min": [null, null, null],
-//             "failed_max": [...], "not_calendar": [0, 1, 0],
-//             "findings": {"order": [0, 0, 0], "month": [0, 1, 0], ...}},
 //    "runs": [{"first": 2, "last": 2, "records": 1, "damaged": 1,
 //              "kinds": ["month"]}],
 //    "first_findings": {"month": [{"record": 2,
 //                                  "stamp": "2020-13-01 10:00:01"}], ...,
 //                       "order": [{"record": .., "stamp": .., "previous": ..}],
 //                       "null": [{"record": ..}], ...},
-//    "limits": {"bins": 4000, "runs": 20, "first_findings": 10}}
+//    "limits": {"bins": 4000, "runs": 20, "first_findings": 10},
+//    "bins": {"count": 3, "first": [1, 2, 3],
+//             "passed_min": [1577872800, null, 1577872802],
+//             "passed_max": [...], "failed_min": [null, null, null],
+//             "failed_max": [...], "not_calendar": [0, 1, 0],
+//             "findings": {"order": [0, 0, 0], "month": [0, 1, 0], ...}}}
 //
 // Bin i holds records first[i] to first[i + 1] - 1 (the last bin up to the
-// record count). A repair adds a member "repair" of its own, which the page
-// draws when it is there.
+// record count).
+//
+// A repair adds a member "repair", which the page draws when it is there:
+// the stamps it replaced (old) and wrote (new) per bin, as seconds or null,
+// the number replaced per bin, and the runs of records that were all given
+// one written stamp, longer than spread_limit:
+//
+//   "repair": {"output": "t_REPAIRED.kxt", "replaced": 1, "spread_limit": 100,
+//              "bins": {"old_min": [...], "old_max": [...], "new_min": [...],
+//                       "new_max": [...], "replaced": [0, 1, 0]},
+//              "spread_runs": [{"first": 2, "last": 900, "records": 899,
+//                               "stamp": "2020-01-01 10:00:00"}]}
 #ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 #define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 
@@ -107,13 +117,18 @@ struct DamageMapTable {
   bool complete = true;                 // the scan reached the last record
 };
 
-// Seconds from 1970-01-01 00:00:00 of a 19-character stamp whose characters
-// 1-4, 6-7, 9-10, 12-13, 15-16 and 18-19 are digits that name a time of the
-// (proleptic Gregorian) calendar; nothing for any other stamp. The characters
-// between the numbers are not looked at: a repair puts them right.
+// A 19-character stamp whose characters 1-4, 6-7, 9-10, 12-13, 15-16 and
+// 18-19 are digits that name a time of the (proleptic Gregorian) calendar, as
+// the number YYYYMMDDhhmmss, which orders as the times do; 0 for any other
+// stamp. The characters between the numbers are not looked at: a repair puts
+// them right.
+uint64_t CalendarKey(std::string_view stamp);
+// Seconds from 1970-01-01 00:00:00 of a key that CalendarKey gave, and the
+// same for a stamp: nothing when it names no calendar time.
+int64_t KeySeconds(uint64_t key);
 std::optional<int64_t> CalendarSeconds(std::string_view stamp);
-// "YYYY-MM-DD HH:MM:SS" for seconds that CalendarSeconds gave.
-std::string CalendarStamp(int64_t seconds);
+// "YYYY-MM-DD HH:MM:SS" of a key that CalendarKey gave.
+std::string KeyStamp(uint64_t key);
 
 class DamageMap {
  public:
@@ -133,13 +148,13 @@ class DamageMap {
   int64_t FindingCount() const;
 
  private:
-  static constexpr int64_t kNoStamp = INT64_MIN;
-
+  // Stamps are kept as CalendarKey gives them; seconds are worked out only
+  // for the stamps the data names.
   struct Bin {
-    int64_t passed_min = INT64_MAX;
-    int64_t passed_max = kNoStamp;
-    int64_t failed_min = INT64_MAX;
-    int64_t failed_max = kNoStamp;
+    uint64_t passed_min = UINT64_MAX;  // UINT64_MAX and 0: none
+    uint64_t passed_max = 0;
+    uint64_t failed_min = UINT64_MAX;
+    uint64_t failed_max = 0;
     uint32_t not_calendar = 0;
     std::array<uint32_t, kDamageKinds> findings{};
   };
@@ -160,7 +175,8 @@ class DamageMap {
 
   int64_t BinStart(int64_t bin) const;
   void SeekBin(int64_t record);
-  void AddStamp(Bin& bin, int64_t record, std::string_view stamp, bool passed);
+  void RememberPrevious(std::string_view stamp);
+  std::string BinsJson() const;
   void Damaged(int64_t record, uint32_t kinds);
   void KeepRun(const Run& run);
   void KeepFirst(int kind, const RecordNote& note);
@@ -179,9 +195,9 @@ class DamageMap {
   int64_t not_calendar_ = 0;
   int64_t noted_ = 0;
   int64_t first_passed_record_ = 0;  // 0 while none
-  int64_t first_passed_ = 0;
+  uint64_t first_passed_ = 0;
   int64_t last_passed_record_ = 0;
-  int64_t last_passed_ = 0;
+  uint64_t last_passed_ = 0;
 
   bool in_run_ = false;
   Run run_;
@@ -189,8 +205,11 @@ class DamageMap {
 
   std::array<std::vector<FirstFinding>, kDamageKinds> firsts_;
   // The stamp the next examined record's order test compares with; kept
-  // only while the first order findings are still being gathered.
-  std::string previous_stamp_;
+  // only while the first order findings are still being gathered. Stamps
+  // are short: a copy into the array costs far less than a string's.
+  std::array<char, 32> previous_short_{};
+  size_t previous_size_ = 0;
+  std::string previous_long_;  // when longer than the array
 };
 
 }  // namespace kxtable

@@ -1,5 +1,6 @@
 #include "tools/kxtable/report_page.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace kxtable {
@@ -21,12 +22,11 @@ std::string ReportPage(std::string_view data_json) {
   for (size_t i = 0; i < kTailParts; ++i) size += kTail[i].size();
   page.reserve(size);
   for (size_t i = 0; i < kHeadParts; ++i) page += kHead[i];
-  for (char c : data_json) {
-    if (c == '<') {
-      page += "\\u003c";
-    } else {
-      page += c;
-    }
+  for (size_t at = 0; at < data_json.size();) {
+    const size_t lt = std::min(data_json.find('<', at), data_json.size());
+    page.append(data_json, at, lt - at);
+    if (lt < data_json.size()) page += "\\u003c";
+    at = lt + 1;
   }
   for (size_t i = 0; i < kTailParts; ++i) page += kTail[i];
   return page;
