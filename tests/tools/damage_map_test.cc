@@ -235,6 +235,29 @@ TEST(DamageMapTest, CalendarTimesOfStamps) {
   }
 }
 
+// The map reads a date only when it differs from the stamp before; each
+// stamp must still be placed as it would be alone.
+TEST(DamageMapTest, StampsArePlacedWhateverTheStampBefore) {
+  const std::vector<std::string> stamps = {
+      "2020-02-29 10:00:00", "2020-02-29 25:00:00", "2020-02-29 10:00:01",
+      "2021-02-29 10:00:00", "2021-02-29 10:00:01", "2021-03-01 00:00:00",
+      "2021-03-02 00:00:00", "2021/03/02 00:00:01", "2021-03-02 00:00:0",
+      "2021-03-02 00:00:02", "2021-03-12 00:00:00",
+  };
+  DamageMap map(static_cast<int64_t>(stamps.size()));
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    map.Add({.record = static_cast<int64_t>(i) + 1, .stamp = stamps[i]});
+  }
+  const Json data = DataOf(map);
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    const std::optional<int64_t> alone = kxtable::CalendarSeconds(stamps[i]);
+    EXPECT_EQ(data["bins"]["passed_min"][i],
+              alone ? Json(*alone) : Json(nullptr))
+        << stamps[i];
+  }
+  EXPECT_EQ(data["totals"]["not_calendar"], 4);
+}
+
 // The bins of a large table are fixed by its record count, as equal as whole
 // records allow, and every record lands in its own bin.
 TEST(DamageMapTest, BinsOfALargeTable) {

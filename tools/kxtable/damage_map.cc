@@ -41,12 +41,10 @@ const char* DamageKindName(int kind) {
 
 namespace {
 
-// CalendarKey, compiled into DamageMap::Add, which runs it for every
-// examined record.
 // Stamps are read eight characters at a time, each character a byte of a
 // 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
 // the bytes that must be digits, 0 in the separators' places.
-constexpr uint64_t kBytes(uint64_t byte, uint64_t mask) {
+constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
   return byte * 0x0101010101010101u & mask;
 }
 
@@ -67,10 +65,10 @@ inline uint64_t Word(const unsigned char* at) {
 // byte, since every byte is at most 0x3F once the high halves have passed).
 inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
   const uint64_t digits = word & mask;
-  const uint64_t high = kBytes(0xF0, mask);
-  const uint64_t zeros = kBytes('0', mask);
+  const uint64_t high = EveryByte(0xF0, mask);
+  const uint64_t zeros = EveryByte('0', mask);
   if ((digits & high) != zeros) return false;
-  if (((digits + kBytes(6, mask)) & high) != zeros) return false;
+  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
   const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
   pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
   return true;
@@ -80,40 +78,59 @@ inline unsigned Byte(uint64_t word, int byte) {
   return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
 }
 
-[[gnu::always_inline]] inline uint64_t Key(std::string_view stamp) {
-  if (stamp.size() != 19) return 0;
-  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
-  // "YYYY-MM-", "DD hh:mm" and, of "hh:mm:ss", the seconds.
-  uint64_t date, day_time, seconds;
-  if (!Pairs(Word(p), 0x00FFFF00FFFFFFFFu, date) ||
-      !Pairs(Word(p + 8), 0xFFFF00FFFF00FFFFu, day_time) ||
-      !Pairs(Word(p + 11), 0xFFFF000000000000u, seconds)) {
+// A stamp's date, "YYYY-MM-" and "DD", as the number YYYYMMDD; 0 when it
+// names no day of the calendar.
+uint64_t DateKey(uint64_t year_month, uint64_t day_word) {
+  uint64_t date, day_pairs;
+  if (!Pairs(year_month, 0x00FFFF00FFFFFFFFu, date) ||
+      !Pairs(day_word, 0xFFFFu, day_pairs)) {
     return 0;
   }
   const unsigned year = Byte(date, 0) * 100 + Byte(date, 2);
   const unsigned month = Byte(date, 5);
-  const unsigned day = Byte(day_time, 0);
-  const unsigned hour = Byte(day_time, 3);
-  const unsigned minute = Byte(day_time, 6);
-  const unsigned second = Byte(seconds, 6);
-  // Bitwise, not logical: one branch.
-  if ((month - 1 > 11) | (day - 1 > 30) | (hour > 23) | (minute > 59) |
-      (second > 59)) {
-    return 0;
-  }
+  const unsigned day = Byte(day_pairs, 0);
+  if ((month - 1 > 11) | (day - 1 > 30)) return 0;
   if (day > 28) {
     const std::chrono::year_month_day_last last{
         std::chrono::year{static_cast<int>(year)},
         std::chrono::month_day_last{std::chrono::month{month}}};
     if (day > static_cast<unsigned>(last.day())) return 0;
   }
-  return (uint64_t{year} * 10000 + month * 100 + day) * 1000000 + hour * 10000 +
-         minute * 100 + second;
+  return (uint64_t{year} * 100 + month) * 100 + day;
+}
+
+// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
+// 0 when the date or the time names none.
+[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
+                                               uint64_t time_word) {
+  uint64_t time;
+  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
+  const unsigned hour = Byte(time, 0);
+  const unsigned minute = Byte(time, 3);
+  const unsigned second = Byte(time, 6);
+  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
+  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
+}
+
+// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
+// 19-character stamp as words.
+struct StampWords {
+  uint64_t year_month;
+  uint64_t day;
+  uint64_t time;
+};
+inline StampWords WordsOf(std::string_view stamp) {
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  return {Word(p), Word(p + 8) & 0xFFFFu, Word(p + 11)};
 }
 
 }  // namespace
 
-uint64_t CalendarKey(std::string_view stamp) { return Key(stamp); }
+uint64_t CalendarKey(std::string_view stamp) {
+  if (stamp.size() != 19) return 0;
+  const StampWords words = WordsOf(stamp);
+  return TimeKey(DateKey(words.year_month, words.day), words.time);
+}
 
 int64_t KeySeconds(uint64_t key) {
   const auto date = static_cast<unsigned>(key / 1000000);
@@ -143,7 +160,9 @@ std::string KeyStamp(uint64_t key) {
 }
 
 DamageMap::DamageMap(int64_t records, const DamageMapLimits& limits)
-    : records_(std::max<int64_t>(records, 0)), limits_(limits) {
+    : records_(std::max<int64_t>(records, 0)),
+      limits_(limits),
+      keep_previous_(limits.first_findings > 0) {
   RememberPrevious(kxcheck::kStartStamp);
   limits_.bins = std::max<int64_t>(limits_.bins, 1);
   bins_.resize(static_cast<size_t>(std::min(records_, limits_.bins)));
@@ -206,7 +225,17 @@ void DamageMap::Add(const RecordNote& note) {
 
   ++examined_;
   const uint32_t failed = note.failed & ((1u << kNullKind) - 1);
-  const uint64_t key = Key(note.stamp);
+  // Most stamps share their date with the stamp before, whose date is then
+  // not read again.
+  uint64_t key = 0;
+  if (note.stamp.size() == 19) {
+    const StampWords words = WordsOf(note.stamp);
+    if (words.year_month != date_words_[0] || words.day != date_words_[1]) {
+      date_words_ = {words.year_month, words.day};
+      date_key_ = DateKey(words.year_month, words.day);
+    }
+    key = TimeKey(date_key_, words.time);
+  }
   if (key == 0) {
     ++bin.not_calendar;
     ++not_calendar_;
@@ -241,7 +270,15 @@ void DamageMap::Add(const RecordNote& note) {
     Damaged(n, failed);
   }
   // The order test of the next examined record compares with this stamp.
-  if (firsts_[0].size() < limits_.first_findings) RememberPrevious(note.stamp);
+  if (keep_previous_) {
+    if (note.stamp.size() == 19) {
+      // The usual stamp: a copy of known size, made without a call.
+      std::memcpy(previous_short_.data(), note.stamp.data(), 19);
+      previous_size_ = 19;
+    } else {
+      RememberPrevious(note.stamp);
+    }
+  }
 }
 
 void DamageMap::RememberPrevious(std::string_view stamp) {
@@ -286,6 +323,8 @@ void DamageMap::KeepFirst(int kind, const RecordNote& note) {
     first.previous = previous_size_ <= previous_short_.size()
                          ? std::string(previous_short_.data(), previous_size_)
                          : previous_long_;
+    // With the first order findings all kept, no previous stamp is needed.
+    keep_previous_ = firsts.size() < limits_.first_findings;
   }
 }
 

@@ -199,14 +199,21 @@ class DamageMap {
   int64_t last_passed_record_ = 0;
   uint64_t last_passed_ = 0;
 
+  // The date of the last examined stamp of 19 characters: its characters
+  // "YYYY-MM-" and "DD" as read, and its part of the key.
+  std::array<uint64_t, 2> date_words_{};
+  uint64_t date_key_ = 0;
+
   bool in_run_ = false;
   Run run_;
   std::vector<Run> longest_;  // a heap whose front is the shortest kept
 
   std::array<std::vector<FirstFinding>, kDamageKinds> firsts_;
   // The stamp the next examined record's order test compares with; kept
-  // only while the first order findings are still being gathered. Stamps
-  // are short: a copy into the array costs far less than a string's.
+  // only while the first order findings are still being gathered
+  // (keep_previous_). Stamps are short: a copy into the array costs far
+  // less than a string's.
+  bool keep_previous_;
   std::array<char, 32> previous_short_{};
   size_t previous_size_ = 0;
   std::string previous_long_;  // when longer than the array
