@@ -1,0 +1,396 @@
+// The damage map's data (bins, runs, first findings, calendar times), the
+// page that carries it, and the file the page is written to.
+#include "tools/kxtable/damage_map.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/stamp.h"
+#include "tests/tools/support/tool_test_support.h"
+#include "tools/kxtable/new_file.h"
+#include "tools/kxtable/report_page.h"
+
+namespace {
+
+using kxtable::DamageMap;
+using kxtable::RecordClass;
+using kxtable::RecordNote;
+using Json = nlohmann::json;
+namespace fs = std::filesystem;
+
+constexpr uint32_t kOrder = kxcheck::Bit(kxcheck::StampTest::kOrder);
+constexpr uint32_t kYear = kxcheck::Bit(kxcheck::StampTest::kYear);
+constexpr uint32_t kMonth = kxcheck::Bit(kxcheck::StampTest::kMonth);
+
+int64_t Seconds(const char* stamp) {
+  return kxtable::CalendarSeconds(stamp).value();
+}
+
+Json DataOf(const DamageMap& map) {
+  return Json::parse(map.Json({.path = "t.kxt", .status = "damaged"}));
+}
+
+// Ten records in four bins (1-2, 3-5, 6-7, 8-10): a clean start, a null and
+// a deleted record, a stamp far in the future and the record after it, a
+// month 13, a clean record, then a corrupted and a duplicate record.
+TEST(DamageMapTest, BinsRunsAndFirstFindingsOfASmallTable) {
+  DamageMap map(10, {.bins = 4});
+  const std::vector<RecordNote> notes = {
+      {1, RecordClass::kExamined, "2020-01-01 10:00:00", 0},
+      {2, RecordClass::kExamined, "2020-01-01 10:00:01", 0},
+      {3, RecordClass::kNull, "", 0},
+      {4, RecordClass::kDeleted, "", 0},
+      {5, RecordClass::kExamined, "2150-01-01 10:00:02", kYear},
+      {6, RecordClass::kExamined, "2020-01-01 10:00:03", kOrder},
+      {7, RecordClass::kExamined, "2020-13-01 10:00:04", kMonth},
+      {8, RecordClass::kExamined, "2020-01-01 10:00:05", 0},
+      {9, RecordClass::kCorrupted, "", 0},
+      {10, RecordClass::kDuplicate, "", 0},
+  };
+  for (const RecordNote& note : notes) map.Add(note);
+  const Json data = DataOf(map);
+
+  struct Expect {
+    const char* pointer;
+    Json value;
+  };
+  const std::vector<Expect> expected = {
+      {"/table/records", 10},
+      {"/bins/count", 4},
+      {"/bins/first", {1, 3, 6, 8}},
+      {"/bins/passed_min",
+       {Seconds("2020-01-01 10:00:00"), nullptr, nullptr,
+        Seconds("2020-01-01 10:00:05")}},
+      {"/bins/passed_max",
+       {Seconds("2020-01-01 10:00:01"), nullptr, nullptr,
+        Seconds("2020-01-01 10:00:05")}},
+      // Month 13 is no calendar time: counted, not placed.
+      {"/bins/failed_min",
+       {nullptr, Seconds("2150-01-01 10:00:02"), Seconds("2020-01-01 10:00:03"),
+        nullptr}},
+      {"/bins/not_calendar", {0, 0, 1, 0}},
+      {"/bins/findings/null", {0, 1, 0, 0}},
+      {"/bins/findings/deleted", {0, 1, 0, 0}},
+      {"/bins/findings/year", {0, 1, 0, 0}},
+      {"/bins/findings/order", {0, 0, 1, 0}},
+      {"/bins/findings/month", {0, 0, 1, 0}},
+      {"/bins/findings/corrupted", {0, 0, 0, 1}},
+      {"/bins/findings/duplicate", {0, 0, 0, 1}},
+      {"/totals/examined", 6},
+      {"/totals/failed", 3},
+      {"/totals/not_calendar", 1},
+      {"/totals/noted", 10},
+      // The deleted record 4 lies inside the first run; the second is still
+      // open after the last note.
+      {"/runs", Json::parse(R"([
+         {"first": 3, "last": 7, "records": 5, "damaged": 4,
+          "kinds": ["order", "year", "month", "null"]},
+         {"first": 9, "last": 10, "records": 2, "damaged": 2,
+          "kinds": ["duplicate", "corrupted"]}])")},
+      {"/first_findings/order",
+       Json::parse(R"([{"record": 6, "stamp": "2020-01-01 10:00:03",
+                        "previous": "2150-01-01 10:00:02"}])")},
+      {"/first_findings/null", Json::parse(R"([{"record": 3}])")},
+      {"/stamps/first_passed/record", 1},
+      {"/stamps/last_passed",
+       Json::parse(R"({"record": 8, "stamp": "2020-01-01 10:00:05",
+                       "seconds": 1577872805})")},
+      {"/stamps/span_seconds", 5},
+  };
+  for (const Expect& e : expected) {
+    EXPECT_EQ(data.at(Json::json_pointer(e.pointer)), e.value) << e.pointer;
+  }
+}
+
+// Runs from a line of records: N null, D deleted, C corrupted, U duplicate,
+// E examined and clean, F examined with a failed test.
+struct RunCase {
+  const char* name;
+  const char* records;
+  size_t keep = 20;
+  const char* runs;  // "first-last/damaged ..." longest first
+};
+
+std::string RunsOf(const RunCase& c) {
+  const std::string line = c.records;
+  DamageMap map(static_cast<int64_t>(line.size()), {.runs = c.keep});
+  for (size_t i = 0; i < line.size(); ++i) {
+    RecordNote note{.record = static_cast<int64_t>(i) + 1};
+    switch (line[i]) {
+      case 'N':
+        note.kind = RecordClass::kNull;
+        break;
+      case 'D':
+        note.kind = RecordClass::kDeleted;
+        break;
+      case 'C':
+        note.kind = RecordClass::kCorrupted;
+        break;
+      case 'U':
+        note.kind = RecordClass::kDuplicate;
+        break;
+      case 'F':
+        note.failed = kMonth;
+        [[fallthrough]];
+      default:
+        note.stamp = "2020-01-01 10:00:00";
+    }
+    map.Add(note);
+  }
+  std::string text;
+  const Json data = DataOf(map);
+  for (const Json& run : data["runs"]) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(run["first"].get<int64_t>()) + "-" +
+            std::to_string(run["last"].get<int64_t>()) + "/" +
+            std::to_string(run["damaged"].get<int64_t>());
+  }
+  return text;
+}
+
+TEST(DamageMapTest, RunsOfDamagedRecords) {
+  const std::vector<RunCase> cases = {
+      {.name = "deleted records join a run",
+       .records = "NDDC",
+       .runs = "1-4/2"},
+      {.name = "deleted records alone are no run",
+       .records = "EDDE",
+       .runs = ""},
+      {.name = "a run does not start or end on a deleted record",
+       .records = "DFFD",
+       .runs = "2-3/2"},
+      {.name = "a clean record ends a run",
+       .records = "NENUE",
+       .runs = "3-4/2 1-1/1"},
+      {.name = "longest first, then earliest",
+       .records = "FEFFEUUEN",
+       .runs = "3-4/2 6-7/2 1-1/1 9-9/1"},
+      {.name = "only the longest are kept, the earlier of equal ones",
+       .records = "FFENNNEUUEFFF",
+       .keep = 2,
+       .runs = "4-6/3 11-13/3"},
+      {.name = "of equal runs the earlier are kept",
+       .records = "FEFEF",
+       .keep = 2,
+       .runs = "1-1/1 3-3/1"},
+      {.name = "a run open at the end competes too",
+       .records = "NEFFF",
+       .keep = 1,
+       .runs = "3-5/3"},
+  };
+  for (const RunCase& c : cases) EXPECT_EQ(RunsOf(c), c.runs) << c.name;
+}
+
+TEST(DamageMapTest, CalendarTimesOfStamps) {
+  struct Case {
+    std::string stamp;
+    std::optional<int64_t> seconds;
+  };
+  const std::vector<Case> cases = {
+      {"1970-01-01 00:00:00", 0},
+      {"2020-02-29 23:59:59", 1583020799},
+      {"0000-01-01 00:00:00", -62167219200},
+      {"9999-12-31 23:59:59", 253402300799},
+      // Separators are not looked at: a repair puts them right.
+      {"2020/02/29T23-59;59", 1583020799},
+      {"2019\xff"
+       "12\xff"
+       "31\xff"
+       "23\xff"
+       "59\xff"
+       "59",
+       1577836799},
+      // Bytes that look like digits to a careless test.
+      {"20?0-01-01 00:00:00", std::nullopt},
+      {"2020-01-01 00:0\xb0:00", std::nullopt},
+      {"2020-01-01 00:00:/0", std::nullopt},
+      // The day test passes these, the calendar does not.
+      {"2021-02-29 00:00:00", std::nullopt},
+      {"2020-04-31 00:00:00", std::nullopt},
+      {"2020-00-10 00:00:00", std::nullopt},
+      {"2020-01-00 00:00:00", std::nullopt},
+      {"2020-0:-10 00:00:00", std::nullopt},
+      {"2020-01-01 24:00:00", std::nullopt},
+      {"2020-01-01 00:60:00", std::nullopt},
+      {"2020-01-01 00:00:60", std::nullopt},
+      {"2020-01-01 00:00:0", std::nullopt},
+      {"2020-01-01 00:00:000", std::nullopt},
+      {" ", std::nullopt},
+      {std::string("2020-01-\0001 00:00:00", 19), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(kxtable::CalendarSeconds(c.stamp), c.seconds) << c.stamp;
+    if (c.seconds && c.stamp[4] == '-') {
+      EXPECT_EQ(kxtable::KeyStamp(kxtable::CalendarKey(c.stamp)), c.stamp);
+    }
+  }
+}
+
+// The map reads a date only when it differs from the stamp before; each
+// stamp must still be placed as it would be alone.
+TEST(DamageMapTest, StampsArePlacedWhateverTheStampBefore) {
+  const std::vector<std::string> stamps = {
+      "2020-02-29 10:00:00", "2020-02-29 25:00:00", "2020-02-29 10:00:01",
+      "2021-02-29 10:00:00", "2021-02-29 10:00:01", "2021-03-01 00:00:00",
+      "2021-03-02 00:00:00", "2021/03/02 00:00:01", "2021-03-02 00:00:0",
+      "2021-03-02 00:00:02", "2021-03-12 00:00:00",
+  };
+  DamageMap map(static_cast<int64_t>(stamps.size()));
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    map.Add({.record = static_cast<int64_t>(i) + 1, .stamp = stamps[i]});
+  }
+  const Json data = DataOf(map);
+  for (size_t i = 0; i < stamps.size(); ++i) {
+    const std::optional<int64_t> alone = kxtable::CalendarSeconds(stamps[i]);
+    EXPECT_EQ(data["bins"]["passed_min"][i],
+              alone ? Json(*alone) : Json(nullptr))
+        << stamps[i];
+  }
+  EXPECT_EQ(data["totals"]["not_calendar"], 4);
+}
+
+// The bins of a large table are fixed by its record count, as equal as whole
+// records allow, and every record lands in its own bin.
+TEST(DamageMapTest, BinsOfALargeTable) {
+  const int64_t records = 1000003;
+  DamageMap map(records);
+  for (int64_t n = 1; n <= records; ++n) {
+    map.Add({.record = n, .kind = RecordClass::kDeleted});
+  }
+  const Json data = DataOf(map);
+  const Json& first = data["bins"]["first"];
+  const Json& deleted = data["bins"]["findings"]["deleted"];
+  ASSERT_EQ(first.size(), 4000u);
+  int64_t sum = 0;
+  for (size_t i = 0; i < first.size(); ++i) {
+    const int64_t end =
+        i + 1 < first.size() ? first[i + 1].get<int64_t>() : records + 1;
+    const int64_t width = end - first[i].get<int64_t>();
+    EXPECT_TRUE(width == 250 || width == 251) << "bin " << i;
+    EXPECT_EQ(deleted[i].get<int64_t>(), width) << "bin " << i;
+    sum += width;
+  }
+  EXPECT_EQ(sum, records);
+  EXPECT_EQ(data["runs"], Json::array());
+
+  EXPECT_THROW(map.Add({.record = records + 1}), std::out_of_range);
+  EXPECT_THROW(map.Add({.record = 0}), std::out_of_range);
+  DamageMap empty(0);
+  EXPECT_THROW(empty.Add({.record = 1}), std::out_of_range);
+  EXPECT_EQ(DataOf(empty)["bins"]["count"], 0);
+}
+
+// The text of every script and style element, read as a browser reads them:
+// up to the first "</script" or "</style", in any case.
+std::vector<std::string> RawTextElements(const std::string& page,
+                                         const std::string& tag) {
+  std::string lower = page;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  std::vector<std::string> texts;
+  for (size_t at = lower.find("<" + tag); at != std::string::npos;
+       at = lower.find("<" + tag, at)) {
+    const size_t open_end = lower.find('>', at) + 1;
+    const size_t close = lower.find("</" + tag, open_end);
+    texts.push_back(page.substr(open_end, close - open_end));
+    at = close;
+  }
+  return texts;
+}
+
+TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
+  DamageMap map(2);
+  map.Add({.record = 1, .stamp = "2020-01-01 10:00:00"});
+  map.Add({.record = 2, .stamp = "</script><!--\xff", .failed = kMonth});
+  const std::string data =
+      map.Json({.path = "</SCRIPT><script>alert(1)</script>.kxt",
+                .layout = "date, time, <!-- (3 bytes)",
+                .problems = {"t.kxi: </style> is odd"}});
+  const std::string page = kxtable::ReportPage(data);
+
+  // Charting script and style, the page's own, and nothing that the data
+  // could have opened or closed.
+  const std::vector<std::string> scripts = RawTextElements(page, "script");
+  ASSERT_EQ(scripts.size(), 6u);
+  EXPECT_EQ(RawTextElements(page, "style").size(), 2u);
+  const size_t data_at =
+      page.find("<script type=\"application/json\" id=\"kx-data\">");
+  ASSERT_NE(data_at, std::string::npos);
+  EXPECT_EQ(scripts[0].find('<'), std::string::npos);
+  const Json read = Json::parse(scripts[0]);
+  EXPECT_EQ(read, Json::parse(data));
+  EXPECT_EQ(read["table"]["path"], "</SCRIPT><script>alert(1)</script>.kxt");
+  EXPECT_EQ(read["first_findings"]["month"][0]["stamp"], "</script><!--\\xff");
+  EXPECT_NE(page.find("dygraph"), std::string::npos);
+  EXPECT_EQ(page.find("sourceMappingURL"), std::string::npos);
+}
+
+class NewFileTest : public kxtest::KxtableTest {
+ protected:
+  // The names in the test's directory, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(NewFileTest, WritesWholeAndNeverThroughWhatIsThere) {
+  struct Case {
+    const char* name;
+    bool link = false;      // page.html is a link to target.txt
+    bool existing = false;  // page.html is a file
+    bool replace = false;
+    bool written;
+  };
+  const std::vector<Case> cases = {
+      {.name = "new file", .written = true},
+      {.name = "existing file refused", .existing = true, .written = false},
+      {.name = "existing file replaced",
+       .existing = true,
+       .replace = true,
+       .written = true},
+      {.name = "link refused", .link = true, .written = false},
+      {.name = "link itself replaced",
+       .link = true,
+       .replace = true,
+       .written = true},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    const std::string page = Path("page.html");
+    kxtest::WriteFile(Path("target.txt"), "target");
+    if (c.link) fs::create_symlink("target.txt", page);
+    if (c.existing) kxtest::WriteFile(page, "old");
+    try {
+      kxtable::WriteNewFile(page, "<html>", c.replace);
+      EXPECT_TRUE(c.written) << c.name;
+    } catch (const std::runtime_error& e) {
+      EXPECT_FALSE(c.written) << c.name;
+      EXPECT_NE(std::string(e.what()).find(page), std::string::npos) << c.name;
+    }
+    EXPECT_EQ(kxtest::ReadFile(Path("target.txt")), "target") << c.name;
+    if (c.written) {
+      EXPECT_FALSE(fs::is_symlink(page)) << c.name;
+      EXPECT_EQ(kxtest::ReadFile(page), "<html>") << c.name;
+    }
+    // Nothing staged is left behind.
+    EXPECT_EQ(Names(), (std::vector<std::string>{"page.html", "target.txt"}))
+        << c.name;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,488 @@
+#include "tools/kxtable/damage_map.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "core/stamp.h"
+#include "tools/kxtable/csv_codec.h"
+
+namespace kxtable {
+
+namespace {
+
+using JsonValue = nlohmann::ordered_json;
+
+constexpr std::array<const char*, kDamageKinds> kKindNames = {
+    "order",  "year",       "month", "day",     "hour",      "minute",
+    "second", "separators", "null",  "deleted", "duplicate", "corrupted"};
+
+static_assert(kxcheck::kAllStampTests.size() == kNullKind);
+
+constexpr int64_t kSecondsADay = 86400;
+
+// A run is longer than another, or as long and earlier.
+template <class Run>
+bool Longer(const Run& a, const Run& b) {
+  if (a.Length() != b.Length()) return a.Length() > b.Length();
+  return a.first < b.first;
+}
+
+}  // namespace
+
+const char* DamageKindName(int kind) {
+  return kind >= 0 && kind < kDamageKinds ? kKindNames[kind] : "unknown";
+}
+
+namespace {
+
+// Stamps are read eight characters at a time, each character a byte of a
+// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
+// the bytes that must be digits, 0 in the separators' places.
+constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
+  return byte * 0x0101010101010101u & mask;
+}
+
+// Eight characters of a stamp from `at` as a word.
+inline uint64_t Word(const unsigned char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);  // one load
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
+  }
+  return word;
+}
+
+// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
+// of two digits: the byte of a pair's first digit gets the pair's value.
+// False when one of them is no digit. A byte is a digit when its high half
+// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
+// byte, since every byte is at most 0x3F once the high halves have passed).
+inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
+  const uint64_t digits = word & mask;
+  const uint64_t high = EveryByte(0xF0, mask);
+  const uint64_t zeros = EveryByte('0', mask);
+  if ((digits & high) != zeros) return false;
+  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
+  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
+  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
+  return true;
+}
+
+inline unsigned Byte(uint64_t word, int byte) {
+  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
+}
+
+// A stamp's date, "YYYY-MM-" and "DD", as the number YYYYMMDD; 0 when it
+// names no day of the calendar.
+uint64_t DateKey(uint64_t year_month, uint64_t day_word) {
+  uint64_t date, day_pairs;
+  if (!Pairs(year_month, 0x00FFFF00FFFFFFFFu, date) ||
+      !Pairs(day_word, 0xFFFFu, day_pairs)) {
+    return 0;
+  }
+  const unsigned year = Byte(date, 0) * 100 + Byte(date, 2);
+  const unsigned month = Byte(date, 5);
+  const unsigned day = Byte(day_pairs, 0);
+  if ((month - 1 > 11) | (day - 1 > 30)) return 0;
+  if (day > 28) {
+    const std::chrono::year_month_day_last last{
+        std::chrono::year{static_cast<int>(year)},
+        std::chrono::month_day_last{std::chrono::month{month}}};
+    if (day > static_cast<unsigned>(last.day())) return 0;
+  }
+  return (uint64_t{year} * 100 + month) * 100 + day;
+}
+
+// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
+// 0 when the date or the time names none.
+[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
+                                               uint64_t time_word) {
+  uint64_t time;
+  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
+  const unsigned hour = Byte(time, 0);
+  const unsigned minute = Byte(time, 3);
+  const unsigned second = Byte(time, 6);
+  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
+  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
+}
+
+// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
+// 19-character stamp as words.
+struct StampWords {
+  uint64_t year_month;
+  uint64_t day;
+  uint64_t time;
+};
+inline StampWords WordsOf(std::string_view stamp) {
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  return {Word(p), Word(p + 8) & 0xFFFFu, Word(p + 11)};
+}
+
+}  // namespace
+
+uint64_t CalendarKey(std::string_view stamp) {
+  if (stamp.size() != 19) return 0;
+  const StampWords words = WordsOf(stamp);
+  return TimeKey(DateKey(words.year_month, words.day), words.time);
+}
+
+int64_t KeySeconds(uint64_t key) {
+  const auto date = static_cast<unsigned>(key / 1000000);
+  const auto time = static_cast<int64_t>(key % 1000000);
+  const std::chrono::year_month_day day{
+      std::chrono::year{static_cast<int>(date / 10000)},
+      std::chrono::month{date / 100 % 100}, std::chrono::day{date % 100}};
+  const int64_t days = std::chrono::sys_days{day}.time_since_epoch().count();
+  return days * kSecondsADay + time / 10000 * 3600 + time / 100 % 100 * 60 +
+         time % 100;
+}
+
+std::optional<int64_t> CalendarSeconds(std::string_view stamp) {
+  const uint64_t key = CalendarKey(stamp);
+  if (key == 0) return std::nullopt;
+  return KeySeconds(key);
+}
+
+std::string KeyStamp(uint64_t key) {
+  const auto date = static_cast<unsigned>(key / 1000000);
+  const auto time = static_cast<unsigned>(key % 1000000);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u",
+                date / 10000, date / 100 % 100, date % 100, time / 10000,
+                time / 100 % 100, time % 100);
+  return text;
+}
+
+DamageMap::DamageMap(int64_t records, const DamageMapLimits& limits)
+    : records_(std::max<int64_t>(records, 0)),
+      limits_(limits),
+      keep_previous_(limits.first_findings > 0) {
+  RememberPrevious(kxcheck::kStartStamp);
+  limits_.bins = std::max<int64_t>(limits_.bins, 1);
+  bins_.resize(static_cast<size_t>(std::min(records_, limits_.bins)));
+  longest_.reserve(limits_.runs);
+}
+
+int64_t DamageMap::BinStart(int64_t bin) const {
+  return bin * records_ / static_cast<int64_t>(bins_.size()) + 1;
+}
+
+void DamageMap::SeekBin(int64_t record) {
+  if (record < 1 || record > records_) {
+    throw std::out_of_range("record " + std::to_string(record) +
+                            " is not among records 1 to " +
+                            std::to_string(records_));
+  }
+  const auto count = static_cast<int64_t>(bins_.size());
+  // The bin whose start is the last at or before the record.
+  int64_t bin = ((record - 1) * count) / records_;
+  while (bin + 1 < count && BinStart(bin + 1) <= record) ++bin;
+  while (BinStart(bin) > record) --bin;
+  bin_ = static_cast<size_t>(bin);
+  bin_first_ = BinStart(bin);
+  bin_end_ = BinStart(bin + 1);
+}
+
+void DamageMap::Add(const RecordNote& note) {
+  const int64_t n = note.record;
+  if (n >= bin_end_ || n < bin_first_) SeekBin(n);
+  Bin& bin = bins_[bin_];
+  ++noted_;
+  switch (note.kind) {
+    case RecordClass::kNull:
+      ++bin.findings[kNullKind];
+      ++totals_[kNullKind];
+      KeepFirst(kNullKind, note);
+      Damaged(n, 1u << kNullKind);
+      return;
+    case RecordClass::kDeleted:
+      // Normal: no part of a run, and no end of one either.
+      ++bin.findings[kDeletedKind];
+      ++totals_[kDeletedKind];
+      KeepFirst(kDeletedKind, note);
+      return;
+    case RecordClass::kCorrupted:
+      ++bin.findings[kCorruptedKind];
+      ++totals_[kCorruptedKind];
+      KeepFirst(kCorruptedKind, note);
+      Damaged(n, 1u << kCorruptedKind);
+      return;
+    case RecordClass::kDuplicate:
+      ++bin.findings[kDuplicateKind];
+      ++totals_[kDuplicateKind];
+      KeepFirst(kDuplicateKind, note);
+      Damaged(n, 1u << kDuplicateKind);
+      return;
+    case RecordClass::kExamined:
+      break;
+  }
+
+  ++examined_;
+  const uint32_t failed = note.failed & ((1u << kNullKind) - 1);
+  // Most stamps share their date with the stamp before, whose date is then
+  // not read again.
+  uint64_t key = 0;
+  if (note.stamp.size() == 19) {
+    const StampWords words = WordsOf(note.stamp);
+    if (words.year_month != date_words_[0] || words.day != date_words_[1]) {
+      date_words_ = {words.year_month, words.day};
+      date_key_ = DateKey(words.year_month, words.day);
+    }
+    key = TimeKey(date_key_, words.time);
+  }
+  if (key == 0) {
+    ++bin.not_calendar;
+    ++not_calendar_;
+  }
+  if (failed == 0) {
+    if (in_run_) {
+      KeepRun(run_);
+      in_run_ = false;
+    }
+    if (key != 0) {
+      bin.passed_min = std::min(bin.passed_min, key);
+      bin.passed_max = std::max(bin.passed_max, key);
+      if (first_passed_record_ == 0) {
+        first_passed_record_ = n;
+        first_passed_ = key;
+      }
+      last_passed_record_ = n;
+      last_passed_ = key;
+    }
+  } else {
+    ++failed_;
+    if (key != 0) {
+      bin.failed_min = std::min(bin.failed_min, key);
+      bin.failed_max = std::max(bin.failed_max, key);
+    }
+    for (uint32_t bits = failed; bits != 0; bits &= bits - 1) {
+      const int kind = __builtin_ctz(bits);
+      ++bin.findings[kind];
+      ++totals_[kind];
+      KeepFirst(kind, note);
+    }
+    Damaged(n, failed);
+  }
+  // The order test of the next examined record compares with this stamp.
+  if (keep_previous_) {
+    if (note.stamp.size() == 19) {
+      // The usual stamp: a copy of known size, made without a call.
+      std::memcpy(previous_short_.data(), note.stamp.data(), 19);
+      previous_size_ = 19;
+    } else {
+      RememberPrevious(note.stamp);
+    }
+  }
+}
+
+void DamageMap::RememberPrevious(std::string_view stamp) {
+  previous_size_ = stamp.size();
+  if (stamp.size() <= previous_short_.size()) {
+    std::memcpy(previous_short_.data(), stamp.data(), stamp.size());
+  } else {
+    previous_long_.assign(stamp);
+  }
+}
+
+void DamageMap::Damaged(int64_t record, uint32_t kinds) {
+  if (!in_run_) {
+    in_run_ = true;
+    run_ = Run{.first = record};
+  }
+  run_.last = record;
+  ++run_.damaged;
+  run_.kinds |= kinds;
+}
+
+void DamageMap::KeepRun(const Run& run) {
+  if (limits_.runs == 0) return;
+  auto shorter_first = [](const Run& a, const Run& b) { return Longer(a, b); };
+  if (longest_.size() < limits_.runs) {
+    longest_.push_back(run);
+    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
+  } else if (Longer(run, longest_.front())) {
+    std::pop_heap(longest_.begin(), longest_.end(), shorter_first);
+    longest_.back() = run;
+    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
+  }
+}
+
+void DamageMap::KeepFirst(int kind, const RecordNote& note) {
+  std::vector<FirstFinding>& firsts = firsts_[kind];
+  if (firsts.size() >= limits_.first_findings) return;
+  FirstFinding& first = firsts.emplace_back();
+  first.record = note.record;
+  if (kind < kNullKind) first.stamp.assign(note.stamp);
+  if (kind == 0) {
+    first.previous = previous_size_ <= previous_short_.size()
+                         ? std::string(previous_short_.data(), previous_size_)
+                         : previous_long_;
+    // With the first order findings all kept, no previous stamp is needed.
+    keep_previous_ = firsts.size() < limits_.first_findings;
+  }
+}
+
+int64_t DamageMap::FindingCount() const {
+  int64_t count = 0;
+  for (int kind = 0; kind < kNullKind; ++kind) count += totals_[kind];
+  return count;
+}
+
+std::string DamageMap::Json(const DamageMapTable& table) const {
+  JsonValue data;
+  data["version"] = 1;
+
+  JsonValue about;
+  about["path"] = EscapeCell(table.path);
+  about["layout"] = EscapeCell(table.layout);
+  about["records"] = records_;
+  JsonValue problems = JsonValue::array();
+  for (const std::string& problem : table.problems) {
+    problems.push_back(EscapeCell(problem));
+  }
+  about["problems"] = std::move(problems);
+  about["exit_status"] = table.exit_status;
+  about["status"] = table.status;
+  about["complete"] = table.complete;
+  data["table"] = std::move(about);
+
+  JsonValue totals;
+  for (int kind = 0; kind < kDamageKinds; ++kind) {
+    totals[kKindNames[kind]] = totals_[kind];
+  }
+  totals["examined"] = examined_;
+  totals["failed"] = failed_;
+  totals["not_calendar"] = not_calendar_;
+  totals["noted"] = noted_;
+  data["totals"] = std::move(totals);
+
+  auto stamp = [](int64_t record, uint64_t key) {
+    if (record == 0) return JsonValue();
+    return JsonValue{{"record", record},
+                     {"stamp", KeyStamp(key)},
+                     {"seconds", KeySeconds(key)}};
+  };
+  data["stamps"] = {
+      {"first_passed", stamp(first_passed_record_, first_passed_)},
+      {"last_passed", stamp(last_passed_record_, last_passed_)},
+      {"span_seconds",
+       first_passed_record_ == 0
+           ? JsonValue()
+           : JsonValue(KeySeconds(last_passed_) - KeySeconds(first_passed_))}};
+
+  // The runs kept, and the one still open after the last note.
+  std::vector<Run> runs = longest_;
+  if (in_run_) runs.push_back(run_);
+  std::sort(runs.begin(), runs.end(), Longer<Run>);
+  if (runs.size() > limits_.runs) runs.resize(limits_.runs);
+  JsonValue run_list = JsonValue::array();
+  for (const Run& run : runs) {
+    JsonValue kinds = JsonValue::array();
+    for (int kind = 0; kind < kDamageKinds; ++kind) {
+      if (run.kinds & (1u << kind)) kinds.push_back(kKindNames[kind]);
+    }
+    run_list.push_back({{"first", run.first},
+                        {"last", run.last},
+                        {"records", run.Length()},
+                        {"damaged", run.damaged},
+                        {"kinds", std::move(kinds)}});
+  }
+  data["runs"] = std::move(run_list);
+
+  JsonValue firsts;
+  for (int kind = 0; kind < kDamageKinds; ++kind) {
+    JsonValue list = JsonValue::array();
+    for (const FirstFinding& f : firsts_[kind]) {
+      JsonValue item = {{"record", f.record}};
+      if (kind < kNullKind) item["stamp"] = EscapeCell(f.stamp);
+      if (kind == 0) item["previous"] = EscapeCell(f.previous);
+      list.push_back(std::move(item));
+    }
+    firsts[kKindNames[kind]] = std::move(list);
+  }
+  data["first_findings"] = std::move(firsts);
+  data["limits"] = {{"bins", limits_.bins},
+                    {"runs", limits_.runs},
+                    {"first_findings", limits_.first_findings}};
+
+  // The bins, thousands of numbers, are written here directly, as the last
+  // member.
+  std::string text = data.dump();
+  text.pop_back();
+  text += ",\"bins\":";
+  text += BinsJson();
+  text += '}';
+  return text;
+}
+
+std::string DamageMap::BinsJson() const {
+  std::string text;
+  text.reserve(bins_.size() * 96 + 512);
+  auto number = [&text](auto value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+  };
+  // One array of the bins' values, `value(bin)` giving a number or nothing.
+  auto array = [&](const char* name, auto value) {
+    text += '"';
+    text += name;
+    text += "\":[";
+    for (size_t i = 0; i < bins_.size(); ++i) {
+      if (i > 0) text += ',';
+      const std::optional<int64_t> v = value(i, bins_[i]);
+      if (v) {
+        number(*v);
+      } else {
+        text += "null";
+      }
+    }
+    text += ']';
+  };
+  auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
+    if (key == none) return std::nullopt;
+    return KeySeconds(key);
+  };
+  text += "{\"count\":";
+  number(bins_.size());
+  text += ',';
+  array("first", [this](size_t i, const Bin&) -> std::optional<int64_t> {
+    return BinStart(static_cast<int64_t>(i));
+  });
+  text += ',';
+  array("passed_min", [&](size_t, const Bin& bin) {
+    return seconds(bin.passed_min, UINT64_MAX);
+  });
+  text += ',';
+  array("passed_max",
+        [&](size_t, const Bin& bin) { return seconds(bin.passed_max, 0); });
+  text += ',';
+  array("failed_min", [&](size_t, const Bin& bin) {
+    return seconds(bin.failed_min, UINT64_MAX);
+  });
+  text += ',';
+  array("failed_max",
+        [&](size_t, const Bin& bin) { return seconds(bin.failed_max, 0); });
+  text += ',';
+  array("not_calendar", [](size_t, const Bin& bin) -> std::optional<int64_t> {
+    return bin.not_calendar;
+  });
+  text += ",\"findings\":{";
+  for (int kind = 0; kind < kDamageKinds; ++kind) {
+    if (kind > 0) text += ',';
+    array(kKindNames[kind],
+          [kind](size_t, const Bin& bin) -> std::optional<int64_t> {
+            return bin.findings[kind];
+          });
+  }
+  text += "}}";
+  return text;
+}
+
+}  // namespace kxtable

@@ -1,0 +1,224 @@
+// The data of the damage map page: where in a table the damage lies and what
+// shape it has, gathered while the check scan walks the table.
+//
+// The builder is told the record count first, which fixes its bins: at most
+// DamageMapLimits::bins runs of consecutive records, as equal as whole
+// records allow (one record a bin for small tables). It is then fed one note
+// per record in table order, and keeps, however long the table:
+//  - per bin, the least and greatest stamp of the records that passed every
+//    test and of those that failed one, as seconds; the number of stamps that
+//    name no calendar time (the page marks them, it cannot place them); and
+//    the findings of each kind;
+//  - the longest runs of damaged records;
+//  - the first findings of each kind with their record numbers;
+//  - the first and last stamp that passed every test, and the totals.
+//
+// A record is damaged when it is null, corrupted or a duplicate, or when its
+// stamp fails a test. Deleted records are normal: they neither start nor end
+// a run, so two damaged records with only deleted ones between them belong to
+// one run, whose length counts the deleted ones too.
+//
+// Json() gives the data as one JSON object (every text escaped as export
+// escapes cells, so it always parses). Seconds count from 1970-01-01
+// 00:00:00 with the stamps taken as they are, no time zone. For example, a
+// table of three records, the second with month 13:
+//
+//   {"version": 1,
+//    "table": {"path": "t.kxt", "layout": "...", "records": 3,
+//              "problems": [], "exit_status": 1, "status": "damaged",
+//              "complete": true},
+//    "totals": {"order": 0, "year": 0, "month": 1, ..., "corrupted": 0,
+//               "examined": 3, "failed": 1, "not_calendar": 1, "noted": 3},
+//    "stamps": {"first_passed": {"record": 1, "stamp": "2020-01-01 10:00:00",
+//                                "seconds": 1577872800},
+//               "last_passed": {...}, "span_seconds": 2},
+//    "runs": [{"first": 2, "last": 2, "records": 1, "damaged": 1,
+//              "kinds": ["month"]}],
+//    "first_findings": {"month": [{"record": 2,
+//                                  "stamp": "2020-13-01 10:00:01"}], ...,
+//                       "order": [{"record": .., "stamp": .., "previous": ..}],
+//                       "null": [{"record": ..}], ...},
+//    "limits": {"bins": 4000, "runs": 20, "first_findings": 10},
+//    "bins": {"count": 3, "first": [1, 2, 3],
+//             "passed_min": [1577872800, null, 1577872802],
+//             "passed_max": [...], "failed_min": [null, null, null],
+//             "failed_max": [...], "not_calendar": [0, 1, 0],
+//             "findings": {"order": [0, 0, 0], "month": [0, 1, 0], ...}}}
+//
+// Bin i holds records first[i] to first[i + 1] - 1 (the last bin up to the
+// record count).
+//
+// A repair adds a member "repair", which the page draws when it is there:
+// the stamps it replaced (old) and wrote (new) per bin, as seconds or null,
+// the number replaced per bin, and the runs of records that were all given
+// one written stamp, longer than spread_limit:
+//
+//   "repair": {"output": "t_REPAIRED.kxt", "replaced": 1, "spread_limit": 100,
+//              "bins": {"old_min": [...], "old_max": [...], "new_min": [...],
+//                       "new_max": [...], "replaced": [0, 1, 0]},
+//              "spread_runs": [{"first": 2, "last": 900, "records": 899,
+//                               "stamp": "2020-01-01 10:00:00"}]}
+#ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
+#define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kxtable {
+
+// How the check scan classed a record, in the order of its rules.
+enum class RecordClass : uint8_t {
+  kNull,
+  kDeleted,
+  kCorrupted,
+  kDuplicate,
+  kExamined,
+};
+
+// What the scan found for one record.
+struct RecordNote {
+  int64_t record = 0;  // from 1
+  RecordClass kind = RecordClass::kExamined;
+  // Examined records: the stamp as read (valid during the call) and the
+  // failed tests, bit i for kxcheck::kAllStampTests[i].
+  std::string_view stamp{};
+  uint32_t failed = 0;
+};
+
+// The kinds of finding the page counts: the eight stamp tests in their order
+// (so that a test's bit is its kind), then the four special records.
+inline constexpr int kDamageKinds = 12;
+inline constexpr int kNullKind = 8;
+inline constexpr int kDeletedKind = 9;
+inline constexpr int kDuplicateKind = 10;
+inline constexpr int kCorruptedKind = 11;
+// "order", "year", ..., "separators", "null", "deleted", "duplicate",
+// "corrupted".
+const char* DamageKindName(int kind);
+
+struct DamageMapLimits {
+  int64_t bins = 4000;
+  size_t runs = 20;            // longest runs kept
+  size_t first_findings = 10;  // kept of each kind
+};
+
+// What the page says of the table besides the notes, from whoever ran the
+// scan.
+struct DamageMapTable {
+  std::string path{};
+  std::string layout{};
+  std::vector<std::string> problems{};  // the engine's, with the table's files
+  int exit_status = 0;                  // as kxtable check would exit
+  std::string status{};                 // as kxtable check --json says it
+  bool complete = true;                 // the scan reached the last record
+};
+
+// A 19-character stamp whose characters 1-4, 6-7, 9-10, 12-13, 15-16 and
+// 18-19 are digits that name a time of the (proleptic Gregorian) calendar, as
+// the number YYYYMMDDhhmmss, which orders as the times do; 0 for any other
+// stamp. The characters between the numbers are not looked at: a repair puts
+// them right.
+uint64_t CalendarKey(std::string_view stamp);
+// Seconds from 1970-01-01 00:00:00 of a key that CalendarKey gave, and the
+// same for a stamp: nothing when it names no calendar time.
+int64_t KeySeconds(uint64_t key);
+std::optional<int64_t> CalendarSeconds(std::string_view stamp);
+// "YYYY-MM-DD HH:MM:SS" of a key that CalendarKey gave.
+std::string KeyStamp(uint64_t key);
+
+class DamageMap {
+ public:
+  // `records` is the table's record count; notes are for records 1 to it.
+  explicit DamageMap(int64_t records, const DamageMapLimits& limits = {});
+
+  // The note of the next record. Notes come in table order; a note for a
+  // record outside 1..records throws std::out_of_range.
+  void Add(const RecordNote& note);
+
+  // The data, as of the notes so far.
+  std::string Json(const DamageMapTable& table) const;
+
+  // The totals so far, by kind (DamageKindName).
+  int64_t Total(int kind) const { return totals_[kind]; }
+  // Findings of the stamp tests so far (a record may give several).
+  int64_t FindingCount() const;
+
+ private:
+  // Stamps are kept as CalendarKey gives them; seconds are worked out only
+  // for the stamps the data names.
+  struct Bin {
+    uint64_t passed_min = UINT64_MAX;  // UINT64_MAX and 0: none
+    uint64_t passed_max = 0;
+    uint64_t failed_min = UINT64_MAX;
+    uint64_t failed_max = 0;
+    uint32_t not_calendar = 0;
+    std::array<uint32_t, kDamageKinds> findings{};
+  };
+
+  struct Run {
+    int64_t first = 0;
+    int64_t last = 0;
+    int64_t damaged = 0;  // damaged records in it; the others are deleted
+    uint32_t kinds = 0;   // bit k for kind k
+    int64_t Length() const { return last - first + 1; }
+  };
+
+  struct FirstFinding {
+    int64_t record = 0;
+    std::string stamp;     // stamp-test kinds
+    std::string previous;  // the order test
+  };
+
+  int64_t BinStart(int64_t bin) const;
+  void SeekBin(int64_t record);
+  void RememberPrevious(std::string_view stamp);
+  std::string BinsJson() const;
+  void Damaged(int64_t record, uint32_t kinds);
+  void KeepRun(const Run& run);
+  void KeepFirst(int kind, const RecordNote& note);
+
+  int64_t records_;
+  DamageMapLimits limits_;
+  std::vector<Bin> bins_;
+  // The bin of the last note and its records [bin_first_, bin_end_).
+  size_t bin_ = 0;
+  int64_t bin_first_ = 1;
+  int64_t bin_end_ = 1;
+
+  std::array<int64_t, kDamageKinds> totals_{};
+  int64_t examined_ = 0;
+  int64_t failed_ = 0;  // examined records that failed a test
+  int64_t not_calendar_ = 0;
+  int64_t noted_ = 0;
+  int64_t first_passed_record_ = 0;  // 0 while none
+  uint64_t first_passed_ = 0;
+  int64_t last_passed_record_ = 0;
+  uint64_t last_passed_ = 0;
+
+  // The date of the last examined stamp of 19 characters: its characters
+  // "YYYY-MM-" and "DD" as read, and its part of the key.
+  std::array<uint64_t, 2> date_words_{};
+  uint64_t date_key_ = 0;
+
+  bool in_run_ = false;
+  Run run_;
+  std::vector<Run> longest_;  // a heap whose front is the shortest kept
+
+  std::array<std::vector<FirstFinding>, kDamageKinds> firsts_;
+  // The stamp the next examined record's order test compares with; kept
+  // only while the first order findings are still being gathered
+  // (keep_previous_). Stamps are short: a copy into the array costs far
+  // less than a string's.
+  bool keep_previous_;
+  std::array<char, 32> previous_short_{};
+  size_t previous_size_ = 0;
+  std::string previous_long_;  // when longer than the array
+};
+
+}  // namespace kxtable
+
+#endif  // KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_

@@ -1,0 +1,45 @@
+#include "tools/kxtable/report_page.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace kxtable {
+
+namespace report_page_text {
+// In the source that embed_page.cmake makes: the page before and after its
+// data, each in parts.
+extern const std::string_view kHead[];
+extern const size_t kHeadParts;
+extern const std::string_view kTail[];
+extern const size_t kTailParts;
+}  // namespace report_page_text
+
+std::string ReportPage(std::string_view data_json) {
+  using namespace report_page_text;
+  std::string page;
+  size_t size = data_json.size() + 64;
+  for (size_t i = 0; i < kHeadParts; ++i) size += kHead[i].size();
+  for (size_t i = 0; i < kTailParts; ++i) size += kTail[i].size();
+  page.reserve(size);
+  for (size_t i = 0; i < kHeadParts; ++i) page += kHead[i];
+  for (size_t at = 0; at < data_json.size();) {
+    const size_t lt = std::min(data_json.find('<', at), data_json.size());
+    page.append(data_json, at, lt - at);
+    if (lt < data_json.size()) page += "\\u003c";
+    at = lt + 1;
+  }
+  for (size_t i = 0; i < kTailParts; ++i) page += kTail[i];
+  return page;
+}
+
+std::string LayoutText(const kalvex::TableLayout& layout) {
+  std::string text = "date, time";
+  for (const kalvex::FieldDef& field : layout.payload) {
+    text += ", " + field.name + " (" + std::to_string(field.width) +
+            (field.width == 1 ? " byte)" : " bytes)");
+  }
+  text += "; " + std::to_string(layout.RecordLength()) + " bytes a record";
+  return text;
+}
+
+}  // namespace kxtable
