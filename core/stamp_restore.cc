@@ -220,9 +220,13 @@ bool StampRestorer::Keepable(const Point& point, uint64_t index,
   }
 
   // A follower that keeping this stamp would put out of order: its rival.
-  // Most stamps have none, which their followers' lowest time shows.
-  if (!regular_ && point.followers_low >= point.time) return true;
+  // Most stamps have none, which their followers' lowest time shows, or
+  // else (a follower below the last kept stamp) a look at them.
   const int64_t floor = have_floor_ ? floor_time_ : kNotATime;
+  if (!regular_ && (point.followers_low >= point.time ||
+                    !HasRival(index, point.time, floor))) {
+    return true;
+  }
   Point followers[kFollowers];
   const int count = GatherFollowers(index, followers);
   int rival = 0;
@@ -259,6 +263,18 @@ bool StampRestorer::Keepable(const Point& point, uint64_t index,
     return false;
   }
   return true;
+}
+
+bool StampRestorer::HasRival(uint64_t index, int64_t time,
+                             int64_t floor) const {
+  int seen = 0;
+  for (uint64_t i = index + 1; i < pushed_ && seen < kFollowers; ++i) {
+    const int64_t t = PointAt(i).time;
+    if (t == kNotATime) continue;
+    if (t < time && t >= floor) return true;
+    ++seen;
+  }
+  return false;
 }
 
 int StampRestorer::GatherFollowers(uint64_t index, Point* followers) const {
@@ -407,27 +423,29 @@ void StampRestorer::AddToFollowersLow(uint64_t index, int64_t time) {
 }
 
 void StampRestorer::AddCadence(int64_t difference) {
+  // Counted without branches: in a series of random steps, whether a
+  // difference is the cadence cannot be foreseen.
   if (difference_count_ == kCadenceWindow) {
-    if (differences_[difference_next_] == cadence_) --cadence_count_;
+    cadence_count_ -= differences_[difference_next_] == cadence_;
   } else {
     ++difference_count_;
   }
   differences_[difference_next_] = difference;
   difference_next_ = (difference_next_ + 1) % kCadenceWindow;
-  if (difference == cadence_) {
-    ++cadence_count_;
-  } else if (difference == last_difference_ &&
-             difference == before_last_difference_) {
-    // A difference that repeats may be taking over: a new cadence. (One
-    // that does not repeat never makes seven in eight.)
-    const int count = static_cast<int>(
-        std::count(differences_, differences_ + difference_count_, difference));
-    if (count > cadence_count_) {
-      cadence_ = difference;
-      cadence_count_ = count;
+  cadence_count_ += difference == cadence_;
+  repeats_ = (difference == last_difference_) * repeats_ + 1;
+  // A difference that repeats may be taking over: a new cadence. (One that
+  // does not repeat never makes seven in eight.)
+  if (repeats_ >= 3) {
+    if (difference != cadence_) {
+      const int count = static_cast<int>(std::count(
+          differences_, differences_ + difference_count_, difference));
+      if (count > cadence_count_) {
+        cadence_ = difference;
+        cadence_count_ = count;
+      }
     }
   }
-  before_last_difference_ = last_difference_;
   last_difference_ = difference;
   regular_ = difference_count_ >= kCadenceLeast && cadence_ > 0 &&
              cadence_count_ * 8 >= difference_count_ * 7;

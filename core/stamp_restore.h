@@ -152,6 +152,8 @@ class StampRestorer {
 
   void Decide(uint64_t index);
   bool Keepable(const Point& point, uint64_t index, RestoreReason& reason);
+  // Whether one of the record's followers lies from `floor` to below `time`.
+  bool HasRival(uint64_t index, int64_t time, int64_t floor) const;
   int GatherFollowers(uint64_t index, Point* followers) const;
   bool OnFollowersGrid(const Point& point, const Point* followers,
                        int count) const;
@@ -215,7 +217,7 @@ class StampRestorer {
   int difference_count_ = 0;
   int difference_next_ = 0;
   int64_t last_difference_ = 0;
-  int64_t before_last_difference_ = 0;
+  int repeats_ = 0;  // how often it came in a row
   int64_t cadence_ = 0;
   int cadence_count_ = 0;
   bool regular_ = false;

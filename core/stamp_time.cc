@@ -85,8 +85,7 @@ bool ReadStampTime(std::string_view stamp, int current_year, int64_t& seconds) {
 }
 
 bool StampTimeReader::Read(std::string_view stamp, int64_t& seconds) {
-  if (have_date_ && stamp.size() == 19 &&
-      std::memcmp(stamp.data(), date_, sizeof date_) == 0) {
+  if (stamp.size() == 19 && SameDate(stamp.data())) {
     const char* s = stamp.data();
     const int hour = TwoDigits(s + 11);
     const int minute = TwoDigits(s + 14);
@@ -99,7 +98,8 @@ bool StampTimeReader::Read(std::string_view stamp, int64_t& seconds) {
     return true;
   }
   if (!ReadStampTime(stamp, current_year_, seconds)) return false;
-  std::memcpy(date_, stamp.data(), sizeof date_);
+  std::memcpy(&date_head_, stamp.data(), sizeof date_head_);
+  std::memcpy(&date_tail_, stamp.data() + sizeof date_head_, sizeof date_tail_);
   date_seconds_ = seconds - seconds % kSecondsPerDay;
   have_date_ = true;
   return true;

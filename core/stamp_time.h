@@ -39,9 +39,20 @@ class StampTimeReader {
   bool Read(std::string_view stamp, int64_t& seconds);
 
  private:
+  // Whether the 10 characters at `date` are the date kept.
+  bool SameDate(const char* date) const {
+    uint64_t head;
+    uint16_t tail;
+    std::memcpy(&head, date, sizeof head);
+    std::memcpy(&tail, date + sizeof head, sizeof tail);
+    return have_date_ && head == date_head_ && tail == date_tail_;
+  }
+
   int current_year_;
   bool have_date_ = false;
-  char date_[10] = {};
+  // The date's 10 characters, as two numbers.
+  uint64_t date_head_ = 0;
+  uint16_t date_tail_ = 0;
   int64_t date_seconds_ = 0;
 };
 
