@@ -210,6 +210,7 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable repair cl", "clean.kxt"},
       {"kxtable import --delimiter t", "tab"},
       {"kxtable help re", "repair"},
+      {"kxtable sample t.kxt --kinds bitflip,zer", "bitflip,zerotime"},
   };
   for (const auto& [words, expected] : cases) {
     const int last =

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "core/stamp.h"
+#include "core/stamp_time.h"
 #include "engine/record_table.h"
 #include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/sample_generator.h"
@@ -140,6 +142,154 @@ TEST(SampleGeneratorTest, RejectsOptionsOutOfRange) {
   EXPECT_THROW(SampleGenerator({10, 1, 1.5}), std::invalid_argument);
   EXPECT_THROW(SampleGenerator({10, 1, -0.1}), std::invalid_argument);
   EXPECT_THROW(SampleGenerator({10, 1, std::nan("")}), std::invalid_argument);
+  EXPECT_THROW(SampleGenerator({10, 1, 0.0, 10, 11}), std::invalid_argument);
+  EXPECT_THROW(SampleGenerator({10, 1, 0.0, 0, 1}), std::invalid_argument);
+  EXPECT_THROW(SampleGenerator({10, 1, 0.0, 86401}), std::invalid_argument);
+  EXPECT_THROW(SampleGenerator({200000000, 1, 0.0, 10}),
+               std::invalid_argument);  // past 2025
+  EXPECT_THROW(SampleGenerator({.records = 10, .block_length = 1}),
+               std::invalid_argument);
+}
+
+TEST(SampleGeneratorTest, DamageKindsByName) {
+  struct Case {
+    std::string name;
+    bool known;
+    SampleDamage kind;
+  };
+  const std::vector<Case> cases = {
+      {"out of order", true, SampleDamage::kOutOfOrder},
+      {"Out-Of-Order", true, SampleDamage::kOutOfOrder},
+      {"nul_in_stamp", true, SampleDamage::kNulInStamp},
+      {"bitflip", true, SampleDamage::kBitFlip},
+      {"BLOCK", true, SampleDamage::kBlock},
+      {"zerotime", true, SampleDamage::kZeroTime},
+      {"none", false, SampleDamage::kNone},
+      {"bit flip", false, SampleDamage::kNone},
+      {"", false, SampleDamage::kNone},
+  };
+  for (const Case& c : cases) {
+    SampleDamage kind = SampleDamage::kNone;
+    EXPECT_EQ(kxtable::SampleDamageNamed(c.name, kind), c.known) << c.name;
+    EXPECT_EQ(kind, c.kind) << c.name;
+  }
+}
+
+int64_t Seconds(const std::string& stamp) {
+  int64_t seconds = 0;
+  EXPECT_TRUE(kxcheck::ReadStampTime(stamp, 9999, seconds)) << stamp;
+  return seconds;
+}
+
+// The true stamps of a series at a cadence, with and without jitter.
+TEST(SampleGeneratorTest, CadenceAndJitter) {
+  struct Case {
+    int64_t cadence;
+    int64_t jitter;
+  };
+  for (const Case& c : std::vector<Case>{{10, 0}, {5, 2}, {1, 1}, {3600, 0}}) {
+    SampleGenerator generator({.records = 20000,
+                               .seed = 3,
+                               .cadence = c.cadence,
+                               .jitter = c.jitter});
+    int64_t previous = 0;
+    std::set<int64_t> steps;
+    for (int i = 0; i < 20000; ++i) {
+      generator.Next();
+      char truth[19];
+      generator.TrueStamp(truth);
+      const std::string stamp(truth, 19);
+      ASSERT_EQ(StampOf(generator.record()), stamp);
+      ASSERT_TRUE(IsSoundStamp(stamp)) << stamp;
+      const int64_t t = Seconds(stamp);
+      if (i > 0) steps.insert(t - previous);
+      previous = t;
+    }
+    SCOPED_TRACE(std::to_string(c.cadence) + " +- " + std::to_string(c.jitter));
+    EXPECT_EQ(*steps.begin(), c.cadence - c.jitter);
+    EXPECT_EQ(*steps.rbegin(), c.cadence + c.jitter);
+    EXPECT_EQ(steps.size(), static_cast<size_t>(2 * c.jitter + 1));
+  }
+}
+
+// Each kind of storage damage changes the stamp as it says, a damaged block
+// is a run of 2 to block_length records, and the share of damaged records is
+// the one asked for, blocks included.
+TEST(SampleGeneratorTest, StorageDamageIsWhatItClaims) {
+  const int kRecords = 200000;
+  SampleGenerator generator(
+      {.records = kRecords,
+       .seed = 8,
+       .damage = 0.05,
+       .cadence = 10,
+       .kinds = {SampleDamage::kBitFlip, SampleDamage::kSmash,
+                 SampleDamage::kBlock, SampleDamage::kZeroTime},
+       .block_length = 20});
+  std::map<SampleDamage, int> made;
+  int run = 0;
+  std::set<int> runs;
+  for (int i = 0; i < kRecords; ++i) {
+    generator.Next();
+    const SampleDamage damage = generator.damage();
+    ++made[damage];
+    char truth[19];
+    generator.TrueStamp(truth);
+    const std::string record(generator.record());
+    const std::string stamp = StampOf(record);
+    SCOPED_TRACE("record " + std::to_string(i + 1) + " (" +
+                 std::string(kxtable::SampleDamageName(damage)) + ")");
+    // The bytes of the date and time that differ from the truth's.
+    std::string true_record =
+        kxtest::EngineRecord(std::string(truth, 19), "", record.size());
+    std::vector<int> differ;
+    int bits = 0;
+    for (int b = 0; b < 17; ++b) {
+      if (record[b] != true_record[b]) {
+        differ.push_back(b);
+        bits += std::popcount(static_cast<unsigned>(
+            static_cast<unsigned char>(record[b] ^ true_record[b])));
+      }
+    }
+    if (damage == SampleDamage::kBlock) {
+      ++run;
+    } else {
+      if (run > 0) runs.insert(run);
+      run = 0;
+    }
+    switch (damage) {
+      case SampleDamage::kNone:
+        ASSERT_TRUE(differ.empty());
+        break;
+      case SampleDamage::kBitFlip:
+        ASSERT_EQ(bits, 1);
+        ASSERT_NE(differ[0], 3);  // never a separator
+        ASSERT_NE(differ[0], 6);
+        ASSERT_NE(differ[0], 11);
+        ASSERT_NE(differ[0], 14);
+        break;
+      case SampleDamage::kSmash:
+        ASSERT_EQ(differ.size(), 1u);
+        break;
+      case SampleDamage::kZeroTime:
+        ASSERT_EQ(stamp.substr(0, 11), std::string(truth, 11));
+        ASSERT_EQ(stamp.substr(11), "00:00:00");
+        break;
+      case SampleDamage::kBlock:
+        ASSERT_FALSE(differ.empty());
+        break;
+      default:
+        FAIL() << "a kind not chosen";
+    }
+  }
+  // (Two blocks may follow each other and look like one longer run.)
+  EXPECT_EQ(*runs.begin(), 2);
+  EXPECT_EQ(runs.count(20), 1u);
+  for (SampleDamage kind : {SampleDamage::kBitFlip, SampleDamage::kSmash,
+                            SampleDamage::kBlock, SampleDamage::kZeroTime}) {
+    EXPECT_GT(made[kind], 100) << kxtable::SampleDamageName(kind);
+  }
+  EXPECT_NEAR(kRecords - made[SampleDamage::kNone], kRecords * 0.05,
+              kRecords * 0.005);
 }
 
 // Follows each record through the checker's classification and stamp tests
@@ -308,6 +458,69 @@ TEST_F(SampleCommandTest, SameSeedGivesIdenticalFiles) {
         << ext;
   }
   EXPECT_NE(ReadFile(dir_ / "a.kxd"), ReadFile(dir_ / "c.kxd"));
+}
+
+// --truth: the header, then every record's true stamp, deleted, null and
+// damaged ones included, as the generator made them.
+TEST_F(SampleCommandTest, TruthHasEveryRecordsTrueStamp) {
+  ASSERT_EQ(Kxtable("sample t.kxt --records 3000 --seed 4 --damage 0.3 "
+                    "--truth truth.csv")
+                .code,
+            0);
+  std::string expected = "record,stamp\n";
+  SampleGenerator generator({3000, 4, 0.3});
+  int damaged = 0;
+  for (int n = 1; n <= 3000; ++n) {
+    generator.Next();
+    char truth[19];
+    generator.TrueStamp(truth);
+    expected += std::to_string(n) + "," + std::string(truth, 19) + "\n";
+    if (generator.damage() != SampleDamage::kNone) ++damaged;
+  }
+  EXPECT_GT(damaged, 500);
+  EXPECT_EQ(ReadFile(dir_ / "truth.csv"), expected);
+  // The table is the one made without --truth.
+  ASSERT_EQ(Kxtable("sample u.kxt --records 3000 --seed 4 --damage 0.3").code,
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "t.kxd"), ReadFile(dir_ / "u.kxd"));
+}
+
+TEST_F(SampleCommandTest, NewOptionsExitCodes) {
+  struct Case {
+    std::string args;
+    int code;
+    std::string message;  // part of the one line on standard error
+  };
+  kxtest::WriteFile(dir_ / "old.csv", "kept");
+  const std::vector<Case> cases = {
+      {"sample a.kxt --records 10 --cadence 10 --jitter 2 --kinds "
+       "bitflip,out-of-order --truth a.csv",
+       0, ""},
+      {"sample b.kxt --records 10 --kinds nosuch", 2, "nosuch"},
+      {"sample b.kxt --records 10 --jitter 2", 2, "--cadence"},
+      {"sample b.kxt --records 10 --cadence 2 --jitter 3", 2, "--jitter"},
+      {"sample b.kxt --records 10 --cadence 0", 2, "--cadence"},
+      {"sample b.kxt --records 10 --block-length 1", 2, "--block-length"},
+      {"sample b.kxt --records 10 --truth old.csv", 1, "exists"},
+      {"sample b.kxt --records 10 --truth b.kxd --force", 1, "table's files"},
+  };
+  for (const Case& c : cases) {
+    const Result result = Kxtable(c.args);
+    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
+                                                             << result.err;
+  }
+  // A truth refused leaves no table, and the file there as it was.
+  EXPECT_FALSE(fs::exists(dir_ / "b.kxt"));
+  EXPECT_EQ(ReadFile(dir_ / "old.csv"), "kept");
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".csv."), std::string::npos)
+        << "left behind: " << entry.path();
+  }
+  // --force replaces the truth.
+  EXPECT_EQ(Kxtable("sample b.kxt --records 10 --truth old.csv --force").code,
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "old.csv").substr(0, 15), "record,stamp\n1,");
 }
 
 TEST_F(SampleCommandTest, ExitCodes) {

@@ -1,11 +1,7 @@
 #include "tools/kxtable/csv_convert.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -16,6 +12,7 @@
 #include "engine/record_table.h"
 #include "tools/kxtable/csv_codec.h"
 #include "tools/kxtable/csv_new_table.h"
+#include "tools/kxtable/staged_file.h"
 
 namespace kxtable {
 
@@ -316,58 +313,9 @@ namespace kxtable {
 std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
                                        const std::string& csv_path,
                                        bool force) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(csv_path, ec))) {
-    throw std::runtime_error(csv_path +
-                             ": the file exists (--force replaces it)");
-  }
-  // Written under a fresh name beside the target, then put in its place.
-  std::string temp = csv_path + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    throw std::runtime_error(csv_path +
-                             ": cannot create: " + std::strerror(errno));
-  }
-  struct RemoveUnlessKept {
-    const std::string& path;
-    bool keep = false;
-    ~RemoveUnlessKept() {
-      if (!keep) ::unlink(path.c_str());
-    }
-  } remove{temp};
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  std::FILE* out = ::fdopen(fd, "wb");
-  if (out == nullptr) {
-    ::close(fd);
-    throw std::runtime_error(csv_path +
-                             ": cannot write: " + std::strerror(errno));
-  }
-  std::vector<std::string> problems;
-  try {
-    problems = ExportCsv(kxt_path, out);
-  } catch (...) {
-    std::fclose(out);
-    throw;
-  }
-  const bool synced = ::fsync(fileno(out)) == 0;
-  if (std::fclose(out) != 0 || !synced) {
-    throw std::runtime_error(csv_path +
-                             ": cannot write: " + std::strerror(errno));
-  }
-  // Without --force a file that appeared meanwhile is still not replaced.
-  const int placed = force ? ::rename(temp.c_str(), csv_path.c_str())
-                           : ::link(temp.c_str(), csv_path.c_str());
-  if (placed != 0) {
-    throw std::runtime_error(
-        csv_path + ": " +
-        (errno == EEXIST ? std::string("the file exists (--force replaces it)")
-                         : "cannot put the file in place: " +
-                               std::string(std::strerror(errno))));
-  }
-  remove.keep = force;  // renamed: nothing left under the temporary name
+  StagedFile file(csv_path, force);
+  std::vector<std::string> problems = ExportCsv(kxt_path, file.stream());
+  file.Place();
   return problems;
 }
 

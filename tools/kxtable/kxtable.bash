@@ -1,5 +1,6 @@
-# Bash completion for kxtable: its commands, each command's options, and
-# table files (.kxt), or any file where a CSV file goes.
+# Bash completion for kxtable: its commands, each command's options, the
+# kinds of damage of `sample --kinds`, and table files (.kxt), or any file
+# where a CSV file goes.
 _kxtable() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -23,7 +24,8 @@ _kxtable() {
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
     import) options+=" --force --delimiter --no-header" ;;
     export) options+=" --force" ;;
-    sample) options+=" --records --seed --damage --force" ;;
+    sample) options+=" --records --seed --damage --force --cadence --jitter
+      --kinds --block-length --truth" ;;
     load) options+=" --record-length --force" ;;
     help)
       mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
@@ -33,7 +35,20 @@ _kxtable() {
     --delimiter)
       mapfile -t COMPREPLY < <(compgen -W "',' ';' tab" -- "$cur")
       return ;;
-    --records | --seed | --damage | --record-length) return ;;
+    --kinds)
+      local kinds="null deleted corrupted duplicate out-of-order bad-year
+        bad-month bad-day bad-hour bad-minute bad-second wrong-separators
+        future-year nul-in-stamp bitflip smash block zerotime"
+      mapfile -t COMPREPLY < <(compgen -W "$kinds" -- "${cur##*,}")
+      local done_part=${cur%"${cur##*,}"}
+      COMPREPLY=("${COMPREPLY[@]/#/$done_part}")
+      return ;;
+    --truth)
+      compopt -o filenames 2>/dev/null
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+      return ;;
+    --records | --seed | --damage | --record-length | --cadence | --jitter | \
+      --block-length) return ;;
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

@@ -1,11 +1,19 @@
 #include "tools/kxtable/sample_generator.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
+#include "core/stamp.h"
 #include "tools/kxtable/csv_new_table.h"
+#include "tools/kxtable/staged_file.h"
 
 namespace kxtable {
 
@@ -101,7 +109,9 @@ int FormatValue(int64_t value, int decimals, char* out) {
   return len;
 }
 
-bool IsExamined(SampleDamage damage) {
+// Whether the checker examines the record (rather than counting it null,
+// deleted, corrupted or duplicate).
+bool IsExamined(SampleDamage damage, std::string_view record) {
   switch (damage) {
     case SampleDamage::kNull:
     case SampleDamage::kDeleted:
@@ -109,10 +119,22 @@ bool IsExamined(SampleDamage damage) {
     case SampleDamage::kDuplicate:
     case SampleDamage::kWrongSeparators:
       return false;
+    case SampleDamage::kSmash:
+    case SampleDamage::kBlock:
+      return kxcheck::HasSeparatorBytes(record);
     default:
       return true;
   }
 }
+
+bool IsStorageDamage(SampleDamage damage) {
+  return damage >= SampleDamage::kBitFlip;
+}
+
+// Record bytes of the 14 digits of a stamp. The first two share byte 0,
+// the century's digits, one per nibble.
+constexpr int kDigitBytes[14] = {0, 0, 1, 2, 4, 5, 7, 8, 9, 10, 12, 13, 15, 16};
+constexpr int kStampBytes = kalvex::kPayloadOffset;
 
 }  // namespace
 
@@ -148,8 +170,35 @@ std::string_view SampleDamageName(SampleDamage damage) {
       return "future year";
     case SampleDamage::kNulInStamp:
       return "NUL in stamp";
+    case SampleDamage::kBitFlip:
+      return "bitflip";
+    case SampleDamage::kSmash:
+      return "smash";
+    case SampleDamage::kBlock:
+      return "block";
+    case SampleDamage::kZeroTime:
+      return "zerotime";
   }
   return "?";
+}
+
+bool SampleDamageNamed(std::string_view name, SampleDamage& damage) {
+  std::string wanted(name);
+  for (char& c : wanted) {
+    if (c == '-' || c == '_') c = ' ';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  for (int kind = 1; kind <= kSampleAllDamageKinds; ++kind) {
+    std::string known(SampleDamageName(static_cast<SampleDamage>(kind)));
+    for (char& c : known) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (known == wanted) {
+      damage = static_cast<SampleDamage>(kind);
+      return true;
+    }
+  }
+  return false;
 }
 
 kalvex::TableLayout SampleLayout() {
@@ -173,11 +222,51 @@ SampleGenerator::SampleGenerator(const SampleOptions& options)
   if (!(options_.damage >= 0.0 && options_.damage <= 1.0)) {
     throw std::invalid_argument("damage fraction must be 0 .. 1");
   }
-  // A reading every 1..5 seconds while the series fits in the years allowed;
-  // longer series are spread evenly over the whole range instead.
+  if (options_.cadence < 0 || options_.cadence > kSecondsPerDay) {
+    throw std::invalid_argument("the cadence must be 1 .. 86400 seconds");
+  }
+  if (options_.jitter < 0 || options_.jitter > options_.cadence) {
+    throw std::invalid_argument(
+        "the jitter must be 0 .. the cadence, and needs a cadence");
+  }
+  if (options_.block_length < 2 || options_.block_length > 1000000) {
+    throw std::invalid_argument("a block must be 2 .. 1000000 records long");
+  }
+  for (SampleDamage kind : options_.kinds) {
+    if (kind == SampleDamage::kNone ||
+        static_cast<int>(kind) > kSampleAllDamageKinds) {
+      throw std::invalid_argument("unknown kind of damage");
+    }
+  }
+  std::sort(options_.kinds.begin(), options_.kinds.end());
+  options_.kinds.erase(
+      std::unique(options_.kinds.begin(), options_.kinds.end()),
+      options_.kinds.end());
+  // The damage fraction counts damaged records; a block damages many.
+  event_chance_ = options_.damage;
+  if (std::find(options_.kinds.begin(), options_.kinds.end(),
+                SampleDamage::kBlock) != options_.kinds.end()) {
+    const double kinds = static_cast<double>(options_.kinds.size());
+    const double per_event =
+        (kinds - 1 + (2 + options_.block_length) / 2.0) / kinds;
+    event_chance_ =
+        options_.damage / (per_event * (1 - options_.damage) + options_.damage);
+  }
   const int64_t room = kSeriesEnd - kSeriesBegin;
-  const int64_t needed = options_.records * kMaxStep;
-  if (needed < room) {
+  if (options_.cadence > 0) {
+    // A reading every `cadence` seconds, starting anywhere the series fits.
+    const int64_t needed =
+        options_.records * (options_.cadence + options_.jitter);
+    if (needed >= room) {
+      throw std::invalid_argument(
+          "the series does not fit in the years 1990 to 2025 at this "
+          "cadence");
+    }
+    clock_ = kSeriesBegin + Below(static_cast<uint32_t>(room - needed));
+  } else if (const int64_t needed = options_.records * kMaxStep;
+             needed < room) {
+    // A reading every 1..5 seconds while the series fits in the years
+    // allowed; longer series are spread evenly over the whole range instead.
     clock_ = kSeriesBegin + Below(static_cast<uint32_t>(room - needed));
   } else {
     clock_ = kSeriesBegin;
@@ -266,7 +355,14 @@ void SampleGenerator::WritePayload() {
 void SampleGenerator::Next() {
   if (index_ > 0) {
     previous_clock_ = clock_;
-    if (span_ == 0) {
+    if (options_.cadence > 0) {
+      clock_ += options_.cadence;
+      if (options_.jitter > 0) {
+        clock_ += static_cast<int64_t>(
+                      Below(static_cast<uint32_t>(2 * options_.jitter + 1))) -
+                  options_.jitter;
+      }
+    } else if (span_ == 0) {
       clock_ += 1 + Below(kMaxStep);
     } else {
       // Even spacing: record k sits at begin + k * span / records.
@@ -276,14 +372,45 @@ void SampleGenerator::Next() {
   ++index_;
   WriteStamp(clock_);
   WritePayload();
+  std::memcpy(true_bytes_, record_.data(), kStampBytes);
   damage_ = SampleDamage::kNone;
-  if (options_.damage > 0.0 && Chance(options_.damage)) {
-    Damage(static_cast<SampleDamage>(1 + Below(kSampleDamageKinds)));
+  if (block_left_ > 0) {
+    --block_left_;
+    Garbage();
+    damage_ = SampleDamage::kBlock;
+  } else if (options_.damage > 0.0 && Chance(event_chance_)) {
+    Damage(ChooseKind());
   }
-  if (IsExamined(damage_)) {
+  if (IsStorageDamage(damage_) &&
+      std::memcmp(true_bytes_, record_.data(), kStampBytes) == 0) {
+    damage_ = SampleDamage::kNone;
+  }
+  if (IsExamined(damage_, record_)) {
     std::memcpy(examined_.data(), record_.data(), kRecordLength);
     have_examined_ = true;
   }
+}
+
+SampleDamage SampleGenerator::ChooseKind() {
+  if (options_.kinds.empty()) {
+    return static_cast<SampleDamage>(1 + Below(kSampleDamageKinds));
+  }
+  return options_.kinds[Below(static_cast<uint32_t>(options_.kinds.size()))];
+}
+
+void SampleGenerator::Garbage() {
+  for (int i = 0; i < kStampBytes; ++i) {
+    record_[i] = static_cast<char>(Below(256));
+  }
+}
+
+void SampleGenerator::TrueStamp(char* out) const {
+  const auto century = static_cast<unsigned char>(true_bytes_[0]);
+  out[0] = static_cast<char>('0' + (century >> 4));
+  out[1] = static_cast<char>('0' + (century & 0x0F));
+  std::memcpy(out + 2, true_bytes_ + 1, 8);
+  out[10] = ' ';
+  std::memcpy(out + 11, true_bytes_ + 9, 8);
 }
 
 void SampleGenerator::Damage(SampleDamage kind) {
@@ -373,14 +500,66 @@ void SampleGenerator::Damage(SampleDamage kind) {
       for (uint32_t n = Below(3); n > 0; --n) r[kDigits[Below(12)]] = 0;
       break;
     }
+    case SampleDamage::kBitFlip: {
+      // The century's digits are nibbles: a bit of the digit's own nibble.
+      const uint32_t digit = Below(14);
+      const int byte = kDigitBytes[digit];
+      const uint32_t bit = digit == 0   ? 4 + Below(4)
+                           : digit == 1 ? Below(4)
+                                        : Below(8);
+      r[byte] = static_cast<char>(r[byte] ^ (1 << bit));
+      break;
+    }
+    case SampleDamage::kSmash: {
+      const uint32_t at = Below(kStampBytes);
+      uint32_t b = Below(255);
+      if (b >= static_cast<unsigned char>(r[at])) ++b;  // never the same
+      r[at] = static_cast<char>(b);
+      break;
+    }
+    case SampleDamage::kBlock:
+      block_left_ = static_cast<int>(
+          1 + Below(static_cast<uint32_t>(options_.block_length - 1)));
+      Garbage();
+      break;
+    case SampleDamage::kZeroTime:
+      std::memcpy(r + kalvex::kTimeOffset, "00:00:00", kalvex::kTimeBytes);
+      break;
   }
 }
 
 void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
-                      bool force) {
+                      bool force, const std::string& truth_path) {
   SampleGenerator generator(options);
+  std::unique_ptr<StagedFile> truth;
+  if (!truth_path.empty()) {
+    // With --force the truth would replace a file of the table itself.
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path truth_file = fs::weakly_canonical(truth_path, ec);
+    for (const std::string& file : TableFiles(kxt_path)) {
+      std::error_code file_ec;
+      if (!ec && fs::weakly_canonical(file, file_ec) == truth_file &&
+          !file_ec) {
+        throw std::runtime_error(truth_path +
+                                 ": the truth cannot be one of the table's "
+                                 "files");
+      }
+    }
+    truth = std::make_unique<StagedFile>(truth_path, force);
+  }
   NewTable output(kxt_path, SampleLayout(), force);
   kalvex::RecordTable& table = output.table();
+  std::string lines;
+  auto write_lines = [&] {
+    if (std::fwrite(lines.data(), 1, lines.size(), truth->stream()) !=
+        lines.size()) {
+      throw std::runtime_error(truth_path +
+                               ": cannot write: " + std::strerror(errno));
+    }
+    lines.clear();
+  };
+  if (truth) lines = "record,stamp\n";
   for (int64_t n = 0; n < options.records; ++n) {
     generator.Next();
     table.SetRecordBuffer(generator.record());
@@ -389,8 +568,29 @@ void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
     } else {
       table.AppendRecord(0);
     }
+    if (truth) {
+      char line[48];
+      char* end = std::to_chars(line, line + 20, n + 1).ptr;
+      *end++ = ',';
+      generator.TrueStamp(end);
+      end += 19;
+      *end++ = '\n';
+      lines.append(line, end);
+      if (lines.size() >= (1u << 20)) write_lines();
+    }
   }
-  output.Commit();
+  if (truth) {
+    write_lines();
+    truth->Place();
+  }
+  try {
+    output.Commit();
+  } catch (...) {
+    // The truth belongs to this table only.
+    std::error_code ec;
+    if (truth) std::filesystem::remove(truth_path, ec);
+    throw;
+  }
 }
 
 }  // namespace kxtable
