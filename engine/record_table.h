@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/env.h"
+
 namespace kalvex {
 
 class TableError : public std::runtime_error {
@@ -55,7 +57,8 @@ inline constexpr int kAppend = 2;
 
 class RecordTable {
  public:
-  RecordTable();
+  // Every file call goes through `env`, which must outlive the object.
+  explicit RecordTable(kxos::Env* env = kxos::Env::Default());
   ~RecordTable();  // releases the files; appended records not yet committed
                    // by Close are not counted by the next Open
   RecordTable(const RecordTable&) = delete;
@@ -64,7 +67,8 @@ class RecordTable {
   // Writes a new definition file (no records). Fails when the file exists
   // unless overwrite is true.
   static void CreateDefinition(const std::string& kxt_path,
-                               const TableLayout& layout, bool overwrite);
+                               const TableLayout& layout, bool overwrite,
+                               kxos::Env* env = kxos::Env::Default());
 
   void SetAccessMode(int mode);  // before Open: 0 read-only, 2 append
   int AccessMode() const;
