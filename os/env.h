@@ -23,8 +23,16 @@ namespace kxos {
 
 // What a name leads to, as stat and lstat tell it.
 struct FileInfo {
-  enum class Type { kRegular, kDirectory, kLink, kFifo, kDevice, kSocket };
-  Type type = Type::kRegular;
+  enum class Type {
+    kOther,  // not filled in, or a kind not named here
+    kRegular,
+    kDirectory,
+    kLink,
+    kFifo,
+    kDevice,  // character or block device
+    kSocket,
+  };
+  Type type = Type::kOther;
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
@@ -45,7 +53,8 @@ class Env {
 
   // Opens `path` with the open(2) flags given (O_RDONLY, O_RDWR, O_CREAT,
   // O_EXCL, O_NOFOLLOW, O_NONBLOCK, O_DIRECTORY, ...); `mode` is for a file
-  // that O_CREAT makes. On success `out` owns the new descriptor.
+  // that O_CREAT makes. On success `out` owns the new descriptor; on failure
+  // it is empty.
   virtual int Open(const std::string& path, int flags, mode_t mode,
                    Fd& out) = 0;
   // Releases a descriptor; it is gone even when this reports a failure.

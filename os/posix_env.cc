@@ -32,7 +32,7 @@ FileInfo InfoOf(const struct stat& st) {
     info.type = FileInfo::Type::kFifo;
   } else if (S_ISSOCK(st.st_mode)) {
     info.type = FileInfo::Type::kSocket;
-  } else {
+  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
     info.type = FileInfo::Type::kDevice;
   }
   info.device = st.st_dev;
