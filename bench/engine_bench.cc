@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/record_codec.h"
 #include "engine/record_table.h"
 
 namespace {
@@ -56,11 +57,11 @@ kalvex::TableLayout BenchLayout() {
 
 std::string RecordFor(int64_t i) {
   std::string r(kRecordLength, '\0');
-  std::snprintf(r.data(), r.size(), "%c24-01-01%02d:%02d:%02d#%lld", 0x20,
+  std::snprintf(r.data(), r.size(), "%c24-01-01%02d:%02d:%02d#%lld",
+                kalvex::PackCentury('2', '0'),
                 static_cast<int>((i / 3600) % 24),
                 static_cast<int>(i / 60 % 60), static_cast<int>(i % 60),
                 static_cast<long long>(i));
-  r[0] = 0x20;
   return r;
 }
 

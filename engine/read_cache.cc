@@ -1,7 +1,6 @@
 // Reading records and deletion marks through the read caches
 // (docs/FORMAT.md: reading).
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -10,9 +9,8 @@
 
 namespace kalvex {
 
-using internal::ErrnoText;
 using internal::FailRecord;
-using internal::PreadFull;
+using kxos::ErrorText;
 
 void RecordTable::GoToRecordSlow(int32_t n) { impl_->GoToSlow(n); }
 
@@ -59,14 +57,14 @@ void RecordTable::Impl::LoadData(int64_t index) {
   int64_t n = std::min<int64_t>(static_cast<int64_t>(data_chunk_capacity),
                                 data_avail - index);
   cur->data_cached = 0;
-  ssize_t got = PreadFull(
-      data_fd.get(), data_chunk.get(), static_cast<size_t>(n) * reclen,
-      static_cast<int64_t>(format::kFileHeaderBytes) + index * reclen);
-  if (got < 0) {
-    int err = errno;
-    FailRecord(data_path, index + 1, "cannot read: " + ErrnoText(err));
+  size_t got = 0;
+  if (int err = env->ReadAt(
+          data_fd.get(), data_chunk.get(), static_cast<size_t>(n) * reclen,
+          static_cast<int64_t>(format::kFileHeaderBytes) + index * reclen,
+          got)) {
+    FailRecord(data_path, index + 1, "cannot read: " + ErrorText(err));
   }
-  uint64_t whole = static_cast<uint64_t>(got) / reclen;
+  uint64_t whole = got / reclen;
   if (whole == 0)
     FailRecord(data_path, index + 1,
                "cannot read: the data file ended early (was it cut short "
@@ -87,14 +85,13 @@ bool RecordTable::Impl::LoadAttr(int64_t index) {
   int64_t n = std::min<int64_t>(static_cast<int64_t>(attr_chunk_capacity),
                                 attr_avail - index);
   cur->attr_cached = 0;
-  ssize_t got =
-      PreadFull(attr_fd.get(), reinterpret_cast<char*>(attr_chunk.get()),
-                static_cast<size_t>(n),
-                static_cast<int64_t>(format::kFileHeaderBytes) + index);
-  if (got < 0) {
-    int err = errno;
+  size_t got = 0;
+  if (int err = env->ReadAt(
+          attr_fd.get(), reinterpret_cast<char*>(attr_chunk.get()),
+          static_cast<size_t>(n),
+          static_cast<int64_t>(format::kFileHeaderBytes) + index, got)) {
     FailRecord(attr_path, index + 1,
-               "cannot read the deletion mark: " + ErrnoText(err));
+               "cannot read the deletion mark: " + ErrorText(err));
   }
   if (got == 0) return false;
   cur->attr_first = index;

@@ -37,11 +37,10 @@ std::string RecordTable::FieldGet(int field) const {
   const std::string_view b = RecordBuffer();
   if (field == 1) {
     if (AllZero(b, kDateOffset, kDateBytes)) return {};
-    const auto century = static_cast<unsigned char>(b[kDateOffset]);
     char text[kDateTextBytes];
-    text[0] = static_cast<char>(0x30 + (century >> 4));
-    text[1] = static_cast<char>(0x30 + (century & 0x0F));
-    std::memcpy(text + 2, b.data() + kDateOffset + 1, kDateBytes - 1);
+    text[0] = CenturyHigh(b[kCenturyOffset]);
+    text[1] = CenturyLow(b[kCenturyOffset]);
+    std::memcpy(text + 2, b.data() + kYearOffset, kDateBytes - 1);
     return std::string(text, kDateTextBytes);
   }
   if (field == 2) {
@@ -71,20 +70,21 @@ void RecordTable::FieldPutSlow(int field, std::string_view text) {
                          std::to_string(text.size()) + " given");
   };
   if (field == 1) {
-    if (text.size() > 10) too_long(10);
-    unsigned char nibbles[2] = {0, 0};
+    if (text.size() > kDateTextBytes) too_long(kDateTextBytes);
+    // A missing second character is nibble 0.
+    char century[2] = {'0', '0'};
     for (size_t i = 0; i < 2 && i < text.size(); ++i) {
-      unsigned char c = static_cast<unsigned char>(text[i]);
-      if (c < 0x30 || c > 0x3F)
-        Fail(t.kxt_path, "FieldPut: date character " + std::to_string(i + 1) +
-                             " (code " + std::to_string(c) +
-                             ") is outside \"0\" to \"?\"");
-      nibbles[i] = static_cast<unsigned char>(c - 0x30);
+      if (!IsCenturyCharacter(text[i]))
+        Fail(t.kxt_path,
+             "FieldPut: date character " + std::to_string(i + 1) + " (code " +
+                 std::to_string(static_cast<unsigned char>(text[i])) +
+                 ") is outside \"0\" to \"?\"");
+      century[i] = text[i];
     }
     std::memset(b.data() + kDateOffset, 0, kDateBytes);
-    if (!text.empty()) b[0] = static_cast<char>((nibbles[0] << 4) | nibbles[1]);
+    if (!text.empty()) b[kCenturyOffset] = PackCentury(century[0], century[1]);
     if (text.size() > 2)
-      std::memcpy(b.data() + 1, text.data() + 2, text.size() - 2);
+      std::memcpy(b.data() + kYearOffset, text.data() + 2, text.size() - 2);
     return;
   }
   size_t offset;

@@ -21,21 +21,15 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/record_codec.h"
+#include "os/env.h"
+
 namespace kalvex {
 
 class TableError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-// Offsets of the fixed part of every record.
-inline constexpr int kDateOffset = 0;  // 9 bytes: century nibbles + "YY-MM-DD"
-inline constexpr int kDateBytes = 9;
-inline constexpr int kTimeOffset = 9;  // 8 bytes: "HH:MM:SS"
-inline constexpr int kTimeBytes = 8;
-inline constexpr int kPayloadOffset = 17;
-// Field 1 as text: the two century characters and "YY-MM-DD".
-inline constexpr size_t kDateTextBytes = 10;
 
 struct FieldDef {
   std::string name;
@@ -55,7 +49,8 @@ inline constexpr int kAppend = 2;
 
 class RecordTable {
  public:
-  RecordTable();
+  // Every file call goes through `env`, which must outlive the object.
+  explicit RecordTable(kxos::Env* env = kxos::Env::Default());
   ~RecordTable();  // releases the files; appended records not yet committed
                    // by Close are not counted by the next Open
   RecordTable(const RecordTable&) = delete;
@@ -64,7 +59,8 @@ class RecordTable {
   // Writes a new definition file (no records). Fails when the file exists
   // unless overwrite is true.
   static void CreateDefinition(const std::string& kxt_path,
-                               const TableLayout& layout, bool overwrite);
+                               const TableLayout& layout, bool overwrite,
+                               kxos::Env* env = kxos::Env::Default());
 
   void SetAccessMode(int mode);  // before Open: 0 read-only, 2 append
   int AccessMode() const;
@@ -202,11 +198,9 @@ inline void RecordTable::FieldPut(int field, std::string_view text) {
   Cursor& c = cursor_;
   if (c.open && c.record == c.buffer.data()) {
     if (field == 1 && text.size() == kDateTextBytes) {
-      const unsigned high = static_cast<unsigned char>(text[0]) - 0x30u;
-      const unsigned low = static_cast<unsigned char>(text[1]) - 0x30u;
-      if (high <= 15 && low <= 15) {
-        c.buffer[kDateOffset] = static_cast<char>((high << 4) | low);
-        std::memcpy(c.buffer.data() + kDateOffset + 1, text.data() + 2, 8);
+      if (IsCenturyCharacter(text[0]) && IsCenturyCharacter(text[1])) {
+        c.buffer[kCenturyOffset] = PackCentury(text[0], text[1]);
+        std::memcpy(c.buffer.data() + kYearOffset, text.data() + 2, 8);
         return;
       }
     } else if (field == 2 && text.size() == kTimeBytes) {
@@ -259,10 +253,9 @@ inline bool RecordTable::DateAndTimeText(char (&out)[18]) const {
   }
   // The century's two digits, one per nibble, then "YY-MM-DD" and the time,
   // which follow each other in the record.
-  const auto century = static_cast<unsigned char>(record[kDateOffset]);
-  out[0] = static_cast<char>('0' + (century >> 4));
-  out[1] = static_cast<char>('0' + (century & 0x0F));
-  std::memcpy(out + 2, record + kDateOffset + 1, kDateBytes - 1 + kTimeBytes);
+  out[0] = CenturyHigh(record[kCenturyOffset]);
+  out[1] = CenturyLow(record[kCenturyOffset]);
+  std::memcpy(out + 2, record + kYearOffset, kDateBytes - 1 + kTimeBytes);
   return true;
 }
 

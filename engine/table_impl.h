@@ -6,11 +6,10 @@
 //   record_fields.cc  the fields of the working record
 //   table_write.cc    appending, the commit protocol and writing files safely
 //   table_format.cc   the bytes of the four files
-//   file_io.cc        the system calls under all of them
+//   file_io.cc        the engine's errors and the reading of small files
+// Every file call goes through the table's kxos::Env (os/env.h).
 #ifndef KXCHECK_ENGINE_TABLE_IMPL_H_
 #define KXCHECK_ENGINE_TABLE_IMPL_H_
-
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -21,6 +20,7 @@
 
 #include "engine/file_io.h"
 #include "engine/record_table.h"
+#include "os/env.h"
 
 namespace kalvex {
 
@@ -38,10 +38,13 @@ struct RecordTable::Impl {
   TableLayout layout;
   uint32_t reclen = 0;
 
-  internal::Fd data_fd;
-  internal::Fd attr_fd;
+  kxos::Fd data_fd;
+  kxos::Fd attr_fd;
 
-  explicit Impl(Cursor* cursor) : cur(cursor), count(cursor->count) {}
+  Impl(Cursor* cursor, kxos::Env* file_env)
+      : env(file_env), cur(cursor), count(cursor->count) {}
+
+  kxos::Env* env;
 
   // The owning RecordTable's buffer, current record and cache view.
   Cursor* cur;
@@ -78,20 +81,17 @@ struct RecordTable::Impl {
   enum FileRole { kDefinitionFile, kDataFile, kAttrFile, kIndexFile };
   struct FileId {
     bool known = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+    kxos::FileInfo info;
   };
   FileId ids[4];
 
-  // A stat that was never filled in (all zero) is not remembered.
-  void Remember(FileRole role, const struct stat& st) {
-    if (st.st_dev != 0 || st.st_ino != 0) {
-      ids[role] = {true, st.st_dev, st.st_ino};
-    }
+  // A FileInfo that was never filled in (all zero) is not remembered.
+  void Remember(FileRole role, const kxos::FileInfo& info) {
+    if (info.device != 0 || info.inode != 0) ids[role] = {true, info};
   }
   void Remember(FileRole role, int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) == 0) Remember(role, st);
+    kxos::FileInfo info;
+    if (env->StatOpen(fd, info) == 0) Remember(role, info);
   }
 
   void Problem(std::string text) { problems.push_back(std::move(text)); }
@@ -127,7 +127,7 @@ struct RecordTable::Impl {
   // A file is written only where it is: a link is never followed, and a
   // missing file is created new, never through a name that appeared
   // meanwhile.
-  int64_t OpenForAppend(internal::Fd& out, const std::string& path,
+  int64_t OpenForAppend(kxos::Fd& out, const std::string& path,
                         const char* magic, uint32_t entry_size,
                         const char* what, bool lock, FileRole role);
   void OpenAppend();

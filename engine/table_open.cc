@@ -1,11 +1,6 @@
 // Opening, checking and closing the four files of a table, and what the
 // table tells about them (docs/FORMAT.md: companion file names, access
 // modes, damaged files).
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <limits>
@@ -18,13 +13,11 @@
 
 namespace kalvex {
 
-using internal::ErrnoText;
 using internal::Fail;
-using internal::Fd;
-using internal::FileExistsAt;
-using internal::PreadFull;
-using internal::PwriteFull;
 using internal::ReadSmallFile;
+using kxos::ErrorText;
+using kxos::Fd;
+using kxos::FileInfo;
 
 namespace {
 
@@ -53,7 +46,8 @@ uint32_t TableLayout::RecordLength() const {
              : static_cast<uint32_t>(n);
 }
 
-RecordTable::RecordTable() : impl_(std::make_unique<Impl>(&cursor_)) {
+RecordTable::RecordTable(kxos::Env* env)
+    : impl_(std::make_unique<Impl>(&cursor_, env)) {
   cursor_.record = cursor_.buffer.data();
 }
 
@@ -113,12 +107,12 @@ void RecordTable::Close() {
     t.ResetState();
     throw;
   }
-  bool data_ok = t.data_fd.Close();
-  int err = errno;
-  bool attr_ok = t.attr_fd.Close();
+  int err = t.data_fd.Close();
+  const int attr_err = t.attr_fd.Close();
+  if (err == 0) err = attr_err;
   t.ResetState();
-  if (t.mode == kAppend && (!data_ok || !attr_ok))
-    Fail(t.base, "cannot close the table files: " + ErrnoText(err));
+  if (t.mode == kAppend && err != 0)
+    Fail(t.base, "cannot close the table files: " + ErrorText(err));
 }
 
 bool RecordTable::IsOpen() const { return impl_->open; }
@@ -147,12 +141,12 @@ std::vector<std::string> RecordTable::Files() const {
 }
 
 std::string RecordTable::FileNamedBy(const std::string& path) const {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return {};
+  FileInfo named;
+  if (impl_->env->Stat(path, named) != 0) return {};
   const std::vector<std::string> files = Files();
   for (size_t i = 0; i < files.size(); ++i) {
     const Impl::FileId& id = impl_->ids[i];
-    if (id.known && id.device == st.st_dev && id.inode == st.st_ino) {
+    if (id.known && id.info.SameFileAs(named)) {
       return files[i];
     }
   }
@@ -190,8 +184,8 @@ std::string RecordTable::Impl::Companion(const char* lower_ext,
   std::string lower = base + lower_ext;
   if (!IsUpperExtension(kxt_path)) return lower;
   std::string upper = base + upper_ext;
-  bool has_upper = FileExistsAt(upper);
-  bool has_lower = FileExistsAt(lower);
+  bool has_upper = env->FileExists(upper);
+  bool has_lower = env->FileExists(lower);
   if (has_upper && has_lower) {
     Problem("both " + upper + " and " + lower + " exist; using " + upper);
   }
@@ -202,10 +196,10 @@ std::string RecordTable::Impl::Companion(const char* lower_ext,
 void RecordTable::Impl::ReadDefinition() {
   std::string bytes;
   bool missing = false;
-  struct stat st {};
-  std::string failure =
-      ReadSmallFile(kxt_path, format::kMaxDefinitionBytes, bytes, missing, &st);
-  Remember(kDefinitionFile, st);
+  FileInfo info;
+  std::string failure = ReadSmallFile(
+      env, kxt_path, format::kMaxDefinitionBytes, bytes, missing, &info);
+  Remember(kDefinitionFile, info);
   if (!failure.empty())
     Fail(kxt_path, "cannot read the table definition: " + failure);
   std::string why = format::DecodeDefinition(bytes, layout);
@@ -217,15 +211,14 @@ int64_t RecordTable::Impl::InspectCompanion(int fd, const std::string& path,
                                             const char* magic,
                                             uint32_t entry_size,
                                             const char* what) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    int err = errno;
+  FileInfo info;
+  if (int err = env->StatOpen(fd, info)) {
     Fail(path,
-         std::string("cannot inspect the ") + what + ": " + ErrnoText(err));
+         std::string("cannot inspect the ") + what + ": " + ErrorText(err));
   }
-  if (!S_ISREG(st.st_mode))
+  if (info.type != FileInfo::Type::kRegular)
     Fail(path, std::string("the ") + what + " is not a regular file");
-  int64_t size = st.st_size;
+  int64_t size = info.size;
   if (size < static_cast<int64_t>(format::kFileHeaderBytes)) {
     std::string text = std::string("the ") + what + " is only " +
                        std::to_string(size) +
@@ -235,12 +228,13 @@ int64_t RecordTable::Impl::InspectCompanion(int fd, const std::string& path,
     return 0;
   }
   unsigned char header[format::kFileHeaderBytes];
-  ssize_t got =
-      PreadFull(fd, reinterpret_cast<char*>(header), sizeof header, 0);
-  if (got != static_cast<ssize_t>(sizeof header)) {
-    int err = got < 0 ? errno : EIO;
+  size_t got = 0;
+  int err =
+      env->ReadAt(fd, reinterpret_cast<char*>(header), sizeof header, 0, got);
+  if (err == 0 && got != sizeof header) err = EIO;
+  if (err != 0) {
     Fail(path, std::string("cannot read the header of the ") + what + ": " +
-                   ErrnoText(err));
+                   ErrorText(err));
   }
   std::string why = format::CheckFileHeader(header, magic, reclen);
   if (!why.empty()) {
@@ -261,11 +255,10 @@ int64_t RecordTable::Impl::InspectCompanion(int fd, const std::string& path,
 void RecordTable::Impl::OpenReadOnly() {
   // Data file.
   int64_t data_records = 0;
-  Fd fd(::open(data_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) {
-    int err = errno;
+  Fd fd;
+  if (int err = env->Open(data_path, O_RDONLY | O_NONBLOCK, 0, fd)) {
     if (err != ENOENT)
-      Fail(data_path, "cannot open the data file: " + ErrnoText(err));
+      Fail(data_path, "cannot open the data file: " + ErrorText(err));
     Problem(data_path + ": the data file is missing");
   } else {
     Remember(kDataFile, fd.get());
@@ -276,12 +269,11 @@ void RecordTable::Impl::OpenReadOnly() {
 
   // Attribute file.
   int64_t attr_records = 0;
-  Fd afd(::open(attr_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!afd.valid()) {
-    int err = errno;
+  Fd afd;
+  if (int err = env->Open(attr_path, O_RDONLY | O_NONBLOCK, 0, afd)) {
     Problem(attr_path + ": the attribute file " +
             (err == ENOENT ? std::string("is missing")
-                           : "cannot be opened (" + ErrnoText(err) + ")") +
+                           : "cannot be opened (" + ErrorText(err) + ")") +
             "; no record reads as deleted");
   } else {
     Remember(kAttrFile, afd.get());
@@ -296,10 +288,10 @@ void RecordTable::Impl::OpenReadOnly() {
   uint16_t flags = 0;
   std::string why;
   bool missing = false;
-  struct stat st {};
-  std::string failure =
-      ReadSmallFile(index_path, format::kIndexBytes, bytes, missing, &st);
-  Remember(kIndexFile, st);
+  FileInfo info;
+  std::string failure = ReadSmallFile(env, index_path, format::kIndexBytes,
+                                      bytes, missing, &info);
+  Remember(kIndexFile, info);
   if (missing) {
     why = "is missing";
   } else if (!failure.empty()) {
@@ -352,38 +344,33 @@ int64_t RecordTable::Impl::OpenForAppend(Fd& out, const std::string& path,
                                          const char* magic, uint32_t entry_size,
                                          const char* what, bool lock,
                                          FileRole role) {
-  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  Fd fd(::open(path.c_str(), flags));
-  if (!fd.valid() && errno == ENOENT) {
-    fd = Fd(::open(path.c_str(), flags | O_CREAT | O_EXCL, 0644));
-  }
-  if (!fd.valid()) {
-    int err = errno;
+  const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK;
+  Fd fd;
+  int err = env->Open(path, flags, 0, fd);
+  if (err == ENOENT) err = env->Open(path, flags | O_CREAT | O_EXCL, 0644, fd);
+  if (err != 0) {
     Fail(path, err == ELOOP
                    ? std::string("the ") + what +
                          " is a symbolic link; refusing to write through it"
                    : std::string("cannot open the ") + what +
-                         " for appending: " + ErrnoText(err));
+                         " for appending: " + ErrorText(err));
   }
   Remember(role, fd.get());
-  if (lock && ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    int err = errno;
+  if (lock && (err = env->Lock(fd.get())) != 0) {
     Fail(path, err == EWOULDBLOCK
                    ? std::string("the table is open for appending elsewhere")
-                   : "cannot lock the data file: " + ErrnoText(err));
+                   : "cannot lock the data file: " + ErrorText(err));
   }
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) {
-    int err = errno;
+  FileInfo info;
+  if ((err = env->StatOpen(fd.get(), info)) != 0) {
     Fail(path,
-         std::string("cannot inspect the ") + what + ": " + ErrnoText(err));
+         std::string("cannot inspect the ") + what + ": " + ErrorText(err));
   }
-  if (st.st_size == 0 && S_ISREG(st.st_mode)) {
+  if (info.size == 0 && info.type == FileInfo::Type::kRegular) {
     std::string header = format::EncodeFileHeader(magic, reclen);
-    if (!PwriteFull(fd.get(), header.data(), header.size(), 0)) {
-      int err = errno;
+    if ((err = env->WriteAt(fd.get(), header.data(), header.size(), 0)) != 0) {
       Fail(path, std::string("cannot write the header of the ") + what + ": " +
-                     ErrnoText(err));
+                     ErrorText(err));
     }
   }
   int64_t records = InspectCompanion(fd.get(), path, magic, entry_size, what);
@@ -399,7 +386,7 @@ void RecordTable::Impl::OpenAppend() {
   uint16_t flags = 0;
   bool missing = false;
   std::string failure =
-      ReadSmallFile(index_path, format::kIndexBytes, bytes, missing);
+      ReadSmallFile(env, index_path, format::kIndexBytes, bytes, missing);
   if (!failure.empty() && !missing)
     Fail(index_path, "cannot read the index file: " + failure);
   if (!missing) {
@@ -411,7 +398,7 @@ void RecordTable::Impl::OpenAppend() {
   }
   if (committed > 0) {
     for (const std::string* path : {&data_path, &attr_path}) {
-      if (!FileExistsAt(*path))
+      if (!env->FileExists(*path))
         Fail(*path, "the file is missing while the index counts " +
                         std::to_string(committed) +
                         " records; refusing to append");

@@ -1,11 +1,6 @@
 // Writing: new definitions, appended records and the commit protocol, each
 // file written only where it is (docs/FORMAT.md: writing files safely,
 // appending and the commit protocol).
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -18,11 +13,10 @@
 
 namespace kalvex {
 
-using internal::ErrnoText;
 using internal::Fail;
 using internal::FailRecord;
-using internal::Fd;
-using internal::PwriteFull;
+using kxos::ErrorText;
+using kxos::Fd;
 
 namespace {
 
@@ -33,70 +27,74 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Writes `bytes` into the new file `fd`, syncs and closes it; 0 or the errno
+// value of the step that failed.
+int WriteDurably(kxos::Env* env, Fd& fd, const std::string& bytes) {
+  int err = env->WriteAt(fd.get(), bytes.data(), bytes.size(), 0);
+  if (err == 0) err = env->Sync(fd.get());
+  if (err == 0) err = fd.Close();
+  return err;
+}
+
 // Creates a new file beside `path`, named "<path>.tmp-" and twelve random
 // hexadecimal digits, so that no one can have put a file or a link there
-// beforehand; never opens an existing file. Sets `temp` to its name.
-Fd CreateTempBeside(const std::string& path, std::string& temp) {
-  for (int attempt = 0; attempt < 16; ++attempt) {
+// beforehand; never opens an existing file. Sets `temp` to its name and
+// returns 0 or the errno value of the failure.
+int CreateTempBeside(kxos::Env* env, const std::string& path, std::string& temp,
+                     Fd& fd) {
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 16 && err == EEXIST; ++attempt) {
     unsigned char random[6];
-    if (::getrandom(random, sizeof random, 0) != sizeof random) {
-      return Fd();
-    }
+    if ((err = env->RandomBytes(random, sizeof random)) != 0) return err;
     char suffix[2 * sizeof random + 1];
     for (size_t i = 0; i < sizeof random; ++i) {
       std::snprintf(suffix + 2 * i, 3, "%02x", random[i]);
     }
     temp = path + ".tmp-" + suffix;
-    Fd fd(::open(temp.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (fd.valid() || errno != EEXIST) return fd;
+    err = env->Open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644, fd);
   }
-  return Fd();
+  return err;
 }
 
 // Makes a rename or a new name in the directory of `path` durable.
-void SyncDirectoryOf(const std::string& path) {
-  Fd dir(::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+void SyncDirectoryOf(kxos::Env* env, const std::string& path) {
+  Fd dir;
+  int err = env->Open(DirectoryOf(path), O_RDONLY | O_DIRECTORY, 0, dir);
   // Some file systems cannot sync a directory (EINVAL); they need not.
-  if (!dir.valid() || (::fsync(dir.get()) != 0 && errno != EINVAL)) {
-    int err = errno;
-    Fail(path, "cannot sync its directory: " + ErrnoText(err));
-  }
+  if (err == 0 && (err = env->Sync(dir.get())) == EINVAL) err = 0;
+  if (err != 0) Fail(path, "cannot sync its directory: " + ErrorText(err));
 }
 
 // Puts `bytes` at `path` in one step: written to a new file beside it,
 // synced, renamed over `path` (which replaces the name, whatever it named,
 // and writes through nothing), and the directory synced. On failure `path`
 // is as it was and the new file is gone.
-void ReplaceFile(const std::string& path, const std::string& bytes,
-                 const char* what) {
+void ReplaceFile(kxos::Env* env, const std::string& path,
+                 const std::string& bytes, const char* what) {
   std::string temp;
-  Fd fd = CreateTempBeside(path, temp);
-  if (!fd.valid()) {
-    int err = errno;
+  Fd fd;
+  if (int err = CreateTempBeside(env, path, temp, fd)) {
     Fail(path,
-         std::string("cannot create a new ") + what + ": " + ErrnoText(err));
+         std::string("cannot create a new ") + what + ": " + ErrorText(err));
   }
-  if (!PwriteFull(fd.get(), bytes.data(), bytes.size(), 0) ||
-      ::fsync(fd.get()) != 0 || !fd.Close()) {
-    int err = errno;
-    ::unlink(temp.c_str());
+  if (int err = WriteDurably(env, fd, bytes)) {
+    env->Unlink(temp);
     Fail(path,
-         std::string("cannot write the new ") + what + ": " + ErrnoText(err));
+         std::string("cannot write the new ") + what + ": " + ErrorText(err));
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(temp.c_str());
+  if (int err = env->Rename(temp, path)) {
+    env->Unlink(temp);
     Fail(path,
-         std::string("cannot replace the ") + what + ": " + ErrnoText(err));
+         std::string("cannot replace the ") + what + ": " + ErrorText(err));
   }
-  SyncDirectoryOf(path);
+  SyncDirectoryOf(env, path);
 }
 
 }  // namespace
 
 void RecordTable::CreateDefinition(const std::string& kxt_path,
-                                   const TableLayout& layout, bool overwrite) {
+                                   const TableLayout& layout, bool overwrite,
+                                   kxos::Env* env) {
   if (layout.payload.size() > format::kMaxPayloadFields)
     Fail(kxt_path, "too many payload fields (" +
                        std::to_string(layout.payload.size()) + ")");
@@ -113,20 +111,17 @@ void RecordTable::CreateDefinition(const std::string& kxt_path,
                        " exceeds " + std::to_string(format::kMaxRecordLength));
   std::string bytes = format::EncodeDefinition(layout);
   if (overwrite) {
-    ReplaceFile(kxt_path, bytes, "definition");
+    ReplaceFile(env, kxt_path, bytes, "definition");
     return;
   }
-  Fd fd(::open(kxt_path.c_str(),
-               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!fd.valid()) {
-    int err = errno;
+  Fd fd;
+  if (int err = env->Open(kxt_path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                          0644, fd)) {
     Fail(kxt_path, err == EEXIST ? std::string("the file already exists")
-                                 : "cannot create: " + ErrnoText(err));
+                                 : "cannot create: " + ErrorText(err));
   }
-  if (!PwriteFull(fd.get(), bytes.data(), bytes.size(), 0) ||
-      ::fsync(fd.get()) != 0 || !fd.Close()) {
-    int err = errno;
-    Fail(kxt_path, "cannot write the definition: " + ErrnoText(err));
+  if (int err = WriteDurably(env, fd, bytes)) {
+    Fail(kxt_path, "cannot write the definition: " + ErrorText(err));
   }
 }
 
@@ -174,17 +169,16 @@ void RecordTable::Impl::FlushPending() {
   if (pending == 0) return;
   int64_t offset = static_cast<int64_t>(format::kFileHeaderBytes) +
                    flushed * static_cast<int64_t>(reclen);
-  if (!PwriteFull(data_fd.get(), data_out.get(), pending * reclen, offset)) {
-    int err = errno;
+  if (int err = env->WriteAt(data_fd.get(), data_out.get(), pending * reclen,
+                             offset)) {
     FailRecord(data_path, flushed + 1,
-               "cannot write appended records: " + ErrnoText(err));
+               "cannot write appended records: " + ErrorText(err));
   }
-  if (!PwriteFull(attr_fd.get(), reinterpret_cast<const char*>(attr_out.get()),
-                  pending,
-                  static_cast<int64_t>(format::kFileHeaderBytes) + flushed)) {
-    int err = errno;
+  if (int err = env->WriteAt(
+          attr_fd.get(), reinterpret_cast<const char*>(attr_out.get()), pending,
+          static_cast<int64_t>(format::kFileHeaderBytes) + flushed)) {
     FailRecord(attr_path, flushed + 1,
-               "cannot write appended marks: " + ErrnoText(err));
+               "cannot write appended marks: " + ErrorText(err));
   }
   flushed += static_cast<int64_t>(pending);
   data_avail = attr_avail = flushed;
@@ -195,22 +189,22 @@ void RecordTable::Impl::FlushPending() {
 void RecordTable::Impl::Commit() {
   FlushPending();
   const int64_t header = static_cast<int64_t>(format::kFileHeaderBytes);
-  if (::ftruncate(data_fd.get(), header + count * reclen) != 0 ||
-      ::fsync(data_fd.get()) != 0) {
-    int err = errno;
-    Fail(data_path, "cannot finish the data file: " + ErrnoText(err));
+  int err = env->Truncate(data_fd.get(), header + count * reclen);
+  if (err == 0) err = env->Sync(data_fd.get());
+  if (err != 0) {
+    Fail(data_path, "cannot finish the data file: " + ErrorText(err));
   }
-  if (::ftruncate(attr_fd.get(), header + count) != 0 ||
-      ::fsync(attr_fd.get()) != 0) {
-    int err = errno;
-    Fail(attr_path, "cannot finish the attribute file: " + ErrnoText(err));
+  err = env->Truncate(attr_fd.get(), header + count);
+  if (err == 0) err = env->Sync(attr_fd.get());
+  if (err != 0) {
+    Fail(attr_path, "cannot finish the attribute file: " + ErrorText(err));
   }
   WriteIndex(count, 0);
 }
 
 void RecordTable::Impl::WriteIndex(int64_t records, uint16_t flags) {
   ReplaceFile(
-      index_path,
+      env, index_path,
       format::EncodeIndex(static_cast<uint32_t>(records), reclen, flags),
       "index file");
 }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/record_codec.h"
 #include "engine/record_table.h"
 #include "engine/table_format.h"
 
@@ -99,7 +100,7 @@ void AppendOne(const std::string& kxt) {
     }
     before = t.RecordCount();
     record = t.RecordBuffer();
-    record[0] = 0x20;
+    record[kalvex::kCenturyOffset] = kalvex::PackCentury('2', '0');
     t.SetRecordBuffer(record);
     t.FieldPut(2, "12:00:00");
     record = t.RecordBuffer();

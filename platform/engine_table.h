@@ -8,11 +8,13 @@
 
 #include "core/record_table.h"
 #include "engine/record_table.h"
+#include "os/env.h"
 
 namespace platform {
 
 class EngineTable final : public kxcheck::RecordTable {
  public:
+  explicit EngineTable(kxos::Env* env = kxos::Env::Default()) : table_(env) {}
   void SetAccessMode(int mode) override { table_.SetAccessMode(mode); }
   void Open(const std::string& path) override { table_.Open(path); }
   std::string BasePath() override { return table_.BasePath(); }

@@ -1,12 +1,6 @@
 #include "platform/system.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <stdexcept>
 #include <utility>
@@ -17,136 +11,126 @@ namespace platform {
 
 namespace {
 
-// Owns a file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  // Closes and reports whether the close succeeded.
-  bool Close() { return ::close(release()) == 0; }
-
- private:
-  int fd_;
-};
-
-std::string ErrnoText() { return std::strerror(errno); }
+using kxos::ErrorText;
+using kxos::Fd;
+using kxos::FileInfo;
 
 // What kind of thing a name is, in words, for a refusal to touch it.
-std::string KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a directory";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
+std::string KindOf(FileInfo::Type type) {
+  switch (type) {
+    case FileInfo::Type::kDirectory:
+      return "a directory";
+    case FileInfo::Type::kFifo:
+      return "a FIFO";
+    case FileInfo::Type::kDevice:
+      return "a device";
+    case FileInfo::Type::kSocket:
+      return "a socket";
+    default:
+      return "not a regular file";
   }
-  return true;
 }
 
 // The lock file of an output, held with flock. Released by removing the file
 // while the lock is still held, then closing it.
 class FileLock final : public kxcheck::Host::OutputLock {
  public:
-  FileLock(std::string path, int fd) : path_(std::move(path)), fd_(fd) {}
-  ~FileLock() override { ::unlink(path_.c_str()); }
+  FileLock(kxos::Env* env, std::string path, Fd fd)
+      : env_(env), path_(std::move(path)), fd_(std::move(fd)) {}
+  ~FileLock() override { env_->Unlink(path_); }
 
  private:
+  kxos::Env* env_;
   std::string path_;
   Fd fd_;
 };
 
 }  // namespace
 
-void CopyFile(const std::string& from, const std::string& to) {
+void CopyFile(const std::string& from, const std::string& to, kxos::Env* env) {
   auto fail = [&](const std::string& reason) {
     throw std::runtime_error("Cannot copy " + from + " to " + to + ": " +
                              reason);
   };
-  Fd in(::open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!in.valid()) fail(ErrnoText());
-  struct stat st;
-  if (::fstat(in.get(), &st) != 0) fail(ErrnoText());
-  if (!S_ISREG(st.st_mode)) fail(from + " is " + KindOf(st.st_mode));
-  // A new file: never an existing one, never through a link.
-  Fd out(::open(to.c_str(),
-                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (!out.valid()) fail(ErrnoText());
-  char block[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(in.get(), block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) break;
-    if (n < 0 || !WriteAll(out.get(), block, static_cast<size_t>(n))) {
-      const std::string reason = ErrnoText();
-      ::unlink(to.c_str());
-      fail(reason);
-    }
+  Fd in;
+  if (int err = env->Open(from, O_RDONLY | O_NONBLOCK, 0, in)) {
+    fail(ErrorText(err));
   }
-  if (::fsync(out.get()) != 0 || !out.Close()) {
-    const std::string reason = ErrnoText();
-    ::unlink(to.c_str());
-    fail(reason);
+  FileInfo info;
+  if (int err = env->StatOpen(in.get(), info)) fail(ErrorText(err));
+  if (info.type != FileInfo::Type::kRegular) {
+    fail(from + " is " + KindOf(info.type));
+  }
+  // A new file: never an existing one, never through a link.
+  Fd out;
+  if (int err =
+          env->Open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644, out)) {
+    fail(ErrorText(err));
+  }
+  char block[1 << 16];
+  size_t got = sizeof block;
+  int err = 0;
+  while (err == 0 && got == sizeof block) {
+    err = env->Read(in.get(), block, sizeof block, got);
+    if (err == 0 && got > 0) err = env->Write(out.get(), block, got);
+  }
+  if (err == 0) err = env->Sync(out.get());
+  if (err == 0) err = out.Close();
+  if (err != 0) {
+    env->Unlink(to);
+    fail(ErrorText(err));
   }
 }
 
-void DeleteFile(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return;
-    throw std::runtime_error("Cannot delete " + path + ": " + ErrnoText());
+void DeleteFile(const std::string& path, kxos::Env* env) {
+  FileInfo info;
+  if (int err = env->LinkStat(path, info)) {
+    if (err == ENOENT) return;
+    throw std::runtime_error("Cannot delete " + path + ": " + ErrorText(err));
   }
   // Links go as links; anything else but a file is not ours to remove.
-  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+  if (info.type != FileInfo::Type::kRegular &&
+      info.type != FileInfo::Type::kLink) {
     throw std::runtime_error("Cannot delete " + path + ": it is " +
-                             KindOf(st.st_mode) + ", not a table file");
+                             KindOf(info.type) + ", not a table file");
   }
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    throw std::runtime_error("Cannot delete " + path + ": " + ErrnoText());
+  if (int err = env->Unlink(path); err != 0 && err != ENOENT) {
+    throw std::runtime_error("Cannot delete " + path + ": " + ErrorText(err));
   }
 }
 
-bool IsLink(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+bool IsLink(const std::string& path, kxos::Env* env) {
+  FileInfo info;
+  return env->LinkStat(path, info) == 0 && info.type == FileInfo::Type::kLink;
 }
 
 std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
-    const std::string& lock_path) {
+    const std::string& lock_path, kxos::Env* env) {
   // A few rounds, for the case that the writer before us removes the file
-  // between our open and our lock.
+  // between our open and our lock. When the name keeps leading elsewhere,
+  // the last round's reason is that the lock file is busy.
+  int err = EAGAIN;
   for (int attempt = 0; attempt < 8; ++attempt) {
-    Fd fd(::open(lock_path.c_str(),
-                 O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644));
-    if (!fd.valid() && errno == ELOOP) {
+    Fd fd;
+    err = env->Open(lock_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0644,
+                    fd);
+    if (err == ELOOP) {
       // A link in the lock file's place is removed, never followed.
-      if (::unlink(lock_path.c_str()) != 0 && errno != ENOENT) break;
+      const int gone = env->Unlink(lock_path);
+      if (gone != 0 && gone != ENOENT) {
+        err = gone;
+        break;
+      }
       continue;
     }
-    if (!fd.valid()) break;
-    struct stat held;
-    if (::fstat(fd.get(), &held) != 0) break;
-    if (!S_ISREG(held.st_mode)) {
-      throw std::runtime_error(lock_path + " is " + KindOf(held.st_mode));
+    if (err != 0) break;
+    FileInfo held;
+    if ((err = env->StatOpen(fd.get(), held)) != 0) break;
+    if (held.type != FileInfo::Type::kRegular) {
+      throw std::runtime_error(lock_path + " is " + KindOf(held.type));
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-      if (errno == EWOULDBLOCK) {
+    if ((err = env->Lock(fd.get())) != 0) {
+      if (err == EWOULDBLOCK) {
         throw std::runtime_error(
             "another Repair is writing it (its lock file " + lock_path +
             " is held)");
@@ -154,14 +138,15 @@ std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
       break;
     }
     // The lock counts only if the name still leads to the locked file.
-    struct stat named;
-    if (::stat(lock_path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
-      return std::make_unique<FileLock>(lock_path, fd.release());
+    FileInfo named;
+    err = env->Stat(lock_path, named);
+    if (err == 0 && named.SameFileAs(held)) {
+      return std::make_unique<FileLock>(env, lock_path, std::move(fd));
     }
+    if (err == 0) err = EAGAIN;
   }
   throw std::runtime_error("cannot take the lock file " + lock_path + ": " +
-                           ErrnoText());
+                           ErrorText(err));
 }
 
 int CurrentYear() {

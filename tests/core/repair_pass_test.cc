@@ -9,6 +9,7 @@
 
 #include "core/operations.h"
 #include "core/results_log.h"
+#include "engine/record_codec.h"
 #include "tests/core/support/fakes.h"
 #include "tests/core/support/repair_rig.h"
 
@@ -36,10 +37,9 @@ const std::string kSevere = " - Encountered a Severe error - skipping!";
 
 // The stamp a record's bytes carry, read as the engine reads its fields.
 std::string StampOf(const std::string& bytes) {
-  unsigned char c = static_cast<unsigned char>(bytes.at(0));
   std::string stamp;
-  stamp += static_cast<char>('0' + (c >> 4));
-  stamp += static_cast<char>('0' + (c & 15));
+  stamp += kalvex::CenturyHigh(bytes.at(0));
+  stamp += kalvex::CenturyLow(bytes.at(0));
   stamp += bytes.substr(1, 8) + " " + bytes.substr(9, 8);
   return stamp;
 }

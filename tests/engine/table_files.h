@@ -11,6 +11,8 @@
 #include <iterator>
 #include <string>
 
+#include "engine/record_codec.h"
+
 namespace testing_files {
 
 class TempDir {
@@ -47,10 +49,10 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 // A record buffer from date text "YYYY-MM-DD", time text and payload bytes.
 inline std::string MakeRecord(const std::string& date, const std::string& time,
                               const std::string& payload) {
-  std::string r(17, '\0');
-  r[0] = static_cast<char>(((date[0] - '0') << 4) | (date[1] - '0'));
-  r.replace(1, 8, date.substr(2, 8));
-  r.replace(9, 8, time);
+  std::string r(kalvex::kPayloadOffset, '\0');
+  r[kalvex::kCenturyOffset] = kalvex::PackCentury(date[0], date[1]);
+  r.replace(kalvex::kYearOffset, 8, date.substr(2, 8));
+  r.replace(kalvex::kTimeOffset, kalvex::kTimeBytes, time);
   return r + payload;
 }
 

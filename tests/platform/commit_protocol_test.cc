@@ -1,97 +1,87 @@
-// The order of the system calls that make a Repair's output safe, which
-// nothing that only reads the files afterwards can see. This program is
-// linked with --wrap for fsync, rename, flock, unlink and pwrite, so the
-// calls of the engine and the platform layer pass through a recorder.
-#include <fcntl.h>
+// The order of the file calls that make a Repair's output safe, which
+// nothing that only reads the files afterwards can see. The engine and the
+// platform's file services make them through a recording Env.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "core/repair_pass.h"
 #include "engine/record_table.h"
 #include "engine/table_format.h"
-#include "platform/engine_operations.h"
+#include "os/fault_env.h"
+#include "platform/engine_table.h"
 #include "platform/system.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kxos::Call;
 
-// The calls made on files in `watched`, as "call name [name]", with the
-// random part of temporary names written as "*".
-std::string watched;
-std::vector<std::string> calls;
-
-std::string Name(const std::string& path) {
-  if (!watched.empty() && path + "/" == watched) return ".";
-  if (watched.empty() || path.rfind(watched, 0) != 0) return "";
-  std::string name = path.substr(watched.size());
-  if (name.empty()) return ".";
-  return std::regex_replace(name, std::regex("\\.tmp-[0-9a-f]{12}"), ".tmp-*");
-}
-
-std::string NameOf(int fd) {
-  char link[64];
-  char target[4096];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  ssize_t n = ::readlink(link, target, sizeof target - 1);
-  return n > 0 ? Name(std::string(target, static_cast<size_t>(n))) : "";
-}
-
-void Record(const std::string& call, const std::string& name) {
-  if (!name.empty()) calls.push_back(call + " " + name);
-}
-
-}  // namespace
-
-extern "C" {
-int __real_fsync(int fd);
-int __real_rename(const char* from, const char* to);
-int __real_flock(int fd, int operation);
-int __real_unlink(const char* path);
-ssize_t __real_pwrite(int fd, const void* data, size_t size, off_t offset);
-
-int __wrap_fsync(int fd) {
-  Record("fsync", NameOf(fd));
-  return __real_fsync(fd);
-}
-int __wrap_rename(const char* from, const char* to) {
-  if (!Name(from).empty())
-    calls.push_back("rename " + Name(from) + " " + Name(to));
-  return __real_rename(from, to);
-}
-int __wrap_flock(int fd, int operation) {
-  Record("flock", NameOf(fd));
-  return __real_flock(fd, operation);
-}
-int __wrap_unlink(const char* path) {
-  Record("unlink", Name(path));
-  return __real_unlink(path);
-}
-ssize_t __wrap_pwrite(int fd, const void* data, size_t size, off_t offset) {
-  // "pwrite i.kxi.tmp-* flags 1" for an index, "pwrite d.kxd records" past
-  // a file's header.
-  std::string name = NameOf(fd);
-  if (name.find(".kxi.tmp-") != std::string::npos &&
-      size == kalvex::format::kIndexBytes) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    name += " flags " + std::to_string(kalvex::format::GetU16(p + 6));
-  } else if (!name.empty() &&
-             offset >= static_cast<off_t>(kalvex::format::kFileHeaderBytes)) {
-    name += " records";
+// Records every call, and the flags of each new index it writes.
+class RecordingEnv final : public kxos::FaultEnv {
+ public:
+  int WriteAt(int fd, const char* data, size_t size, int64_t offset) override {
+    if (size == kalvex::format::kIndexBytes) {
+      index_flags_[Calls().size()] = kalvex::format::GetU16(
+          reinterpret_cast<const unsigned char*>(data) + 6);
+    }
+    return FaultEnv::WriteAt(fd, data, size, offset);
   }
-  Record("pwrite", name);
-  return __real_pwrite(fd, data, size, offset);
-}
-}  // extern "C"
 
-namespace {
+  // The calls that order the commit, made on files in `dir`, as "call name",
+  // with the random part of new names written as "*": "pwrite
+  // i.kxi.tmp-* flags 1" for an index, "pwrite d.kxd records" past a file's
+  // header.
+  std::vector<std::string> Protocol(const std::string& dir) const {
+    auto name = [&](const std::string& path) -> std::string {
+      if (path == dir) return ".";
+      if (path.rfind(dir + "/", 0) != 0) return "";
+      return std::regex_replace(path.substr(dir.size() + 1),
+                                std::regex("\\.tmp-[0-9a-f]{12}"), ".tmp-*");
+    };
+    std::vector<std::string> out;
+    const auto& calls = Calls();
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const kxos::FaultEnv::Record& call = calls[i];
+      std::string line = name(call.path);
+      if (line.empty()) continue;
+      switch (call.call) {
+        case Call::kSync:
+        case Call::kLock:
+        case Call::kUnlink:
+          break;
+        case Call::kRename:
+          line += " " + name(call.to);
+          break;
+        case Call::kWriteAt:
+          if (index_flags_.count(i) != 0) {
+            line += " flags " + std::to_string(index_flags_.at(i));
+          } else if (call.offset >=
+                     static_cast<int64_t>(kalvex::format::kFileHeaderBytes)) {
+            line += " records";
+          }
+          break;
+        default:
+          continue;
+      }
+      out.push_back(kxos::CallName(call.call) + (" " + line));
+    }
+    return out;
+  }
+
+ private:
+  std::map<size_t, uint16_t> index_flags_;
+};
 
 class QuietHost final : public platform::SystemHost {
  public:
+  explicit QuietHost(kxos::Env* env) : env_(env) {}
   void ShowProgress(const std::string&) override {}
   void EnterBusy() override {}
   void LeaveBusy() override {}
@@ -99,7 +89,22 @@ class QuietHost final : public platform::SystemHost {
   void WarnBox(const std::string& text) override { warnings += text; }
   bool AskYesNo(const std::string&) override { return true; }
   bool SkipOption(kxcheck::SkipKind) override { return true; }
+  void CopyFile(const std::string& from, const std::string& to) override {
+    platform::CopyFile(from, to, env_);
+  }
+  void DeleteFile(const std::string& path) override {
+    platform::DeleteFile(path, env_);
+  }
+  bool IsLink(const std::string& path) override {
+    return platform::IsLink(path, env_);
+  }
+  std::unique_ptr<OutputLock> LockOutput(const std::string& path) override {
+    return platform::LockOutput(path, env_);
+  }
   std::string warnings;
+
+ private:
+  kxos::Env* env_;
 };
 
 TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
@@ -124,41 +129,43 @@ TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
   // An old output, so that the Repair has something to delete.
   fs::copy(dir / "t.kxt", dir / "t_REPAIRED.kxt");
 
-  watched = dir.string() + "/";
-  QuietHost host;
-  EXPECT_EQ(platform::RepairEngineTable(source, host),
+  RecordingEnv env;
+  QuietHost host(&env);
+  EXPECT_EQ(kxcheck::RunRepairPass(
+                source, host,
+                [&] { return std::make_unique<platform::EngineTable>(&env); }),
             kxcheck::Outcome::kCompleted)
       << host.warnings;
-  watched.clear();
 
-  EXPECT_EQ(calls, (std::vector<std::string>{
-                       // One writer: the lock comes before any deletion.
-                       "flock t_REPAIRED.kxt.lock",
-                       "unlink t_REPAIRED.kxt",
-                       "fsync t_REPAIRED.kxt",
-                       "flock t_REPAIRED.kxd",
-                       "pwrite t_REPAIRED.kxd",
-                       "pwrite t_REPAIRED.kxa",
-                       // The new table is marked incomplete, durably,
-                       // before any record goes into it...
-                       "pwrite t_REPAIRED.kxi.tmp-* flags 1",
-                       "fsync t_REPAIRED.kxi.tmp-*",
-                       "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
-                       "fsync .",
-                       "pwrite t_REPAIRED.kxd records",
-                       "pwrite t_REPAIRED.kxa records",
-                       // ...and committed once records and marks are on
-                       // disk: the new index is synced before it replaces
-                       // the old one, then the directory.
-                       "fsync t_REPAIRED.kxd",
-                       "fsync t_REPAIRED.kxa",
-                       "pwrite t_REPAIRED.kxi.tmp-* flags 0",
-                       "fsync t_REPAIRED.kxi.tmp-*",
-                       "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
-                       "fsync .",
-                       // The lock goes last.
-                       "unlink t_REPAIRED.kxt.lock",
-                   }));
+  EXPECT_EQ(env.Protocol(dir.string()),
+            (std::vector<std::string>{
+                // One writer: the lock comes before any deletion.
+                "flock t_REPAIRED.kxt.lock",
+                "unlink t_REPAIRED.kxt",
+                "fsync t_REPAIRED.kxt",
+                "flock t_REPAIRED.kxd",
+                "pwrite t_REPAIRED.kxd",
+                "pwrite t_REPAIRED.kxa",
+                // The new table is marked incomplete, durably, before any
+                // record goes into it...
+                "pwrite t_REPAIRED.kxi.tmp-* flags 1",
+                "fsync t_REPAIRED.kxi.tmp-*",
+                "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
+                "fsync .",
+                "pwrite t_REPAIRED.kxd records",
+                "pwrite t_REPAIRED.kxa records",
+                // ...and committed once records and marks are on disk: the
+                // new index is synced before it replaces the old one, then
+                // the directory.
+                "fsync t_REPAIRED.kxd",
+                "fsync t_REPAIRED.kxa",
+                "pwrite t_REPAIRED.kxi.tmp-* flags 0",
+                "fsync t_REPAIRED.kxi.tmp-*",
+                "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
+                "fsync .",
+                // The lock goes last.
+                "unlink t_REPAIRED.kxt.lock",
+            }));
   fs::remove_all(dir);
 }
 

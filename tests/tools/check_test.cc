@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/record_codec.h"
 #include "platform/system.h"
 #include "tests/tools/support/tool_test_support.h"
 
@@ -164,9 +165,8 @@ std::string ReportFromDump(const std::string& path, const std::string& dump,
     } else {
       std::string date, time;
       if (b.substr(0, 9).find_first_not_of('\0') != std::string::npos) {
-        date +=
-            static_cast<char>('0' + (static_cast<unsigned char>(b[0]) >> 4));
-        date += static_cast<char>('0' + (b[0] & 15));
+        date += kalvex::CenturyHigh(b[0]);
+        date += kalvex::CenturyLow(b[0]);
         date += b.substr(1, 8);
       }
       if (b.substr(9, 8).find_first_not_of('\0') != std::string::npos) {

@@ -19,6 +19,7 @@
 
 #include "core/results_log.h"
 #include "core/stamp.h"
+#include "engine/record_codec.h"
 #include "platform/system.h"
 #include "tests/tools/support/tool_test_support.h"
 
@@ -80,10 +81,9 @@ std::string DateField(const std::string& b) {
   bool zero = true;
   for (int i = 0; i < 9; ++i) zero = zero && b[i] == '\0';
   if (zero) return {};
-  unsigned char c = static_cast<unsigned char>(b[0]);
   std::string text;
-  text += static_cast<char>('0' + (c >> 4));
-  text += static_cast<char>('0' + (c & 15));
+  text += kalvex::CenturyHigh(b[0]);
+  text += kalvex::CenturyLow(b[0]);
   return text + b.substr(1, 8);
 }
 
@@ -99,9 +99,7 @@ void PutStamp(std::string& b, const std::string& stamp) {
   std::string time(kxcheck::StampPart(stamp, 12, 19));
   for (int i = 0; i < 17; ++i) b[i] = '\0';
   if (!date.empty()) {
-    int hi = date[0] - '0';
-    int lo = date.size() > 1 ? date[1] - '0' : 0;
-    b[0] = static_cast<char>((hi << 4) | lo);
+    b[0] = kalvex::PackCentury(date[0], date.size() > 1 ? date[1] : '0');
   }
   for (size_t i = 2; i < date.size(); ++i) b[i - 1] = date[i];
   for (size_t i = 0; i < time.size(); ++i) b[9 + i] = time[i];

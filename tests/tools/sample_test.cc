@@ -14,6 +14,7 @@
 
 #include "core/stamp.h"
 #include "core/stamp_time.h"
+#include "engine/record_codec.h"
 #include "engine/record_table.h"
 #include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/sample_generator.h"
@@ -35,10 +36,8 @@ constexpr std::string_view kThisYear = "2026";
 std::string StampOf(std::string_view record) {
   std::string date, time;
   if (record.substr(0, 9).find_first_not_of('\0') != std::string_view::npos) {
-    date +=
-        static_cast<char>('0' + (static_cast<unsigned char>(record[0]) >> 4));
-    date +=
-        static_cast<char>('0' + (static_cast<unsigned char>(record[0]) & 15));
+    date += kalvex::CenturyHigh(record[0]);
+    date += kalvex::CenturyLow(record[0]);
     date.append(record.substr(1, 8));
   }
   if (record.substr(9, 8).find_first_not_of('\0') != std::string_view::npos) {

@@ -303,12 +303,14 @@ void SampleGenerator::WriteTwoDigits(int offset, int value) {
 }
 
 void SampleGenerator::WriteDate(int year, int month, int day) {
-  record_[0] = static_cast<char>((year / 1000 % 10) << 4 | (year / 100 % 10));
-  WriteTwoDigits(1, year % 100);
-  record_[3] = '-';
-  WriteTwoDigits(4, month);
-  record_[6] = '-';
-  WriteTwoDigits(7, day);
+  record_[kalvex::kCenturyOffset] =
+      kalvex::PackCentury(static_cast<char>('0' + year / 1000 % 10),
+                          static_cast<char>('0' + year / 100 % 10));
+  WriteTwoDigits(kalvex::kYearOffset, year % 100);
+  record_[kalvex::kYearMonthSeparator] = kalvex::kDateSeparator;
+  WriteTwoDigits(kalvex::kMonthOffset, month);
+  record_[kalvex::kMonthDaySeparator] = kalvex::kDateSeparator;
+  WriteTwoDigits(kalvex::kDayOffset, day);
 }
 
 void SampleGenerator::WriteStamp(int64_t seconds) {
@@ -323,11 +325,11 @@ void SampleGenerator::WriteStamp(int64_t seconds) {
     std::memcpy(record_.data(), date_text_, sizeof date_text_);
   }
   const int second_of_day = static_cast<int>(seconds % kSecondsPerDay);
-  WriteTwoDigits(9, second_of_day / 3600);
-  record_[11] = ':';
-  WriteTwoDigits(12, second_of_day / 60 % 60);
-  record_[14] = ':';
-  WriteTwoDigits(15, second_of_day % 60);
+  WriteTwoDigits(kalvex::kHourOffset, second_of_day / 3600);
+  record_[kalvex::kHourMinuteSeparator] = kalvex::kTimeSeparator;
+  WriteTwoDigits(kalvex::kMinuteOffset, second_of_day / 60 % 60);
+  record_[kalvex::kMinuteSecondSeparator] = kalvex::kTimeSeparator;
+  WriteTwoDigits(kalvex::kSecondOffset, second_of_day % 60);
 }
 
 void SampleGenerator::WritePayload() {
@@ -405,12 +407,11 @@ void SampleGenerator::Garbage() {
 }
 
 void SampleGenerator::TrueStamp(char* out) const {
-  const auto century = static_cast<unsigned char>(true_bytes_[0]);
-  out[0] = static_cast<char>('0' + (century >> 4));
-  out[1] = static_cast<char>('0' + (century & 0x0F));
-  std::memcpy(out + 2, true_bytes_ + 1, 8);
+  out[0] = kalvex::CenturyHigh(true_bytes_[kalvex::kCenturyOffset]);
+  out[1] = kalvex::CenturyLow(true_bytes_[kalvex::kCenturyOffset]);
+  std::memcpy(out + 2, true_bytes_ + kalvex::kYearOffset, 8);
   out[10] = ' ';
-  std::memcpy(out + 11, true_bytes_ + 9, 8);
+  std::memcpy(out + 11, true_bytes_ + kalvex::kTimeOffset, kalvex::kTimeBytes);
 }
 
 void SampleGenerator::Damage(SampleDamage kind) {
@@ -426,11 +427,10 @@ void SampleGenerator::Damage(SampleDamage kind) {
     case SampleDamage::kCorrupted: {
       // A few stray bytes in the stamp, then one separator surely hit.
       for (uint32_t extra = Below(3); extra > 0; --extra) {
-        r[Below(17)] = static_cast<char>(Below(256));
+        r[Below(kalvex::kPayloadOffset)] = static_cast<char>(Below(256));
       }
-      static constexpr int kSeparators[4] = {3, 6, 11, 14};
-      const int at = kSeparators[Below(4)];
-      const char expected = at < 9 ? '-' : ':';
+      const int at = kalvex::kSeparatorOffsets[Below(4)];
+      const char expected = kalvex::SeparatorAt(at);
       char b = static_cast<char>(Below(256));
       if (b == expected) b = static_cast<char>(b ^ 0x40);
       r[at] = b;
@@ -452,52 +452,60 @@ void SampleGenerator::Damage(SampleDamage kind) {
       break;
     case SampleDamage::kBadYear: {
       const int year = 1900 + static_cast<int>(Below(90));
-      r[0] = static_cast<char>(1 << 4 | 9);
-      WriteTwoDigits(1, year % 100);
+      r[kalvex::kCenturyOffset] = kalvex::PackCentury('1', '9');
+      WriteTwoDigits(kalvex::kYearOffset, year % 100);
       break;
     }
     case SampleDamage::kFutureYear: {
       const int year = 2040 + static_cast<int>(Below(160));
-      r[0] = static_cast<char>(2 << 4 | (year / 100 % 10));
-      WriteTwoDigits(1, year % 100);
+      r[kalvex::kCenturyOffset] =
+          kalvex::PackCentury('2', static_cast<char>('0' + year / 100 % 10));
+      WriteTwoDigits(kalvex::kYearOffset, year % 100);
       break;
     }
     case SampleDamage::kBadMonth:
-      WriteTwoDigits(4, Below(2) == 0 ? 0 : 13 + static_cast<int>(Below(87)));
+      WriteTwoDigits(kalvex::kMonthOffset,
+                     Below(2) == 0 ? 0 : 13 + static_cast<int>(Below(87)));
       break;
     case SampleDamage::kBadDay:
-      WriteTwoDigits(7, Below(2) == 0 ? 0 : 32 + static_cast<int>(Below(68)));
+      WriteTwoDigits(kalvex::kDayOffset,
+                     Below(2) == 0 ? 0 : 32 + static_cast<int>(Below(68)));
       break;
     case SampleDamage::kBadHour:
-      WriteTwoDigits(9, 24 + static_cast<int>(Below(76)));
+      WriteTwoDigits(kalvex::kHourOffset, 24 + static_cast<int>(Below(76)));
       break;
     case SampleDamage::kBadMinute:
-      WriteTwoDigits(12, 60 + static_cast<int>(Below(40)));
+      WriteTwoDigits(kalvex::kMinuteOffset, 60 + static_cast<int>(Below(40)));
       break;
     case SampleDamage::kBadSecond:
-      WriteTwoDigits(15, 60 + static_cast<int>(Below(40)));
+      WriteTwoDigits(kalvex::kSecondOffset, 60 + static_cast<int>(Below(40)));
       break;
     case SampleDamage::kWrongSeparators: {
       // Date only, time only, or both.
       const uint32_t which = Below(3);
       if (which != 1) {
         const char date_sep = "/. "[Below(3)];
-        r[3] = r[6] = date_sep;
+        r[kalvex::kYearMonthSeparator] = r[kalvex::kMonthDaySeparator] =
+            date_sep;
       }
       if (which != 0) {
         const char time_sep = ".- "[Below(3)];
-        r[11] = r[14] = time_sep;
+        r[kalvex::kHourMinuteSeparator] = r[kalvex::kMinuteSecondSeparator] =
+            time_sep;
       }
       break;
     }
     case SampleDamage::kNulInStamp: {
       // One NUL where it always fails a test (the first digit of month, day,
       // hour, minute or second), and up to two more on any digit.
-      static constexpr int kLeading[5] = {4, 7, 9, 12, 15};
-      static constexpr int kDigits[12] = {1, 2,  4,  5,  7,  8,
-                                          9, 10, 12, 13, 15, 16};
-      r[kLeading[Below(5)]] = 0;
-      for (uint32_t n = Below(3); n > 0; --n) r[kDigits[Below(12)]] = 0;
+      static constexpr int kParts[6] = {
+          kalvex::kYearOffset, kalvex::kMonthOffset,  kalvex::kDayOffset,
+          kalvex::kHourOffset, kalvex::kMinuteOffset, kalvex::kSecondOffset};
+      r[kParts[1 + Below(5)]] = 0;
+      for (uint32_t n = Below(3); n > 0; --n) {
+        const uint32_t digit = Below(12);
+        r[kParts[digit / 2] + static_cast<int>(digit % 2)] = 0;
+      }
       break;
     }
     case SampleDamage::kBitFlip: {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "engine/record_codec.h"
+
 namespace kxtest {
 
 void FailurePlan::Clear() {
@@ -64,8 +66,7 @@ FakeTableData* FakeDisk::Table(const std::string& kxt_path) {
 
 std::string MakeRecord(const std::string& stamp, const std::string& payload) {
   std::string record(17, '\0');
-  record[0] =
-      static_cast<char>(((stamp.at(0) - '0') << 4) | (stamp.at(1) - '0'));
+  record[0] = kalvex::PackCentury(stamp.at(0), stamp.at(1));
   for (int i = 0; i < 8; ++i) record[1 + i] = stamp.at(2 + i);
   for (int i = 0; i < 8; ++i) record[9 + i] = stamp.at(11 + i);
   return record + payload;
@@ -147,10 +148,9 @@ std::string FakeTable::FieldGet(int field) {
     if (std::all_of(b.begin(), b.begin() + 9, [](char c) { return c == 0; })) {
       return "";
     }
-    unsigned char c = static_cast<unsigned char>(b[0]);
     std::string text(10, '\0');
-    text[0] = static_cast<char>('0' + (c >> 4));
-    text[1] = static_cast<char>('0' + (c & 15));
+    text[0] = kalvex::CenturyHigh(b[0]);
+    text[1] = kalvex::CenturyLow(b[0]);
     b.copy(text.data() + 2, 8, 1);
     return text;
   }
@@ -170,13 +170,12 @@ void FakeTable::FieldPut(int field, std::string_view text) {
   if (field == 1) {
     if (text.size() > 10) throw std::runtime_error("date text too long");
     for (size_t i = 0; i < 2 && i < text.size(); ++i) {
-      if (text[i] < '0' || text[i] > '?') {
+      if (!kalvex::IsCenturyCharacter(text[i])) {
         throw std::runtime_error("bad century character");
       }
     }
-    int hi = text.size() > 0 ? text[0] - '0' : 0;
-    int lo = text.size() > 1 ? text[1] - '0' : 0;
-    buffer_[0] = static_cast<char>((hi << 4) | lo);
+    buffer_[0] = kalvex::PackCentury(text.size() > 0 ? text[0] : '0',
+                                     text.size() > 1 ? text[1] : '0');
     for (size_t i = 0; i < 8; ++i) {
       buffer_[1 + i] = i + 2 < text.size() ? text[i + 2] : '\0';
     }

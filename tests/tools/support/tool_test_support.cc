@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/record_codec.h"
+
 namespace kxtest {
 
 namespace fs = std::filesystem;
@@ -36,8 +38,7 @@ std::string Hex(const std::string& bytes) {
 std::string EngineRecord(const std::string& stamp, const std::string& payload,
                          size_t length) {
   std::string record(17, '\0');
-  record[0] =
-      static_cast<char>(((stamp.at(0) - '0') << 4) | (stamp.at(1) - '0'));
+  record[0] = kalvex::PackCentury(stamp.at(0), stamp.at(1));
   stamp.copy(record.data() + 1, 8, 2);
   stamp.copy(record.data() + 9, 8, 11);
   record += payload;

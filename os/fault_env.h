@@ -1,0 +1,104 @@
+// An Env for tests: hands every call on to another Env, records each one in
+// order, and fails the calls it is told to fail, so that a test can pin the
+// order of the calls that keep files safe, or see what a failing disk does,
+// without touching the system underneath.
+#ifndef KXCHECK_OS_FAULT_ENV_H_
+#define KXCHECK_OS_FAULT_ENV_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "os/env.h"
+
+namespace kxos {
+
+// The calls of an Env, one kind each.
+enum class Call {
+  kOpen,
+  kClose,
+  kRead,
+  kReadAt,
+  kWrite,
+  kWriteAt,
+  kSync,
+  kTruncate,
+  kLock,
+  kStatOpen,
+  kStat,
+  kLinkStat,
+  kFileExists,
+  kRename,
+  kUnlink,
+  kListDirectory,
+  kRandomBytes,
+};
+
+class FaultEnv : public EnvWrapper {
+ public:
+  // One call as it was made. Calls on a descriptor carry the path it was
+  // opened with ("" when it was not opened through this Env).
+  struct Record {
+    Call call = Call::kOpen;
+    std::string path = {};
+    std::string to = {};  // Rename: the new name
+    int64_t offset = -1;  // ReadAt, WriteAt
+    size_t size = 0;      // reads and writes: the bytes asked for
+  };
+
+  explicit FaultEnv(Env* target = Env::Default()) : EnvWrapper(target) {}
+
+  // Makes the `nth` call of `call` from now on (1: the next one) fail with
+  // `error` without reaching the target; with a `path_suffix`, only calls on
+  // a path that ends with it count (for Rename, either name). A failed Close
+  // still closes, as the system's does; a failed FileExists says false.
+  void FailCall(Call call, int nth, int error,
+                const std::string& path_suffix = "");
+  const std::vector<Record>& Calls() const { return calls_; }
+  void ClearCalls() { calls_.clear(); }
+
+  int Open(const std::string& path, int flags, mode_t mode, Fd& out) override;
+  int Close(int fd) override;
+  int Read(int fd, char* out, size_t size, size_t& done) override;
+  int ReadAt(int fd, char* out, size_t size, int64_t offset,
+             size_t& done) override;
+  int Write(int fd, const char* data, size_t size) override;
+  int WriteAt(int fd, const char* data, size_t size, int64_t offset) override;
+  int Sync(int fd) override;
+  int Truncate(int fd, int64_t size) override;
+  int Lock(int fd) override;
+  int StatOpen(int fd, FileInfo& out) override;
+  int Stat(const std::string& path, FileInfo& out) override;
+  int LinkStat(const std::string& path, FileInfo& out) override;
+  bool FileExists(const std::string& path) override;
+  int Rename(const std::string& from, const std::string& to) override;
+  int Unlink(const std::string& path) override;
+  int ListDirectory(const std::string& path,
+                    std::vector<std::string>& names) override;
+  int RandomBytes(unsigned char* out, size_t size) override;
+
+ private:
+  struct Fault {
+    Call call;
+    int countdown;
+    int error;
+    std::string suffix;
+  };
+
+  // Records the call; returns the error it is to fail with, or 0.
+  int Enter(Record record);
+  std::string PathOf(int fd) const;
+
+  std::vector<Record> calls_;
+  std::vector<Fault> faults_;
+  std::map<int, std::string> open_paths_;
+};
+
+// "open", "pwrite", "fsync", ...: the system call under each kind.
+const char* CallName(Call call);
+
+}  // namespace kxos
+
+#endif  // KXCHECK_OS_FAULT_ENV_H_
