@@ -441,6 +441,10 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable repair cl", "clean.kxt"},
       {"kxtable import --delimiter t", "tab"},
       {"kxtable help re", "repair"},
+      {"kxtable check --jo", "--jobs"},
+      {"kxtable check --summary --format t", "text tsv"},
+      {"kxtable import --date", "--date-format"},
+      {"kxtable repair lo", "logs"},
   };
   for (const auto& [words, expected] : cases) {
     const int last =

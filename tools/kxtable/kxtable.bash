@@ -1,5 +1,5 @@
 # Bash completion for kxtable: its commands, each command's options, and
-# table files (.kxt), or any file where a CSV file goes.
+# table files (.kxt) and folders, or any file where a CSV file goes.
 _kxtable() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -17,11 +17,15 @@ _kxtable() {
     return
   fi
   local options="--help"
+  local runs="--recursive --crlf --full --json --summary --format --quiet
+    --no-progress --jobs"
   case $command in
-    check) options+=" --crlf --full --json --summary --no-progress" ;;
-    repair) options+=" --crlf --full --json --summary --no-progress
+    check) options+=" $runs" ;;
+    repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
-    import) options+=" --force --delimiter --no-header" ;;
+    info) options+=" --quiet" ;;
+    import) options+=" --force --delimiter --no-header --date-format
+      --time-format" ;;
     export) options+=" --force" ;;
     sample) options+=" --records --seed --damage --force" ;;
     load) options+=" --record-length --force" ;;
@@ -33,7 +37,11 @@ _kxtable() {
     --delimiter)
       mapfile -t COMPREPLY < <(compgen -W "',' ';' tab" -- "$cur")
       return ;;
-    --records | --seed | --damage | --record-length) return ;;
+    --format)
+      mapfile -t COMPREPLY < <(compgen -W "text tsv" -- "$cur")
+      return ;;
+    --records | --seed | --damage | --record-length | --jobs | -j | \
+      --date-format | --time-format) return ;;
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
