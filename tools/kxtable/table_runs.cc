@@ -148,7 +148,7 @@ class ReportWriter {
   // After the last table.
   void End(const std::vector<TableReport>& reports) {
     if (summary_ && !tsv_) Write(TotalLine(reports) + "\n");
-    if (json_ && !reports.empty()) {
+    if (json_ && (many_ || !reports.empty())) {
       Write((many_ ? ReportsJson(reports) : ReportJson(reports.front())) +
             "\n");
     }
@@ -366,8 +366,11 @@ int RunOnTables(Operation operation, const RunArgs& args,
     reports[i].table = list.tables[i];
     reports[i].keep_details = args.json;
   }
-  ReportWriter writer(operation, args, base.out,
-                      list.tables.size() > 1 || list.from_folder);
+  // Several tables named, or a folder: reports come as a list (with the
+  // head lines, or a JSON array), however many tables are left to run.
+  const bool many =
+      args.tables.size() > 1 || list.tables.size() > 1 || list.from_folder;
+  ReportWriter writer(operation, args, base.out, many);
   writer.Begin();
 
   int worst = list.status;
