@@ -1,6 +1,6 @@
 // Writes the program's icon as a PNG of a given size, for the desktop's
-// icon theme: the window's 32 x 32 image, enlarged pixel for pixel to
-// whole multiples (64, 128, 256) and smoothly reduced below 32.
+// icon theme: the window's 32 x 32 image, smoothly reduced below 32. Larger
+// sizes come from the drawing packaging/kxcheck.svg.
 //
 //   kxcheck_icon_png SIZE OUT.png
 #include <QImage>

@@ -6,12 +6,21 @@
 //                          demonstrations and screenshots)
 //   KXCheck --help | --version
 //                          print and exit, without needing a display
+//
+// Without a display any other command line prints one line, "KXCheck:
+// cannot open a display: <why>", and exits with 1.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/frm_kxcheck.h"
 #include "ui/stop_signals.h"
@@ -57,6 +66,61 @@ void Describe(QCoreApplication& app) {
   app.setApplicationVersion(KX_VERSION);
 }
 
+[[noreturn]] void CannotOpenDisplay(const std::string& why) {
+  std::fprintf(stderr, "KXCheck: cannot open a display: %s\n", why.c_str());
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+bool Unset(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr || *value == '\0';
+}
+
+// While the application connects to the display, Qt's messages are held
+// back: when it cannot, Qt ends the program with a fatal message (and an
+// abort) after warnings that say why; instead the reason is told in one
+// line. When it can, the messages held back are let through.
+class DisplayMessages {
+ public:
+  DisplayMessages() { previous_ = qInstallMessageHandler(&Hold); }
+  ~DisplayMessages() {
+    qInstallMessageHandler(previous_);
+    for (const auto& [type, text] : held_) {
+      if (previous_ != nullptr) {
+        previous_(type, QMessageLogContext(), text);
+      } else {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+      }
+    }
+  }
+  DisplayMessages(const DisplayMessages&) = delete;
+  DisplayMessages& operator=(const DisplayMessages&) = delete;
+
+ private:
+  static void Hold(QtMsgType type, const QMessageLogContext&,
+                   const QString& text) {
+    if (type != QtFatalMsg) {
+      held_.emplace_back(type, text);
+      return;
+    }
+    // A warning names the display that failed ("could not connect to
+    // display :9"); the fatal message itself only says that no platform
+    // plugin could start, and the last warning that one could not load.
+    QString why = held_.empty() ? text : held_.back().second;
+    for (const auto& held : held_) {
+      if (held.second.contains("display", Qt::CaseInsensitive)) {
+        why = held.second;
+        break;
+      }
+    }
+    CannotOpenDisplay(why.section('\n', 0, 0).trimmed().toStdString());
+  }
+
+  static inline std::vector<std::pair<QtMsgType, QString>> held_;
+  QtMessageHandler previous_ = nullptr;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +132,15 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Qt picks the platform from QT_QPA_PLATFORM; otherwise it needs X11 or
+  // Wayland, and says little when neither is named.
+  if (Unset("QT_QPA_PLATFORM") && Unset("DISPLAY") &&
+      Unset("WAYLAND_DISPLAY")) {
+    CannotOpenDisplay("neither DISPLAY nor WAYLAND_DISPLAY is set");
+  }
+  std::optional<DisplayMessages> held_back(std::in_place);
   QApplication app(argc, argv);
+  held_back.reset();
   Describe(app);
   QGuiApplication::setDesktopFileName(KX_APP_ID);
   CommandLine command_line;

@@ -3,7 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QWidget>
@@ -24,6 +27,25 @@ extern "C" void OnStopSignal(int) {
   errno = saved;
 }
 
+// Answers every open message box as the user would who does not want to go
+// on: No where it asks, OK where it only tells; any other dialog (the
+// open-file dialog) is cancelled. Nobody is there to press a button.
+void AnswerOpenDialogs() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(widget);
+    if (dialog == nullptr || !dialog->isVisible()) continue;
+    if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
+      QAbstractButton* answer = box->button(QMessageBox::No);
+      if (answer == nullptr) answer = box->button(QMessageBox::Ok);
+      if (answer != nullptr) {
+        answer->click();
+        continue;
+      }
+    }
+    dialog->reject();
+  }
+}
+
 }  // namespace
 
 void CloseOnStopSignals(QWidget* window) {
@@ -35,11 +57,13 @@ void CloseOnStopSignals(QWidget* window) {
     return;  // without the pair the signals keep their usual effect
   }
   auto* notifier = new QSocketNotifier(signal_pair[1], QSocketNotifier::Read,
-                                       QCoreApplication::instance());
+                                       QApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, [] {
     char bytes[16];
     while (::read(signal_pair[1], bytes, sizeof bytes) > 0) {
     }
+    // A box holds the operation that opened it until it is answered.
+    AnswerOpenDialogs();
     if (target) target->close();
   });
   struct sigaction action {};

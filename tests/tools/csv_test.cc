@@ -190,12 +190,13 @@ TEST_F(CsvFileTest, ImportRefusesBadInputNamingTheLine) {
        "line 3: 2 columns, the first row has 3"},
       {header + "2024-01-05,10:00:00,a,b\n", "line 2: 4 columns"},
       {header + "\n\n2024-1-5,10:00:00,a\n",
-       "line 4: date \"2024-1-5\" is not 10 characters"},
+       "line 4, column 1: date \"2024-1-5\" is not YYYY-MM-DD"},
       {header + "AB24-01-05,10:00:00,a\n",
-       "line 2: date \"AB24-01-05\" is "
-       "not led by two digits"},
+       "line 2, column 1: date \"AB24-01-05\" is not YYYY-MM-DD"},
+      {header + "\\x40024-01-05,10:00:00,a\n",
+       "line 2, column 1: date \"\\x40024-01-05\" is not led by two digits"},
       {header + "2024-01-05,10:00,a\n",
-       "line 2: time \"10:00\" is not 8 characters"},
+       "line 2, column 2: time \"10:00\" is not HH:MM:SS (--time-format"},
       {header + "2024-01-05,10:00:00,ab\"c\n", "line 2: misplaced quote"},
       {header + "2024-01-05,10:00:00,\"ab\"c\n", "line 2: misplaced quote"},
       {header + "2024-01-05,10:00:00,a\n2024-01-05,10:00:00,\"open\n\n",
@@ -203,7 +204,7 @@ TEST_F(CsvFileTest, ImportRefusesBadInputNamingTheLine) {
       {"date,time,deleted\n2024-01-05,10:00:00,yes\n",
        "line 2: deleted must be 0 or 1, not \"yes\""},
       {header + "2024-01-05,\"1\n:00\",a\n",
-       "line 2: time \"1\\x0a:00\" is not 8"},
+       "line 2, column 2: time \"1\\x0a:00\" is not HH:MM:SS"},
   };
   for (const Case& c : cases) {
     const std::string csv = Csv(c.csv);
@@ -342,8 +343,26 @@ TEST_F(CsvFileTest, DamagedSampleRoundTripsThroughTheCommandLine) {
   }
 }
 
+// `text` (UTF-8 of the Basic Multilingual Plane) as UTF-16 with its byte
+// order mark, as Excel writes "Unicode text".
+std::string Utf16(const std::string& text, bool little_endian) {
+  std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned code = static_cast<unsigned char>(text[i]);
+    if (code >= 0xc0) {
+      code =
+          (code & 0x1f) << 6 | (static_cast<unsigned char>(text[++i]) & 0x3f);
+    }
+    const char high = static_cast<char>(code >> 8);
+    const char low = static_cast<char>(code & 0xff);
+    out += little_endian ? std::string{low, high} : std::string{high, low};
+  }
+  return out;
+}
+
 // What spreadsheets write: a byte order mark, semicolons or tabs, no header
-// row. Each case gives the export of the imported table, or the refusal.
+// row, UTF-16, dates and times in other layouts. Each case gives the export
+// of the imported table, or the refusal.
 TEST_F(CsvFileTest, SpreadsheetFilesImportAsTheyRead) {
   struct Case {
     std::string flags;  // after "import"; "-" reads the input from stdin
@@ -352,7 +371,8 @@ TEST_F(CsvFileTest, SpreadsheetFilesImportAsTheyRead) {
   };
   const std::string table = "date,time,v:1,deleted\n2024-01-05,10:00:00,a,0\n";
   const std::vector<Case> cases = {
-      {"in.csv", "\xEF\xBB\xBF\"date\",\"time\",\"v\"\r\n2024-01-05,10:00:00,a\r\n",
+      {"in.csv",
+       "\xEF\xBB\xBF\"date\",\"time\",\"v\"\r\n2024-01-05,10:00:00,a\r\n",
        table},
       {"-", "date;time;v\n2024-01-05;10:00:00;a\n", table},
       {"-", "date\ttime\tv\n2024-01-05\t10:00:00\ta\n", table},
@@ -368,11 +388,47 @@ TEST_F(CsvFileTest, SpreadsheetFilesImportAsTheyRead) {
       {"- --delimiter ,", "date;time;v\n",
        "standard input: line 1: the header needs the date and time columns "
        "first, found 1 column (if the file is separated by ';' or tabs"},
+      // A comma inside quotes does not make the file comma-separated.
+      {"-", "date;time;\"v,w\"\n2024-01-05;10:00:00;a\n",
+       "date,time,\"v,w:1\",deleted\n2024-01-05,10:00:00,a,0\n"},
+      {"in.csv --date-format %d/%m/%Y --time-format %H:%M",
+       Utf16("date\ttime\tv\r\n01/03/2024\t08:00\t25\u00b0\r\n", true),
+       "date,time,v:4,deleted\n2024-03-01,08:00:00,25\u00b0,0\n"},
+      {"-", Utf16("date,time,v\n2024-01-05,10:00:00,a\n", false), table},
+      {"in.csv",
+       "\xFF\xFE"
+       "d\0"
+       "\x00\xDC"
+       "x\0"s,
+       "in.csv: byte 5: not UTF-16 text"},
+      // Dates and times in another layout are refused, naming the cell,
+      // unless a format says how to read them; damaged stamps written as
+      // export writes them are kept.
+      {"-", "date,time,v\n01/03/2024,08:00:00,a\n",
+       "standard input: line 2, column 1: date \"01/03/2024\" is not "
+       "YYYY-MM-DD (--date-format"},
+      {"- --date-format %m/%d/%y --time-format '%I:%M:%S %p'",
+       "date,time,v\n1/3/24,01:02:03 PM,a\n",
+       "date,time,v:1,deleted\n2024-01-03,13:02:03,a,0\n"},
+      {"- --date-format %d/%m/%Y", "date,time,v\n2024-01-03,08:00:00,a\n",
+       "standard input: line 2, column 1: date \"2024-01-03\" does not match "
+       "--date-format '%d/%m/%Y'"},
+      {"- --date-format %d.%m.%Y --time-format %H:%M", "05.01.2024,10:00,a\n",
+       "standard input: line 1: the first row holds a date and a time"},
+      {"- --no-header --date-format %d.%m.%Y --time-format %H:%M",
+       "05.01.2024,10:00,a\n",
+       "date,time,field3:1,deleted\n2024-01-05,10:00:00,a,0\n"},
+      {"-",
+       "date,time,v\n2024-13-45,25:61:61,a\n"
+       "2024\\x2f01\\x2f05,10\\x2e00\\x2e00,b\n",
+       "date,time,v:1,deleted\n2024-13-45,25:61:61,a,0\n"
+       "2024\\x2f01\\x2f05,10\\x2e00\\x2e00,b,0\n"},
   };
   for (const Case& c : cases) {
     fs::remove(dir_ / "t.kxt");
     WriteFile(dir_ / "in.csv", c.csv);
-    const Result import = Kxtable("import " + c.flags + " t.kxt --force", c.csv);
+    const Result import =
+        Kxtable("import " + c.flags + " t.kxt --force", c.csv);
     if (import.code != 0) {
       EXPECT_EQ(import.err.rfind("kxtable: " + c.exported, 0), 0u)
           << c.flags << ": " << import.err;
@@ -389,8 +445,9 @@ TEST_F(CsvFileTest, ExportToAFileAppearsWholeAndReplacesOnlyWithForce) {
   WriteFile(dir_ / "out.csv", "old");
   const Result refused = Kxtable("export t.kxt out.csv");
   EXPECT_EQ(refused.code, 1);
-  EXPECT_EQ(refused.err, "kxtable: out.csv: the file exists (--force "
-                         "replaces it)\n");
+  EXPECT_EQ(refused.err,
+            "kxtable: out.csv: the file exists (--force "
+            "replaces it)\n");
   EXPECT_EQ(ReadFile(dir_ / "out.csv"), "old");
   EXPECT_EQ(Kxtable("export t.kxt out.csv --force").code, 0);
   EXPECT_EQ(Kxtable("export t.kxt new.csv").code, 0);
@@ -418,11 +475,12 @@ TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
       {"import two.csv t.kxt", 0, ""},
       {"import good.csv t.kxt", 1, "t.kxt: the table exists"},
       {"import bad.csv t.kxt --force", 1, "bad.csv: line 2: 2 columns"},
-      {"import missing.csv u.kxt", 1, "missing.csv: cannot open"},
+      {"import missing.csv u.kxt", 2,
+       "kxtable: missing.csv: No such file or directory\n"},
       {"import good.csv", 2, "table"},
       {"import good.csv t.txt", 2, ".kxt"},
       {"import", 2, "csv"},
-      {"export missing.kxt", 1, "missing.kxt"},
+      {"export missing.kxt", 2, "missing.kxt: No such file or directory"},
       {"export", 2, "table"},
       {"export two.csv", 2, ".kxt"},
   };

@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/results_log.h"
 #include "core/stamp.h"
+#include "engine/table_format.h"
 #include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/console_host.h"
 #include "tools/kxtable/csv_codec.h"
@@ -38,6 +42,18 @@ std::vector<std::string> RecLines(const std::string& text) {
   return lines;
 }
 
+// Copies the files of the table `from` (a path without its extension) that
+// are there to the same names at `to`.
+void CopyTable(const std::filesystem::path& from,
+               const std::filesystem::path& to) {
+  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    const std::filesystem::path file = std::filesystem::path(from).concat(ext);
+    if (std::filesystem::exists(file)) {
+      std::filesystem::copy_file(file, std::filesystem::path(to).concat(ext));
+    }
+  }
+}
+
 class ReportsTest : public kxtest::KxtableTest {
  protected:
   void SetUp() override {
@@ -53,37 +69,94 @@ class ReportsTest : public kxtest::KxtableTest {
         0);
     Load("nomarks.kxt", ok);
     std::filesystem::remove(dir_ / "nomarks.kxa");
+    // A table whose writer never finished: its index carries the mark.
+    Load("unfinished.kxt", ok);
+    kxtest::WriteFile(
+        dir_ / "unfinished.kxi",
+        kalvex::format::EncodeIndex(2, 24, kalvex::format::kIndexIncomplete));
+    std::filesystem::create_directories(dir_ / "logs/old");
+    std::filesystem::create_directories(dir_ / "empty");
+    for (const char* name : {"clean", "damaged"}) {
+      CopyTable(dir_ / name, dir_ / "logs" / name);
+    }
+    Load("logs/old/deleted.kxt", ok + Line("2020-01-01 10:00:02", true));
+    kxtest::WriteFile(dir_ / "good.csv",
+                      "date,time,v\n2024-01-05,10:00:00,a\n");
   }
   void Load(const std::string& name, const std::string& dump) {
     ASSERT_EQ(Kxtable("load " + name, dump).code, 0);
   }
 };
 
+// One contract for every command: 0 success (a clean table for check and
+// info), 1 damage or problems found or an output refused, 2 the work could
+// not be done. Every error is one line; a closed standard output none.
 TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
   struct Case {
     std::string args;
     int code;
-    std::string err;  // the start of standard error
+    std::string err;  // the start of standard error; "" when it is empty
+    bool closed_pipe = false;  // standard output's reader has gone
+    std::string input = "";
   };
+  const std::string missing = "No such file or directory\n";
   const Case cases[] = {
       {"check clean.kxt", 0, ""},
       {"check deleted.kxt", 0, ""},
       {"check damaged.kxt", 1, ""},
       {"check null.kxt", 1, ""},
       {"check nomarks.kxt", 1, "kxtable: nomarks.kxt: nomarks.kxa: the "},
-      {"check none.kxt", 2, "kxtable: none.kxt: Filename does not exist!\n"},
+      {"check unfinished.kxt", 1,
+       "kxtable: unfinished.kxt: unfinished.kxi: "
+       "the table is incomplete"},
+      {"check none.kxt", 2, "kxtable: none.kxt: " + missing},
       {"check clean.kxt none.kxt damaged.kxt", 2, "kxtable: none.kxt: "},
+      {"check 'a\nb.kxt'", 2, "kxtable: a\\x0ab.kxt: " + missing},
+      {"check logs", 1, ""},
+      {"check -q logs/old", 0, ""},
+      {"check empty", 2, "kxtable: empty: no table (.kxt) in this folder"},
+      {"check --full big.kxt", 2, "", true},
+      {"check --summary --jobs 2 big.kxt big.kxt", 2, "", true},
       {"check", 2, "kxtable: tables is required"},
       {"check --bogus clean.kxt", 2, "kxtable: The following argument"},
       {"check --json --summary clean.kxt", 2, "kxtable: --json excludes"},
+      {"check --format tsv clean.kxt", 2, "kxtable: --format requires"},
+      {"check --jobs 0 clean.kxt", 2, "kxtable: --jobs: Value 0 not in"},
+      {"info clean.kxt", 0, ""},
+      {"info nomarks.kxt", 1, ""},
+      {"info unfinished.kxt", 1, ""},
+      {"info -q unfinished.kxt", 1, "kxtable: unfinished.kxt: unfinished.kxi:"},
+      {"info none.kxt", 2, "kxtable: none.kxt: " + missing},
+      {"info logs", 2, "kxtable: logs: Is a directory\n"},
+      {"info clean.kxt", 2, "", true},
+      {"dump clean.kxt", 0, ""},
+      {"dump nomarks.kxt", 1, "kxtable: nomarks.kxa: the "},
+      {"dump none.kxt", 2, "kxtable: none.kxt: " + missing},
+      {"dump big.kxt", 2, "", true},
+      {"export clean.kxt", 0, ""},
+      {"export clean.kxt out.csv", 0, ""},
+      {"export clean.kxt out.csv", 1, "kxtable: out.csv: the file exists"},
+      {"export none.kxt", 2, "kxtable: none.kxt: " + missing},
+      {"export big.kxt", 2, "", true},
+      {"import good.csv new.kxt", 0, ""},
+      {"import good.csv new.kxt", 1, "kxtable: new.kxt: the table exists"},
+      {"import none.csv other.kxt", 2, "kxtable: none.csv: " + missing},
+      {"import - other.kxt", 1, "kxtable: standard input: line 2, column 1: ",
+       false, "date,time\n05.01.2024,10:00:00\n"},
+      {"load loaded.kxt", 1, "kxtable: standard input line 1: bad flag", false,
+       "x\n"},
+      {"sample clean.kxt --records 1", 1, "kxtable: clean.kxt: the table "},
       {"repair clean.kxt", 0, ""},
       {"repair damaged.kxt", 0, ""},
       {"repair clean.kxt", 1, "kxtable: clean.kxt: File '"},  // output exists
-      {"repair none.kxt deleted.kxt", 1, "kxtable: none.kxt: "},
+      {"repair none.kxt", 2, "kxtable: none.kxt: " + missing},
+      {"repair none.kxt deleted.kxt", 2, "kxtable: none.kxt: "},
+      {"repair logs/damaged.kxt", 2, "", true},
       {"bogus", 2, "kxtable: unknown command 'bogus' (commands: info, "},
   };
   for (const Case& c : cases) {
-    const Result r = Kxtable(c.args);
+    const Result r = c.closed_pipe ? KxtableIntoClosedPipe(c.args)
+                                   : Kxtable(c.args, c.input);
     EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
     EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.args;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'),
@@ -91,6 +164,8 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
         << c.args << "\n"
         << r.err;
   }
+  // The repair into a closed pipe wrote its table whole all the same.
+  EXPECT_EQ(Kxtable("info -q logs/damaged_REPAIRED.kxt").code, 0);
 }
 
 // The JSON findings, written out as the results box writes finding lines,
@@ -176,6 +251,162 @@ TEST_F(ReportsTest, ManyTables) {
   EXPECT_EQ(docs[1]["status"], "clean");
 }
 
+// Each count of --summary stands in its own column and is the count of the
+// table's own report; the total line adds them up.
+TEST_F(ReportsTest, SummaryColumnsAreTheReportsCounts) {
+  ASSERT_EQ(
+      Kxtable("sample other.kxt --records 5000 --seed 8 --damage 0.3").code, 0);
+  struct Counts {
+    int64_t records = 0, findings = 0, null = 0, deleted = 0, duplicate = 0,
+            corrupted = 0;
+  };
+  auto counts_of = [&](const std::string& table) {
+    const Result full = Kxtable("check --full " + table);
+    Counts c;
+    for (const std::string& line : Lines(full.out)) {
+      int64_t n = 0;
+      char what[16] = {};
+      if (line.rfind("Rec: ", 0) == 0) ++c.findings;
+      if (std::sscanf(line.c_str(), "Records: %" SCNd64, &n) == 1) {
+        c.records = n;
+      }
+      if (std::sscanf(line.c_str(), "Found %" SCNd64 " %15s records", &n,
+                      what) == 2) {
+        const std::string name = what;
+        (name == "Null"        ? c.null
+         : name == "Deleted"   ? c.deleted
+         : name == "Duplicate" ? c.duplicate
+                               : c.corrupted) = n;
+      }
+    }
+    return c;
+  };
+  const Counts big = counts_of("big.kxt");
+  const Counts other = counts_of("other.kxt");
+  for (const Counts& c : {big, other}) {
+    // Every column differs from every other, so no count can stand for
+    // another unseen.
+    const std::set<int64_t> distinct = {c.records, c.findings,  c.null,
+                                        c.deleted, c.duplicate, c.corrupted};
+    ASSERT_EQ(distinct.size(), 6u);
+    ASSERT_GT(c.null, 0);
+  }
+  auto line = [](const std::string& head, const Counts& c,
+                 const std::string& status) {
+    return head + " " + std::to_string(c.records) + " records, " +
+           std::to_string(c.findings) + " findings, " + std::to_string(c.null) +
+           " null, " + std::to_string(c.deleted) + " deleted, " +
+           std::to_string(c.duplicate) + " duplicate, " +
+           std::to_string(c.corrupted) + " corrupted, " + status + "\n";
+  };
+  auto row = [](const std::string& table, const Counts& c) {
+    return table + "\t" + std::to_string(c.records) + "\t" +
+           std::to_string(c.findings) + "\t" + std::to_string(c.null) + "\t" +
+           std::to_string(c.deleted) + "\t" + std::to_string(c.duplicate) +
+           "\t" + std::to_string(c.corrupted) + "\tdamaged\n";
+  };
+  const Counts total = {
+      big.records + other.records,     big.findings + other.findings,
+      big.null + other.null,           big.deleted + other.deleted,
+      big.duplicate + other.duplicate, big.corrupted + other.corrupted};
+  EXPECT_EQ(Kxtable("check --summary big.kxt other.kxt").out,
+            line("big.kxt:", big, "damaged") +
+                line("other.kxt:", other, "damaged") +
+                line("total: 2 tables,", total, "damaged"));
+  EXPECT_EQ(Kxtable("check --summary --format tsv big.kxt other.kxt").out,
+            "table\trecords\tfindings\tnull\tdeleted\tduplicate\tcorrupted\t"
+            "status\n" +
+                row("big.kxt", big) + row("other.kxt", other));
+}
+
+// A folder stands for its tables in sorted order (with --recursive for those
+// below it too), and the reports come in that order whatever the number of
+// jobs: a long table first finishes after the short ones behind it.
+TEST_F(ReportsTest, ManyTablesComeInOrderWhateverTheJobs) {
+  std::filesystem::create_directories(dir_ / "many/sub");
+  CopyTable(dir_ / "big", dir_ / "many/a");
+  CopyTable(dir_ / "null", dir_ / "many/B");
+  CopyTable(dir_ / "clean", dir_ / "many/c");
+  CopyTable(dir_ / "damaged", dir_ / "many/d");
+  CopyTable(dir_ / "deleted", dir_ / "many/sub/e");
+  CopyTable(dir_ / "nomarks", dir_ / "many/f");
+  kxtest::WriteFile(dir_ / "many/notes.txt", "not a table");
+  const Result listed = Kxtable("check --summary many");
+  std::vector<std::string> tables;
+  for (const std::string& l : Lines(listed.out)) {
+    tables.push_back(l.substr(0, l.find(':')));
+  }
+  const std::vector<std::string> sorted = {"many/B.kxt", "many/a.kxt",
+                                           "many/c.kxt", "many/d.kxt",
+                                           "many/f.kxt", "total"};
+  EXPECT_EQ(tables, sorted);
+  for (const char* options : {"--summary", "--summary --format tsv", "--full",
+                              "--json", "-r --summary", "-r --crlf"}) {
+    const std::string args = std::string("check ") + options + " many";
+    const Result one = Kxtable(args);
+    EXPECT_EQ(one.code, 1) << args;
+    EXPECT_NE(one.err.find("many/f.kxa: the "), std::string::npos) << args;
+    for (int jobs : {2, 3, 8}) {
+      const Result many = Kxtable(args + " --jobs " + std::to_string(jobs));
+      EXPECT_EQ(many.code, one.code) << args << " --jobs " << jobs;
+      EXPECT_TRUE(many.out == one.out) << args << " --jobs " << jobs;
+      EXPECT_EQ(many.err, one.err) << args << " --jobs " << jobs;
+    }
+  }
+  EXPECT_NE(Kxtable("check -r --summary many").out.find("many/sub/e.kxt: "),
+            std::string::npos);
+  const Result quiet = Kxtable("check -q --jobs 2 --summary many");
+  EXPECT_EQ(quiet.code, 1);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err,
+            "kxtable: many/f.kxt: many/f.kxa: the attribute file "
+            "is missing; no record reads as deleted\n");
+}
+
+// Repair over many tables leaves out the outputs of earlier repairs and says
+// so once; a table named alone is repaired whatever its name.
+TEST_F(ReportsTest, RepairLeavesOutEarlierOutputs) {
+  ASSERT_EQ(Kxtable("repair -q logs").code, 0);
+  for (const char* args : {"repair --replace --summary logs",
+                           "repair --replace --jobs 2 logs/*.kxt logs/old",
+                           "repair --replace -q logs/*.kxt"}) {
+    const Result again = Kxtable(args);
+    EXPECT_EQ(again.code, 0) << args;
+    if (std::string(args).find(" -q ") == std::string::npos) {
+      EXPECT_EQ(Lines(again.err).front(),
+                "kxtable: left out 2 tables that are the outputs of an "
+                "earlier repair (*_REPAIRED.kxt); name one alone to repair "
+                "it again")
+          << args;
+    } else {
+      EXPECT_EQ(again.err, "") << args;
+    }
+    EXPECT_FALSE(
+        std::filesystem::exists(dir_ / "logs/damaged_REPAIRED_REPAIRED.kxt"));
+  }
+  EXPECT_EQ(Kxtable("repair -q logs/damaged_REPAIRED.kxt").code, 0);
+  EXPECT_TRUE(
+      std::filesystem::exists(dir_ / "logs/damaged_REPAIRED_REPAIRED.kxt"));
+}
+
+// Names with a line break or a tab stay on their one line, or in their one
+// cell.
+TEST_F(ReportsTest, NamesAreEscapedToOneLine) {
+  CopyTable(dir_ / "clean", dir_ / "tab\there");
+  const Result tsv =
+      Kxtable("check --summary --format tsv 'tab\there.kxt' 'gone\nnow.kxt'");
+  EXPECT_EQ(tsv.code, 2);
+  EXPECT_EQ(tsv.out,
+            "table\trecords\tfindings\tnull\tdeleted\tduplicate\tcorrupted\t"
+            "status\n"
+            "tab\\x09here.kxt\t2\t0\t0\t0\t0\t0\tclean\n"
+            "gone\\x0anow.kxt\t0\t0\t0\t0\t0\t0\tmissing\n");
+  EXPECT_EQ(tsv.err, "kxtable: gone\\x0anow.kxt: No such file or directory\n");
+  EXPECT_EQ(Kxtable("check 'tab\there.kxt' clean.kxt")
+                .out.rfind("==> tab\\x09here.kxt <==\n", 0),
+            0u);
+}
+
 TEST_F(ReportsTest, RepairJsonNamesTheOutputAndTheStampsSet) {
   const Result r = Kxtable("repair --json damaged.kxt");
   ASSERT_EQ(r.code, 0) << r.err;
@@ -211,6 +442,10 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable import --delimiter t", "tab"},
       {"kxtable help re", "repair"},
       {"kxtable sample t.kxt --kinds bitflip,zer", "bitflip,zerotime"},
+      {"kxtable check --jo", "--jobs"},
+      {"kxtable check --summary --format t", "text tsv"},
+      {"kxtable import --date", "--date-format"},
+      {"kxtable repair lo", "logs"},
   };
   for (const auto& [words, expected] : cases) {
     const int last =
@@ -247,6 +482,10 @@ TEST(ErrorLineTest, NamesTheTableOnce) {
   }
   EXPECT_EQ(kxtable::ErrorLine("", "a table path is empty"),
             "kxtable: a table path is empty");
+  EXPECT_EQ(kxtable::ErrorLine("a\nb\x01.kxt",
+                               "Could not open 'a\nb\x01.kxt': "
+                               "a\nb\x01.kxt: no"),
+            "kxtable: a\\x0ab\\x01.kxt: Could not open: no");
 }
 
 }  // namespace

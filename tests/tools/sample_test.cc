@@ -540,7 +540,7 @@ TEST_F(SampleCommandTest, ExitCodes) {
       {"sample t.kxt --records 10 --damage nan --force", 2, "--damage"},
       {"sample t.kxt --records 10 --seed x --force", 2, "--seed"},
       {"sample t.csv --records 10", 2, ".kxt"},
-      {"sample nodir/t.kxt --records 10", 1, "nodir"},
+      {"sample nodir/t.kxt --records 10", 2, "nodir"},  // cannot write
   };
   for (const Case& c : cases) {
     const Result result = Kxtable(c.args);

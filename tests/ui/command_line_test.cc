@@ -1,5 +1,6 @@
 // The program's command line: a path named there is taken as if dropped on
-// the file-name box, and --help and --version work without a display.
+// the file-name box, --help and --version work without a display, and
+// anything else without one is a one-line error.
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -76,6 +77,42 @@ class CommandLineTest : public QObject {
     QCOMPARE(program.exitCode(), 0);
     QString out = QString::fromUtf8(program.readAllStandardOutput());
     QVERIFY2(out.section('\n', 0, 0).endsWith(first_line), qPrintable(out));
+  }
+
+  // Without a display any other command line says so in one line and
+  // exits with 1, rather than aborting.
+  void NoDisplayIsOneLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display");  // "" unsets DISPLAY
+    QTest::newRow("a table") << QStringList{"s.kxt"} << "";
+    QTest::newRow("--check") << QStringList{"--check", "s.kxt"} << "";
+    QTest::newRow("an unknown option") << QStringList{"--bogus"} << "";
+    QTest::newRow("a display nobody serves") << QStringList{"s.kxt"} << ":9127";
+  }
+  void NoDisplayIsOneLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+      env.remove(name);
+    }
+    if (!display.isEmpty()) env.insert("DISPLAY", display);
+    program.setProcessEnvironment(env);
+    program.start(KXCHECK_PATH, arguments);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QCOMPARE(program.readAllStandardOutput(), QByteArray());
+    const QString err = QString::fromUtf8(program.readAllStandardError());
+    QVERIFY2(err.startsWith("KXCheck: cannot open a display: "),
+             qPrintable(err));
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY2(err.endsWith(display.isEmpty()
+                              ? QString("neither DISPLAY nor WAYLAND_DISPLAY "
+                                        "is set\n")
+                              : display + "\n"),
+             qPrintable(err));
   }
 };
 

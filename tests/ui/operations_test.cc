@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -388,6 +389,60 @@ class OperationsTest : public QObject {
     for (size_t i = 0; i < 4; ++i) {
       QCOMPARE(kxtest::ReadFile(stem + kCompanions[i]), before[i]);
     }
+  }
+
+  // A signal does not wait for a message box to be answered: the box is
+  // answered No (or OK), the operation ends as it then would, and the
+  // window closes.
+  void SignalAnswersAnOpenMessageBox_data() {
+    QTest::addColumn<bool>("repair");  // false: Check warns of a missing file
+    QTest::addColumn<int>("signal_number");
+    QTest::newRow("warning on SIGTERM") << false << SIGTERM;
+    QTest::newRow("Replace question on SIGHUP") << true << SIGHUP;
+  }
+  void SignalAnswersAnOpenMessageBox() {
+    QFETCH(bool, repair);
+    QFETCH(int, signal_number);
+    kxui::CloseOnStopSignals(w_.get());
+    w_->Host().SetWarnFunction(nullptr);  // the window's own boxes
+    w_->Host().SetAskFunction(nullptr);
+    std::string table = Path(repair ? "asked.kxt" : "none.kxt");
+    std::string output = Path("asked_REPAIRED.kxt");
+    if (repair) {
+      kxtest::WriteTable(table, 50);
+      kxtest::WriteTable(output, 7);
+    }
+    const std::string before = repair ? kxtest::ReadFile(output) : "";
+    Choose(*w_, QString::fromStdString(table));
+    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    w_->cmdRepair->setEnabled(true);
+    QString box_text;
+    QTimer signal_when_asked;
+    connect(&signal_when_asked, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      box_text = box->text();
+      signal_when_asked.stop();
+      std::raise(signal_number);
+    });
+    signal_when_asked.start(10);
+    QTimer::singleShot(0, button,
+                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(30000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(box_text, QString(repair ? "File '" +
+                                            QString::fromStdString(table.substr(
+                                                0, table.size() - 4)) +
+                                            "_REPAIRED.kxt' already exists "
+                                            "... Replace?"
+                                      : "Filename does not exist!"));
+    QVERIFY(!w_->isVisible());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(!w_->OperationRunning());
+    if (repair) QCOMPARE(kxtest::ReadFile(output), before);  // answered No
   }
 };
 

@@ -17,13 +17,14 @@ void AddCheckCommand(CLI::App& app, Runner& run) {
       "standard output: the results box's text with LF line ends.");
   AddRunOptions(*check, *args);
   check->footer(
-      "Exit status: 0 when every table is clean (deleted records alone are "
-      "normal), 1 when one has damage (a finding line, a null, duplicate or "
-      "corrupted record, or a problem in its files), 2 when one could not be "
-      "checked (missing or unreadable) or the command line is wrong.\n\n"
-      "Examples:\n"
+      StatusNote("every table is clean (deleted records alone are normal)",
+                 "one has damage (a finding line, a null, duplicate or "
+                 "corrupted record, or a problem in its files)") +
+      "\n\nExamples:\n"
       "  kxtable check line4.kxt || echo 'line4 is damaged'\n"
-      "  kxtable check --summary logs/*.kxt\n"
+      "  kxtable check -q line4.kxt; echo $?\n"
+      "  kxtable check --summary --jobs 4 logs/\n"
+      "  kxtable check --summary --format tsv -r logs/ > status.tsv\n"
       "  kxtable check --json line4.kxt | python3 -m json.tool");
   check->callback([&run, args] {
     run = [args] { return RunOnTables(Operation::kCheck, *args, {}); };

@@ -23,6 +23,7 @@
 #include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
 #include "tools/kxtable/csv_new_table.h"
+#include "tools/kxtable/errors.h"
 
 namespace kxtable {
 
@@ -33,6 +34,7 @@ namespace fs = std::filesystem;
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 int Dump(const std::string& path) {
+  RequireExisting(path);
   kalvex::RecordTable table;
   table.Open(path);
   const int64_t count = table.RecordCount();
@@ -41,9 +43,7 @@ int Dump(const std::string& path) {
   out.reserve(1 << 20);
   auto write_out = [&out] {
     if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) {
-      throw std::runtime_error(
-          std::string("cannot write to standard output: ") +
-          std::strerror(errno));
+      throw OutputFailed();
     }
     out.clear();
   };
@@ -70,9 +70,7 @@ int Dump(const std::string& path) {
     if (out.size() >= (1 << 20)) write_out();
   }
   write_out();
-  if (std::fflush(stdout) != 0 || std::ferror(stdout))
-    throw std::runtime_error(std::string("cannot write to standard output: ") +
-                             std::strerror(errno));
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw OutputFailed();
   table.Close();
   return ReportTableProblems(table.Problems());
 }
@@ -128,8 +126,7 @@ kalvex::TableLayout LayoutFor(uint32_t record_length) {
 
 void CheckRecordLength(int64_t length, const std::string& where) {
   if (length < kalvex::kPayloadOffset || length > 65536)
-    throw std::runtime_error(where + ": record length " +
-                             std::to_string(length) +
+    throw CannotWork("", where + ": record length " + std::to_string(length) +
                              " is outside 17 to 65536");
 }
 
@@ -150,17 +147,15 @@ void MoveTable(const std::string& from_kxt, const std::string& to_kxt) {
     std::error_code ec;
     fs::rename(from + suffix, to + suffix, ec);
     if (ec)
-      throw std::runtime_error(to + suffix +
-                               ": cannot move the new table "
-                               "into place: " +
-                               ec.message());
+      throw CannotWork(to + suffix,
+                       "cannot move the new table into place: " + ec.message());
   }
 }
 
 int Load(const std::string& path, int64_t default_length, bool length_given,
          bool force) {
   if (!HasKxtExtension(path))
-    throw std::runtime_error(path + ": a table path must end in .kxt");
+    throw CannotWork(path, "a table path must end in .kxt");
   CheckRecordLength(default_length, "--record-length");
   const std::vector<std::string> targets = TableFiles(path);
   if (!force) {
@@ -216,7 +211,8 @@ int Load(const std::string& path, int64_t default_length, bool length_given,
     }
   }
   if (std::ferror(stdin))
-    throw std::runtime_error("cannot read standard input");
+    throw CannotWork(
+        "", std::string("cannot read standard input: ") + std::strerror(errno));
   if (!table) {
     table = std::make_unique<NewTable>(
         temp, LayoutFor(static_cast<uint32_t>(default_length)), true);
@@ -247,7 +243,11 @@ void AddDumpLoadCommands(CLI::App& app, Runner& run) {
       "Write every record as one line: '-' (live) or 'D' (deleted), a space, "
       "the record bytes in lower-case hex.");
   dump->add_option("table", *dump_path, "the table's .kxt file")->required();
-  dump->footer("Example:\n  kxtable dump line4.kxt | head -3");
+  dump->footer(
+      StatusNote("every record was written and the table's files have no "
+                 "problem",
+                 "they have one (each is an error line)") +
+      "\n\nExample:\n  kxtable dump line4.kxt | head -3");
   dump->callback(
       [&run, dump_path] { run = [dump_path] { return Dump(*dump_path); }; });
 
@@ -271,7 +271,10 @@ void AddDumpLoadCommands(CLI::App& app, Runner& run) {
           ->capture_default_str();
   load->add_flag("--force", args->force, "replace an existing table");
   load->footer(
-      "Example:\n  kxtable dump line4.kxt | sed 2d | kxtable load short.kxt");
+      StatusNote("the table was made",
+                 "a line is refused (it names the line) or the table exists") +
+      "\n\nExample:\n"
+      "  kxtable dump line4.kxt | sed 2d | kxtable load short.kxt");
   load->callback([&run, args, length] {
     bool given = length->count() > 0;
     run = [args, given] {

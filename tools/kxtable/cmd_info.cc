@@ -9,6 +9,8 @@
 
 #include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
+#include "tools/kxtable/errors.h"
+#include "tools/kxtable/standard_streams.h"
 
 namespace kxtable {
 
@@ -20,6 +22,11 @@ std::string SizeText(const std::string& path) {
   if (!S_ISREG(st.st_mode)) return "not a regular file";
   return std::to_string(static_cast<long long>(st.st_size)) + " bytes";
 }
+
+struct InfoArgs {
+  std::string path;
+  bool quiet = false;
+};
 
 void PrintFiles(const std::vector<std::string>& files) {
   static const char* kRoles[] = {"definition", "data", "attributes", "index"};
@@ -38,8 +45,18 @@ void PrintProblems(const std::vector<std::string>& problems) {
   for (const std::string& p : problems) std::printf("  - %s\n", p.c_str());
 }
 
-int Info(const std::string& path) {
+int Info(const InfoArgs& args) {
+  const std::string& path = args.path;
+  RequireExisting(path);
   kalvex::RecordTable table;
+  if (args.quiet) {
+    table.Open(path);
+    table.Close();
+    for (const std::string& problem : table.Problems()) {
+      PrintError(path, problem);
+    }
+    return table.Problems().empty() ? kExitSuccess : kExitFound;
+  }
   std::printf("Table            %s\n", path.c_str());
   try {
     table.Open(path);
@@ -70,27 +87,32 @@ int Info(const std::string& path) {
   PrintFiles(table.Files());
   PrintProblems(table.Problems());
   table.Close();
-  return 0;
+  // Problems with the files (the incomplete mark among them) are damage.
+  return table.Problems().empty() ? kExitSuccess : kExitFound;
 }
 
 }  // namespace
 
 int ReportTableProblems(const std::vector<std::string>& problems) {
-  for (const std::string& problem : problems) {
-    std::fprintf(stderr, "kxtable: %s\n", problem.c_str());
-  }
-  return problems.empty() ? 0 : 1;
+  for (const std::string& problem : problems) PrintError("", problem);
+  return problems.empty() ? kExitSuccess : kExitFound;
 }
 
 void AddInfoCommand(CLI::App& app, Runner& run) {
-  auto path = std::make_shared<std::string>();
+  auto args = std::make_shared<InfoArgs>();
   CLI::App* info = app.add_subcommand(
       "info",
       "Show a table's layout, record count, deleted count, file sizes and "
       "every problem found in its files.");
-  info->add_option("table", *path, "the table's .kxt file")->required();
-  info->footer("Example:\n  kxtable info line4.kxt");
-  info->callback([&run, path] { run = [path] { return Info(*path); }; });
+  info->add_option("table", args->path, "the table's .kxt file")->required();
+  info->add_flag("-q,--quiet", args->quiet,
+                 "write nothing but the problems, as error lines; the exit "
+                 "status tells the rest");
+  info->footer(StatusNote("the table's files have no problem",
+                          "they have one (an incomplete table among them)") +
+               "\n\nExamples:\n  kxtable info line4.kxt\n"
+               "  kxtable info -q line4_REPAIRED.kxt || echo 'not whole'");
+  info->callback([&run, args] { run = [args] { return Info(*args); }; });
 }
 
 }  // namespace kxtable

@@ -51,13 +51,14 @@ void AddRepairCommand(CLI::App& app, Runner& run) {
                    "Replace an existing output (without it, an existing "
                    "output is left alone)");
   repair->footer(
-      "Exit status: 0 when every output was written complete from a source "
-      "without problems in its files, 1 when one was not (missing table, a "
-      "failure, problems in its files, an existing output not replaced, "
-      "stopped), 2 when the command line is wrong.\n\n"
-      "Examples:\n"
+      "Tables named *_REPAIRED.kxt, the outputs of an earlier repair, are "
+      "left out unless the command names one table alone.\n\n" +
+      StatusNote("every output was written complete (damage repaired)",
+                 "a source's files have problems, or an existing output "
+                 "was not replaced") +
+      "\n\nExamples:\n"
       "  kxtable repair line4.kxt --replace > repair.txt\n"
-      "  kxtable repair --summary --skip-corrupted logs/*.kxt");
+      "  kxtable repair --summary --skip-corrupted --jobs 2 logs/");
   repair->callback([&run, args] { run = [args] { return RunRepair(*args); }; });
 }
 

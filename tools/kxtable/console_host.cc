@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -11,18 +12,25 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "tools/kxtable/standard_streams.h"
+
 namespace kxtable {
 
 namespace {
 
-volatile std::sig_atomic_t stop_signal = 0;
-const volatile std::sig_atomic_t never_stop = 0;
+// Atomic, as the hosts of `kxtable check --jobs N` look at them from
+// several threads; a lock-free atomic may be set in a signal handler.
+std::atomic<int> stop_signal{0};
+const std::atomic<int> never_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int signal_number) { stop_signal = signal_number; }
+extern "C" void OnStopSignal(int signal_number) {
+  stop_signal.store(signal_number, std::memory_order_relaxed);
+}
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 struct sigaction previous[std::size(kStopSignals)];
-int handlers_installed = 0;
+std::atomic<int> handlers_installed{0};
 
 void InstallStopHandlers() {
   if (handlers_installed++ > 0) return;
@@ -45,28 +53,10 @@ void RemoveStopHandlers() {
   }
 }
 
-// Message boxes may hold several lines; on the console each message is one.
-std::string OneLine(std::string_view text) {
-  std::string line;
-  line.reserve(text.size());
-  bool pending_space = false;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      pending_space = !line.empty();
-      continue;
-    }
-    if (pending_space) {
-      if (line.back() != ' ') line += ' ';
-      pending_space = false;
-    }
-    line += c;
-  }
-  return line;
-}
-
 int TerminalWidth(std::FILE* stream) {
   struct winsize size {};
-  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+  if (ioctl(StreamDescriptor(stream), TIOCGWINSZ, &size) == 0 &&
+      size.ws_col > 0) {
     return size.ws_col;
   }
   return 80;
@@ -75,6 +65,14 @@ int TerminalWidth(std::FILE* stream) {
 constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
 
 }  // namespace
+
+StopOnSignals::StopOnSignals() { InstallStopHandlers(); }
+
+StopOnSignals::~StopOnSignals() { RemoveStopHandlers(); }
+
+void StopAllOperations() {
+  stop_signal.store(SIGTERM, std::memory_order_relaxed);
+}
 
 std::string DurationText(double seconds) {
   if (!(seconds >= 0)) seconds = 0;
@@ -119,8 +117,8 @@ std::string ProgressLine(int64_t n, int64_t total, double rate, int width) {
 }
 
 ConsoleHost::ConsoleHost(ConsoleOptions options) : options_(options) {
-  draw_progress_ = options_.progress && isatty(fileno(options_.err));
-  out_is_terminal_ = isatty(fileno(options_.out));
+  draw_progress_ = options_.progress && isatty(StreamDescriptor(options_.err));
+  out_is_terminal_ = isatty(StreamDescriptor(options_.out));
   Log().SetObserver(this);
   if (options_.stop_on_signal) InstallStopHandlers();
   stop_flag_ = options_.stop_on_signal ? &stop_signal : &never_stop;
@@ -130,25 +128,6 @@ ConsoleHost::~ConsoleHost() {
   Log().SetObserver(nullptr);
   EraseProgress();
   if (options_.stop_on_signal) RemoveStopHandlers();
-}
-
-std::string ErrorLine(const std::string& table, std::string_view message) {
-  std::string text = OneLine(message);
-  if (table.empty()) return "kxtable: " + text;
-  // "Cannot open T: T: reason" and "Could not open 'T': reason" become
-  // "Cannot open: reason" and "Could not open: reason"; the line starts with
-  // the table anyway.
-  auto replace_all = [&text](const std::string& from, const std::string& to) {
-    for (size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size())) {
-      text.replace(at, from.size(), to);
-    }
-  };
-  replace_all(": " + table + ": ", ": ");
-  replace_all(" '" + table + "': ", ": ");
-  replace_all(" " + table + ": ", ": ");
-  if (text.rfind(table + ": ", 0) == 0) text.erase(0, table.size() + 2);
-  return "kxtable: " + table + ": " + text;
 }
 
 void ConsoleHost::AddResult(const std::string& line) {
@@ -182,6 +161,8 @@ void ConsoleHost::WriteLog(std::string_view text) {
     // Reported by Finish; the operation itself goes on to its end.
     write_failed_ = true;
     write_error_ = std::strerror(errno);
+    // Nobody takes the report: the operation stops where that is asked.
+    if (options_.stop_when_unwritable) StopAllOperations();
     return;
   }
   if (out_is_terminal_) std::fflush(options_.out);
@@ -201,8 +182,8 @@ void ConsoleHost::Finish() {
     write_error_ = std::strerror(errno);
   }
   if (write_failed_) {
-    throw std::runtime_error("cannot write the results to standard output: " +
-                             write_error_);
+    throw std::runtime_error("cannot write the results to " +
+                             options_.out_name + ": " + write_error_);
   }
 }
 
@@ -276,6 +257,7 @@ void ConsoleHost::ShowTableProblems(const std::string& path,
 }
 
 bool ConsoleHost::AskYesNo(const std::string& text) {
+  if (options_.quiet && options_.answer_yes) return true;
   WriteMessage(ErrorLine(options_.table,
                          text + (options_.answer_yes ? " -> Yes"
                                                      : " -> No (--replace "

@@ -8,6 +8,7 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -20,13 +21,16 @@
 #include "core/host.h"
 #include "core/results_log.h"
 #include "platform/system.h"
+#include "tools/kxtable/errors.h"
 #include "tools/kxtable/table_report.h"
 
 namespace kxtable {
 
 struct ConsoleOptions {
-  // The answer AskYesNo gives (there is nobody to ask); echoed to stderr.
+  // The answer AskYesNo gives (there is nobody to ask); echoed to stderr,
+  // a Yes only when not `quiet`.
   bool answer_yes = false;
+  bool quiet = false;
   // What SkipOption gives for each of the three skip choices.
   bool skip_deleted = false;
   bool skip_corrupted = false;
@@ -51,12 +55,26 @@ struct ConsoleOptions {
   bool write_log = true;
   // Where findings, counts and messages are kept as data, or nullptr.
   TableReport* report = nullptr;
+  // What `out` is, for the message when it cannot be written.
+  std::string out_name = "standard output";
+  // Stop every running operation (StopAllOperations) once `out` cannot be
+  // written: a check whose report nobody takes need not go on.
+  bool stop_when_unwritable = false;
 };
 
-// A message as one line on standard error: "kxtable: <table>: <message>",
-// or "kxtable: <message>" without a table. The table's path is not repeated
-// where the message names it just before a reason.
-std::string ErrorLine(const std::string& table, std::string_view message);
+// Keeps the stop signals' handlers in place while it lives, also between the
+// hosts of several tables run at once.
+class StopOnSignals {
+ public:
+  StopOnSignals();
+  ~StopOnSignals();
+  StopOnSignals(const StopOnSignals&) = delete;
+  StopOnSignals& operator=(const StopOnSignals&) = delete;
+};
+
+// Makes StopRequested true for every host that stops on signals, as a stop
+// signal does.
+void StopAllOperations();
 
 // Final, so that an operation compiled for this class (see
 // platform/engine_operations.h) binds its per-record calls at compile time.
@@ -89,6 +107,13 @@ class ConsoleHost final : public platform::SystemHost,
     options_.report->totals = totals;
   }
 
+  // The repair's output begins with this copy: the report notes it, as a
+  // failure after it is one of writing.
+  void CopyFile(const std::string& from, const std::string& to) override {
+    if (options_.report != nullptr) options_.report->output_begun = true;
+    SystemHost::CopyFile(from, to);
+  }
+
   void ShowProgress(const std::string& text) override;
   void EnterBusy() override;
   void LeaveBusy() override;
@@ -109,7 +134,9 @@ class ConsoleHost final : public platform::SystemHost,
     }
     return false;
   }
-  bool StopRequested() override { return *stop_flag_ != 0; }
+  bool StopRequested() override {
+    return stop_flag_->load(std::memory_order_relaxed) != 0;
+  }
   // The year from the system clock. The clock is read at most every 256th
   // call, and the local time worked out again only when the clock has left
   // the year seen last, so asking per record is cheap.
@@ -141,7 +168,7 @@ class ConsoleHost final : public platform::SystemHost,
 
   ConsoleOptions options_;
   // The flag the stop signals set, or a flag that stays 0.
-  const volatile std::sig_atomic_t* stop_flag_ = nullptr;
+  const std::atomic<int>* stop_flag_ = nullptr;
   bool draw_progress_ = false;
   bool out_is_terminal_ = false;
   bool bar_shown_ = false;

@@ -8,6 +8,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "tools/kxtable/errors.h"
+
 namespace kxtable {
 
 namespace {
@@ -58,18 +60,11 @@ size_t Utf8Length(std::string_view text, size_t i) {
 
 int NoBlanks(unsigned char) { return 0; }
 
-}  // namespace
-
-std::string EscapeCell(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  AppendEscapedCell(out, bytes);
-  return out;
-}
-
-void AppendEscapedCell(std::string& out, std::string_view bytes) {
+// Escapes as EscapeCell does; `breaks` escapes tab, CR and LF too.
+void AppendEscaped(std::string& out, std::string_view bytes, bool breaks) {
   for (size_t i = 0; i < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[i]);
+    const bool kept_control = !breaks && (b == '\t' || b == '\n' || b == '\r');
     if (b == '\\') {
       if (StartsEscape(bytes, i)) {
         AppendEscape(out, b);
@@ -77,7 +72,7 @@ void AppendEscapedCell(std::string& out, std::string_view bytes) {
         out += '\\';
       }
       ++i;
-    } else if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r') || b == 0x7f) {
+    } else if ((b < 0x20 && !kept_control) || b == 0x7f) {
       AppendEscape(out, b);
       ++i;
     } else if (b >= 0x80) {
@@ -94,6 +89,68 @@ void AppendEscapedCell(std::string& out, std::string_view bytes) {
       ++i;
     }
   }
+}
+
+// Where each character of a stamp's column stands: 'd' a digit, else the
+// separator itself.
+std::string_view StampShape(StampColumn column) {
+  return column == StampColumn::kDate ? "dddd-dd-dd" : "dd:dd:dd";
+}
+
+bool FitsShape(std::string_view shape, size_t i, char c) {
+  if (i >= shape.size()) return false;
+  return shape[i] == 'd' ? c >= '0' && c <= '9' : c == shape[i];
+}
+
+}  // namespace
+
+std::string EscapeStampCell(std::string_view bytes, StampColumn column) {
+  const std::string_view shape = StampShape(column);
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (FitsShape(shape, i, bytes[i])) {
+      out += bytes[i];
+    } else {
+      AppendEscape(out, static_cast<unsigned char>(bytes[i]));
+    }
+  }
+  return out;
+}
+
+bool UnescapeStampCell(std::string_view cell, StampColumn column,
+                       std::string& bytes) {
+  const std::string_view shape = StampShape(column);
+  bytes.clear();
+  for (size_t i = 0; i < cell.size();) {
+    if (StartsEscape(cell, i)) {
+      bytes +=
+          static_cast<char>(HexValue(cell[i + 2]) << 4 | HexValue(cell[i + 3]));
+      i += 4;
+    } else {
+      if (!FitsShape(shape, bytes.size(), cell[i])) return false;
+      bytes += cell[i++];
+    }
+  }
+  return bytes.size() == shape.size();
+}
+
+std::string EscapeCell(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendEscaped(out, bytes, false);
+  return out;
+}
+
+void AppendEscapedCell(std::string& out, std::string_view bytes) {
+  AppendEscaped(out, bytes, false);
+}
+
+std::string EscapeLine(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  AppendEscaped(out, bytes, true);
+  return out;
 }
 
 void UnescapeCell(std::string_view cell, std::string& bytes) {
@@ -185,9 +242,7 @@ char DetectDelimiter(std::string_view line) {
 CsvReader::CsvReader(const std::string& path, char delimiter)
     : path_(path), delimiter_(delimiter) {
   file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) {
-    throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
-  }
+  if (file_ == nullptr) throw CannotWork(path, std::strerror(errno));
   owns_file_ = true;
   try {
     Start();
@@ -221,6 +276,11 @@ CsvReader::~CsvReader() {
 
 std::string CsvReader::Where(int64_t line) const {
   return path_ + ": line " + std::to_string(line) + ": ";
+}
+
+std::string CsvReader::Where(int64_t line, size_t column) const {
+  return path_ + ": line " + std::to_string(line) + ", column " +
+         std::to_string(column) + ": ";
 }
 
 // libcsv is C: these callbacks must not throw, so they only note a failure.
@@ -260,8 +320,8 @@ void CsvReader::FeedLine() {
   const ssize_t length = getline(&line_buffer_, &line_capacity_, file_);
   if (length < 0) {
     if (std::ferror(file_)) {
-      throw std::runtime_error(path_ +
-                               ": cannot read: " + std::strerror(errno));
+      throw CannotWork(path_,
+                       std::string("cannot read: ") + std::strerror(errno));
     }
     at_end_ = true;
     if (csv_fini(parser_, OnField, OnRowEnd, this) != 0) {

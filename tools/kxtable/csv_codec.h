@@ -27,6 +27,24 @@ std::string EscapeCell(std::string_view bytes);
 void AppendEscapedCell(std::string& out, std::string_view bytes);
 void UnescapeCell(std::string_view cell, std::string& bytes);
 
+// Bytes (a file name, a message) as one line of text: as EscapeCell, with
+// tab, CR and LF written \xHH as well. UnescapeCell reads it back.
+std::string EscapeLine(std::string_view bytes);
+
+// The stamp's two columns. A date cell reads YYYY-MM-DD and a time cell
+// HH:MM:SS: digits and separators, each at its place. Export writes every
+// byte of a stamp that does not stand where that layout has it as \xHH, so
+// import tells a damaged stamp kept on purpose ("2024\x2f01-05") from a cell
+// written in another layout ("01/05/2024"), which it refuses.
+enum class StampColumn { kDate, kTime };
+// Stamp bytes -> cell text.
+std::string EscapeStampCell(std::string_view bytes, StampColumn column);
+// Cell text -> stamp bytes. False when the bytes are not as many as the
+// layout has, or a character not written \xHH stands where the layout does
+// not have it.
+bool UnescapeStampCell(std::string_view cell, StampColumn column,
+                       std::string& bytes);
+
 // A cell shortened and with every control character escaped, for messages.
 std::string DisplayCell(std::string_view cell);
 
@@ -70,8 +88,11 @@ class CsvReader {
   // Makes the next ReadRow give the row that the last one gave again.
   void Unread() { --next_ready_; }
 
-  // "<path>: line <n>: " for messages about a row.
+  // "<path>: line <n>: " for messages about a row, and "<path>: line <n>,
+  // column <c>: " for messages about a cell (columns counted from 1).
   std::string Where(int64_t line) const;
+  std::string Where(int64_t line, size_t column) const;
+  const std::string& name() const { return path_; }
 
   char delimiter() const { return delimiter_; }
 

@@ -1,7 +1,10 @@
 #include "tools/kxtable/csv_convert.h"
 
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -12,6 +15,7 @@
 #include "engine/record_table.h"
 #include "tools/kxtable/csv_codec.h"
 #include "tools/kxtable/csv_new_table.h"
+#include "tools/kxtable/errors.h"
 #include "tools/kxtable/staged_file.h"
 
 namespace kxtable {
@@ -19,8 +23,6 @@ namespace kxtable {
 namespace {
 
 constexpr std::string_view kDeletedColumn = "deleted";
-constexpr size_t kDateLength = 10;
-constexpr size_t kTimeLength = 8;
 
 struct CsvLayout {
   size_t columns = 0;
@@ -38,19 +40,45 @@ struct RowBytes {
 
 bool DateStartOk(char c) { return c >= '0' && c <= '?'; }
 
-bool DigitsAt(std::string_view text, std::initializer_list<size_t> places) {
-  for (size_t i : places) {
-    if (text[i] < '0' || text[i] > '9') return false;
+// The date or time of a cell as the record holds it: read with the format
+// when there is one, otherwise as YYYY-MM-DD or HH:MM:SS (csv_codec.h).
+// False when the cell does not read so.
+bool ReadStampCell(const std::string& cell, StampColumn column,
+                   const CsvFormat& format, std::string& bytes) {
+  if (column == StampColumn::kDate && !format.date_format.empty()) {
+    return ReadDateWithFormat(cell, format.date_format, bytes);
   }
-  return true;
+  if (column == StampColumn::kTime && !format.time_format.empty()) {
+    return ReadTimeWithFormat(cell, format.time_format, bytes);
+  }
+  return UnescapeStampCell(cell, column, bytes);
 }
 
 // A date and a time in the first two cells: a record, not column names.
-bool LooksLikeData(std::span<const std::string> cells) {
-  return cells.size() >= 2 && cells[0].size() == kDateLength &&
-         cells[1].size() == kTimeLength &&
-         DigitsAt(cells[0], {0, 1, 2, 3, 5, 6, 8, 9}) &&
-         DigitsAt(cells[1], {0, 1, 3, 4, 6, 7});
+bool LooksLikeData(std::span<const std::string> cells,
+                   const CsvFormat& format) {
+  std::string bytes;
+  return cells.size() >= 2 &&
+         ReadStampCell(cells[0], StampColumn::kDate, format, bytes) &&
+         ReadStampCell(cells[1], StampColumn::kTime, format, bytes);
+}
+
+// Why a stamp cell is refused, for the message.
+std::string StampRefusal(const std::string& cell, StampColumn column,
+                         const CsvFormat& format) {
+  const bool date = column == StampColumn::kDate;
+  const std::string& given = date ? format.date_format : format.time_format;
+  std::string text =
+      std::string(date ? "date" : "time") + " \"" + DisplayCell(cell) + "\" ";
+  if (!given.empty()) {
+    return text + "does not match " +
+           (date ? "--date-format" : "--time-format") + " '" +
+           DisplayCell(given) + "'";
+  }
+  return text + (date ? "is not YYYY-MM-DD (--date-format says how to read "
+                        "another layout, e.g. --date-format %d/%m/%Y)"
+                      : "is not HH:MM:SS (--time-format says how to read "
+                        "another layout, e.g. --time-format %H:%M)");
 }
 
 // The layout of a file without a header row, from its first row, which is
@@ -69,8 +97,8 @@ CsvLayout LayoutOfFirstRow(CsvReader& reader) {
   return layout;
 }
 
-CsvLayout ReadHeader(CsvReader& reader, bool header) {
-  if (!header) return LayoutOfFirstRow(reader);
+CsvLayout ReadHeader(CsvReader& reader, const CsvFormat& format) {
+  if (!format.header) return LayoutOfFirstRow(reader);
   std::span<const std::string> cells;
   int64_t line = 0;
   if (!reader.ReadRow(cells, line)) {
@@ -87,7 +115,7 @@ CsvLayout ReadHeader(CsvReader& reader, bool header) {
                  "--delimiter)"
                : ""));
   }
-  if (LooksLikeData(cells)) {
+  if (LooksLikeData(cells, format)) {
     throw std::runtime_error(reader.Where(line) +
                              "the first row holds a date and a time, not "
                              "column names (--no-header reads every row as "
@@ -110,27 +138,32 @@ CsvLayout ReadHeader(CsvReader& reader, bool header) {
 
 void DecodeRow(const CsvReader& reader, int64_t line,
                std::span<const std::string> cells, const CsvLayout& layout,
-               RowBytes& row) {
+               const CsvFormat& format, RowBytes& row) {
   if (cells.size() != layout.columns) {
     throw std::runtime_error(reader.Where(line) + std::to_string(cells.size()) +
                              (cells.size() == 1 ? " column" : " columns") +
                              ", the first row has " +
                              std::to_string(layout.columns));
   }
-  UnescapeCell(cells[0], row.date);
-  if (!row.date.empty() &&
-      (row.date.size() != kDateLength || !DateStartOk(row.date[0]) ||
-       !DateStartOk(row.date[1]))) {
-    throw std::runtime_error(
-        reader.Where(line) + "date \"" + DisplayCell(cells[0]) + "\" is not " +
-        (row.date.size() != kDateLength ? "10 characters (YYYY-MM-DD)"
-                                        : "led by two digits (YYYY-MM-DD)"));
+  row.date.clear();
+  if (!cells[0].empty()) {
+    if (!ReadStampCell(cells[0], StampColumn::kDate, format, row.date)) {
+      throw std::runtime_error(
+          reader.Where(line, 1) +
+          StampRefusal(cells[0], StampColumn::kDate, format));
+    }
+    if (!DateStartOk(row.date[0]) || !DateStartOk(row.date[1])) {
+      throw std::runtime_error(reader.Where(line, 1) + "date \"" +
+                               DisplayCell(cells[0]) +
+                               "\" is not led by two digits (YYYY-MM-DD)");
+    }
   }
-  UnescapeCell(cells[1], row.time);
-  if (!row.time.empty() && row.time.size() != kTimeLength) {
-    throw std::runtime_error(reader.Where(line) + "time \"" +
-                             DisplayCell(cells[1]) +
-                             "\" is not 8 characters (HH:MM:SS)");
+  row.time.clear();
+  if (!cells[1].empty() &&
+      !ReadStampCell(cells[1], StampColumn::kTime, format, row.time)) {
+    throw std::runtime_error(
+        reader.Where(line, 2) +
+        StampRefusal(cells[1], StampColumn::kTime, format));
   }
   row.payload.resize(layout.payload.size());
   for (size_t i = 0; i < layout.payload.size(); ++i) {
@@ -149,11 +182,16 @@ void DecodeRow(const CsvReader& reader, int64_t line,
   }
 }
 
+[[noreturn]] void FailWriting(std::FILE* out) {
+  if (out == stdout) throw OutputFailed();
+  throw CannotWork(
+      "", std::string("cannot write the CSV: ") + std::strerror(errno));
+}
+
 void Flush(std::string& buffer, std::FILE* out) {
   if (!buffer.empty() &&
       std::fwrite(buffer.data(), 1, buffer.size(), out) != buffer.size()) {
-    throw std::runtime_error(std::string("cannot write the CSV: ") +
-                             std::strerror(errno));
+    FailWriting(out);
   }
   buffer.clear();
 }
@@ -165,39 +203,150 @@ using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 FilePtr SpoolStandardInput() {
   FilePtr spool(std::tmpfile(), &std::fclose);
   if (!spool) {
-    throw std::runtime_error(
-        std::string("cannot make a temporary file for standard input: ") +
-        std::strerror(errno));
+    throw CannotWork(
+        "", std::string("cannot make a temporary file for standard input: ") +
+                std::strerror(errno));
   }
   char chunk[1 << 16];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
     if (std::fwrite(chunk, 1, n, spool.get()) != n) {
-      throw std::runtime_error(
-          std::string("cannot keep standard input in a temporary file: ") +
-          std::strerror(errno));
+      throw CannotWork(
+          "", std::string("cannot keep standard input in a temporary file: ") +
+                  std::strerror(errno));
     }
   }
   if (std::ferror(stdin)) {
-    throw std::runtime_error(std::string("cannot read standard input: ") +
-                             std::strerror(errno));
+    throw CannotWork(
+        "", std::string("cannot read standard input: ") + std::strerror(errno));
   }
   return spool;
 }
 
+// Whether the file starts with a UTF-16 byte order mark. The file is left
+// at its start.
+bool StartsAsUtf16(std::FILE* file) {
+  unsigned char mark[2] = {0, 0};
+  const size_t n = std::fread(mark, 1, 2, file);
+  std::rewind(file);
+  return n == 2 && ((mark[0] == 0xff && mark[1] == 0xfe) ||
+                    (mark[0] == 0xfe && mark[1] == 0xff));
+}
+
+// The UTF-16 text of `in` (byte order mark first) as UTF-8 in a temporary
+// file of its own.
+FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
+  FilePtr out(std::tmpfile(), &std::fclose);
+  if (!out) {
+    throw CannotWork(name,
+                     std::string("cannot make a temporary file to read it "
+                                 "as UTF-16: ") +
+                         std::strerror(errno));
+  }
+  // "UTF-16" takes the byte order from the mark and drops it.
+  iconv_t convert = ::iconv_open("UTF-8", "UTF-16");
+  if (convert == reinterpret_cast<iconv_t>(-1)) {
+    throw CannotWork(
+        name, std::string("cannot read UTF-16: ") + std::strerror(errno));
+  }
+  struct Close {
+    iconv_t c;
+    ~Close() { ::iconv_close(c); }
+  } close{convert};
+  char in_bytes[1 << 16];
+  char out_bytes[3 * sizeof in_bytes];
+  size_t kept = 0;  // bytes of an unfinished character from the last chunk
+  int64_t offset = 0;
+  for (;;) {
+    const size_t got =
+        std::fread(in_bytes + kept, 1, sizeof in_bytes - kept, in);
+    if (std::ferror(in)) {
+      throw CannotWork(name,
+                       std::string("cannot read: ") + std::strerror(errno));
+    }
+    const bool last = got == 0;
+    size_t left = kept + got;
+    char* from = in_bytes;
+    char* to = out_bytes;
+    size_t room = sizeof out_bytes;
+    if (::iconv(convert, &from, &left, &to, &room) == static_cast<size_t>(-1) &&
+        (errno != EINVAL || last)) {
+      throw std::runtime_error(
+          name + ": byte " + std::to_string(offset + (from - in_bytes) + 1) +
+          ": not UTF-16 text, though the file starts with its byte order "
+          "mark");
+    }
+    const size_t made = static_cast<size_t>(to - out_bytes);
+    if (std::fwrite(out_bytes, 1, made, out.get()) != made) {
+      throw CannotWork(name, std::string("cannot keep it as UTF-8 in a "
+                                         "temporary file: ") +
+                                 std::strerror(errno));
+    }
+    if (last) break;
+    offset += from - in_bytes;
+    std::memmove(in_bytes, from, left);
+    kept = left;
+  }
+  std::rewind(out.get());
+  return out;
+}
+
 }  // namespace
+
+namespace {
+
+// Reads `cell` with the strptime(3) format, all of it.
+bool ReadWithFormat(const std::string& cell, const std::string& format,
+                    std::tm& tm) {
+  tm = std::tm{};
+  tm.tm_mday = 1;
+  const char* end = ::strptime(cell.c_str(), format.c_str(), &tm);
+  return end != nullptr && end == cell.c_str() + cell.size();
+}
+
+}  // namespace
+
+bool ReadDateWithFormat(const std::string& cell, const std::string& format,
+                        std::string& date) {
+  std::tm tm;
+  if (!ReadWithFormat(cell, format, tm)) return false;
+  const int year = tm.tm_year + 1900;
+  if (year < 0 || year > 9999) return false;
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", year, tm.tm_mon + 1,
+                tm.tm_mday);
+  date = text;
+  return true;
+}
+
+bool ReadTimeWithFormat(const std::string& cell, const std::string& format,
+                        std::string& time) {
+  std::tm tm;
+  if (!ReadWithFormat(cell, format, tm)) return false;
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min,
+                tm.tm_sec);
+  time = text;
+  return true;
+}
 
 ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
                        bool force, const CsvFormat& format) {
   TableFiles(kxt_path);  // refuses a path that is no table before any work
 
-  FilePtr spool(nullptr, &std::fclose);
-  if (csv_path == "-") spool = SpoolStandardInput();
+  const std::string name = csv_path == "-" ? "standard input" : csv_path;
+  FilePtr source(nullptr, &std::fclose);
+  if (csv_path == "-") {
+    source = SpoolStandardInput();
+    std::rewind(source.get());
+  } else {
+    source.reset(std::fopen(csv_path.c_str(), "rb"));
+    if (!source) throw CannotWork(csv_path, std::strerror(errno));
+  }
+  if (StartsAsUtf16(source.get())) source = Utf16ToUtf8(source.get(), name);
   auto open = [&]() {
-    if (!spool) return std::make_unique<CsvReader>(csv_path, format.delimiter);
-    std::rewind(spool.get());
-    return std::make_unique<CsvReader>(spool.get(), "standard input",
-                                       format.delimiter);
+    std::rewind(source.get());
+    return std::make_unique<CsvReader>(source.get(), name, format.delimiter);
   };
 
   // First pass: check every row and size the payload fields.
@@ -207,11 +356,11 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   {
     std::unique_ptr<CsvReader> reading = open();
     CsvReader& reader = *reading;
-    csv = ReadHeader(reader, format.header);
+    csv = ReadHeader(reader, format);
     std::span<const std::string> cells;
     int64_t line = 0;
     while (reader.ReadRow(cells, line)) {
-      DecodeRow(reader, line, cells, csv, row);
+      DecodeRow(reader, line, cells, csv, format, row);
       for (size_t i = 0; i < csv.payload.size(); ++i) {
         if (row.payload[i].size() > csv.payload[i].width) {
           csv.payload[i].width = static_cast<uint32_t>(row.payload[i].size());
@@ -233,14 +382,14 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   // Second pass: write the records.
   std::unique_ptr<CsvReader> reading = open();
   CsvReader& reader = *reading;
-  ReadHeader(reader, format.header);
+  ReadHeader(reader, format);
   NewTable output(kxt_path, layout, force);
   kalvex::RecordTable& table = output.table();
   const std::string blank(layout.RecordLength(), '\0');
   std::span<const std::string> cells;
   int64_t line = 0;
   while (reader.ReadRow(cells, line)) {
-    DecodeRow(reader, line, cells, csv, row);
+    DecodeRow(reader, line, cells, csv, format, row);
     try {
       table.SetRecordBuffer(blank);
       if (!row.date.empty()) table.FieldPut(1, row.date);
@@ -265,6 +414,7 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
 
 std::vector<std::string> ExportCsv(const std::string& kxt_path,
                                    std::FILE* out) {
+  RequireExisting(kxt_path);
   kalvex::RecordTable table;
   table.Open(kxt_path);
   const kalvex::TableLayout& layout = table.Layout();
@@ -280,9 +430,9 @@ std::vector<std::string> ExportCsv(const std::string& kxt_path,
   const int64_t count = table.RecordCount();
   for (int64_t n = 1; n <= count; ++n) {
     table.GoToRecord(static_cast<int32_t>(n));
-    AppendCsvCell(buffer, EscapeCell(table.FieldGet(1)));
+    buffer += EscapeStampCell(table.FieldGet(1), StampColumn::kDate);
     buffer += ',';
-    AppendCsvCell(buffer, EscapeCell(table.FieldGet(2)));
+    buffer += EscapeStampCell(table.FieldGet(2), StampColumn::kTime);
     // Payload fields without their zero padding, which import puts back.
     const std::string_view record = table.RecordBuffer();
     size_t offset = kalvex::kPayloadOffset;
@@ -298,10 +448,7 @@ std::vector<std::string> ExportCsv(const std::string& kxt_path,
     if (buffer.size() >= (1u << 20)) Flush(buffer, out);
   }
   Flush(buffer, out);
-  if (std::fflush(out) != 0 || std::ferror(out)) {
-    throw std::runtime_error(std::string("cannot write the CSV: ") +
-                             std::strerror(errno));
-  }
+  if (std::fflush(out) != 0 || std::ferror(out)) FailWriting(out);
   table.Close();
   return table.Problems();
 }

@@ -12,12 +12,23 @@
 // row whose first two cells look like a date and a time is refused: it is
 // most likely the first record.
 //
-// Stamps are taken as they stand, damage included (that is what tables to be
-// checked hold): import refuses only what a record cannot hold, a date that
-// is not 10 characters or does not begin with two characters "0".."?", and a
-// time that is not 8 characters; an empty cell leaves the field zero. The
-// date and time cells are the engine's field texts; bytes that are not text
-// are escaped as \xHH (see csv_codec.h).
+// The date and time cells are the engine's field texts. A date cell must
+// read YYYY-MM-DD and a time cell HH:MM:SS, or import refuses the file,
+// naming the line and column: a spreadsheet's 01/03/2024 would otherwise
+// become a record that Check can only call corrupted. The values are not
+// judged (month 13 or a stamp out of order is what a table to be checked
+// may hold, and Check reports it with its record number). Bytes written
+// \xHH are taken as they are wherever they stand, which is how export writes
+// damaged stamps (csv_codec.h); a date must still begin with two characters
+// "0".."?", which is all a record can hold there. An empty cell leaves the
+// field zero.
+//
+// With a date or time format (strptime(3) conversions, such as %d/%m/%Y or
+// %H:%M) every non-empty cell of that column is read with it instead and
+// written as YYYY-MM-DD or HH:MM:SS.
+//
+// A file that starts with a UTF-16 byte order mark (Excel's "Unicode text")
+// is read as UTF-16 of that byte order.
 #ifndef KXCHECK_TOOLS_KXTABLE_CSV_CONVERT_H_
 #define KXCHECK_TOOLS_KXTABLE_CSV_CONVERT_H_
 
@@ -34,9 +45,18 @@ struct ImportResult {
 };
 
 struct CsvFormat {
-  char delimiter = '\0';  // ',', ';' or '\t'; '\0' finds it in the file
-  bool header = true;     // the first row names the columns
+  char delimiter = '\0';    // ',', ';' or '\t'; '\0' finds it in the file
+  bool header = true;       // the first row names the columns
+  std::string date_format;  // strptime(3) format of the date cells, or ""
+  std::string time_format;  // strptime(3) format of the time cells, or ""
 };
+
+// Reads `cell` with a strptime(3) format, all of it; gives the date as
+// YYYY-MM-DD or the time as HH:MM:SS. False when the cell does not match.
+bool ReadDateWithFormat(const std::string& cell, const std::string& format,
+                        std::string& date);
+bool ReadTimeWithFormat(const std::string& cell, const std::string& format,
+                        std::string& time);
 
 // Reads the whole file once to check it and size the fields, and only then
 // creates the table. An existing table is refused unless `force`. The path

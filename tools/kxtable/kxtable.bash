@@ -1,6 +1,6 @@
 # Bash completion for kxtable: its commands, each command's options, the
-# kinds of damage of `sample --kinds`, and table files (.kxt), or any file
-# where a CSV file goes.
+# kinds of damage of `sample --kinds`, and table files (.kxt) and folders,
+# or any file where a CSV file goes.
 _kxtable() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
@@ -18,11 +18,15 @@ _kxtable() {
     return
   fi
   local options="--help"
+  local runs="--recursive --crlf --full --json --summary --format --quiet
+    --no-progress --jobs"
   case $command in
-    check) options+=" --crlf --full --json --summary --no-progress" ;;
-    repair) options+=" --crlf --full --json --summary --no-progress
+    check) options+=" $runs" ;;
+    repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
-    import) options+=" --force --delimiter --no-header" ;;
+    info) options+=" --quiet" ;;
+    import) options+=" --force --delimiter --no-header --date-format
+      --time-format" ;;
     export) options+=" --force" ;;
     sample) options+=" --records --seed --damage --force --cadence --jitter
       --kinds --block-length --truth" ;;
@@ -47,8 +51,11 @@ _kxtable() {
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
+    --format)
+      mapfile -t COMPREPLY < <(compgen -W "text tsv" -- "$cur")
+      return ;;
     --records | --seed | --damage | --record-length | --cadence | --jitter | \
-      --block-length) return ;;
+      --block-length | --jobs | -j | --date-format | --time-format) return ;;
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")

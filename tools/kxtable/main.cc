@@ -1,15 +1,12 @@
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <functional>
-#include <memory>
+#include <sstream>
 #include <string>
 
-#include "tools/kxtable/commands.h"
-#include "tools/kxtable/help_format.h"
+#include "tools/kxtable/app.h"
+#include "tools/kxtable/errors.h"
+#include "tools/kxtable/standard_streams.h"
 
 namespace {
 
@@ -32,9 +29,9 @@ const CLI::App* FindCommand(const CLI::App& app, const std::string& name) {
 }
 
 int UnknownCommand(const CLI::App& app, const std::string& name) {
-  std::fprintf(stderr, "kxtable: unknown command '%s' (commands: %s)\n",
-               name.c_str(), CommandNames(app).c_str());
-  return 2;
+  kxtable::PrintError("", "unknown command '" + name +
+                              "' (commands: " + CommandNames(app) + ")");
+  return kxtable::kExitCannotWork;
 }
 
 // "kxtable" and the subcommand the parser had reached.
@@ -46,33 +43,13 @@ std::string CommandLine(CLI::App& app) {
   return line;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // A closed standard output is an error to report, not a reason to die:
-  // a repair still writes or removes its table as a whole.
-  std::signal(SIGPIPE, SIG_IGN);
-  CLI::App app{"Make, inspect, convert, check and repair Kalvex tables.",
-               "kxtable"};
-  app.formatter(std::make_shared<kxtable::HelpFormatter>());
-  app.set_version_flag("--version", std::string("kxtable ") + KX_VERSION);
-  app.require_subcommand(1);
-  app.footer(
-      "'kxtable help COMMAND' or 'kxtable COMMAND --help' shows a command's "
-      "options, exit status and examples.");
-  kxtable::Runner run;
-  kxtable::AddInfoCommand(app, run);
-  kxtable::AddDumpLoadCommands(app, run);
-  kxtable::AddCsvCommands(app, run);
-  kxtable::AddSampleCommand(app, run);
-  kxtable::AddCheckCommand(app, run);
-  kxtable::AddRepairCommand(app, run);
-
+// Help, the version and the command's work, with the exit status.
+int Run(CLI::App& app, const kxtable::Runner& run, int argc, char** argv) {
   const std::string first = argc > 1 ? argv[1] : "";
   if (first == "help") {
     if (argc > 3) {
-      std::fputs("kxtable: help takes at most one command\n", stderr);
-      return 2;
+      kxtable::PrintError("", "help takes at most one command");
+      return kxtable::kExitCannotWork;
     }
     const CLI::App* about = &app;
     if (argc == 3) {
@@ -81,37 +58,46 @@ int main(int argc, char** argv) {
     }
     std::fputs(about->help(about == &app ? "" : app.get_name()).c_str(),
                stdout);
-    return 0;
+    return kxtable::kExitSuccess;
   }
   if (argc == 1) {
-    std::fprintf(stderr, "kxtable: a command is required (commands: %s)\n",
-                 CommandNames(app).c_str());
-    return 2;
+    kxtable::PrintError(
+        "", "a command is required (commands: " + CommandNames(app) + ")");
+    return kxtable::kExitCannotWork;
   }
   if (!first.empty() && first[0] != '-' && FindCommand(app, first) == nullptr) {
     return UnknownCommand(app, first);
   }
-
   try {
     app.parse(argc, argv);
   } catch (const CLI::Success& e) {
-    return app.exit(e);
+    // --help and --version, through kxtable's own standard output.
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = app.exit(e, out, err);
+    std::fputs(out.str().c_str(), stdout);
+    std::fputs(err.str().c_str(), stderr);
+    return code;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(stderr, "kxtable: %s (see '%s --help')\n", e.what(),
-                 CommandLine(app).c_str());
-    return 2;
+    kxtable::PrintError(
+        "", std::string(e.what()) + " (see '" + CommandLine(app) + " --help')");
+    return kxtable::kExitCannotWork;
   }
-  if (!run) return 2;
-  int code = 1;
-  try {
-    code = run();
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "kxtable: %s\n", e.what());
-  }
+  if (!run) return kxtable::kExitCannotWork;
+  return kxtable::RunCommand(run);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  kxtable::UsePatientStandardStreams();
+  CLI::App app;
+  kxtable::Runner run;
+  kxtable::BuildApp(app, run, KX_VERSION);
+  int code = Run(app, run, argc, argv);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "kxtable: cannot write to standard output: %s\n",
-                 std::strerror(errno));
-    return std::max(code, 1);
+    kxtable::ReportOutputFailure();
+    code = std::max(code, kxtable::kExitCannotWork);
   }
   return code;
 }

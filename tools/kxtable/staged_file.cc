@@ -8,12 +8,14 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "tools/kxtable/errors.h"
+
 namespace kxtable {
 
 namespace {
 
-std::runtime_error Failure(const std::string& path, const char* what) {
-  return std::runtime_error(path + ": " + what + ": " + std::strerror(errno));
+CannotWork Failure(const std::string& path, const char* what) {
+  return CannotWork(path, std::string(what) + ": " + std::strerror(errno));
 }
 
 std::runtime_error Exists(const std::string& path) {

@@ -15,7 +15,7 @@ using kxcheck::StampTest;
 bool Damaged(const TableReport& report) {
   return report.finding_count > 0 || report.totals.null > 0 ||
          report.totals.duplicate > 0 || report.totals.corrupted > 0 ||
-         !report.problems.empty();
+         !report.problems.empty() || !report.warnings.empty();
 }
 
 bool Complete(const TableReport& report) {
@@ -135,8 +135,24 @@ void TableReport::AddStampSet(int64_t record, std::string_view stamp) {
 }
 
 int ExitStatus(const TableReport& report) {
+  if (report.output_failed) return 2;
   if (report.operation == Operation::kRepair) {
-    return Complete(report) && report.problems.empty() ? 0 : 1;
+    switch (report.outcome) {
+      case Outcome::kCompleted:
+        return report.problems.empty() && report.warnings.empty() ? 0 : 1;
+      case Outcome::kDeclined:
+        return 1;
+      case Outcome::kFailed:
+        // Before its output began a failed repair refused to write it for
+        // the reason it gave (a name that leads to the source's files,
+        // something in the way, another repair at work), unless it could
+        // not read its source; after, it left an output with problems or
+        // none at all.
+        if (report.source_unreadable) return 2;
+        return !report.output_begun || report.output_left ? 1 : 2;
+      default:
+        return 2;
+    }
   }
   if (!Complete(report)) return 2;
   return Damaged(report) ? 1 : 0;
@@ -213,7 +229,7 @@ std::string ReportsJson(const std::vector<TableReport>& reports) {
 std::string SummaryLine(const TableReport& report) {
   Sums sums;
   AddTo(sums, report);
-  return report.table + ": " +
+  return EscapeLine(report.table) + ": " +
          SumsText(sums, report.operation == Operation::kRepair) + ", " +
          StatusWord(report);
 }
@@ -234,6 +250,31 @@ std::string TotalLine(const std::vector<TableReport>& reports) {
       !reports.empty() && reports.front().operation == Operation::kRepair;
   return "total: " + std::to_string(reports.size()) + " tables, " +
          SumsText(sums, repair) + ", " + status;
+}
+
+std::string SummaryHeaderTsv(Operation operation) {
+  return std::string(
+             "table\trecords\tfindings\tnull\tdeleted\tduplicate\tcorrupted") +
+         (operation == Operation::kRepair ? "\twritten" : "") + "\tstatus";
+}
+
+std::string SummaryRowTsv(const TableReport& report) {
+  Sums sums;
+  AddTo(sums, report);
+  std::string row = EscapeLine(report.table);
+  for (int64_t number :
+       {sums.records, sums.findings, sums.totals.null, sums.totals.deleted,
+        sums.totals.duplicate, sums.totals.corrupted}) {
+    row += '\t';
+    row += std::to_string(number);
+  }
+  if (report.operation == Operation::kRepair) {
+    row += '\t';
+    row += std::to_string(sums.totals.written);
+  }
+  row += '\t';
+  row += StatusWord(report);
+  return row;
 }
 
 }  // namespace kxtable

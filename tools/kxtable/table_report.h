@@ -37,6 +37,11 @@ struct TableReport {
   std::vector<std::string> problems;  // the engine's, with the table's files
   std::vector<std::string> warnings;  // what the operation told the user
   bool output_failed = false;         // the report could not be written whole
+  // repair: the source could not be opened at all; the output's writing
+  // began; a failed repair left its output in place (incomplete).
+  bool source_unreadable = false;
+  bool output_begun = false;
+  bool output_left = false;
 
   void AddFinding(const kxcheck::Finding& finding);
   void AddStampSet(int64_t record, std::string_view stamp);
@@ -47,7 +52,10 @@ struct TableReport {
 
 // The exit status for one table. check: 0 clean (nothing but deleted
 // records), 1 damage found, 2 could not check. repair: 0 when the output is
-// complete and the source's files had no problem, 1 otherwise.
+// complete and neither the source's files nor the pass had a problem, 1 when
+// they had one or an existing output was not replaced, 2 when no output
+// could be written (the source missing or unreadable, a failure, stopped).
+// Either: 2 when the report could not be written.
 int ExitStatus(const TableReport& report);
 // One word for the status: check "clean", "damaged", "missing", "stopped",
 // "failed"; repair "repaired", "problems" (in the source's files),
@@ -66,6 +74,12 @@ std::string ReportsJson(const std::vector<TableReport>& reports);
 // <status>", and the total line over all tables.
 std::string SummaryLine(const TableReport& report);
 std::string TotalLine(const std::vector<TableReport>& reports);
+
+// The summary as tab-separated values: a header line, then one row per
+// table with the same columns as SummaryLine. The table's name is escaped
+// to one line without tabs (\xHH, as export escapes cells).
+std::string SummaryHeaderTsv(Operation operation);
+std::string SummaryRowTsv(const TableReport& report);
 
 }  // namespace kxtable
 

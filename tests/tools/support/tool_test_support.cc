@@ -1,11 +1,15 @@
 #include "tests/tools/support/tool_test_support.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "engine/record_codec.h"
 
@@ -74,6 +78,66 @@ std::string KxtableTest::Path(const std::string& name) const {
 Result KxtableTest::Kxtable(const std::string& args,
                             const std::string& input) const {
   return RunIn(dir_, KXTABLE_PATH, args, input);
+}
+
+namespace {
+
+// Starts kxtable in `dir` with `args`, standard output `out_fd` and standard
+// error the file `err`; returns its process id.
+pid_t StartKxtable(const fs::path& dir, const std::string& args, int out_fd,
+                   const fs::path& err) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGPIPE, SIG_DFL);  // as a shell would start it
+    const int err_fd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in_fd = ::open("/dev/null", O_RDONLY);
+    ::dup2(in_fd, 0);
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    if (::chdir(dir.c_str()) != 0) _exit(124);
+    ::execl("/bin/sh", "sh", "-c",
+            (std::string(KXTABLE_PATH) + " " + args).c_str(),
+            static_cast<char*>(nullptr));
+    _exit(123);
+  }
+  return pid;
+}
+
+int ExitCode(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+Result KxtableTest::KxtableIntoClosedPipe(const std::string& args) const {
+  int pipe_fds[2];
+  EXPECT_EQ(::pipe(pipe_fds), 0);
+  ::close(pipe_fds[0]);
+  const pid_t pid = StartKxtable(dir_, args, pipe_fds[1], dir_ / "pipe.err");
+  ::close(pipe_fds[1]);
+  const int code = ExitCode(pid);
+  return {code, "", ReadFile(dir_ / "pipe.err")};
+}
+
+Result KxtableTest::KxtableIntoNonBlockingPipe(const std::string& args,
+                                               int wait_ms) const {
+  int pipe_fds[2];
+  EXPECT_EQ(::pipe(pipe_fds), 0);
+  ::fcntl(pipe_fds[1], F_SETFL, ::fcntl(pipe_fds[1], F_GETFL) | O_NONBLOCK);
+  const pid_t pid = StartKxtable(dir_, args, pipe_fds[1], dir_ / "pipe.err");
+  ::close(pipe_fds[1]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+  std::string out;
+  char chunk[1 << 16];
+  ssize_t n;
+  while ((n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0) {
+    out.append(chunk, static_cast<size_t>(n));
+  }
+  ::close(pipe_fds[0]);
+  const int code = ExitCode(pid);
+  return {code, out, ReadFile(dir_ / "pipe.err")};
 }
 
 }  // namespace kxtest

@@ -55,6 +55,16 @@ class KxtableTest : public ::testing::Test {
   // for the shell) and `input` on standard input.
   Result Kxtable(const std::string& args, const std::string& input = "") const;
 
+  // Runs kxtable with standard output a pipe whose reader has gone, as
+  // `kxtable ... | head -1` leaves it once head has ended, and SIGPIPE at
+  // its default as a shell starts it. `out` stays empty.
+  Result KxtableIntoClosedPipe(const std::string& args) const;
+
+  // Runs kxtable with standard output a non-blocking pipe (as Node's
+  // child_process hands one over) that is read only once `wait_ms` have
+  // passed, and then to its end.
+  Result KxtableIntoNonBlockingPipe(const std::string& args, int wait_ms) const;
+
   std::filesystem::path dir_;
 };
 

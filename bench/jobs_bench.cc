@@ -1,0 +1,151 @@
+// Many tables at once: `kxtable check --jobs 2` against `--jobs 1` on the
+// same folder of tables, in turn, round after round. Times are wall-clock
+// times, as --jobs is there to shorten them; processor time and peak memory
+// are shown beside them. The outputs of the two must be the same bytes.
+//
+//   jobs_bench [--dir D] [--tables T] [--records N] [--damage F]
+//              [--rounds R] [--full]
+//
+// --full compares the whole text reports (the reports of the tables that
+// wait for their turn are kept in temporary files, not in memory) instead
+// of the summaries. Prints each round's times and ratio, then the ratio of
+// the best times and the peak memory of each, and exits 1 when the outputs
+// differ or, on a machine of two cores or more, when the ratio of the best
+// times is above 0.8.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/support/child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+kxbench::ChildUsage Run(const std::vector<std::string>& argv,
+                        const std::string& out, const std::string& err) {
+  kxbench::ChildUsage u = kxbench::RunChild(argv, "/dev/null", out, err);
+  // check exits 1 on a damaged table.
+  if (u.code != 0 && u.code != 1) {
+    std::fprintf(stderr, "%s %s failed (exit %d), see %s\n", argv[0].c_str(),
+                 argv[1].c_str(), u.code, err.c_str());
+    std::exit(1);
+  }
+  return u;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir;
+  int tables = 20;
+  long long records = 300000;
+  std::string damage = "0.02";
+  int rounds = 5;
+  bool full = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (flag == "--full") {
+      full = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "%s needs a value\n", flag.c_str());
+      return 2;
+    }
+    const std::string value = argv[++i];
+    if (flag == "--dir") {
+      dir = value;
+    } else if (flag == "--tables") {
+      tables = std::max(2, std::atoi(value.c_str()));
+    } else if (flag == "--records") {
+      records = std::atoll(value.c_str());
+    } else if (flag == "--damage") {
+      damage = value;
+    } else if (flag == "--rounds") {
+      rounds = std::max(1, std::atoi(value.c_str()));
+    } else {
+      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
+      return 2;
+    }
+  }
+  const bool own_dir = dir.empty();
+  if (own_dir) {
+    std::string pattern = fs::temp_directory_path() / "jobs_bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      return 1;
+    }
+    dir = pattern;
+  }
+  const std::string folder = dir + "/tables";
+  const std::string err = dir + "/err.txt";
+  fs::create_directories(folder);
+  for (int t = 1; t <= tables; ++t) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/t%03d.kxt", t);
+    Run({KXTABLE_PATH, "sample", folder + name, "--records",
+         std::to_string(records), "--seed", std::to_string(t), "--damage",
+         damage, "--force"},
+        "/dev/null", err);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  std::printf(
+      "jobs_bench: %d tables of %lld records, damage %s, %s, %d rounds, "
+      "%u cores, in %s\n",
+      tables, records, damage.c_str(), full ? "--full" : "--summary", rounds,
+      cores, dir.c_str());
+
+  auto command = [&](const char* jobs) {
+    return std::vector<std::string>{
+        KXTABLE_PATH,    "check",  full ? "--full" : "--summary",
+        "--no-progress", "--jobs", jobs,
+        folder};
+  };
+  const std::string one_out = dir + "/one.txt";
+  const std::string two_out = dir + "/two.txt";
+  Run(command("1"), one_out, err);  // into the page cache
+  kxbench::ChildUsage best_one;
+  kxbench::ChildUsage best_two;
+  bool same = true;
+  for (int r = 0; r < rounds; ++r) {
+    const kxbench::ChildUsage one = Run(command("1"), one_out, err);
+    const kxbench::ChildUsage two = Run(command("2"), two_out, err);
+    same &= Contents(one_out) == Contents(two_out);
+    if (r == 0 || one.wall < best_one.wall) best_one = one;
+    if (r == 0 || two.wall < best_two.wall) best_two = two;
+    std::printf(
+        "  round %d: --jobs 1 wall %7.1f ms (cpu %7.1f)   --jobs 2 wall "
+        "%7.1f ms (cpu %7.1f)   ratio %.2f\n",
+        r + 1, one.wall * 1e3, one.cpu * 1e3, two.wall * 1e3, two.cpu * 1e3,
+        two.wall / one.wall);
+  }
+  const double ratio = best_two.wall / best_one.wall;
+  const bool limit_applies = cores >= 2;
+  const bool met = !limit_applies || ratio <= 0.8;
+  std::printf("  output: %ju bytes, the same with both: %s\n",
+              static_cast<uintmax_t>(fs::file_size(one_out)),
+              same ? "yes" : "NO");
+  std::printf("  peak memory: --jobs 1 %ld KiB, --jobs 2 %ld KiB\n",
+              best_one.max_rss_kb, best_two.max_rss_kb);
+  std::printf(
+      "  best --jobs 2 / best --jobs 1 (wall time) %.2f  (limit 0.8%s)"
+      "  %s\n",
+      ratio, limit_applies ? "" : ", not applied on one core",
+      met ? "met" : "MISSED");
+  if (own_dir) fs::remove_all(dir);
+  return same && met ? 0 : 1;
+}
