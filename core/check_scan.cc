@@ -47,7 +47,7 @@ std::string FailureText(const std::string& path, const Position& at,
   return where + " while " + doing + ": " + reason;
 }
 
-void ReadStampFromFields(RecordTable& table, PackedRecord& record) {
+void ReadStampFromFields(Table& table, PackedRecord& record) {
   const std::string date = table.FieldGet(1);
   const std::string time = table.FieldGet(2);
   if (date.size() == 10 && time.size() == 8) {

@@ -1,6 +1,6 @@
 // The check scan, written once for every kind of table and host.
 //
-// CheckTable (operations.h) runs it through the RecordTable and Host
+// CheckTable (operations.h) runs it through the Table and Host
 // interfaces. A caller that knows its concrete table and host classes (the
 // engine adapter and the console or window host, declared final) can run the
 // same scan compiled for them, so that the calls of the record loop are bound
@@ -17,7 +17,7 @@
 #include "core/host.h"
 #include "core/operations.h"
 #include "core/packed_record.h"
-#include "core/record_table.h"
+#include "core/table.h"
 #include "core/results_log.h"
 #include "core/stamp.h"
 
@@ -43,7 +43,7 @@ void AddCountLine(Host& host, int32_t count, const char* what);
 
 // Reads the stamp of the table's current record into `record`: FieldGet(1),
 // a space and FieldGet(2), the first call first.
-void ReadStampFromFields(RecordTable& table, PackedRecord& record);
+void ReadStampFromFields(Table& table, PackedRecord& record);
 template <class Table>
 inline void ReadStamp(Table& table, PackedRecord& record) {
   char date_and_time[18];
@@ -58,7 +58,7 @@ inline void ReadStamp(Table& table, PackedRecord& record) {
 
 // Runs the check scan on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// RecordTable).
+// Table).
 template <class HostType, class MakeTable>
 Outcome CheckScan(const std::string& path, HostType& host,
                   MakeTable&& make_table) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/host.h"
-#include "core/record_table.h"
+#include "core/table.h"
 
 namespace kxcheck {
 

@@ -41,7 +41,7 @@
 #include "core/host.h"
 #include "core/operations.h"
 #include "core/packed_record.h"
-#include "core/record_table.h"
+#include "core/table.h"
 #include "core/stamp.h"
 
 namespace kxcheck {
@@ -680,7 +680,7 @@ bool RepairPass<HostType, MakeTable>::LeaveBusy(
 
 // Runs the repair pass on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// RecordTable); the pass makes two, the source and the output.
+// Table); the pass makes two, the source and the output.
 template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
                       MakeTable&& make_table) {

@@ -39,7 +39,7 @@ struct HostControls {
 };
 
 // Final, so that an operation compiled for this class (see
-// platform/engine_operations.h) binds its per-record calls at compile time.
+// adapter/engine_operations.h) binds its per-record calls at compile time.
 class WindowHost final : public platform::SystemHost,
                          private kxcheck::ResultsLog::Observer {
  public:

@@ -69,7 +69,7 @@ class ProbeFactory : public kxcheck::TableFactory {
  public:
   ProbeFactory(FakeDisk& disk, TableProbe& probe)
       : disk_(disk), probe_(probe) {}
-  std::unique_ptr<kxcheck::RecordTable> Create() override {
+  std::unique_ptr<kxcheck::Table> Create() override {
     plan.Check("Create", 0);
     return std::make_unique<ProbeTable>(disk_, plan, probe_);
   }

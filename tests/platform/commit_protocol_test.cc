@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "adapter/engine_operations.h"
 #include "engine/record_table.h"
 #include "engine/table_format.h"
-#include "platform/engine_operations.h"
 #include "platform/system.h"
 
 namespace {
@@ -126,7 +126,7 @@ TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
 
   watched = dir.string() + "/";
   QuietHost host;
-  EXPECT_EQ(platform::RepairEngineTable(source, host),
+  EXPECT_EQ(adapter::RepairEngineTable(source, host),
             kxcheck::Outcome::kCompleted)
       << host.warnings;
   watched.clear();

@@ -59,7 +59,7 @@ struct ConsoleOptions {
 std::string ErrorLine(const std::string& table, std::string_view message);
 
 // Final, so that an operation compiled for this class (see
-// platform/engine_operations.h) binds its per-record calls at compile time.
+// adapter/engine_operations.h) binds its per-record calls at compile time.
 class ConsoleHost final : public platform::SystemHost,
                           private kxcheck::ResultsLog::Observer {
  public:

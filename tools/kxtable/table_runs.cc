@@ -6,7 +6,7 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/engine_operations.h"
+#include "adapter/engine_operations.h"
 
 namespace kxtable {
 
@@ -113,11 +113,11 @@ int RunOnTables(Operation operation, const RunArgs& args,
     }
     if (operation == Operation::kCheck) {
       RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-        return platform::CheckEngineTable(path, host);
+        return adapter::CheckEngineTable(path, host);
       });
     } else {
       RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-        return platform::RepairEngineTable(path, host);
+        return adapter::RepairEngineTable(path, host);
       });
     }
     ExplainEnd(report, options.err);

@@ -206,7 +206,7 @@ void FakeTable::Close() {
   open_ = false;
 }
 
-std::unique_ptr<kxcheck::RecordTable> FakeTableFactory::Create() {
+std::unique_ptr<kxcheck::Table> FakeTableFactory::Create() {
   return std::make_unique<FakeTable>(disk_, plan(created_++));
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/host.h"
-#include "core/record_table.h"
+#include "core/table.h"
 
 namespace kxtest {
 
@@ -87,7 +87,7 @@ std::string MakeRecord(const std::string& stamp,
 // A record whose bytes are all zero.
 std::string NullRecord(size_t length = 41);
 
-class FakeTable : public kxcheck::RecordTable {
+class FakeTable : public kxcheck::Table {
  public:
   FakeTable(FakeDisk& disk, FailurePlan& plan) : disk_(disk), plan_(plan) {}
 
@@ -123,7 +123,7 @@ class FakeTable : public kxcheck::RecordTable {
 class FakeTableFactory : public kxcheck::TableFactory {
  public:
   explicit FakeTableFactory(FakeDisk& disk) : disk_(disk) {}
-  std::unique_ptr<kxcheck::RecordTable> Create() override;
+  std::unique_ptr<kxcheck::Table> Create() override;
   FailurePlan& plan(size_t index);
   int created() const { return created_; }
 
