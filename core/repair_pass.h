@@ -134,7 +134,7 @@ class RepairPass {
   std::string output_base_;
   std::string output_kxt_;
   std::string lock_path_;
-  std::unique_ptr<Host::OutputLock> lock_;
+  std::unique_ptr<Files::OutputLock> lock_;
   bool busy_ = false;
   bool output_files_ours_ = false;
   std::vector<std::string> source_problems_;

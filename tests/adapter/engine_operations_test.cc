@@ -34,7 +34,12 @@ class RecordingHost final : public platform::SystemHost {
     calls += "warn " + text + "\n";
   }
   bool AskYesNo(const std::string&) override { return true; }
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind) override { return skip; }
+  bool StopRequested() override { return false; }
   int CurrentYear() override { return 2026; }
 
   bool skip = true;

@@ -98,7 +98,12 @@ class QuietHost final : public platform::SystemHost {
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override { warnings += text; }
   bool AskYesNo(const std::string&) override { return true; }
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind) override { return true; }
+  bool StopRequested() override { return false; }
   std::string warnings;
 };
 

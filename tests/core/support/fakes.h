@@ -150,11 +150,20 @@ class FakeHost : public kxcheck::LogHost {
   void PumpEvents() override;
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested; }
   bool FileExists(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteFile(const std::string& path) override;
+  // The fake disk has no links, and nothing on it to lock.
+  bool IsLink(const std::string& /*path*/) override { return false; }
+  std::unique_ptr<OutputLock> LockOutput(const std::string& /*path*/) override {
+    return nullptr;
+  }
   int CurrentYear() override;
 
   // The log's text as lines, without their CR LF.
