@@ -17,8 +17,8 @@ namespace adapter {
 
 template <class HostType>
 kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
-  return kxcheck::CheckScan(path, host,
-                            [] { return std::make_unique<EngineTable>(); });
+  return kxcheck::RunCheckScan(path, host,
+                               [] { return std::make_unique<EngineTable>(); });
 }
 
 template <class HostType>
