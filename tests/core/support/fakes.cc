@@ -50,6 +50,12 @@ std::string MakeRecord(const std::string& stamp, const std::string& payload) {
 
 std::string NullRecord(size_t length) { return std::string(length, '\0'); }
 
+void PrintTo(const Noted& note, std::ostream* out) {
+  *out << "{record " << note.record << ", class " << static_cast<int>(note.kind)
+       << (note.left_out ? ", left out" : "") << ", stamp \"" << note.stamp
+       << "\", failed " << note.failed_tests << "}";
+}
+
 void FakeTable::SetAccessMode(int mode) {
   Call("SetAccessMode");
   mode_ = mode;
@@ -274,6 +280,17 @@ bool FakeHost::SkipOption(kxcheck::SkipKind which) {
       return skip_duplicates;
   }
   return false;
+}
+
+bool FakeHost::WantsRecordNotes() {
+  Call("WantsRecordNotes");
+  return want_notes;
+}
+
+void FakeHost::NoteRecord(const kxcheck::RecordNote& note) {
+  Call("NoteRecord");
+  notes.push_back({note.record, note.kind, note.left_out,
+                   std::string(note.stamp), note.failed_tests});
 }
 
 bool FakeHost::FileExists(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -88,6 +89,17 @@ std::string MakeRecord(const std::string& stamp,
 // A record whose bytes are all zero.
 std::string NullRecord(size_t length = 41);
 
+// A RecordNote as the fake host keeps it.
+struct Noted {
+  int64_t record = 0;
+  kxcheck::RecordClass kind = kxcheck::RecordClass::kExamined;
+  bool left_out = false;
+  std::string stamp;
+  uint32_t failed_tests = 0;
+  bool operator==(const Noted&) const = default;
+};
+void PrintTo(const Noted& note, std::ostream* out);
+
 class FakeTable : public kxcheck::Table {
  public:
   FakeTable(FakeDisk& disk, const FailurePlan& plan, CallCounts& calls)
@@ -161,6 +173,8 @@ class FakeHost : public kxcheck::LogHost {
   }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested; }
+  bool WantsRecordNotes() override;
+  void NoteRecord(const kxcheck::RecordNote& note) override;
   bool FileExists(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteFile(const std::string& path) override;
@@ -181,6 +195,7 @@ class FakeHost : public kxcheck::LogHost {
   bool skip_duplicates = true;
   bool skip_corrupted = false;
   bool stop_requested = false;
+  bool want_notes = false;
   // Runs at every PumpEvents with the number of pumps so far (1-based), so a
   // test can act between two records.
   std::function<void(int64_t)> on_pump;
@@ -191,6 +206,7 @@ class FakeHost : public kxcheck::LogHost {
   std::vector<std::string> events;
   std::vector<std::string> progress;  // ShowProgress texts alone
   std::vector<std::string> warnings;
+  std::vector<Noted> notes;
   int64_t pumps = 0;
 
  private:
