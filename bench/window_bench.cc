@@ -30,8 +30,8 @@
 #include <filesystem>
 #include <string>
 
+#include "adapter/engine_operations.h"
 #include "core/operations.h"
-#include "platform/engine_operations.h"
 #include "tools/kxtable/console_host.h"
 #include "ui/frm_kxcheck.h"
 
@@ -54,7 +54,7 @@ double ConsoleCheck(const std::string& table, std::FILE* sink) {
   options.err = sink;
   kxtable::ConsoleHost host(options);
   Clock::time_point start = Clock::now();
-  kxcheck::Outcome outcome = platform::CheckEngineTable(table, host);
+  kxcheck::Outcome outcome = adapter::CheckEngineTable(table, host);
   host.Finish();
   double seconds = Since(start);
   if (outcome != kxcheck::Outcome::kCompleted) {

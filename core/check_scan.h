@@ -1,285 +1,337 @@
-// The check scan, written once for every kind of table and host.
+// The check scan, written once for every kind of table and host: reads the
+// table from the first record to the last without changing anything and
+// reports, in the results log, every record whose stamp is damaged or out of
+// order, then the numbers of null, deleted, duplicate and corrupted records.
 //
-// CheckTable (operations.h) runs it through the RecordTable and Host
-// interfaces. A caller that knows its concrete table and host classes (the
-// engine adapter and the console or window host, declared final) can run the
-// same scan compiled for them, so that the calls of the record loop are bound
-// at compile time and inlined; what the scan does is the same either way.
+// Failures: the scan catches none. A failing call ends it at that call, no
+// summary is written, the table is released, the window returns to idle, and
+// the user is warned with what failed, at which record and why. The engine's
+// problems with the table's files are shown once the scan has ended.
+//
+// CheckTable (operations.h) runs it through the Table and Host interfaces. A
+// caller that knows its concrete table and host classes (the engine adapter
+// and the console or window host, declared final) can run the same scan
+// compiled for them (RunCheckScan), so that the calls of the record loop are
+// bound at compile time and inlined; what the scan does is the same either
+// way.
 #ifndef KXCHECK_CORE_CHECK_SCAN_H_
 #define KXCHECK_CORE_CHECK_SCAN_H_
 
 #include <cstdint>
-#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/host.h"
+#include "core/operation.h"
 #include "core/operations.h"
-#include "core/packed_record.h"
-#include "core/record_table.h"
+#include "core/packed_stamp.h"
+#include "core/record_bytes.h"
 #include "core/results_log.h"
 #include "core/stamp.h"
+#include "core/step.h"
+#include "core/table.h"
 
 namespace kxcheck {
 
 namespace check_scan_internal {
 
-inline constexpr int32_t kProgressEvery = 1000;
-
-// Where the scan is, so that a failure can be reported in plain words.
-struct Position {
-  enum class Phase { kBefore, kLoop, kAfter } phase = Phase::kBefore;
-  int64_t record = 0;
-  const char* doing = "starting";
-};
-
-// The warning for a failure at `at`; the exception is the one being handled.
+// The warning for a failure at `at`.
 std::string FailureText(const std::string& path, const Position& at,
-                        std::exception_ptr failure);
+                        const std::string& reason);
 
 // "Found <count><what>" for the summary, or nothing when the count is 0.
-void AddCountLine(Host& host, int32_t count, const char* what);
+void AddCountLine(Report& report, int32_t count, const char* what);
 
-// Reads the stamp of the table's current record into `record`: FieldGet(1),
+// Reads the stamp of the table's current record into `stamp`: FieldGet(1),
 // a space and FieldGet(2), the first call first.
-void ReadStampFromFields(RecordTable& table, PackedRecord& record);
-template <class Table>
-inline void ReadStamp(Table& table, PackedRecord& record) {
+void ReadStampFromFields(Table& table, PackedStamp& stamp);
+template <class TableType>
+inline void ReadStamp(TableType& table, PackedStamp& stamp) {
   char date_and_time[18];
   if (table.DateAndTimeText(date_and_time)) {
-    record.SetStamp(date_and_time, date_and_time + 10);
+    stamp.SetStamp(date_and_time, date_and_time + 10);
   } else {
-    ReadStampFromFields(table, record);
+    ReadStampFromFields(table, stamp);
   }
 }
 
-}  // namespace check_scan_internal
+template <class HostType, class MakeTable, bool kWatched>
+class CheckScan {
+ public:
+  CheckScan(const std::string& path, HostType& host, MakeTable& make_table,
+            StepObserver* observer)
+      : path_(path), host_(host), make_table_(make_table), steps_(observer) {}
 
-// Runs the check scan on the table at `path`. `make_table` gives a new,
-// closed table object (a std::unique_ptr to any class with the operations of
-// RecordTable).
-template <class HostType, class MakeTable>
-Outcome CheckScan(const std::string& path, HostType& host,
-                  MakeTable&& make_table) {
-  using check_scan_internal::kProgressEvery;
-  using check_scan_internal::Position;
-  using check_scan_internal::ReadStamp;
-  if (path.empty()) return Outcome::kNothing;
+  // The stages, as RunStages runs them.
+  const std::string& Path() const { return path_; }
+  Steps<kWatched>& steps() { return steps_; }
+  int32_t Total() const { return total_; }
 
-  Position at;
-  decltype(make_table()) table;
-  bool busy = false;
-  // What the engine found wrong with the table's files: shown once the scan
-  // has ended, whichever way.
-  std::vector<std::string> problems;
-  auto show_problems = [&] {
-    if (problems.empty()) return;
-    try {
-      host.ShowTableProblems(path, problems);
-    } catch (...) {
-      // Nobody left to tell.
-    }
-  };
-  try {
-    at.doing = "looking for the file";
-    if (!host.FileExists(path)) {
-      at.doing = "warning that the file is missing";
-      host.WarnBox("Filename does not exist!");
+  std::optional<Outcome> Prepare() {
+    if (!Run(Step::kLookForSource, [&] { return host_.FileExists(path_); })) {
+      Run(Step::kWarnMissing,
+          [&] { host_.WarnBox("Filename does not exist!"); });
       return Outcome::kNotFound;
     }
+    busy_ = true;  // a half-done EnterBusy still wants its LeaveBusy
+    Run(Step::kEnterBusy, [&] { host_.EnterBusy(); });
+    Run(Step::kClearResults, [&] { host_.ClearResults(); });
 
-    at.doing = "entering the busy state";
-    busy = true;  // a half-done EnterBusy still wants its LeaveBusy
-    host.EnterBusy();
-    at.doing = "clearing the results";
-    host.ClearResults();
+    Run(Step::kCreateTables, [&] { table_ = make_table_(); });
+    Run(Step::kOpenSource, [&] { table_->Open(path_); });
+    problems_ = Run(Step::kReadProblems, [&] { return table_->Problems(); });
 
-    at.doing = "opening";
-    table = make_table();
-    table->Open(path);
-    problems = table->Problems();
+    const int32_t count =
+        Run(Step::kReadRecordCount, [&] { return table_->RecordCount(); });
+    Run(Step::kHeaderLines, [&] {
+      host_.AddResult("Filename: " + path_);
+      host_.AddResult("Records:  " + std::to_string(count));
+      host_.NoteRecordCount(count);
+    });
+    total_ = Run(Step::kReadTotal, [&] { return table_->RecordCount(); });
+    Run(Step::kShowProgress,
+        [&] { host_.ShowProgress(ProgressText(0, total_)); });
+    notes_ = Run(Step::kNoteRecord, [&] { return host_.WantsRecordNotes(); });
+    return std::nullopt;
+  }
 
-    at.doing = "reading the number of records";
-    int32_t header_count = table->RecordCount();
-    at.doing = "writing to the results";
-    host.AddResult("Filename: " + path);
-    host.AddResult("Records:  " + std::to_string(header_count));
-    host.NoteRecordCount(header_count);
-
-    at.doing = "reading the number of records";
-    const int32_t total = table->RecordCount();
-    const std::string total_text = " / " + std::to_string(total);
-    at.doing = "showing the progress";
-    host.ShowProgress("0" + total_text);
-
-    int32_t deleted = 0;
-    int32_t null = 0;
-    int32_t duplicate = 0;
-    int32_t corrupted = 0;
-    // The record being examined and the one examined before it, which
-    // change roles after every examined record.
-    PackedRecord records[2];
-    size_t previous_at = 0;
-    int year = 0;
-    std::string year_text;
-
-    // The normal ends, whole or stopped early: close, then back to idle.
-    auto finish = [&](Outcome outcome) {
-      at.doing = "closing";
-      table->Close();
-      table.reset();
-      at.doing = "leaving the busy state";
-      busy = false;
-      host.LeaveBusy();
-      show_problems();
-      return outcome;
-    };
-
-    // Runs one step of the record loop. A failure is marked with the record
-    // and what the step was doing, and goes on to the handler below; the
-    // marks cost nothing while nothing fails.
-    auto step = [&at](int64_t n, const char* doing,
-                      auto&& call) -> decltype(auto) {
-      try {
-        return call();
-      } catch (...) {
-        at.record = n;
-        at.doing = doing;
-        throw;
-      }
-    };
-
-    // The findings of record n for the failed tests (bit i for
-    // kAllStampTests[i]), in the order of the tests.
-    auto add_findings = [&](int64_t n, uint32_t failed,
-                            const PackedRecord& current,
-                            const PackedRecord& previous) {
-      step(n, "writing to the results", [&] {
-        char stamp_room[19];
-        char previous_room[19];
-        const std::string_view stamp = current.StampText(stamp_room);
-        const std::string_view previous_stamp =
-            previous.StampText(previous_room);
-        for (StampTest test : kAllStampTests) {
-          if (failed & Bit(test)) {
-            host.AddFinding(Finding{n, test, stamp, previous_stamp});
-          }
-        }
-      });
-    };
-
-    at.phase = Position::Phase::kLoop;
-    int64_t next_progress = kProgressEvery;
-    // 64 bits, so that a total of the largest 32-bit value ends the loop.
-    for (int64_t n = 1; n <= total; ++n) {
-      const auto record = static_cast<int32_t>(n);
-      if (n == next_progress) {
-        next_progress += kProgressEvery;
-        step(n, "showing the progress",
-             [&] { host.ShowProgress(std::to_string(record) + total_text); });
-      }
-      step(n, "moving to the record", [&] { table->GoToRecord(record); });
-      const std::string_view buffer =
-          step(n, "reading the record", [&] { return table->RecordBuffer(); });
-
-      PackedRecord& current = records[1 - previous_at];
-      const PackedRecord& previous = records[previous_at];
-      bool examined = false;
-      if (IsCheckNull(buffer)) {
-        ++null;
-      } else {
-        // The buffer may only be valid until the next call on the table, so
-        // what it says is settled, and a record that may be examined is
-        // kept, before the deletion mark is asked for.
-        const bool separators = HasSeparatorBytes(buffer);
-        const bool same = separators && previous.HasBytes(buffer);
-        if (separators && !same) {
-          step(n, "keeping the record", [&] { current.KeepBytes(buffer); });
-        }
-        if (step(n, "reading the deletion mark",
-                 [&] { return table->Deleted(); })) {
-          ++deleted;
-        } else if (!separators) {
-          ++corrupted;
-        } else if (same) {
-          ++duplicate;
-        } else {
-          examined = true;
-        }
-      }
-
-      if (examined) {
-        step(n, "reading the date and time",
-             [&] { ReadStamp(*table, current); });
-        if (current.OrderFails(previous)) {
-          add_findings(n, Bit(StampTest::kOrder), current, previous);
-        }
-        // The year test reads the clock every time it runs.
-        step(n, "reading the clock", [&] {
-          const int now = host.CurrentYear();
-          if (now != year || year_text.empty()) {
-            year = now;
-            year_text = YearText(year);
-          }
-        });
-        if (const uint32_t failed =
-                current.FailedFieldTests(year_text, previous)) {
-          add_findings(n, failed, current, previous);
-        }
-        previous_at = 1 - previous_at;
-      }
-
-      const bool stop = step(n, "processing window events", [&] {
-        host.PumpEvents();
-        return host.StopRequested();
-      });
-      if (stop) {
-        at.phase = Position::Phase::kAfter;
-        return finish(Outcome::kStopped);
-      }
+  bool OneRecord(int32_t n) {
+    steps_.AtRecord(n);
+    if (n % kProgressEvery == 0) {
+      Run(Step::kShowProgress,
+          [&] { host_.ShowProgress(ProgressText(n, total_)); });
     }
+    Run(Step::kPositioning, [&] { table_->GoToRecord(n); });
+    const std::string_view buffer =
+        Run(Step::kReadRecord, [&] { return table_->RecordBuffer(); });
 
-    at.phase = Position::Phase::kAfter;
-    at.doing = "showing the progress";
-    host.ShowProgress(std::to_string(total) + total_text);
-    at.doing = "writing the summary";
-    OperationTotals totals;
-    totals.deleted = deleted;
-    totals.null = null;
-    totals.duplicate = duplicate;
-    totals.corrupted = corrupted;
-    host.NoteTotals(totals);
-    if (host.ResultsLength() > ResultsLog::kCap) {
-      host.AddResultAlways(">>> Output Truncated <<<");
+    const int current = 1 - previous_;
+    const RecordClass kind =
+        Classify(buffer, bytes_[current], bytes_[previous_]);
+    uint32_t failed = 0;
+    if (kind == RecordClass::kExamined) {
+      failed = TestStamp(n, stamps_[current], stamps_[previous_]);
     }
-    check_scan_internal::AddCountLine(host, deleted, " Deleted records");
-    check_scan_internal::AddCountLine(host, null, " Null records");
-    check_scan_internal::AddCountLine(host, duplicate, " Duplicate records");
-    check_scan_internal::AddCountLine(host, corrupted, " Corrupted records");
-    host.AddResultAlways("");
-    host.AddResultAlways("*** Processing Complete ***");
+    if (notes_) [[unlikely]] {
+      NoteRecord(n, kind, stamps_[current], failed);
+    }
+    if (kind == RecordClass::kExamined) previous_ = current;
 
-    return finish(Outcome::kCompleted);
-  } catch (...) {
-    std::string message =
-        check_scan_internal::FailureText(path, at, std::current_exception());
-    table.reset();
-    if (busy) {
+    Run(Step::kPumpEvents, [&] { host_.PumpEvents(); });
+    return !Run(Step::kPumpEvents, [&] { return host_.StopRequested(); });
+  }
+
+  Outcome Summary() {
+    Run(Step::kShowProgress,
+        [&] { host_.ShowProgress(ProgressText(total_, total_)); });
+    Run(Step::kNoteTotals, [&] {
+      OperationTotals totals;
+      totals.deleted = deleted_;
+      totals.null = null_;
+      totals.duplicate = duplicate_;
+      totals.corrupted = corrupted_;
+      host_.NoteTotals(totals);
+    });
+    if (Run(Step::kMeasureLog,
+            [&] { return host_.ResultsLength() > ResultsLog::kCap; })) {
+      Run(Step::kTruncationNotice,
+          [&] { host_.AddResultAlways(">>> Output Truncated <<<"); });
+    }
+    Run(Step::kCountLines, [&] {
+      AddCountLine(host_, deleted_, " Deleted records");
+      AddCountLine(host_, null_, " Null records");
+      AddCountLine(host_, duplicate_, " Duplicate records");
+      AddCountLine(host_, corrupted_, " Corrupted records");
+    });
+    Run(Step::kClosingLines, [&] {
+      host_.AddResultAlways("");
+      host_.AddResultAlways("*** Processing Complete ***");
+    });
+    return Finish(Outcome::kCompleted);
+  }
+
+  Outcome Stopped() { return Finish(Outcome::kStopped); }
+
+  Outcome Fail() {
+    const std::string message =
+        FailureText(path_, steps_.Failed(), CurrentReason());
+    table_.reset();
+    if (busy_) {
       try {
-        host.LeaveBusy();
+        Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
       } catch (...) {
         // The warning below still goes out; nothing more can be done.
       }
     }
     try {
-      host.WarnBox(message);
+      Run(Step::kWarn, [&] { host_.WarnBox(message); });
     } catch (...) {
       // Nobody left to tell.
     }
-    show_problems();
+    ShowProblems();
     return Outcome::kFailed;
   }
+
+ private:
+  template <class Call>
+  decltype(auto) Run(Step step, Call&& call) {
+    return steps_.Run(step, std::forward<Call>(call));
+  }
+
+  // Counts the record by the first rule that holds; a record that may be
+  // examined has its bytes kept in `current`.
+  RecordClass Classify(std::string_view buffer, RecordBytes& current,
+                       const RecordBytes& previous) {
+    if (IsCheckNull(buffer)) {
+      ++null_;
+      return RecordClass::kNull;
+    }
+    // The buffer may only be valid until the next call on the table, so
+    // what it says is settled, and a record that may be examined is kept,
+    // before the deletion mark is asked for.
+    const bool separators = HasSeparatorBytes(buffer);
+    const bool same = separators && previous.HasBytes(buffer);
+    if (separators && !same) {
+      Run(Step::kKeepRecord, [&] { current.KeepBytes(buffer); });
+    }
+    if (Run(Step::kDeletionMark, [&] { return table_->Deleted(); })) {
+      ++deleted_;
+      return RecordClass::kDeleted;
+    }
+    if (!separators) {
+      ++corrupted_;
+      return RecordClass::kCorrupted;
+    }
+    if (same) {
+      ++duplicate_;
+      return RecordClass::kDuplicate;
+    }
+    return RecordClass::kExamined;
+  }
+
+  // Reads the stamp of an examined record and runs the stamp tests, adding
+  // the findings; gives the tests that failed.
+  uint32_t TestStamp(int32_t n, PackedStamp& current,
+                     const PackedStamp& previous) {
+    Run(Step::kReadStamp, [&] { ReadStamp(*table_, current); });
+    uint32_t failed = 0;
+    if (current.OrderFails(previous)) {
+      failed = Bit(StampTest::kOrder);
+      AddFindings(n, failed, current, previous);
+    }
+    // The year test reads the clock every time it runs.
+    const std::string_view year =
+        Run(Step::kClock, [&] { return year_.Of(host_.CurrentYear()); });
+    if (const uint32_t fields = current.FailedFieldTests(year, previous)) {
+      AddFindings(n, fields, current, previous);
+      failed |= fields;
+    }
+    return failed;
+  }
+
+  // The findings of record n for the failed tests, in the order of the
+  // tests.
+  void AddFindings(int32_t n, uint32_t failed, const PackedStamp& current,
+                   const PackedStamp& previous) {
+    Run(Step::kFinding, [&] {
+      char stamp_room[19];
+      char previous_room[19];
+      const std::string_view stamp = current.StampText(stamp_room);
+      const std::string_view before = previous.StampText(previous_room);
+      for (StampTest test : kAllStampTests) {
+        if (failed & Bit(test)) {
+          host_.AddFinding(Finding{n, test, stamp, before});
+        }
+      }
+    });
+  }
+
+  void NoteRecord(int32_t n, RecordClass kind, const PackedStamp& stamp,
+                  uint32_t failed) {
+    Run(Step::kNoteRecord, [&] {
+      char room[19];
+      RecordNote note;
+      note.record = n;
+      note.kind = kind;
+      if (kind == RecordClass::kExamined) {
+        note.stamp = stamp.StampText(room);
+        note.failed_tests = failed;
+      }
+      host_.NoteRecord(note);
+    });
+  }
+
+  // The normal ends, whole or stopped early: close, then back to idle.
+  Outcome Finish(Outcome outcome) {
+    Run(Step::kCloseSource, [&] { table_->Close(); });
+    table_.reset();
+    busy_ = false;
+    Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+    ShowProblems();
+    return outcome;
+  }
+
+  void ShowProblems() {
+    if (problems_.empty()) return;
+    try {
+      Run(Step::kShowProblems,
+          [&] { host_.ShowTableProblems(path_, problems_); });
+    } catch (...) {
+      // Nobody left to tell.
+    }
+  }
+
+  const std::string& path_;
+  HostType& host_;
+  MakeTable& make_table_;
+  Steps<kWatched> steps_;
+
+  decltype(std::declval<MakeTable&>()()) table_;
+  bool busy_ = false;
+  // What the engine found wrong with the table's files: shown once the scan
+  // has ended, whichever way.
+  std::vector<std::string> problems_;
+  bool notes_ = false;
+
+  int32_t total_ = 0;
+  int32_t deleted_ = 0;
+  int32_t null_ = 0;
+  int32_t duplicate_ = 0;
+  int32_t corrupted_ = 0;
+  // The record being examined and the one examined before it (at
+  // previous_), which change roles after every examined record.
+  RecordBytes bytes_[2];
+  PackedStamp stamps_[2];
+  int previous_ = 0;
+  CurrentYearText year_;
+};
+
+}  // namespace check_scan_internal
+
+// Runs the check scan on the table at `path`. `make_table` gives a new,
+// closed table object (a std::unique_ptr to any class with the operations of
+// Table).
+template <class HostType, class MakeTable>
+Outcome RunCheckScan(const std::string& path, HostType& host,
+                     MakeTable&& make_table) {
+  check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
+                                 false>
+      scan(path, host, make_table, nullptr);
+  return RunStages(scan);
+}
+
+// The same, watched by `observer` (which may be null).
+template <class HostType, class MakeTable>
+Outcome RunCheckScan(const std::string& path, HostType& host,
+                     MakeTable&& make_table, StepObserver* observer) {
+  check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
+                                 true>
+      scan(path, host, make_table, observer);
+  return RunStages(scan);
 }
 
 }  // namespace kxcheck

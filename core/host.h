@@ -1,8 +1,11 @@
-// The services an operation needs from whatever runs it: the window, the
-// console, or a test. Besides the path it is given, this is the only way the
-// check and repair operations reach the user and the file system.
+// What an operation needs from whatever runs it (the window, the console, or
+// a test), in four roles: the report, the user, the files and the clock.
+// Besides the path it is given, this is the only way the check and repair
+// operations reach the user and the file system.
 //
-// Any call may fail by throwing an exception derived from std::exception.
+// Every call of a role is one the host must answer: there are no defaults,
+// so a new host cannot lose a guard by forgetting a call. Any call may fail
+// by throwing an exception derived from std::exception.
 #ifndef KXCHECK_CORE_HOST_H_
 #define KXCHECK_CORE_HOST_H_
 
@@ -39,12 +42,29 @@ struct OperationTotals {
   int64_t written = -1;  // repair: records in the output; -1 when unknown
 };
 
-// "Rec: n- Date set to --> stamp": the stamp a repair writes for record n.
-std::string DateSetLine(int64_t n, std::string_view stamp);
+// How an operation classified a record (the first rule that held).
+enum class RecordClass { kNull, kDeleted, kCorrupted, kDuplicate, kExamined };
 
-class Host {
+// One classified record, for a report that keeps every record (a damage
+// map, the record numbers of a JSON report). The view is valid only during
+// the call that hands the note over.
+struct RecordNote {
+  int64_t record = 0;
+  RecordClass kind = RecordClass::kExamined;
+  // Repair: the record is not in the output (skipped by a rule, or it could
+  // not be written). A check leaves every record where it is: false.
+  bool left_out = false;
+  // An examined record: its stamp as read (bytes, one per character; 19
+  // when well formed) and the stamp tests that failed (bit i for
+  // kAllStampTests[i]).
+  std::string_view stamp;
+  uint32_t failed_tests = 0;
+};
+
+// The report: the results log and the same facts as data.
+class Report {
  public:
-  virtual ~Host() = default;
+  virtual ~Report() = default;
 
   // Results log. Lines are UTF-8 text.
   virtual void AddResult(const std::string& line) = 0;
@@ -52,22 +72,31 @@ class Host {
   virtual void ClearResults() = 0;
   virtual int64_t ResultsLength() = 0;
   // Whether AddResult would drop a line now, so that an operation can leave
-  // out the work of building it. Nothing else may depend on it; a host that
-  // cannot tell says false.
-  virtual bool ResultsFull() { return false; }
+  // out the work of building it. Nothing else may depend on it; a report
+  // that cannot tell says false.
+  virtual bool ResultsFull() = 0;
 
-  // The report as data. The operations hand every finding and every stamp
-  // they set to these calls; the defaults add the lines the window shows
-  // (unless the log is full) or do nothing. A host may override them to
-  // keep the data as well as, or instead of, the lines.
-  virtual void AddFinding(const Finding& finding);
-  virtual void AddStampSet(int64_t record, std::string_view stamp);
+  // Every finding and every stamp a repair sets; a report shows them as
+  // the lines of the log (FindingLine, DateSetLine), keeps them as data, or
+  // both.
+  virtual void AddFinding(const Finding& finding) = 0;
+  virtual void AddStampSet(int64_t record, std::string_view stamp) = 0;
   // The record count, right after the "Records:  " line.
-  virtual void NoteRecordCount(int64_t /*records*/) {}
+  virtual void NoteRecordCount(int64_t records) = 0;
   // The counts, when the summary is written.
-  virtual void NoteTotals(const OperationTotals& /*totals*/) {}
+  virtual void NoteTotals(const OperationTotals& totals) = 0;
+  // Whether NoteRecord is wanted. Asked once, before the first record; a
+  // report that says no costs the record loop nothing.
+  virtual bool WantsRecordNotes() = 0;
+  // Every record the operation classified, in order.
+  virtual void NoteRecord(const RecordNote& note) = 0;
+};
 
-  // Window services.
+// The user: what the window shows and asks.
+class User {
+ public:
+  virtual ~User() = default;
+
   virtual void ShowProgress(const std::string& text) = 0;  // "n / total"
   virtual void EnterBusy() = 0;
   virtual void LeaveBusy() = 0;
@@ -75,24 +104,28 @@ class Host {
   virtual void WarnBox(const std::string& text) = 0;
   virtual bool AskYesNo(const std::string& text) = 0;
   // The problems the table engine found with the files of the table at
-  // `path`, shown once the operation has ended, after its own warnings. By
-  // default one WarnBox.
+  // `path`, shown once the operation has ended, after its own warnings
+  // (a window shows TableProblemsText in one WarnBox).
   virtual void ShowTableProblems(const std::string& path,
-                                 const std::vector<std::string>& problems);
+                                 const std::vector<std::string>& problems) = 0;
   // Whether the matching check box holds 1 at this moment.
   virtual bool SkipOption(SkipKind which) = 0;
   // True once the user has asked the running operation to stop (for
   // instance by closing the window); operations look at it after PumpEvents.
-  virtual bool StopRequested() { return false; }
+  virtual bool StopRequested() = 0;
+};
 
-  // File services and clock.
+// The files an operation reads and writes besides its tables.
+class Files {
+ public:
+  virtual ~Files() = default;
+
   virtual bool FileExists(const std::string& path) = 0;
   virtual void CopyFile(const std::string& from, const std::string& to) = 0;
   virtual void DeleteFile(const std::string& path) = 0;
   // Whether `path` is a symbolic link, whether or not what it points to
   // exists. FileExists follows links, so a dangling one is seen only here.
-  virtual bool IsLink(const std::string& /*path*/) { return false; }
-  virtual int CurrentYear() = 0;
+  virtual bool IsLink(const std::string& path) = 0;
 
   // Held by a writer of an output table until it is destroyed.
   class OutputLock {
@@ -101,15 +134,32 @@ class Host {
   };
   // Makes this operation the only writer of the output whose lock file is
   // `lock_path`, until the returned lock is destroyed. Throws when another
-  // writer holds it. A host without files to protect returns null.
+  // writer holds it. Only a host without files to protect (an in-memory
+  // test) may return null.
   virtual std::unique_ptr<OutputLock> LockOutput(
-      const std::string& /*lock_path*/) {
-    return nullptr;
-  }
+      const std::string& lock_path) = 0;
 };
 
-// A host whose results log is a ResultsLog held here; window and console hosts
-// derive from it and mirror the log through ResultsLog::Observer.
+// The clock, for the year test.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual int CurrentYear() = 0;
+};
+
+class Host : public Report, public User, public Files, public Clock {};
+
+// "Rec: n- Date set to --> stamp": the stamp a repair writes for record n.
+std::string DateSetLine(int64_t n, std::string_view stamp);
+
+// "Problems found in the files of 'path':" and one line per problem.
+std::string TableProblemsText(const std::string& path,
+                              const std::vector<std::string>& problems);
+
+// A host whose report is a ResultsLog held here: findings and stamps set
+// become the log's lines (unless the log is full), and nothing is kept as
+// data. Window and console hosts derive from it and mirror the log through
+// ResultsLog::Observer.
 class LogHost : public Host {
  public:
   void AddResult(const std::string& line) override { log_.AddResult(line); }
@@ -119,6 +169,12 @@ class LogHost : public Host {
   void ClearResults() override { log_.Clear(); }
   int64_t ResultsLength() override { return log_.Length(); }
   bool ResultsFull() override { return log_.Length() > ResultsLog::kCap; }
+  void AddFinding(const Finding& finding) override;
+  void AddStampSet(int64_t record, std::string_view stamp) override;
+  void NoteRecordCount(int64_t /*records*/) override {}
+  void NoteTotals(const OperationTotals& /*totals*/) override {}
+  bool WantsRecordNotes() override { return false; }
+  void NoteRecord(const RecordNote& /*note*/) override {}
 
   ResultsLog& Log() { return log_; }
   const ResultsLog& Log() const { return log_; }

@@ -1,11 +1,15 @@
-// The two operations: the check scan and the repair pass.
+// The two operations, check scan and repair pass, through the table and host
+// interfaces. Callers that know their concrete table and host classes can run
+// the same operations compiled for them (RunCheckScan in check_scan.h,
+// RunRepairPass in repair_pass.h).
 #ifndef KXCHECK_CORE_OPERATIONS_H_
 #define KXCHECK_CORE_OPERATIONS_H_
 
 #include <string>
 
 #include "core/host.h"
-#include "core/record_table.h"
+#include "core/step.h"
+#include "core/table.h"
 
 namespace kxcheck {
 
@@ -19,11 +23,14 @@ enum class Outcome {
 };
 
 // Reads every record of the table and reports damaged stamps in the log.
-Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables);
+// `observer` hears of every step (tests); null otherwise.
+Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables,
+                   StepObserver* observer = nullptr);
 
 // Writes a repaired copy of the table beside it, its base path ending in
 // "_REPAIRED".
-Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables);
+Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
+                    StepObserver* observer = nullptr);
 
 }  // namespace kxcheck
 

@@ -2,22 +2,11 @@
 // the pass that are the same for every table and host.
 #include "core/repair_pass.h"
 
-#include <exception>
 #include <string>
 
 namespace kxcheck {
 
 namespace repair_pass_internal {
-
-std::string CurrentReason() {
-  try {
-    throw;
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
 
 std::string SevereLine(int64_t n) {
   return "Rec: " + std::to_string(n) +
@@ -26,8 +15,10 @@ std::string SevereLine(int64_t n) {
 
 }  // namespace repair_pass_internal
 
-Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables) {
-  return RunRepairPass(path, host, [&tables] { return tables.Create(); });
+Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
+                    StepObserver* observer) {
+  return RunRepairPass(
+      path, host, [&tables] { return tables.Create(); }, observer);
 }
 
 }  // namespace kxcheck

@@ -30,8 +30,8 @@
 #define KXCHECK_CORE_REPAIR_PASS_H_
 
 #include <cstdint>
-#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -39,10 +39,13 @@
 #include <vector>
 
 #include "core/host.h"
+#include "core/operation.h"
 #include "core/operations.h"
-#include "core/packed_record.h"
-#include "core/record_table.h"
+#include "core/record_bytes.h"
+#include "core/results_log.h"
 #include "core/stamp.h"
+#include "core/step.h"
+#include "core/table.h"
 
 namespace kxcheck {
 
@@ -50,10 +53,6 @@ namespace repair_pass_internal {
 
 inline constexpr const char* kOutputExtensions[] = {".kxt", ".kxd", ".kxi",
                                                     ".kxa"};
-inline constexpr int64_t kTruncationLength = 65000;
-
-// The message of the exception being handled. Call only inside a catch block.
-std::string CurrentReason();
 
 // A failure before the record loop: what was being done and why it failed.
 struct SetupFailure {
@@ -62,82 +61,585 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
-template <class HostType, class MakeTable>
+template <class HostType, class MakeTable, bool kWatched>
 class RepairPass {
  public:
-  using TablePtr = decltype(std::declval<MakeTable&>()());
+  RepairPass(const std::string& path, HostType& host, MakeTable& make_table,
+             StepObserver* observer)
+      : path_(path), host_(host), make_table_(make_table), steps_(observer) {}
 
-  RepairPass(const std::string& path, HostType& host, MakeTable& make_table)
-      : path_(path), host_(host), make_table_(make_table) {}
+  // The stages, as RunStages runs them.
+  const std::string& Path() const { return path_; }
+  Steps<kWatched>& steps() { return steps_; }
+  int32_t Total() const { return total_; }
 
-  Outcome Run();
+  std::optional<Outcome> Prepare() {
+    if (!Setup(Step::kLookForSource, [&] { return host_.FileExists(path_); })) {
+      Warn("Filename does not exist!", Step::kWarnMissing);
+      return Outcome::kNotFound;
+    }
+    busy_ = true;
+    Setup(Step::kEnterBusy, [&] { host_.EnterBusy(); });
+    Setup(Step::kClearResults, [&] { host_.ClearResults(); });
+
+    Setup(Step::kCreateTables, [&] {
+      source_ = make_table_();
+      output_ = make_table_();
+    });
+    Setup(Step::kOpenSource, [&] { source_->Open(path_); });
+    source_problems_ =
+        Setup(Step::kReadProblems, [&] { return source_->Problems(); });
+    if (Setup(Step::kReadMarksMissing,
+              [&] { return source_->DeletionMarksMissing(); })) {
+      source_problems_.emplace_back(
+          "Deleted records may be in the output: not every deletion mark of "
+          "the source could be read.");
+    }
+    output_base_ =
+        Setup(Step::kReadBasePath, [&] { return source_->BasePath(); }) +
+        "_REPAIRED";
+    output_kxt_ = output_base_ + ".kxt";
+    lock_path_ = output_kxt_ + ".lock";
+
+    if (Setup(Step::kLookForOutput,
+              [&] { return host_.FileExists(output_kxt_); })) {
+      const bool replace = Setup(Step::kAskReplace, [&] {
+        return host_.AskYesNo("File '" + output_base_ +
+                              ".kxt' already exists ... Replace?");
+      });
+      if (!replace) {
+        source_.reset();
+        output_.reset();
+        std::vector<std::string> problems;
+        if (!LeaveBusy(problems)) Warn(problems.front());
+        return Outcome::kDeclined;
+      }
+    }
+
+    // A link or a second name of one of the source's files at an output
+    // name would make the deletions below, or the writing after them,
+    // destroy the source.
+    auto [name, source_file] = OutputNameOfTheSource();
+    if (!name.empty()) {
+      throw SetupFailure{"Cannot repair: '" + name +
+                         "' is the same file as the source's '" + source_file +
+                         "'. Nothing was deleted or written."};
+    }
+    lock_ =
+        Setup(Step::kLockOutput, [&] { return host_.LockOutput(lock_path_); });
+
+    for (const char* extension : kOutputExtensions) {
+      std::string file = output_base_ + extension;
+      // A link is removed as a link, also when what it points to is missing.
+      if (Setup(
+              Step::kLookForOldOutput,
+              [&] { return host_.FileExists(file) || host_.IsLink(file); },
+              file)) {
+        Setup(
+            Step::kDeleteOldOutput, [&] { host_.DeleteFile(file); }, file);
+      }
+    }
+
+    // From here on every output file is one this pass made.
+    output_files_ours_ = true;
+    Setup(Step::kCopyDefinition, [&] { host_.CopyFile(path_, output_kxt_); });
+    Setup(Step::kOpenOutput, [&] {
+      output_->SetAccessMode(2);
+      output_->Open(output_kxt_);
+    });
+
+    Setup(Step::kHeaderLines, [&] { host_.AddResult("Filename: " + path_); });
+    const int32_t count =
+        Setup(Step::kReadRecordCount, [&] { return source_->RecordCount(); });
+    Setup(Step::kHeaderLines, [&] {
+      host_.AddResult("Records:  " + std::to_string(count));
+      host_.NoteRecordCount(count);
+    });
+    total_ = Setup(Step::kReadTotal, [&] { return source_->RecordCount(); });
+    Setup(Step::kShowProgress,
+          [&] { host_.ShowProgress(ProgressText(0, total_)); });
+    notes_ = Setup(Step::kNoteRecord, [&] { return host_.WantsRecordNotes(); });
+    return std::nullopt;
+  }
+
+  bool OneRecord(int32_t n) {
+    steps_.AtRecord(n);
+    current_ = n;
+    pending_ = false;
+    reported_ = false;
+
+    if (n % kProgressEvery == 0) {
+      Do(Step::kShowProgress,
+         [&] { host_.ShowProgress(ProgressText(n, total_)); });
+    }
+    // A record that cannot be positioned is reported and left out. Any
+    // other failure of the record is reported once its actions are done,
+    // and never costs the record its place in the output.
+    if (Do(Step::kPositioning, [&] { source_->GoToRecord(n); })) {
+      RecordActions(n);
+    } else {
+      ReportSevere(n);
+    }
+    Do(Step::kPumpEvents, [&] { host_.PumpEvents(); });
+    if (pending_) ReportSevere(n);
+    pending_ = false;
+
+    return !Holds(Step::kPumpEvents, [&] { return host_.StopRequested(); });
+  }
+
+  Outcome Summary() {
+    Do(Step::kShowProgress,
+       [&] { host_.ShowProgress(ProgressText(total_, total_)); });
+
+    if (Holds(Step::kMeasureLog,
+              [&] { return host_.ResultsLength() > ResultsLog::kCap; })) {
+      Do(Step::kTruncationNotice,
+         [&] { host_.AddResultAlways(">>> Output Truncated <<<"); });
+    }
+    auto add_skipped = [&](int32_t count, const char* what) {
+      Do(Step::kCountLines, [&] {
+        host_.AddResultAlways("Skipped " + std::to_string(count) + what);
+      });
+    };
+    if (Holds(Step::kDeletedOption,
+              [&] { return host_.SkipOption(SkipKind::kDeleted); })) {
+      add_skipped(deleted_, " Deleted records");
+    }
+    if (null_ > 0) add_skipped(null_, " Null records");
+    if (Holds(Step::kDuplicatesOption,
+              [&] { return host_.SkipOption(SkipKind::kDuplicates); })) {
+      add_skipped(duplicate_, " Duplicate records");
+    }
+    if (Holds(Step::kCorruptedOption,
+              [&] { return host_.SkipOption(SkipKind::kCorrupted); })) {
+      add_skipped(corrupted_, " Corrupted records");
+    }
+    auto add_closing = [&](const std::string& line) {
+      Do(Step::kClosingLines, [&] { host_.AddResultAlways(line); });
+    };
+    add_closing("");
+    add_closing("Output -> " + output_kxt_);
+    OperationTotals totals;
+    totals.output = output_kxt_;
+    Do(Step::kCountWritten, [&] {
+      totals.written = output_->RecordCount();
+      host_.AddResultAlways("Records Written: " +
+                            std::to_string(totals.written));
+    });
+    add_closing("");
+    add_closing("*** Processing Complete ***");
+    totals.deleted = deleted_;
+    totals.null = null_;
+    totals.duplicate = duplicate_;
+    totals.corrupted = corrupted_;
+    Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
+
+    Do(Step::kCloseSource, [&] { source_->Close(); });
+    source_.reset();
+    // Close commits the output: only then does it count as written.
+    std::string unwritten;
+    if (!unwritten_reason_.empty()) {
+      unwritten = "'" + output_kxt_ + "' could not be written in full (" +
+                  unwritten_reason_ + ")";
+    } else {
+      try {
+        steps_.Run(Step::kCloseOutput, [&] { output_->Close(); });
+      } catch (...) {
+        unwritten = "'" + output_kxt_ + "' could not be committed (" +
+                    CurrentReason() + ")";
+      }
+    }
+    output_.reset();
+
+    std::vector<std::string> problems;
+    if (severe_records_ > 0) {
+      problems.push_back(std::to_string(severe_records_) +
+                         " record(s) met a severe error and may be missing or "
+                         "wrong; the first: " +
+                         first_record_reason_);
+    }
+    if (unlogged_records_ > 0) {
+      problems.push_back(std::to_string(unlogged_records_) +
+                         " of them could not be listed in the results");
+    }
+    problems.insert(problems.end(), summary_problems_.begin(),
+                    summary_problems_.end());
+    if (!unwritten.empty()) {
+      std::vector<std::string> removal;
+      RemoveOutputFiles(removal);
+      std::string text = "No repaired table was written: " + unwritten +
+                         ". Its files were removed.";
+      for (const std::string& problem : removal) text += "\n" + problem;
+      for (const std::string& problem : problems) text += "\n" + problem;
+      Warn(text);
+    } else if (!problems.empty()) {
+      std::string text =
+          "The repaired table '" + output_kxt_ + "' may be incomplete.";
+      for (const std::string& problem : problems) text += "\n" + problem;
+      Warn(text);
+    }
+    lock_.reset();
+    std::vector<std::string> leave_problems;
+    const bool idle = LeaveBusy(leave_problems);
+    if (!idle) Warn(leave_problems.front());
+    ShowSourceProblems();
+    return idle && problems.empty() && unwritten.empty() ? Outcome::kCompleted
+                                                         : Outcome::kFailed;
+  }
+
+  Outcome Stopped() {
+    try {
+      steps_.Run(Step::kCloseSource, [&] { source_->Close(); });
+    } catch (...) {
+      // The source was only read; nothing is lost.
+    }
+    source_.reset();
+    output_.reset();  // released without Close: nothing more is committed
+    std::vector<std::string> problems;
+    RemoveOutputFiles(problems);
+    lock_.reset();
+    if (!problems.empty()) {
+      std::string text = "Repair stopped.";
+      for (const std::string& problem : problems) text += "\n" + problem;
+      Warn(text);
+    }
+    std::vector<std::string> leave_problems;
+    if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
+    ShowSourceProblems();
+    return Outcome::kStopped;
+  }
+
+  // Only a failure before the record loop ends here (a SetupFailure); the
+  // loop and the summary catch their own. Anything else is no failure of a
+  // call and goes on to the caller.
+  Outcome Fail() {
+    try {
+      throw;
+    } catch (const SetupFailure& failure) {
+      source_.reset();
+      output_.reset();
+      std::vector<std::string> problems;
+      if (output_files_ours_) RemoveOutputFiles(problems);
+      lock_.reset();
+      std::string warning = failure.text;
+      for (const std::string& problem : problems) warning += "\n" + problem;
+      Warn(warning);
+      if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
+      ShowSourceProblems();
+      return Outcome::kFailed;
+    }
+  }
 
  private:
-  enum class Prepared { kGoOn, kNotFound, kDeclined };
-
-  // Runs a step before the record loop; a failure becomes a SetupFailure
-  // whose text starts with `what`.
-  template <typename Step>
-  auto Setup(const std::string& what, Step&& step) -> decltype(step());
+  // Runs a call before the record loop; a failure becomes a SetupFailure
+  // whose text says what could not be done (with `file` where it names one).
+  template <typename Call>
+  auto Setup(Step step, Call&& call, const std::string& file = {})
+      -> decltype(call()) {
+    try {
+      return steps_.Run(step, std::forward<Call>(call));
+    } catch (...) {
+      throw SetupFailure{RepairWords(step, path_, output_kxt_, file) + ": " +
+                         CurrentReason()};
+    }
+  }
 
   // Runs one action of the record loop or the summary. A failure is noted
-  // (described by `what` in the summary) and abandons only this action.
+  // and abandons only this action.
   template <typename Action>
-  bool Do(Action&& action, const char* what = nullptr);
+  bool Do(Step step, Action&& action) {
+    try {
+      steps_.Run(step, std::forward<Action>(action));
+      return true;
+    } catch (...) {
+      NoteFailure(step);
+      return false;
+    }
+  }
+
   // Evaluates the condition of a test; a failure is noted and the test
   // counts as holding.
   template <typename Test>
-  bool Holds(Test&& test, const char* what = nullptr);
-  void NoteFailure(const char* what);
-  // Reports a failed test, or the stamp written for record n, as one action.
-  void AddFinding(int32_t n, StampTest test) {
-    Do([&] { host_.AddFinding(Finding{n, test, stamp_, previous_stamp_}); });
-  }
-  void AddStampSet(int32_t n) {
-    Do([&] { host_.AddStampSet(n, stamp_); });
-  }
-  // The year as four digits, remade only when the year changes.
-  std::string_view Year(int year) {
-    if (year != year_ || year_text_.empty()) {
-      year_text_ = YearText(year);
-      year_ = year;
+  bool Holds(Step step, Test&& test) {
+    try {
+      return steps_.Run(step, std::forward<Test>(test));
+    } catch (...) {
+      NoteFailure(step);
+      return true;
     }
-    return year_text_;
   }
 
-  Prepared Prepare();
-  // Returns false when the host asked the pass to stop.
-  bool ProcessRecord(int32_t n);
-  void RecordActions(int32_t n);
-  void ReportSevere(int32_t n);
-  Outcome Summary();
-  Outcome Failed(const std::string& text);
-  Outcome Stopped();
+  // A failure in the record loop is reported at the record; one in the
+  // summary at the end, with what could not be done.
+  void NoteFailure(Step step) {
+    std::string reason = CurrentReason();
+    last_reason_ = reason;
+    if (steps_.phase() == Phase::kAfter) {
+      summary_problems_.push_back(RepairWords(step, path_) + ": " + reason);
+      return;
+    }
+    pending_ = true;
+    if (first_record_reason_.empty()) {
+      first_record_reason_ =
+          "record " + std::to_string(current_) + ": " + reason;
+    }
+  }
+
+  // The actions of a record that could be positioned.
+  void RecordActions(int32_t n) {
+    Do(Step::kReadRecord, [&] {
+      view_has_separators_ = HasSeparatorBytes(source_->RecordBuffer());
+    });
+    const RecordClass kind = Classify();
+    if (kind != RecordClass::kExamined) {
+      NoteRecord(n, kind, /*left_out=*/true);
+      return;
+    }
+    ++kept_;
+    TestStamp(n);
+    const bool written = Write(n);
+    previous_stamp_ = stamp_;
+    Do(Step::kKeepRecord,
+       [&] { previous_record_.KeepBytes(source_->RecordBuffer()); });
+    NoteRecord(n, kind, !written);
+  }
+
+  // The skip rules in their order: the one that left the record out, or
+  // kExamined for a record to write.
+  RecordClass Classify() {
+    if (Holds(Step::kNullTest,
+              [&] { return IsRepairNull(source_->RecordBuffer()); })) {
+      ++null_;
+      return RecordClass::kNull;
+    }
+    if (Holds(Step::kDeletedOption,
+              [&] { return host_.SkipOption(SkipKind::kDeleted); }) &&
+        Holds(Step::kDeletionMark, [&] { return source_->Deleted(); })) {
+      ++deleted_;
+      return RecordClass::kDeleted;
+    }
+    if (Holds(Step::kCorruptedOption,
+              [&] { return host_.SkipOption(SkipKind::kCorrupted); }) &&
+        !view_has_separators_) {
+      ++corrupted_;
+      return RecordClass::kCorrupted;
+    }
+    if (Holds(Step::kDuplicatesOption,
+              [&] { return host_.SkipOption(SkipKind::kDuplicates); }) &&
+        Holds(Step::kDuplicateTest, [&] {
+          return previous_record_.HasBytes(source_->RecordBuffer());
+        })) {
+      ++duplicate_;
+      return RecordClass::kDuplicate;
+    }
+    return RecordClass::kExamined;
+  }
+
+  // Builds the stamp, runs the stamp tests and, when only the separators
+  // are wrong, puts them right in the source's working buffer, which the
+  // writing copies.
+  void TestStamp(int32_t n) {
+    changed_ = false;
+    failed_tests_ = 0;
+    Do(Step::kReadStamp, [&] { ReadStamp(*source_, stamp_); });
+    if (notes_) read_stamp_ = stamp_;
+
+    // The clock is read once, for the record's Year test; a clock that
+    // cannot be read fails it.
+    bool year_fails = true;
+    Do(Step::kClock,
+       [&] { year_fails = YearFails(stamp_, year_.Of(host_.CurrentYear())); });
+    // Every test but the separators one, in their order.
+    auto test = [&](StampTest which, bool fails) {
+      if (fails) {
+        changed_ = true;
+        AddFinding(n, which);
+      }
+    };
+    test(StampTest::kOrder, OrderFails(stamp_, previous_stamp_));
+    test(StampTest::kYear, year_fails);
+    test(StampTest::kMonth, MonthFails(stamp_));
+    test(StampTest::kDay, DayFails(stamp_));
+    test(StampTest::kHour, HourFails(stamp_));
+    test(StampTest::kMinute, MinuteFails(stamp_));
+    test(StampTest::kSecond, SecondFails(stamp_));
+
+    if (!changed_ && SeparatorsFail(stamp_)) {
+      AddFinding(n, StampTest::kSeparators);
+      for (size_t position : {5, 8}) {
+        if (stamp_.size() >= position) stamp_[position - 1] = '-';
+      }
+      for (size_t position : {14, 17}) {
+        if (stamp_.size() >= position) stamp_[position - 1] = ':';
+      }
+      Do(Step::kPutDate,
+         [&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
+      Do(Step::kPutTime,
+         [&] { source_->FieldPut(2, StampPart(stamp_, 12, 19)); });
+      AddStampSet(n);
+    }
+  }
+
+  // Writes the record, with a replacement stamp when a test failed; gives
+  // whether it reached the output.
+  bool Write(int32_t n) {
+    bool appended = false;
+    if (changed_) {
+      if (kept_ == 1) {
+        stamp_ = kFirstReplacementStamp;
+      } else {
+        stamp_ = previous_stamp_;
+      }
+      // A record is appended only when its own bytes with the replacement
+      // stamp are in the output's buffer: appending whatever the buffer held
+      // before would write another record's bytes, or the bad stamp, while
+      // the log reports the record as skipped.
+      bool ready = Do(Step::kOutputBuffer, [&] {
+        output_->SetRecordBuffer(source_->RecordBuffer());
+      });
+      ready = Do(Step::kPutDate,
+                 [&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) &&
+              ready;
+      ready = Do(Step::kPutTime,
+                 [&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) &&
+              ready;
+      if (ready) {
+        appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
+        if (!appended) NoteUnwritten(n);
+      }
+      AddStampSet(n);
+    } else if (Do(Step::kOutputBuffer,
+                  [&] { output_->SetRecordBuffer(source_->RecordBuffer()); })) {
+      appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
+      if (!appended) NoteUnwritten(n);
+    }
+    return appended;
+  }
+
+  void NoteRecord(int32_t n, RecordClass kind, bool left_out) {
+    if (!notes_) return;
+    Do(Step::kNoteRecord, [&] {
+      RecordNote note;
+      note.record = n;
+      note.kind = kind;
+      note.left_out = left_out;
+      if (kind == RecordClass::kExamined) {
+        note.stamp = read_stamp_;
+        note.failed_tests = failed_tests_;
+      }
+      host_.NoteRecord(note);
+    });
+  }
+
+  // A failed test, or the stamp written for record n, each as one action.
+  void AddFinding(int32_t n, StampTest test) {
+    failed_tests_ |= Bit(test);
+    Do(Step::kFinding, [&] {
+      host_.AddFinding(Finding{n, test, stamp_, previous_stamp_});
+    });
+  }
+  void AddStampSet(int32_t n) {
+    Do(Step::kStampSet, [&] { host_.AddStampSet(n, stamp_); });
+  }
+
+  void ReportSevere(int32_t n) {
+    pending_ = false;
+    if (reported_) return;
+    reported_ = true;
+    ++severe_records_;
+    try {
+      steps_.Run(Step::kSevereLine, [&] { host_.AddResult(SevereLine(n)); });
+    } catch (...) {
+      ++unlogged_records_;
+    }
+  }
+
+  // Notes that record n, to be written, did not reach the output.
+  void NoteUnwritten(int32_t n) {
+    if (unwritten_reason_.empty()) {
+      unwritten_reason_ = "record " + std::to_string(n) + ": " + last_reason_;
+    }
+  }
+
   // The output name that is one of the source's own files, and that file;
   // empty when there is none.
-  std::pair<std::string, std::string> OutputNameOfTheSource();
-  // Notes that record n, to be written, did not reach the output.
-  void NoteUnwritten(int32_t n);
+  std::pair<std::string, std::string> OutputNameOfTheSource() {
+    std::vector<std::string> names;
+    for (const char* extension : kOutputExtensions) {
+      names.push_back(output_base_ + extension);
+    }
+    names.push_back(lock_path_);
+    for (const std::string& name : names) {
+      std::string source_file = Setup(
+          Step::kCompareOutput, [&] { return source_->FileNamedBy(name); },
+          name);
+      if (!source_file.empty()) return {name, source_file};
+    }
+    return {};
+  }
+
   // The engine's problems with the source, shown at the very end.
-  void ShowSourceProblems();
-  // Deletes every output file that exists; problems are added to `problems`.
-  void RemoveOutputFiles(std::vector<std::string>& problems);
-  void Warn(const std::string& text);
-  bool LeaveBusy(std::vector<std::string>& problems);
+  void ShowSourceProblems() {
+    if (source_problems_.empty()) return;
+    try {
+      steps_.Run(Step::kShowProblems,
+                 [&] { host_.ShowTableProblems(path_, source_problems_); });
+    } catch (...) {
+      // Nothing is left to tell the user with.
+    }
+  }
+
+  // Deletes every output file that exists; problems are added to
+  // `problems`.
+  void RemoveOutputFiles(std::vector<std::string>& problems) {
+    for (const char* extension : kOutputExtensions) {
+      std::string file = output_base_ + extension;
+      try {
+        steps_.Run(Step::kRemoveOutput, [&] {
+          if (host_.FileExists(file)) host_.DeleteFile(file);
+        });
+      } catch (...) {
+        problems.push_back(RepairWords(Step::kRemoveOutput, path_, {}, file) +
+                           ": " + CurrentReason());
+      }
+    }
+  }
+
+  void Warn(const std::string& text, Step step = Step::kWarn) {
+    try {
+      steps_.Run(step, [&] { host_.WarnBox(text); });
+    } catch (...) {
+      // Nothing is left to tell the user with.
+    }
+  }
+
+  bool LeaveBusy(std::vector<std::string>& problems) {
+    busy_ = false;
+    try {
+      steps_.Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+      return true;
+    } catch (...) {
+      problems.push_back(RepairWords(Step::kLeaveBusy, path_) + ": " +
+                         CurrentReason());
+      return false;
+    }
+  }
 
   const std::string& path_;
   HostType& host_;
   MakeTable& make_table_;
+  Steps<kWatched> steps_;
 
-  TablePtr source_;
-  TablePtr output_;
+  decltype(std::declval<MakeTable&>()()) source_;
+  decltype(std::declval<MakeTable&>()()) output_;
   std::string output_base_;
   std::string output_kxt_;
   std::string lock_path_;
-  std::unique_ptr<Host::OutputLock> lock_;
+  std::unique_ptr<Files::OutputLock> lock_;
   bool busy_ = false;
   bool output_files_ours_ = false;
   std::vector<std::string> source_problems_;
+  bool notes_ = false;
 
   // State of the record loop.
   int32_t total_ = 0;
@@ -147,10 +649,9 @@ class RepairPass {
   bool view_has_separators_ = false;
   std::string stamp_;
   std::string previous_stamp_{kStartStamp};
-  // The source's bytes of the record last written, copied in place.
-  PackedRecord previous_record_;
-  int year_ = 0;
-  std::string year_text_;
+  // The source's bytes of the record last written.
+  RecordBytes previous_record_;
+  CurrentYearText year_;
   bool changed_ = false;
   int32_t kept_ = 0;
   int32_t null_ = 0;
@@ -160,9 +661,11 @@ class RepairPass {
   int32_t current_ = 0;  // the record being processed
   bool pending_ = false;
   bool reported_ = false;  // the current record has its severe-error line
+  // For the record's note: its stamp as read, and the tests that failed.
+  std::string read_stamp_;
+  uint32_t failed_tests_ = 0;
 
   // Failures to tell the user at the end.
-  bool in_summary_ = false;
   int32_t severe_records_ = 0;
   int32_t unlogged_records_ = 0;  // severe-error lines the log refused
   std::string first_record_reason_;
@@ -172,522 +675,28 @@ class RepairPass {
   std::vector<std::string> summary_problems_;
 };
 
-template <class HostType, class MakeTable>
-template <typename Step>
-auto RepairPass<HostType, MakeTable>::Setup(const std::string& what,
-                                            Step&& step) -> decltype(step()) {
-  try {
-    return step();
-  } catch (...) {
-    throw SetupFailure{what + ": " + CurrentReason()};
-  }
-}
-
-template <class HostType, class MakeTable>
-template <typename Action>
-bool RepairPass<HostType, MakeTable>::Do(Action&& action, const char* what) {
-  try {
-    action();
-    return true;
-  } catch (...) {
-    NoteFailure(what);
-    return false;
-  }
-}
-
-template <class HostType, class MakeTable>
-template <typename Test>
-bool RepairPass<HostType, MakeTable>::Holds(Test&& test, const char* what) {
-  try {
-    return test();
-  } catch (...) {
-    NoteFailure(what);
-    return true;
-  }
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::NoteFailure(const char* what) {
-  std::string reason = CurrentReason();
-  last_reason_ = reason;
-  if (in_summary_) {
-    summary_problems_.push_back(std::string(what ? what : "Summary") + ": " +
-                                reason);
-    return;
-  }
-  pending_ = true;
-  if (first_record_reason_.empty()) {
-    first_record_reason_ = "record " + std::to_string(current_) + ": " + reason;
-  }
-}
-
-template <class HostType, class MakeTable>
-Outcome RepairPass<HostType, MakeTable>::Run() {
-  if (path_.empty()) return Outcome::kNothing;
-  try {
-    switch (Prepare()) {
-      case Prepared::kNotFound:
-        return Outcome::kNotFound;
-      case Prepared::kDeclined:
-        return Outcome::kDeclined;
-      case Prepared::kGoOn:
-        break;
-    }
-  } catch (const SetupFailure& failure) {
-    return Failed(failure.text);
-  }
-
-  for (int32_t n = 1; n <= total_; ++n) {
-    if (!ProcessRecord(n)) return Stopped();
-    if (n == INT32_MAX) break;
-  }
-  return Summary();
-}
-
-template <class HostType, class MakeTable>
-typename RepairPass<HostType, MakeTable>::Prepared
-RepairPass<HostType, MakeTable>::Prepare() {
-  bool exists = Setup("Could not look for '" + path_ + "'",
-                      [&] { return host_.FileExists(path_); });
-  if (!exists) {
-    Warn("Filename does not exist!");
-    return Prepared::kNotFound;
-  }
-
-  busy_ = true;
-  Setup("Could not enter the busy state", [&] { host_.EnterBusy(); });
-  Setup("Could not clear the results", [&] { host_.ClearResults(); });
-
-  Setup("Could not create the table objects", [&] {
-    source_ = make_table_();
-    output_ = make_table_();
-  });
-  Setup("Could not open '" + path_ + "'", [&] { source_->Open(path_); });
-  source_problems_ = Setup("Could not read the problems of '" + path_ + "'",
-                           [&] { return source_->Problems(); });
-  if (Setup("Could not read the deletion marks of '" + path_ + "'",
-            [&] { return source_->DeletionMarksMissing(); })) {
-    source_problems_.emplace_back(
-        "Deleted records may be in the output: not every deletion mark of "
-        "the source could be read.");
-  }
-  output_base_ = Setup("Could not read the base path of '" + path_ + "'",
-                       [&] { return source_->BasePath(); }) +
-                 "_REPAIRED";
-  output_kxt_ = output_base_ + ".kxt";
-  lock_path_ = output_kxt_ + ".lock";
-
-  bool output_exists = Setup("Could not look for '" + output_kxt_ + "'",
-                             [&] { return host_.FileExists(output_kxt_); });
-  if (output_exists) {
-    bool replace =
-        Setup("Could not ask whether to replace '" + output_kxt_ + "'", [&] {
-          return host_.AskYesNo("File '" + output_base_ +
-                                ".kxt' already exists ... Replace?");
-        });
-    if (!replace) {
-      source_.reset();
-      output_.reset();
-      std::vector<std::string> problems;
-      if (!LeaveBusy(problems)) Warn(problems.front());
-      return Prepared::kDeclined;
-    }
-  }
-
-  // A link or a second name of one of the source's files at an output name
-  // would make the deletions below, or the writing after them, destroy the
-  // source.
-  auto [name, source_file] = OutputNameOfTheSource();
-  if (!name.empty()) {
-    throw SetupFailure{"Cannot repair: '" + name +
-                       "' is the same file as the source's '" + source_file +
-                       "'. Nothing was deleted or written."};
-  }
-  lock_ = Setup("Could not lock '" + output_kxt_ + "' for writing",
-                [&] { return host_.LockOutput(lock_path_); });
-
-  for (const char* extension : kOutputExtensions) {
-    std::string file = output_base_ + extension;
-    // A link is removed as a link, also when what it points to is missing.
-    if (Setup("Could not look for '" + file + "'",
-              [&] { return host_.FileExists(file) || host_.IsLink(file); })) {
-      Setup("Could not delete '" + file + "'", [&] { host_.DeleteFile(file); });
-    }
-  }
-
-  // From here on every output file is one this pass made.
-  output_files_ours_ = true;
-  Setup("Could not copy '" + path_ + "' to '" + output_kxt_ + "'",
-        [&] { host_.CopyFile(path_, output_kxt_); });
-  Setup("Could not open the output table '" + output_kxt_ + "'", [&] {
-    output_->SetAccessMode(2);
-    output_->Open(output_kxt_);
-  });
-
-  Setup("Could not write the results log",
-        [&] { host_.AddResult("Filename: " + path_); });
-  int32_t count = Setup("Could not read the record count of '" + path_ + "'",
-                        [&] { return source_->RecordCount(); });
-  Setup("Could not write the results log", [&] {
-    host_.AddResult("Records:  " + std::to_string(count));
-    host_.NoteRecordCount(count);
-  });
-  total_ = Setup("Could not read the record count of '" + path_ + "'",
-                 [&] { return source_->RecordCount(); });
-  Setup("Could not show the progress",
-        [&] { host_.ShowProgress(ProgressText(0, total_)); });
-  return Prepared::kGoOn;
-}
-
-template <class HostType, class MakeTable>
-bool RepairPass<HostType, MakeTable>::ProcessRecord(int32_t n) {
-  current_ = n;
-  pending_ = false;
-  reported_ = false;
-
-  if (n % 1000 == 0) Do([&] { host_.ShowProgress(ProgressText(n, total_)); });
-  // A record that cannot be positioned is reported and left out. Any other
-  // failure of the record is reported once its actions are done, and never
-  // costs the record its place in the output.
-  if (Do([&] { source_->GoToRecord(n); })) {
-    RecordActions(n);
-  } else {
-    ReportSevere(n);
-  }
-  Do([&] { host_.PumpEvents(); });
-  if (pending_) ReportSevere(n);
-  pending_ = false;
-
-  return !Holds([&] { return host_.StopRequested(); });
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::ReportSevere(int32_t n) {
-  pending_ = false;
-  if (reported_) return;
-  reported_ = true;
-  ++severe_records_;
-  try {
-    host_.AddResult(SevereLine(n));
-  } catch (...) {
-    ++unlogged_records_;
-  }
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::RecordActions(int32_t n) {
-  Do([&] {
-    view_has_separators_ = HasSeparatorBytes(source_->RecordBuffer());
-  });
-  changed_ = false;
-
-  if (Holds([&] { return IsRepairNull(source_->RecordBuffer()); })) {
-    ++null_;
-    return;
-  }
-  if (Holds([&] { return host_.SkipOption(SkipKind::kDeleted); }) &&
-      Holds([&] { return source_->Deleted(); })) {
-    ++deleted_;
-    return;
-  }
-  if (Holds([&] { return host_.SkipOption(SkipKind::kCorrupted); }) &&
-      !view_has_separators_) {
-    ++corrupted_;
-    return;
-  }
-  if (Holds([&] { return host_.SkipOption(SkipKind::kDuplicates); }) &&
-      Holds(
-          [&] { return previous_record_.HasBytes(source_->RecordBuffer()); })) {
-    ++duplicate_;
-    return;
-  }
-
-  ++kept_;
-  Do([&] { ReadStamp(*source_, stamp_); });
-
-  // The clock is read once, for the record's Year test; a clock that cannot
-  // be read fails it.
-  bool year_fails = true;
-  Do([&] { year_fails = YearFails(stamp_, Year(host_.CurrentYear())); });
-  // Every test but the separators one, in their order.
-  auto test = [&](StampTest which, bool fails) {
-    if (fails) {
-      changed_ = true;
-      AddFinding(n, which);
-    }
-  };
-  test(StampTest::kOrder, OrderFails(stamp_, previous_stamp_));
-  test(StampTest::kYear, year_fails);
-  test(StampTest::kMonth, MonthFails(stamp_));
-  test(StampTest::kDay, DayFails(stamp_));
-  test(StampTest::kHour, HourFails(stamp_));
-  test(StampTest::kMinute, MinuteFails(stamp_));
-  test(StampTest::kSecond, SecondFails(stamp_));
-
-  // Separator repair: only the separators are wrong, so put them right in the
-  // source's working buffer, which the writing below copies.
-  if (!changed_ && SeparatorsFail(stamp_)) {
-    AddFinding(n, StampTest::kSeparators);
-    for (size_t position : {5, 8}) {
-      if (stamp_.size() >= position) stamp_[position - 1] = '-';
-    }
-    for (size_t position : {14, 17}) {
-      if (stamp_.size() >= position) stamp_[position - 1] = ':';
-    }
-    Do([&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
-    Do([&] { source_->FieldPut(2, StampPart(stamp_, 12, 19)); });
-    AddStampSet(n);
-  }
-
-  if (changed_) {
-    if (kept_ == 1) {
-      stamp_ = kFirstReplacementStamp;
-    } else {
-      stamp_ = previous_stamp_;
-    }
-    // A record is appended only when its own bytes with the replacement
-    // stamp are in the output's buffer: appending whatever the buffer held
-    // before would write another record's bytes, or the bad stamp, while
-    // the log reports the record as skipped.
-    bool ready = Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); });
-    ready =
-        Do([&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) && ready;
-    ready =
-        Do([&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) && ready;
-    if (ready && !Do([&] { output_->AppendRecord(0); })) NoteUnwritten(n);
-    AddStampSet(n);
-  } else {
-    if (Do([&] { output_->SetRecordBuffer(source_->RecordBuffer()); }) &&
-        !Do([&] { output_->AppendRecord(0); })) {
-      NoteUnwritten(n);
-    }
-  }
-
-  previous_stamp_ = stamp_;
-  Do([&] { previous_record_.KeepBytes(source_->RecordBuffer()); });
-}
-
-template <class HostType, class MakeTable>
-Outcome RepairPass<HostType, MakeTable>::Summary() {
-  in_summary_ = true;
-  Do([&] { host_.ShowProgress(ProgressText(total_, total_)); },
-     "Could not show the progress");
-
-  const char* log = "Could not write the results log";
-  if (Holds([&] { return host_.ResultsLength() > kTruncationLength; },
-            "Could not measure the results log")) {
-    Do([&] { host_.AddResultAlways(">>> Output Truncated <<<"); }, log);
-  }
-  const char* option = "Could not read a skip option";
-  auto add_skipped = [&](int32_t count, const char* what) {
-    Do(
-        [&] {
-          host_.AddResultAlways("Skipped " + std::to_string(count) + what);
-        },
-        log);
-  };
-  if (Holds([&] { return host_.SkipOption(SkipKind::kDeleted); }, option)) {
-    add_skipped(deleted_, " Deleted records");
-  }
-  if (null_ > 0) add_skipped(null_, " Null records");
-  if (Holds([&] { return host_.SkipOption(SkipKind::kDuplicates); }, option)) {
-    add_skipped(duplicate_, " Duplicate records");
-  }
-  if (Holds([&] { return host_.SkipOption(SkipKind::kCorrupted); }, option)) {
-    add_skipped(corrupted_, " Corrupted records");
-  }
-  Do([&] { host_.AddResultAlways(""); }, log);
-  Do([&] { host_.AddResultAlways("Output -> " + output_kxt_); }, log);
-  OperationTotals totals;
-  totals.output = output_kxt_;
-  Do(
-      [&] {
-        totals.written = output_->RecordCount();
-        host_.AddResultAlways("Records Written: " +
-                              std::to_string(totals.written));
-      },
-      "Could not count the records written");
-  Do([&] { host_.AddResultAlways(""); }, log);
-  Do([&] { host_.AddResultAlways("*** Processing Complete ***"); }, log);
-  totals.deleted = deleted_;
-  totals.null = null_;
-  totals.duplicate = duplicate_;
-  totals.corrupted = corrupted_;
-  Do([&] { host_.NoteTotals(totals); }, "Could not report the counts");
-
-  Do([&] { source_->Close(); }, "Could not close the source table");
-  source_.reset();
-  // Close commits the output: only then does it count as written.
-  std::string unwritten;
-  if (!unwritten_reason_.empty()) {
-    unwritten = "'" + output_kxt_ + "' could not be written in full (" +
-                unwritten_reason_ + ")";
-  } else {
-    try {
-      output_->Close();
-    } catch (...) {
-      unwritten = "'" + output_kxt_ + "' could not be committed (" +
-                  CurrentReason() + ")";
-    }
-  }
-  output_.reset();
-
-  std::vector<std::string> problems;
-  if (severe_records_ > 0) {
-    problems.push_back(std::to_string(severe_records_) +
-                       " record(s) met a severe error and may be missing or "
-                       "wrong; the first: " +
-                       first_record_reason_);
-  }
-  if (unlogged_records_ > 0) {
-    problems.push_back(std::to_string(unlogged_records_) +
-                       " of them could not be listed in the results");
-  }
-  problems.insert(problems.end(), summary_problems_.begin(),
-                  summary_problems_.end());
-  if (!unwritten.empty()) {
-    std::vector<std::string> removal;
-    RemoveOutputFiles(removal);
-    std::string text = "No repaired table was written: " + unwritten +
-                       ". Its files were removed.";
-    for (const std::string& problem : removal) text += "\n" + problem;
-    for (const std::string& problem : problems) text += "\n" + problem;
-    Warn(text);
-  } else if (!problems.empty()) {
-    std::string text =
-        "The repaired table '" + output_kxt_ + "' may be incomplete.";
-    for (const std::string& problem : problems) text += "\n" + problem;
-    Warn(text);
-  }
-  lock_.reset();
-  std::vector<std::string> leave_problems;
-  const bool idle = LeaveBusy(leave_problems);
-  if (!idle) Warn(leave_problems.front());
-  ShowSourceProblems();
-  return idle && problems.empty() && unwritten.empty() ? Outcome::kCompleted
-                                                       : Outcome::kFailed;
-}
-
-template <class HostType, class MakeTable>
-Outcome RepairPass<HostType, MakeTable>::Failed(const std::string& text) {
-  source_.reset();
-  output_.reset();
-  std::vector<std::string> problems;
-  if (output_files_ours_) RemoveOutputFiles(problems);
-  lock_.reset();
-  std::string warning = text;
-  for (const std::string& problem : problems) warning += "\n" + problem;
-  Warn(warning);
-  if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
-  ShowSourceProblems();
-  return Outcome::kFailed;
-}
-
-template <class HostType, class MakeTable>
-Outcome RepairPass<HostType, MakeTable>::Stopped() {
-  try {
-    source_->Close();
-  } catch (...) {
-    // The source was only read; nothing is lost.
-  }
-  source_.reset();
-  output_.reset();  // released without Close: nothing more is committed
-  std::vector<std::string> problems;
-  RemoveOutputFiles(problems);
-  lock_.reset();
-  if (!problems.empty()) {
-    std::string text = "Repair stopped.";
-    for (const std::string& problem : problems) text += "\n" + problem;
-    Warn(text);
-  }
-  std::vector<std::string> leave_problems;
-  if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
-  ShowSourceProblems();
-  return Outcome::kStopped;
-}
-
-template <class HostType, class MakeTable>
-std::pair<std::string, std::string>
-RepairPass<HostType, MakeTable>::OutputNameOfTheSource() {
-  std::vector<std::string> names;
-  for (const char* extension : kOutputExtensions) {
-    names.push_back(output_base_ + extension);
-  }
-  names.push_back(lock_path_);
-  for (const std::string& name : names) {
-    std::string source_file =
-        Setup("Could not compare '" + name + "' with the source's files",
-              [&] { return source_->FileNamedBy(name); });
-    if (!source_file.empty()) return {name, source_file};
-  }
-  return {};
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::NoteUnwritten(int32_t n) {
-  if (unwritten_reason_.empty()) {
-    unwritten_reason_ = "record " + std::to_string(n) + ": " + last_reason_;
-  }
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::ShowSourceProblems() {
-  if (source_problems_.empty()) return;
-  try {
-    host_.ShowTableProblems(path_, source_problems_);
-  } catch (...) {
-    // Nothing is left to tell the user with.
-  }
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::RemoveOutputFiles(
-    std::vector<std::string>& problems) {
-  for (const char* extension : kOutputExtensions) {
-    std::string file = output_base_ + extension;
-    try {
-      if (host_.FileExists(file)) host_.DeleteFile(file);
-    } catch (...) {
-      problems.push_back("Could not remove '" + file + "': " + CurrentReason());
-    }
-  }
-}
-
-template <class HostType, class MakeTable>
-void RepairPass<HostType, MakeTable>::Warn(const std::string& text) {
-  try {
-    host_.WarnBox(text);
-  } catch (...) {
-    // Nothing is left to tell the user with.
-  }
-}
-
-template <class HostType, class MakeTable>
-bool RepairPass<HostType, MakeTable>::LeaveBusy(
-    std::vector<std::string>& problems) {
-  busy_ = false;
-  try {
-    host_.LeaveBusy();
-    return true;
-  } catch (...) {
-    problems.push_back("Could not return the window to idle: " +
-                       CurrentReason());
-    return false;
-  }
-}
-
 }  // namespace repair_pass_internal
 
 // Runs the repair pass on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// RecordTable); the pass makes two, the source and the output.
+// Table); the pass makes two, the source and the output.
 template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
                       MakeTable&& make_table) {
-  return repair_pass_internal::RepairPass<HostType,
-                                          std::remove_reference_t<MakeTable>>(
-             path, host, make_table)
-      .Run();
+  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
+                                   false>
+      pass(path, host, make_table, nullptr);
+  return RunStages(pass);
+}
+
+// The same, watched by `observer` (which may be null).
+template <class HostType, class MakeTable>
+Outcome RunRepairPass(const std::string& path, HostType& host,
+                      MakeTable&& make_table, StepObserver* observer) {
+  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
+                                   true>
+      pass(path, host, make_table, observer);
+  return RunStages(pass);
 }
 
 }  // namespace kxcheck

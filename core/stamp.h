@@ -7,7 +7,7 @@
 // positions; a stamp is never turned into a calendar date.
 //
 // The check scan runs the same tests on stamps in another form, kept by
-// PackedRecord (packed_record.h), which answers exactly as the tests here do.
+// PackedStamp (packed_stamp.h), which answers exactly as the tests here do.
 #ifndef KXCHECK_CORE_STAMP_H_
 #define KXCHECK_CORE_STAMP_H_
 

@@ -179,6 +179,4 @@ std::unique_ptr<kxcheck::Host::OutputLock> SystemHost::LockOutput(
   return platform::LockOutput(lock_path);
 }
 
-int SystemHost::CurrentYear() { return platform::CurrentYear(); }
-
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "core/host.h"
 #include "os/env.h"
+#include "platform/year_clock.h"
 
 namespace platform {
 
@@ -31,8 +32,8 @@ std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
 // The present year from the system clock (local time).
 int CurrentYear();
 
-// A host with the results log, the file services and the clock of this
-// machine; console and window hosts add the user-facing services.
+// A host with the results log, the files and the clock of this machine;
+// console and window hosts add the user.
 class SystemHost : public kxcheck::LogHost {
  public:
   bool FileExists(const std::string& path) override;
@@ -40,7 +41,10 @@ class SystemHost : public kxcheck::LogHost {
   void DeleteFile(const std::string& path) override;
   bool IsLink(const std::string& path) override;
   std::unique_ptr<OutputLock> LockOutput(const std::string& lock_path) override;
-  int CurrentYear() override;
+  int CurrentYear() override { return year_clock_.Year(); }
+
+ private:
+  YearClock year_clock_;
 };
 
 }  // namespace platform

@@ -20,8 +20,8 @@
 #include <QUrl>
 #include <exception>
 
-#include "platform/engine_operations.h"
-#include "platform/engine_table.h"
+#include "adapter/engine_operations.h"
+#include "adapter/engine_table.h"
 #include "platform/mod_kxcheck_dialog.h"
 #include "ui/twips.h"
 #include "ui/window_font.h"
@@ -217,14 +217,14 @@ void frmKXCheck::OpenFromCommandLine(const QString& path) {
 void frmKXCheck::cmdCheck_Click() {
   RunOperation(cmdCheck, [this](const std::string& path) {
     if (tables_) return kxcheck::CheckTable(path, *host_, *tables_);
-    return platform::CheckEngineTable(path, *host_);
+    return adapter::CheckEngineTable(path, *host_);
   });
 }
 
 void frmKXCheck::cmdRepair_Click() {
   RunOperation(cmdRepair, [this](const std::string& path) {
     if (tables_) return kxcheck::RepairTable(path, *host_, *tables_);
-    return platform::RepairEngineTable(path, *host_);
+    return adapter::RepairEngineTable(path, *host_);
   });
 }
 

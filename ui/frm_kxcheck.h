@@ -12,7 +12,7 @@
 #include <string>
 
 #include "core/operations.h"
-#include "core/record_table.h"
+#include "core/table.h"
 #include "ui/window_host.h"
 
 class QCheckBox;

@@ -172,29 +172,6 @@ bool WindowHost::AskYesNo(const std::string& text) {
   return DefaultAsk(controls_.window, Title(), message);
 }
 
-int WindowHost::ReadClockYear() {
-  std::time_t now = std::time(nullptr);
-  if (year_ != 0 && now >= year_begin_ && now < year_end_) return year_;
-  year_ = platform::CurrentYear();
-  auto start_of = [](int year) {
-    std::tm edge{};
-    edge.tm_mday = 1;
-    edge.tm_isdst = -1;
-    edge.tm_year = year - 1900;
-    return std::mktime(&edge);
-  };
-  year_begin_ = start_of(year_);
-  year_end_ = start_of(year_ + 1);
-  if (year_begin_ == static_cast<std::time_t>(-1) ||
-      year_end_ == static_cast<std::time_t>(-1) ||
-      !(year_begin_ <= now && now < year_end_)) {
-    // The year cannot be bounded: keep the answer for this second only.
-    year_begin_ = now;
-    year_end_ = now + 1;
-  }
-  return year_;
-}
-
 bool WindowHost::SkipOption(kxcheck::SkipKind which) {
   QCheckBox* box = nullptr;
   switch (which) {

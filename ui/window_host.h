@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -39,7 +38,7 @@ struct HostControls {
 };
 
 // Final, so that an operation compiled for this class (see
-// platform/engine_operations.h) binds its per-record calls at compile time.
+// adapter/engine_operations.h) binds its per-record calls at compile time.
 class WindowHost final : public platform::SystemHost,
                          private kxcheck::ResultsLog::Observer {
  public:
@@ -67,15 +66,13 @@ class WindowHost final : public platform::SystemHost,
   }
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  // One warning box with every problem.
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested_; }
-  // The year from the system clock. The operations ask at every record;
-  // the clock is looked at every few questions, and the local time worked
-  // out again only when the clock has left the year seen last.
-  int CurrentYear() override {
-    if (year_ != 0 && ++year_questions_ % kClockStride != 0) return year_;
-    return ReadClockYear();
-  }
 
   void RequestStop() { stop_requested_ = true; }
   void ClearStopRequest() { stop_requested_ = false; }
@@ -92,7 +89,7 @@ class WindowHost final : public platform::SystemHost,
   static QString Title();
 
   // How long PumpEvents lets waiting events wait at most, and how many calls
-  // pass between two looks at the clock.
+  // pass between two looks at the clock that measures it.
   static constexpr qint64 kPumpIntervalMs = 20;
   static constexpr unsigned kClockStride = 256;
 
@@ -110,7 +107,6 @@ class WindowHost final : public platform::SystemHost,
   void ShowIdlePointer();
   // Puts the progress text of the last ShowProgress into the label.
   void ShowPendingProgress();
-  int ReadClockYear();
 
   HostControls controls_;
   WarnFunction warn_;
@@ -131,10 +127,6 @@ class WindowHost final : public platform::SystemHost,
   bool progress_pending_ = false;
   bool stop_requested_ = false;
   bool busy_ = false;
-  int year_ = 0;
-  unsigned year_questions_ = 0;
-  std::time_t year_begin_ = 1;  // [begin, end): the clock is in year_
-  std::time_t year_end_ = 0;
 };
 
 // Log text as the results box shows it: CR LF becomes a line break; a lone

@@ -14,6 +14,10 @@
 namespace {
 
 using kxcheck::Outcome;
+using kxcheck::Phase;
+using kxcheck::Step;
+using kxtest::CallCounts;
+using kxtest::FailAt;
 using kxtest::FailurePlan;
 using kxtest::FakeDisk;
 using kxtest::FakeHost;
@@ -38,8 +42,9 @@ struct TableProbe {
 
 class ProbeTable : public kxtest::FakeTable {
  public:
-  ProbeTable(FakeDisk& disk, FailurePlan& plan, TableProbe& probe)
-      : FakeTable(disk, plan), probe_(probe) {
+  ProbeTable(FakeDisk& disk, const FailurePlan& plan, CallCounts& calls,
+             TableProbe& probe)
+      : FakeTable(disk, plan, calls), probe_(probe) {
     ++probe_.live;
     ++probe_.created;
   }
@@ -67,17 +72,18 @@ class ProbeTable : public kxtest::FakeTable {
 
 class ProbeFactory : public kxcheck::TableFactory {
  public:
-  ProbeFactory(FakeDisk& disk, TableProbe& probe)
-      : disk_(disk), probe_(probe) {}
-  std::unique_ptr<kxcheck::RecordTable> Create() override {
-    plan.Check("Create", 0);
-    return std::make_unique<ProbeTable>(disk_, plan, probe_);
+  ProbeFactory(FakeDisk& disk, TableProbe& probe, const FailurePlan& plan)
+      : disk_(disk), probe_(probe), plan_(plan) {}
+  std::unique_ptr<kxcheck::Table> Create() override {
+    plan_.Check("Create");
+    return std::make_unique<ProbeTable>(disk_, plan_, calls, probe_);
   }
-  FailurePlan plan;  // for the table's calls and for Create itself
+  CallCounts calls;  // of every table created
 
  private:
   FakeDisk& disk_;
   TableProbe& probe_;
+  const FailurePlan& plan_;
 };
 
 FakeRecord Good(const std::string& stamp, const std::string& payload = "p") {
@@ -86,81 +92,82 @@ FakeRecord Good(const std::string& stamp, const std::string& payload = "p") {
 FakeRecord Deleted(const std::string& bytes) { return {bytes, true}; }
 FakeRecord Raw(const std::string& bytes) { return {bytes, false}; }
 
-class CheckScanTest : public ::testing::Test {
- protected:
+// One scan: a table on the fake disk, the host, the probe and the plan that
+// watches the scan.
+struct Scan {
   Outcome Run(std::vector<FakeRecord> records,
               const std::string& path = kPath) {
-    disk_.AddTable(path, std::move(records));
-    return kxcheck::CheckTable(path, host_, tables_);
+    disk.AddTable(path, std::move(records));
+    return kxcheck::CheckTable(path, host, tables, &plan);
   }
-  // The lines between the two header lines and the summary.
-  std::vector<std::string> Findings() const {
-    std::vector<std::string> lines = host_.Lines();
-    std::vector<std::string> findings;
-    for (const std::string& line : lines) {
-      if (line.rfind("Rec: ", 0) == 0) findings.push_back(line);
-    }
-    return findings;
-  }
-  std::vector<std::string> Summary() const {
-    std::vector<std::string> lines = host_.Lines();
-    std::vector<std::string> summary;
-    for (const std::string& line : lines) {
-      if (line.rfind("Rec: ", 0) != 0 && line.rfind("Filename: ", 0) != 0 &&
-          line.rfind("Records:  ", 0) != 0) {
-        summary.push_back(line);
+  std::vector<std::string> LinesStartingRec(bool rec) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : host.Lines()) {
+      const bool header =
+          line.rfind("Filename: ", 0) == 0 || line.rfind("Records:  ", 0) == 0;
+      if (line.rfind("Rec: ", 0) == 0 ? rec : !rec && !header) {
+        lines.push_back(line);
       }
     }
-    return summary;
+    return lines;
   }
+  // The finding lines, and the summary after them.
+  std::vector<std::string> Findings() const { return LinesStartingRec(true); }
+  std::vector<std::string> Summary() const { return LinesStartingRec(false); }
 
-  FakeDisk disk_;
-  FakeHost host_{disk_};
-  TableProbe probe_;
-  ProbeFactory tables_{disk_, probe_};
+  FakeDisk disk;
+  FailurePlan plan;
+  FakeHost host{disk, plan};
+  TableProbe probe;
+  ProbeFactory tables{disk, probe, plan};
+};
+
+class CheckScanTest : public ::testing::Test, public Scan {
+ protected:
+  using Scan::Run;  // not ::testing::Test's
 };
 
 TEST_F(CheckScanTest, EmptyPathDoesNothing) {
-  host_.AddResult("earlier text");
-  EXPECT_EQ(kxcheck::CheckTable("", host_, tables_), Outcome::kNothing);
-  EXPECT_TRUE(host_.events.empty());
-  EXPECT_EQ(host_.Log().Text(), "earlier text\r\n");
-  EXPECT_EQ(probe_.created, 0);
+  host.AddResult("earlier text");
+  EXPECT_EQ(kxcheck::CheckTable("", host, tables), Outcome::kNothing);
+  EXPECT_TRUE(host.events.empty());
+  EXPECT_EQ(host.Log().Text(), "earlier text\r\n");
+  EXPECT_EQ(probe.created, 0);
 }
 
 TEST_F(CheckScanTest, MissingFileWarnsAndChangesNothing) {
-  host_.AddResult("earlier text");
-  EXPECT_EQ(kxcheck::CheckTable("/data/none.kxt", host_, tables_),
+  host.AddResult("earlier text");
+  EXPECT_EQ(kxcheck::CheckTable("/data/none.kxt", host, tables),
             Outcome::kNotFound);
-  EXPECT_THAT(host_.events, ElementsAre("Warn Filename does not exist!"));
-  EXPECT_EQ(host_.Log().Text(), "earlier text\r\n");
-  EXPECT_EQ(probe_.created, 0);
+  EXPECT_THAT(host.events, ElementsAre("Warn Filename does not exist!"));
+  EXPECT_EQ(host.Log().Text(), "earlier text\r\n");
+  EXPECT_EQ(probe.created, 0);
 }
 
 TEST_F(CheckScanTest, EmptyTableReport) {
-  host_.AddResult("earlier text");
+  host.AddResult("earlier text");
   EXPECT_EQ(Run({}), Outcome::kCompleted);
-  EXPECT_EQ(host_.Log().Text(),
+  EXPECT_EQ(host.Log().Text(),
             "Filename: /data/line4.kxt\r\n"
             "Records:  0\r\n"
             "\r\n"
             "*** Processing Complete ***\r\n");
-  EXPECT_THAT(host_.events,
+  EXPECT_THAT(host.events,
               ElementsAre("EnterBusy", "ClearResults", "Progress 0 / 0",
                           "Progress 0 / 0", "LeaveBusy"));
-  EXPECT_EQ(host_.pumps, 0);
-  EXPECT_EQ(probe_.closes, 1);
-  EXPECT_EQ(probe_.live, 0);
+  EXPECT_EQ(host.pumps, 0);
+  EXPECT_EQ(probe.closes, 1);
+  EXPECT_EQ(probe.live, 0);
 }
 
 TEST_F(CheckScanTest, CleanTableHasOnlyTheClosingLines) {
   EXPECT_EQ(Run({Good("2020-01-01 00:00:00"), Good("2020-01-01 00:00:00", "q"),
                  Good("2026-12-31 23:59:59")}),
             Outcome::kCompleted);
-  EXPECT_THAT(host_.Lines(),
+  EXPECT_THAT(host.Lines(),
               ElementsAre("Filename: /data/line4.kxt", "Records:  3", "",
                           "*** Processing Complete ***"));
-  EXPECT_EQ(host_.pumps, 3);
+  EXPECT_EQ(host.pumps, 3);
 }
 
 // Which counter a record raises when several rules hold, and which records
@@ -200,10 +207,10 @@ TEST_F(CheckScanTest, ClassificationOrder) {
                   "*** Processing Complete ***"));
   // Deleted is asked for the nine records that are not null, the fields only
   // for the three examined ones, the year once per examined record.
-  EXPECT_EQ(tables_.plan.Calls("Deleted"), 9);
-  EXPECT_EQ(tables_.plan.Calls("FieldGet"), 6);
-  EXPECT_EQ(host_.plan.Calls("CurrentYear"), 3);
-  EXPECT_EQ(tables_.plan.Calls("RecordBuffer"), 12);
+  EXPECT_EQ(tables.calls["Deleted"], 9);
+  EXPECT_EQ(tables.calls["FieldGet"], 6);
+  EXPECT_EQ(host.Calls("CurrentYear"), 3);
+  EXPECT_EQ(tables.calls["RecordBuffer"], 12);
 }
 
 TEST_F(CheckScanTest, TwoIdenticalRecordsGiveOneDuplicate) {
@@ -238,9 +245,9 @@ TEST_F(CheckScanTest, OrderAgainstThePreviousExaminedStamp) {
 // The first examined record is compared with "0000-00-00 00-00-00"; a record
 // with two empty fields has the stamp " " and fails all eight tests.
 TEST_F(CheckScanTest, EmptyFieldsFailEveryTestInOrder) {
-  probe_.fields[1] = {"", ""};
-  probe_.fields[2] = {"2020-01-01", "00:00:00"};
-  probe_.fields[3] = {"", ""};
+  probe.fields[1] = {"", ""};
+  probe.fields[2] = {"2020-01-01", "00:00:00"};
+  probe.fields[3] = {"", ""};
   EXPECT_EQ(
       Run({Good("2020-01-01 00:00:00", "1"), Good("2020-01-01 00:00:00", "2"),
            Good("2020-01-01 00:00:00", "3")}),
@@ -287,26 +294,19 @@ TEST_F(CheckScanTest, FieldTestsThroughTheScan) {
   };
   // One table per case, so that the order test stays quiet.
   for (const Case& c : cases) {
-    FakeDisk disk;
-    FakeHost host(disk);
-    kxtest::FakeTableFactory factory(disk);
-    disk.AddTable(kPath, {Good(c.stamp)});
-    ASSERT_EQ(kxcheck::CheckTable(kPath, host, factory), Outcome::kCompleted);
+    Scan scan;
+    ASSERT_EQ(scan.Run({Good(c.stamp)}), Outcome::kCompleted);
     std::vector<std::string> expected;
     for (const std::string& s : c.suffixes) {
       expected.push_back("Rec: 1 - " + c.stamp + s);
     }
-    std::vector<std::string> findings;
-    for (const std::string& line : host.Lines()) {
-      if (line.rfind("Rec: ", 0) == 0) findings.push_back(line);
-    }
-    EXPECT_EQ(findings, expected) << c.stamp;
+    EXPECT_EQ(scan.Findings(), expected) << c.stamp;
   }
 }
 
 TEST_F(CheckScanTest, SeparatorFindingFromTheFieldTexts) {
   // The buffer has its separators, the field texts do not.
-  probe_.fields[1] = {"2020/01/01", "00.00.00"};
+  probe.fields[1] = {"2020/01/01", "00.00.00"};
   EXPECT_EQ(Run({Good("2020-01-01 00:00:00")}), Outcome::kCompleted);
   EXPECT_THAT(
       Findings(),
@@ -314,8 +314,8 @@ TEST_F(CheckScanTest, SeparatorFindingFromTheFieldTexts) {
 }
 
 TEST_F(CheckScanTest, YearIsAskedAtEveryYearTest) {
-  host_.on_pump = [this](int64_t pumps) {
-    if (pumps == 1) host_.year = 2027;
+  host.on_pump = [this](int64_t pumps) {
+    if (pumps == 1) host.year = 2027;
   };
   EXPECT_EQ(Run({Good("2027-01-01 00:00:00"), Good("2027-01-01 00:00:01")}),
             Outcome::kCompleted);
@@ -336,7 +336,7 @@ TEST_F(CheckScanTest, NulAndHighBytesInStamps) {
                           "Rec: 2 - 2020-\xC3\xA9"
                           "1-01 00:00:00 --> Month is "
                           "invalid!"));
-  EXPECT_EQ(host_.Log().Text().find('\0'), std::string::npos);
+  EXPECT_EQ(host.Log().Text().find('\0'), std::string::npos);
 }
 
 TEST_F(CheckScanTest, ProgressEveryThousandRecordsAndAtBothEnds) {
@@ -351,26 +351,23 @@ TEST_F(CheckScanTest, ProgressEveryThousandRecordsAndAtBothEnds) {
       {2500, {"0 / 2500", "1000 / 2500", "2000 / 2500", "2500 / 2500"}},
   };
   for (const Case& c : cases) {
-    FakeDisk disk;
-    FakeHost host(disk);
-    kxtest::FakeTableFactory factory(disk);
-    std::vector<FakeRecord> records(static_cast<size_t>(c.count),
-                                    Good("2020-01-01 00:00:00"));
-    disk.AddTable(kPath, records);
-    ASSERT_EQ(kxcheck::CheckTable(kPath, host, factory), Outcome::kCompleted);
-    EXPECT_EQ(host.progress, c.progress) << c.count;
-    EXPECT_EQ(host.pumps, c.count);
+    Scan scan;
+    ASSERT_EQ(scan.Run(std::vector<FakeRecord>(static_cast<size_t>(c.count),
+                                               Good("2020-01-01 00:00:00"))),
+              Outcome::kCompleted);
+    EXPECT_EQ(scan.host.progress, c.progress) << c.count;
+    EXPECT_EQ(scan.host.pumps, c.count);
   }
 }
 
 TEST_F(CheckScanTest, ProgressComesBeforeTheThousandthRecordIsRead) {
   std::vector<FakeRecord> records(1000, Good("2020-01-01 00:00:00"));
-  host_.on_pump = [this](int64_t pumps) {
-    host_.events.push_back("Pump " + std::to_string(pumps));
+  host.on_pump = [this](int64_t pumps) {
+    host.events.push_back("Pump " + std::to_string(pumps));
   };
   EXPECT_EQ(Run(records), Outcome::kCompleted);
-  ASSERT_GE(host_.events.size(), 6u);
-  std::vector<std::string> tail(host_.events.end() - 5, host_.events.end());
+  ASSERT_GE(host.events.size(), 6u);
+  std::vector<std::string> tail(host.events.end() - 5, host.events.end());
   EXPECT_THAT(tail, ElementsAre("Pump 999", "Progress 1000 / 1000", "Pump 1000",
                                 "Progress 1000 / 1000", "LeaveBusy"));
 }
@@ -398,7 +395,7 @@ TEST_F(CheckScanTest, CapAndTruncationNotice) {
   expected.AddResultAlways("Found 1 Deleted records");
   expected.AddResultAlways("");
   expected.AddResultAlways("*** Processing Complete ***");
-  EXPECT_EQ(host_.Log().Text(), expected.Text());
+  EXPECT_EQ(host.Log().Text(), expected.Text());
   EXPECT_LT(Findings().size(), 3000u);
 }
 
@@ -407,16 +404,13 @@ TEST_F(CheckScanTest, CapAndTruncationNotice) {
 TEST_F(CheckScanTest, TruncationNoticeOnlyAbove65000) {
   const std::string header = "Filename: \r\nRecords:  0\r\n";
   for (int64_t length : {65000, 65001}) {
-    FakeDisk disk;
-    FakeHost host(disk);
-    kxtest::FakeTableFactory factory(disk);
+    Scan scan;
     std::string path =
         "/" +
         std::string(static_cast<size_t>(length) - header.size() - 5, 'p') +
         ".kxt";
-    disk.AddTable(path, {});
-    ASSERT_EQ(kxcheck::CheckTable(path, host, factory), Outcome::kCompleted);
-    std::vector<std::string> lines = host.Lines();
+    ASSERT_EQ(scan.Run({}, path), Outcome::kCompleted);
+    std::vector<std::string> lines = scan.host.Lines();
     ASSERT_EQ(lines.size(), length == 65000 ? 4u : 5u) << length;
     if (length == 65001) {
       EXPECT_EQ(lines[2], ">>> Output Truncated <<<");
@@ -442,20 +436,20 @@ TEST_F(CheckScanTest, FindingStillReachesALogOfExactly65000) {
 }
 
 TEST_F(CheckScanTest, StopRequestEndsTheScanWithoutSummary) {
-  host_.on_pump = [this](int64_t pumps) {
-    if (pumps == 3) host_.stop_requested = true;
+  host.on_pump = [this](int64_t pumps) {
+    if (pumps == 3) host.stop_requested = true;
   };
   std::vector<FakeRecord> records(10, Good("2020-13-01 00:00:00"));
   records[0] = Good("2020-13-01 00:00:00", "first");
   EXPECT_EQ(Run(records), Outcome::kStopped);
-  EXPECT_EQ(host_.pumps, 3);
-  EXPECT_EQ(tables_.plan.Calls("GoToRecord"), 3);
-  EXPECT_THAT(host_.Log().Text(), Not(HasSubstr("Processing Complete")));
-  EXPECT_THAT(host_.Log().Text(), Not(HasSubstr("Found")));
-  EXPECT_EQ(host_.events.back(), "LeaveBusy");
-  EXPECT_TRUE(host_.warnings.empty());
-  EXPECT_EQ(probe_.closes, 1);
-  EXPECT_EQ(probe_.live, 0);
+  EXPECT_EQ(host.pumps, 3);
+  EXPECT_EQ(tables.calls["GoToRecord"], 3);
+  EXPECT_THAT(host.Log().Text(), Not(HasSubstr("Processing Complete")));
+  EXPECT_THAT(host.Log().Text(), Not(HasSubstr("Found")));
+  EXPECT_EQ(host.events.back(), "LeaveBusy");
+  EXPECT_TRUE(host.warnings.empty());
+  EXPECT_EQ(probe.closes, 1);
+  EXPECT_EQ(probe.live, 0);
 }
 
 // A failing call stops the scan at that call: no later step runs, no summary
@@ -463,182 +457,159 @@ TEST_F(CheckScanTest, StopRequestEndsTheScanWithoutSummary) {
 // names what failed, where, and why.
 TEST_F(CheckScanTest, FailureStopsAtTheFailingCall) {
   struct Case {
-    bool on_table;  // else on the host
-    std::string op;
-    int64_t nth;
-    std::string warning;
-    int64_t pumps;  // records finished before the failure
-    bool busy;      // EnterBusy was reached
+    FailAt fail;
+    std::string warning;  // before ": injected failure in <call>"
+    std::string call;
+    int64_t pumps = 0;  // records finished before the failure
+    bool busy = true;   // EnterBusy was reached
   };
-  const std::string kInj = "injected failure in ";
+  const std::string kBefore = "Check stopped before the first record while ";
+  const std::string kAfter = "Check stopped after the last record while ";
   const std::vector<Case> cases = {
-      {true, "Create", 1,
-       "Cannot open /data/line4.kxt: " + kInj + "Create (call 1, record 0)", 0,
-       true},
-      {true, "Open", 1,
-       "Cannot open /data/line4.kxt: " + kInj + "Open (call 1, record 0)", 0,
-       true},
-      {true, "RecordCount", 1,
-       "Check stopped before the first record while reading the number of "
-       "records: " +
-           kInj + "RecordCount (call 1, record 0)",
-       0, true},
-      {true, "RecordCount", 2,
-       "Check stopped before the first record while reading the number of "
-       "records: " +
-           kInj + "RecordCount (call 2, record 0)",
-       0, true},
-      {true, "GoToRecord", 3,
-       "Check stopped at record 3 while moving to the record: " + kInj +
-           "GoToRecord (call 3, record 3)",
-       2, true},
-      {true, "RecordBuffer", 2,
-       "Check stopped at record 2 while reading the record: " + kInj +
-           "RecordBuffer (call 2, record 2)",
-       1, true},
-      {true, "Deleted", 4,
-       "Check stopped at record 4 while reading the deletion mark: " + kInj +
-           "Deleted (call 4, record 4)",
-       3, true},
-      {true, "FieldGet", 4,
-       "Check stopped at record 2 while reading the date and time: " + kInj +
-           "FieldGet (call 4, record 2)",
-       1, true},
-      {true, "Close", 1,
-       "Cannot close /data/line4.kxt: " + kInj + "Close (call 1, record 5)", 5,
-       true},
-      {false, "EnterBusy", 1,
-       "Check stopped before the first record while entering the busy state: " +
-           kInj + "EnterBusy (call 1, record 0)",
-       0, true},
-      {false, "ClearResults", 1,
-       "Check stopped before the first record while clearing the results: " +
-           kInj + "ClearResults (call 1, record 0)",
-       0, true},
-      {false, "AddResult", 2,
-       "Check stopped before the first record while writing to the results: " +
-           kInj + "AddResult (call 2, record 0)",
-       0, true},
-      {false, "AddResult", 3,
-       "Check stopped at record 2 while writing to the results: " + kInj +
-           "AddResult (call 3, record 0)",
-       1, true},
-      {false, "ShowProgress", 1,
-       "Check stopped before the first record while showing the progress: " +
-           kInj + "ShowProgress (call 1, record 0)",
-       0, true},
-      {false, "ShowProgress", 2,
-       "Check stopped after the last record while showing the progress: " +
-           kInj + "ShowProgress (call 2, record 0)",
-       5, true},
-      {false, "CurrentYear", 3,
-       "Check stopped at record 4 while reading the clock: " + kInj +
-           "CurrentYear (call 3, record 0)",
-       3, true},
-      {false, "PumpEvents", 5,
-       "Check stopped at record 5 while processing window events: " + kInj +
-           "PumpEvents (call 5, record 0)",
-       4, true},
-      {false, "ResultsLength", 1,
-       "Check stopped after the last record while writing the summary: " +
-           kInj + "ResultsLength (call 1, record 0)",
-       5, true},
-      {false, "AddResultAlways", 1,
-       "Check stopped after the last record while writing the summary: " +
-           kInj + "AddResultAlways (call 1, record 0)",
-       5, true},
-      {false, "FileExists", 1,
-       "Cannot tell whether /data/line4.kxt exists: " + kInj +
-           "FileExists (call 1, record 0)",
-       0, false},
+      {.fail = {.step = Step::kCreateTables},
+       .warning = "Cannot open /data/line4.kxt",
+       .call = "Create"},
+      {.fail = {.step = Step::kOpenSource},
+       .warning = "Cannot open /data/line4.kxt",
+       .call = "Open"},
+      {.fail = {.step = Step::kReadRecordCount},
+       .warning = kBefore + "reading the number of records",
+       .call = "RecordCount"},
+      {.fail = {.step = Step::kReadTotal},
+       .warning = kBefore + "reading the number of records",
+       .call = "RecordCount"},
+      {.fail = {.step = Step::kPositioning, .record = 3},
+       .warning = "Check stopped at record 3 while moving to the record",
+       .call = "GoToRecord",
+       .pumps = 2},
+      {.fail = {.step = Step::kReadRecord, .record = 2},
+       .warning = "Check stopped at record 2 while reading the record",
+       .call = "RecordBuffer",
+       .pumps = 1},
+      {.fail = {.step = Step::kDeletionMark, .record = 4},
+       .warning = "Check stopped at record 4 while reading the deletion mark",
+       .call = "Deleted",
+       .pumps = 3},
+      {.fail = {.step = Step::kReadStamp, .record = 2},
+       .warning = "Check stopped at record 2 while reading the date and time",
+       .call = "FieldGet",
+       .pumps = 1},
+      {.fail = {.step = Step::kCloseSource},
+       .warning = "Cannot close /data/line4.kxt",
+       .call = "Close",
+       .pumps = 5},
+      {.fail = {.step = Step::kEnterBusy},
+       .warning = kBefore + "entering the busy state",
+       .call = "EnterBusy"},
+      {.fail = {.step = Step::kClearResults},
+       .warning = kBefore + "clearing the results",
+       .call = "ClearResults"},
+      {.fail = {.step = Step::kHeaderLines},
+       .warning = kBefore + "writing to the results",
+       .call = "AddResult"},
+      {.fail = {.step = Step::kFinding, .record = 2},
+       .warning = "Check stopped at record 2 while writing to the results",
+       .call = "AddResult",
+       .pumps = 1},
+      {.fail = {.step = Step::kShowProgress, .phase = Phase::kBefore},
+       .warning = kBefore + "showing the progress",
+       .call = "ShowProgress"},
+      {.fail = {.step = Step::kShowProgress, .phase = Phase::kAfter},
+       .warning = kAfter + "showing the progress",
+       .call = "ShowProgress",
+       .pumps = 5},
+      {.fail = {.step = Step::kClock, .record = 4},
+       .warning = "Check stopped at record 4 while reading the clock",
+       .call = "CurrentYear",
+       .pumps = 3},
+      {.fail = {.step = Step::kPumpEvents, .record = 5},
+       .warning = "Check stopped at record 5 while processing window events",
+       .call = "PumpEvents",
+       .pumps = 4},
+      {.fail = {.step = Step::kMeasureLog},
+       .warning = kAfter + "writing the summary",
+       .call = "ResultsLength",
+       .pumps = 5},
+      {.fail = {.step = Step::kCountLines},
+       .warning = kAfter + "writing the summary",
+       .call = "AddResultAlways",
+       .pumps = 5},
+      {.fail = {.step = Step::kLookForSource},
+       .warning = "Cannot tell whether /data/line4.kxt exists",
+       .call = "FileExists",
+       .busy = false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.op + " call " + std::to_string(c.nth));
-    FakeDisk disk;
-    FakeHost host(disk);
-    TableProbe probe;
-    ProbeFactory factory(disk, probe);
-    (c.on_table ? factory.plan : host.plan).FailCall(c.op, c.nth);
+    SCOPED_TRACE(c.warning);
+    Scan scan;
+    scan.plan.Fail(c.fail);
     // Record 2 has a bad month, record 3 is deleted.
-    disk.AddTable(kPath,
-                  {Good("2020-01-01 00:00:00"), Good("2020-13-01 00:00:00"),
-                   Deleted(MakeRecord("2020-01-03 00:00:00")),
-                   Good("2020-01-04 00:00:00"), Good("2020-01-05 00:00:00")});
-    EXPECT_EQ(kxcheck::CheckTable(kPath, host, factory), Outcome::kFailed);
-    EXPECT_THAT(host.warnings, ElementsAre(c.warning));
-    EXPECT_EQ(host.pumps, c.pumps);
-    EXPECT_EQ(probe.live, 0);
-    if (c.op != "Close") {
-      EXPECT_THAT(host.Log().Text(), Not(HasSubstr("Processing Complete")));
-      EXPECT_EQ(probe.closes, 0);
+    EXPECT_EQ(
+        scan.Run({Good("2020-01-01 00:00:00"), Good("2020-13-01 00:00:00"),
+                  Deleted(MakeRecord("2020-01-03 00:00:00")),
+                  Good("2020-01-04 00:00:00"), Good("2020-01-05 00:00:00")}),
+        Outcome::kFailed);
+    const std::string warning = c.warning + ": injected failure in " + c.call;
+    EXPECT_THAT(scan.host.warnings, ElementsAre(warning));
+    EXPECT_EQ(scan.host.pumps, c.pumps);
+    EXPECT_EQ(scan.probe.live, 0);
+    if (c.call != "Close") {
+      EXPECT_THAT(scan.host.Log().Text(),
+                  Not(HasSubstr("Processing Complete")));
+      EXPECT_EQ(scan.probe.closes, 0);
     }
-    ASSERT_GE(host.events.size(), 1u);
     if (c.busy) {
-      ASSERT_GE(host.events.size(), 2u);
-      EXPECT_EQ(host.events[host.events.size() - 2], "LeaveBusy");
+      ASSERT_GE(scan.host.events.size(), 2u);
+      EXPECT_EQ(scan.host.events[scan.host.events.size() - 2], "LeaveBusy");
     } else {
-      EXPECT_THAT(host.events, ElementsAre("Warn " + c.warning));
+      EXPECT_THAT(scan.host.events, ElementsAre("Warn " + warning));
     }
   }
 }
 
 TEST_F(CheckScanTest, RealReasonFromTheTableIsPassedOn) {
-  disk_.AddTable(kPath, {Good("2020-01-01 00:00:00")});
-  disk_.files.erase("/data/line4.kxd");
-  EXPECT_EQ(kxcheck::CheckTable(kPath, host_, tables_), Outcome::kFailed);
-  EXPECT_THAT(host_.warnings,
+  disk.AddTable(kPath, {Good("2020-01-01 00:00:00")});
+  disk.files.erase("/data/line4.kxd");
+  EXPECT_EQ(kxcheck::CheckTable(kPath, host, tables), Outcome::kFailed);
+  EXPECT_THAT(host.warnings,
               ElementsAre("Cannot open /data/line4.kxt: /data/line4.kxd: no "
                           "such file"));
-  EXPECT_THAT(host_.events,
-              ElementsAre("EnterBusy", "ClearResults", "LeaveBusy",
-                          "Warn " + host_.warnings[0]));
+  EXPECT_THAT(host.events, ElementsAre("EnterBusy", "ClearResults", "LeaveBusy",
+                                       "Warn " + host.warnings[0]));
 }
 
 TEST_F(CheckScanTest, NothingEscapesWhenLeaveBusyAndWarnBoxFail) {
-  struct Case {
-    std::vector<std::string> failing;
+  const std::vector<std::vector<Step>> cases = {
+      {Step::kLeaveBusy},                      // after a complete scan
+      {Step::kPositioning, Step::kLeaveBusy},  // on the failure path
+      {Step::kPositioning, Step::kLeaveBusy, Step::kWarn},
+      {Step::kLeaveBusy, Step::kWarn},
   };
-  const std::vector<Case> cases = {
-      {{"LeaveBusy"}},                // after a complete scan
-      {{"GoToRecord", "LeaveBusy"}},  // on the failure path
-      {{"GoToRecord", "LeaveBusy", "WarnBox"}},
-      {{"LeaveBusy", "WarnBox"}},
-  };
-  for (const Case& c : cases) {
-    FakeDisk disk;
-    FakeHost host(disk);
-    TableProbe probe;
-    ProbeFactory factory(disk, probe);
-    for (const std::string& op : c.failing) {
-      (op == "GoToRecord" ? factory.plan : host.plan).FailAlways(op);
-    }
-    disk.AddTable(kPath, {Good("2020-01-01 00:00:00")});
+  for (const std::vector<Step>& failing : cases) {
+    Scan scan;
+    for (Step step : failing) scan.plan.Fail({.step = step});
     Outcome outcome = Outcome::kCompleted;
-    EXPECT_NO_THROW(outcome = kxcheck::CheckTable(kPath, host, factory));
+    EXPECT_NO_THROW(outcome = scan.Run({Good("2020-01-01 00:00:00")}));
     EXPECT_EQ(outcome, Outcome::kFailed);
-    EXPECT_EQ(probe.live, 0);
+    EXPECT_EQ(scan.probe.live, 0);
   }
   // A complete scan whose LeaveBusy fails still says so.
-  FakeDisk disk;
-  FakeHost host(disk);
-  kxtest::FakeTableFactory factory(disk);
-  host.plan.FailCall("LeaveBusy", 1);
-  disk.AddTable(kPath, {Good("2020-01-01 00:00:00")});
-  EXPECT_EQ(kxcheck::CheckTable(kPath, host, factory), Outcome::kFailed);
+  plan.Fail({.step = Step::kLeaveBusy});
+  EXPECT_EQ(Run({Good("2020-01-01 00:00:00")}), Outcome::kFailed);
   EXPECT_THAT(host.warnings,
               ElementsAre("Check stopped after the last record while leaving "
-                          "the busy state: injected failure in LeaveBusy (call "
-                          "1, record 0)"));
+                          "the busy state: injected failure in LeaveBusy"));
 }
 
 // A warning that cannot be shown for a missing file is not an escape either.
 TEST_F(CheckScanTest, MissingFileWarningThatFails) {
-  host_.plan.FailAlways("WarnBox");
+  plan.Fail({.step = Step::kWarnMissing});
+  plan.Fail({.step = Step::kWarn});
   Outcome outcome = Outcome::kCompleted;
-  EXPECT_NO_THROW(outcome =
-                      kxcheck::CheckTable("/data/none.kxt", host_, tables_));
+  EXPECT_NO_THROW(
+      outcome = kxcheck::CheckTable("/data/none.kxt", host, tables, &plan));
   EXPECT_EQ(outcome, Outcome::kFailed);
-  EXPECT_TRUE(host_.events.empty());
+  EXPECT_TRUE(host.events.empty());
 }
 
 }  // namespace

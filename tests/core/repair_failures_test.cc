@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,9 @@
 namespace {
 
 using ::kxcheck::Outcome;
+using ::kxcheck::Phase;
+using ::kxcheck::Step;
+using ::kxtest::FailAt;
 using ::kxtest::FakeRecord;
 using ::kxtest::kOut;
 using ::kxtest::kOutFiles;
@@ -50,7 +52,9 @@ using Rig = kxtest::RepairRig;
 struct LoopCase {
   const char* name;
   std::vector<FakeRecord> records;
-  std::function<void(Rig&)> plan;
+  std::vector<FailAt> failures;
+  bool skip_deleted = true;
+  bool skip_corrupted = false;
   std::vector<std::string> lines;    // per-record lines
   std::vector<std::string> skipped;  // "Skipped " lines of the summary
   std::vector<std::string> written;  // the output's records
@@ -64,7 +68,9 @@ class RepairLoopFailureTest : public ::testing::TestWithParam<LoopCase> {};
 TEST_P(RepairLoopFailureTest, OnlyTheFailingActionIsAbandoned) {
   const LoopCase& c = GetParam();
   Rig s(c.records);
-  c.plan(s);
+  for (const FailAt& failure : c.failures) s.plan.Fail(failure);
+  s.host.skip_deleted = c.skip_deleted;
+  s.host.skip_corrupted = c.skip_corrupted;
   // Ran to its end, but the output may lack something: not plain success.
   EXPECT_EQ(s.Run(), Outcome::kFailed);
 
@@ -98,209 +104,159 @@ TEST_P(RepairLoopFailureTest, OnlyTheFailingActionIsAbandoned) {
   s.ExpectSourceUnchanged(/*deleted_marks=*/false);
 }
 
+const std::string kSeparatorFinding =
+    "Rec: 2 - 2021/01/01 00.00.02 --> Separator(s) is invalid!";
+
 INSTANTIATE_TEST_SUITE_P(
     Actions, RepairLoopFailureTest,
-    ::testing::Values(LoopCase{"PositioningFailsAndTheRecordIsLeftOut",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord("GoToRecord",
-                                                                  2, 1);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{"CharacterViewFails",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord(
-                                     "RecordBuffer", 2, 1);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r2.bytes, r3.bytes}},
-                      LoopCase{"CharacterViewFailsAndThePreviousViewDecides",
-                               {r1, r2_corrupted, r3},
-                               [](Rig& s) {
-                                 s.host.skip_corrupted = true;
-                                 s.tables.plan(0).FailNthAtRecord(
-                                     "RecordBuffer", 2, 1);
-                               },
-                               {"Rec: 2 - 2021/01/01 00.00.02 --> Separator(s) "
-                                "is invalid!",
-                                "Rec: 2- Date set to --> 2021-01-01 00:00:02",
-                                Severe(2)},
-                               {"Skipped 0 Deleted records",
-                                "Skipped 0 Duplicate records",
-                                "Skipped 0 Corrupted records"},
-                               {r1.bytes,
-                                WithStamp(r2_corrupted, "2021-01-01 00:00:02"),
-                                r3.bytes}},
-                      LoopCase{"NullTestCannotReadTheBuffer",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord(
-                                     "RecordBuffer", 2, 2);
-                               },
-                               {Severe(2)},
-                               {"Skipped 0 Deleted records",
-                                "Skipped 1 Null records",
-                                "Skipped 0 Duplicate records"},
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{"DeletedOptionUnreadableCountsAsSet",
-                               {r1, r2_deleted, r3},
-                               [](Rig& s) {
-                                 s.host.skip_deleted = false;
-                                 s.host.plan.FailCall("SkipOption", 4);
-                               },
-                               {Severe(2)},
-                               {"Skipped 0 Duplicate records"},
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{"DeletionMarkUnreadableCountsAsDeleted",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord("Deleted", 2,
-                                                                  1);
-                               },
-                               {Severe(2)},
-                               {"Skipped 1 Deleted records",
-                                "Skipped 0 Duplicate records"},
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{"DuplicateTestCannotReadTheBuffer",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord(
-                                     "RecordBuffer", 2, 3);
-                               },
-                               {Severe(2)},
-                               {"Skipped 0 Deleted records",
-                                "Skipped 1 Duplicate records"},
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{"StampCannotBeBuiltAndTheLastWrittenIsTested",
-                               {r1, r2_bad_hour, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord("FieldGet", 2,
-                                                                  2);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r2_bad_hour.bytes, r3.bytes}},
-                      LoopCase{
-                          "ClockUnreadableFailsTheYearTest",
-                          {r1, r2, r3},
-                          [](Rig& s) {
-                            s.host.plan.FailCall("CurrentYear", 2);
-                          },
-                          {"Rec: 2 - 2021-01-01 00:00:02 --> Year is invalid!",
-                           "Rec: 2- Date set to --> 2021-01-01 00:00:01",
-                           Severe(2)},
-                          kDefaultSkipped,
-                          {r1.bytes, WithStamp(r2, "2021-01-01 00:00:01"),
-                           r3.bytes}},
-                      LoopCase{
-                          "FindingLineLost",
-                          {r1, r2_bad_month, r3},
-                          [](Rig& s) { s.host.plan.FailCall("AddResult", 3); },
-                          {"Rec: 2- Date set to --> 2021-01-01 00:00:01",
-                           Severe(2)},
-                          kDefaultSkipped,
-                          {r1.bytes,
-                           WithStamp(r2_bad_month, "2021-01-01 00:00:01"),
-                           r3.bytes}},
-                      LoopCase{"SeparatorRepairCannotPutTheDate",
-                               {r1, r2_corrupted, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord("FieldPut", 2,
-                                                                  1);
-                               },
-                               {"Rec: 2 - 2021/01/01 00.00.02 --> Separator(s) "
-                                "is invalid!",
-                                "Rec: 2- Date set to --> 2021-01-01 00:00:02",
-                                Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes,
-                                WithStamp(r2_corrupted, "2021/01/01 00:00:02"),
-                                r3.bytes}},
-                      LoopCase{"OutputBufferCannotBeSetSoTheRecordIsLeftOut",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(1).FailCall("SetRecordBuffer",
-                                                           2);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r3.bytes}},
-                      LoopCase{
-                          "OutputFieldCannotBePut",
-                          {r1, r2_bad_hour, r3},
-                          [](Rig& s) {
-                            s.tables.plan(1).FailCall("FieldPut", 2);
-                          },
-                          {"Rec: 2 - 2021-01-01 25:00:02 --> Hour is invalid!",
-                           "Rec: 2- Date set to --> 2021-01-01 00:00:01",
-                           Severe(2)},
-                          kDefaultSkipped,
-                          {r1.bytes, r3.bytes}},
-                      LoopCase{"AppendFailsAndTheRecordIsLost",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(1).FailCall("AppendRecord", 2);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r3.bytes},
-                               1,
-                               true},
-                      LoopCase{"PreviousRecordUnreadableSoTheNextIsNoDuplicate",
-                               {r1, r2, r2},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord(
-                                     "RecordBuffer", 2, 5);
-                               },
-                               {Severe(2)},
-                               kDefaultSkipped,
-                               {r1.bytes, r2.bytes, r2.bytes}},
-                      LoopCase{
-                          "PumpFails",
-                          {r1, r2, r3},
-                          [](Rig& s) { s.host.plan.FailCall("PumpEvents", 2); },
-                          {Severe(2)},
-                          kDefaultSkipped,
-                          {r1.bytes, r2.bytes, r3.bytes}},
-                      LoopCase{"LastRecordIsReportedBeforeTheSummary",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(1).FailCall("AppendRecord", 3);
-                               },
-                               {Severe(3)},
-                               kDefaultSkipped,
-                               {r1.bytes, r2.bytes},
-                               1,
-                               true},
-                      LoopCase{
-                          "SeveralFailuresInOneRecordGiveOneLine",
-                          {r1, r2_bad_month, r3},
-                          [](Rig& s) {
-                            s.tables.plan(1).FailCall("FieldPut", 1);
-                            s.tables.plan(1).FailCall("FieldPut", 2);
-                            s.host.plan.FailCall("PumpEvents", 2);
-                          },
-                          {"Rec: 2 - 2021-13-01 00:00:02 --> Month is invalid!",
-                           "Rec: 2- Date set to --> 2021-01-01 00:00:01",
-                           Severe(2)},
-                          kDefaultSkipped,
-                          {r1.bytes, r3.bytes}},
-                      LoopCase{"FailuresInTwoRecords",
-                               {r1, r2, r3},
-                               [](Rig& s) {
-                                 s.tables.plan(0).FailNthAtRecord("GoToRecord",
-                                                                  1, 1);
-                                 s.tables.plan(1).FailCall("AppendRecord", 2);
-                               },
-                               {Severe(1), Severe(3)},
-                               kDefaultSkipped,
-                               {r2.bytes},
-                               2,
-                               true}),
+    ::testing::Values(
+        LoopCase{.name = "PositioningFailsAndTheRecordIsLeftOut",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kPositioning, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "CharacterViewFails",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kReadRecord, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r2.bytes, r3.bytes}},
+        LoopCase{
+            .name = "CharacterViewFailsAndThePreviousViewDecides",
+            .records = {r1, r2_corrupted, r3},
+            .failures = {{.step = Step::kReadRecord, .record = 2}},
+            .skip_corrupted = true,
+            .lines = {kSeparatorFinding,
+                      "Rec: 2- Date set to --> 2021-01-01 00:00:02", Severe(2)},
+            .skipped = {"Skipped 0 Deleted records",
+                        "Skipped 0 Duplicate records",
+                        "Skipped 0 Corrupted records"},
+            .written = {r1.bytes,
+                        WithStamp(r2_corrupted, "2021-01-01 00:00:02"),
+                        r3.bytes}},
+        LoopCase{
+            .name = "NullTestCannotReadTheBuffer",
+            .records = {r1, r2, r3},
+            .failures = {{.step = Step::kNullTest, .record = 2}},
+            .lines = {Severe(2)},
+            .skipped = {"Skipped 0 Deleted records", "Skipped 1 Null records",
+                        "Skipped 0 Duplicate records"},
+            .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "DeletedOptionUnreadableCountsAsSet",
+                 .records = {r1, r2_deleted, r3},
+                 .failures = {{.step = Step::kDeletedOption, .record = 2}},
+                 .skip_deleted = false,
+                 .lines = {Severe(2)},
+                 .skipped = {"Skipped 0 Duplicate records"},
+                 .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "DeletionMarkUnreadableCountsAsDeleted",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kDeletionMark, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = {"Skipped 1 Deleted records",
+                             "Skipped 0 Duplicate records"},
+                 .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "DuplicateTestCannotReadTheBuffer",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kDuplicateTest, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = {"Skipped 0 Deleted records",
+                             "Skipped 1 Duplicate records"},
+                 .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "StampCannotBeBuiltAndTheLastWrittenIsTested",
+                 .records = {r1, r2_bad_hour, r3},
+                 .failures = {{.step = Step::kReadStamp, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r2_bad_hour.bytes, r3.bytes}},
+        LoopCase{
+            .name = "ClockUnreadableFailsTheYearTest",
+            .records = {r1, r2, r3},
+            .failures = {{.step = Step::kClock, .record = 2}},
+            .lines = {"Rec: 2 - 2021-01-01 00:00:02 --> Year is invalid!",
+                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
+            .skipped = kDefaultSkipped,
+            .written = {r1.bytes, WithStamp(r2, "2021-01-01 00:00:01"),
+                        r3.bytes}},
+        LoopCase{
+            .name = "FindingLineLost",
+            .records = {r1, r2_bad_month, r3},
+            .failures = {{.step = Step::kFinding, .record = 2}},
+            .lines = {"Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
+            .skipped = kDefaultSkipped,
+            .written = {r1.bytes,
+                        WithStamp(r2_bad_month, "2021-01-01 00:00:01"),
+                        r3.bytes}},
+        LoopCase{
+            .name = "SeparatorRepairCannotPutTheDate",
+            .records = {r1, r2_corrupted, r3},
+            .failures = {{.step = Step::kPutDate, .record = 2}},
+            .lines = {kSeparatorFinding,
+                      "Rec: 2- Date set to --> 2021-01-01 00:00:02", Severe(2)},
+            .skipped = kDefaultSkipped,
+            .written = {r1.bytes,
+                        WithStamp(r2_corrupted, "2021/01/01 00:00:02"),
+                        r3.bytes}},
+        LoopCase{.name = "OutputBufferCannotBeSetSoTheRecordIsLeftOut",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kOutputBuffer, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r3.bytes}},
+        LoopCase{
+            .name = "OutputFieldCannotBePut",
+            .records = {r1, r2_bad_hour, r3},
+            .failures = {{.step = Step::kPutTime, .record = 2}},
+            .lines = {"Rec: 2 - 2021-01-01 25:00:02 --> Hour is invalid!",
+                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
+            .skipped = kDefaultSkipped,
+            .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "AppendFailsAndTheRecordIsLost",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kAppend, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r3.bytes},
+                 .removed = true},
+        LoopCase{.name = "PreviousRecordUnreadableSoTheNextIsNoDuplicate",
+                 .records = {r1, r2, r2},
+                 .failures = {{.step = Step::kKeepRecord, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r2.bytes, r2.bytes}},
+        LoopCase{.name = "PumpFails",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kPumpEvents, .record = 2}},
+                 .lines = {Severe(2)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r2.bytes, r3.bytes}},
+        LoopCase{.name = "LastRecordIsReportedBeforeTheSummary",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kAppend, .record = 3}},
+                 .lines = {Severe(3)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r1.bytes, r2.bytes},
+                 .removed = true},
+        LoopCase{
+            .name = "SeveralFailuresInOneRecordGiveOneLine",
+            .records = {r1, r2_bad_month, r3},
+            .failures = {{.step = Step::kPutDate, .record = 2},
+                         {.step = Step::kPutTime, .record = 2},
+                         {.step = Step::kPumpEvents, .record = 2}},
+            .lines = {"Rec: 2 - 2021-13-01 00:00:02 --> Month is invalid!",
+                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
+            .skipped = kDefaultSkipped,
+            .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "FailuresInTwoRecords",
+                 .records = {r1, r2, r3},
+                 .failures = {{.step = Step::kPositioning, .record = 1},
+                              {.step = Step::kAppend, .record = 3}},
+                 .lines = {Severe(1), Severe(3)},
+                 .skipped = kDefaultSkipped,
+                 .written = {r2.bytes},
+                 .severe_records = 2,
+                 .removed = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepairLoopFailure, ProgressLabelFailureKeepsTheRecord) {
@@ -309,7 +265,7 @@ TEST(RepairLoopFailure, ProgressLabelFailureKeepsTheRecord) {
     records.push_back(Rec("2021-01-01 00:00:00", i));
   }
   Rig s(records);
-  s.host.plan.FailCall("ShowProgress", 2);  // "1000 / 1000"
+  s.plan.Fail({.step = Step::kShowProgress, .record = 1000});
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   EXPECT_EQ(s.Output().size(), 1000u);
   std::vector<std::string> lines = s.host.Lines();
@@ -320,7 +276,7 @@ TEST(RepairLoopFailure, ProgressLabelFailureKeepsTheRecord) {
 // A call of the summary or of the closing fails.
 struct SummaryCase {
   const char* name;
-  std::function<void(Rig&)> plan;
+  FailAt failure;
   std::vector<std::string> lines;  // the log after the header
   const char* warning;
 };
@@ -331,7 +287,7 @@ class RepairSummaryFailureTest : public ::testing::TestWithParam<SummaryCase> {
 TEST_P(RepairSummaryFailureTest, WarnsNamingTheOutput) {
   const SummaryCase& c = GetParam();
   Rig s({r1, r2, r3});
-  c.plan(s);
+  s.plan.Fail(c.failure);
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   std::vector<std::string> lines = s.host.Lines();
   ASSERT_GE(lines.size(), 2u);
@@ -354,37 +310,43 @@ const std::vector<std::string> kFullSummary = {
 INSTANTIATE_TEST_SUITE_P(
     Steps, RepairSummaryFailureTest,
     ::testing::Values(
-        SummaryCase{"SourceCannotBeClosed",
-                    [](Rig& s) { s.tables.plan(0).FailCall("Close", 1); },
-                    kFullSummary, "Could not close the source table"},
-        SummaryCase{"LogLengthUnreadableGivesTheNotice",
-                    [](Rig& s) { s.host.plan.FailCall("ResultsLength", 1); },
-                    {">>> Output Truncated <<<", "Skipped 0 Deleted records",
-                     "Skipped 0 Duplicate records", "", "Output -> " + kOut,
-                     "Records Written: 3", "", "*** Processing Complete ***"},
-                    "Could not measure the results log"},
-        SummaryCase{"OptionUnreadableGivesItsLine",
-                    [](Rig& s) { s.host.plan.FailCall("SkipOption", 12); },
-                    {"Skipped 0 Deleted records", "Skipped 0 Duplicate records",
-                     "Skipped 0 Corrupted records", "", "Output -> " + kOut,
-                     "Records Written: 3", "", "*** Processing Complete ***"},
-                    "Could not read a skip option"},
+        SummaryCase{.name = "SourceCannotBeClosed",
+                    .failure = {.step = Step::kCloseSource},
+                    .lines = kFullSummary,
+                    .warning = "Could not close the source table"},
         SummaryCase{
-            "OutputCountUnreadable",
-            [](Rig& s) { s.tables.plan(1).FailCall("RecordCount", 1); },
-            {"Skipped 0 Deleted records", "Skipped 0 Duplicate records", "",
-             "Output -> " + kOut, "", "*** Processing Complete ***"},
-            "Could not count the records written"},
-        SummaryCase{"ClosingLineLost",
-                    [](Rig& s) { s.host.plan.FailCall("AddResultAlways", 7); },
-                    {"Skipped 0 Deleted records", "Skipped 0 Duplicate records",
-                     "", "Output -> " + kOut, "Records Written: 3", ""},
-                    "Could not write the results log"}),
+            .name = "LogLengthUnreadableGivesTheNotice",
+            .failure = {.step = Step::kMeasureLog},
+            .lines = {">>> Output Truncated <<<", "Skipped 0 Deleted records",
+                      "Skipped 0 Duplicate records", "", "Output -> " + kOut,
+                      "Records Written: 3", "", "*** Processing Complete ***"},
+            .warning = "Could not measure the results log"},
+        SummaryCase{
+            .name = "OptionUnreadableGivesItsLine",
+            .failure = {.step = Step::kCorruptedOption, .phase = Phase::kAfter},
+            .lines = {"Skipped 0 Deleted records",
+                      "Skipped 0 Duplicate records",
+                      "Skipped 0 Corrupted records", "", "Output -> " + kOut,
+                      "Records Written: 3", "", "*** Processing Complete ***"},
+            .warning = "Could not read a skip option"},
+        SummaryCase{
+            .name = "OutputCountUnreadable",
+            .failure = {.step = Step::kCountWritten},
+            .lines = {"Skipped 0 Deleted records",
+                      "Skipped 0 Duplicate records", "", "Output -> " + kOut,
+                      "", "*** Processing Complete ***"},
+            .warning = "Could not count the records written"},
+        SummaryCase{
+            .name = "ClosingLinesLost",
+            .failure = {.step = Step::kClosingLines},
+            .lines = {"Skipped 0 Deleted records",
+                      "Skipped 0 Duplicate records", "Records Written: 3"},
+            .warning = "Could not write the results log"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepairSummaryFailure, OutputThatCannotBeCommittedIsRemoved) {
   Rig s({r1, r2, r3});
-  s.tables.plan(1).FailCall("Close", 1);
+  s.plan.Fail({.step = Step::kCloseOutput});
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   const std::vector<std::string> lines = s.host.Lines();
   EXPECT_THAT(std::vector<std::string>(lines.begin() + 2, lines.end()),
@@ -399,7 +361,7 @@ TEST(RepairSummaryFailure, OutputThatCannotBeCommittedIsRemoved) {
 
 TEST(RepairSummaryFailure, LeavingBusyFails) {
   Rig s({r1});
-  s.host.plan.FailCall("LeaveBusy", 1);
+  s.plan.Fail({.step = Step::kLeaveBusy});
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0],
@@ -409,9 +371,10 @@ TEST(RepairSummaryFailure, LeavingBusyFails) {
 // A call before the record loop fails: the pass ends there.
 struct SetupCase {
   const char* name;
-  std::function<void(Rig&)> plan;
-  const char* warning;  // its beginning
-  bool busy;            // the window went busy and must be idle again
+  std::vector<FailAt> failures;
+  bool old_output = false;  // an output of an earlier pass, to be replaced
+  const char* warning;      // its beginning
+  bool busy = true;         // the window went busy and must be idle again
   std::vector<std::string> output_files_left;
 };
 
@@ -420,7 +383,11 @@ class RepairSetupFailureTest : public ::testing::TestWithParam<SetupCase> {};
 TEST_P(RepairSetupFailureTest, WarnsAndRemovesWhatItMade) {
   const SetupCase& c = GetParam();
   Rig s({r1, r2});
-  c.plan(s);
+  for (const FailAt& failure : c.failures) s.plan.Fail(failure);
+  if (c.old_output) {
+    s.disk.AddTable(kOut, {r1});
+    s.host.answer_yes = true;
+  }
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0], StartsWith(c.warning));
@@ -442,61 +409,45 @@ TEST_P(RepairSetupFailureTest, WarnsAndRemovesWhatItMade) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, RepairSetupFailureTest,
     ::testing::Values(
-        SetupCase{"SourceLookupFails",
-                  [](Rig& s) { s.host.plan.FailCall("FileExists", 1); },
-                  "Could not look for '/d/t.kxt': ",
-                  false,
-                  {}},
-        SetupCase{"EnterBusyFails",
-                  [](Rig& s) { s.host.plan.FailCall("EnterBusy", 1); },
-                  "Could not enter the busy state: ",
-                  true,
-                  {}},
-        SetupCase{"SourceOpenFails",
-                  [](Rig& s) { s.tables.plan(0).FailCall("Open", 1); },
-                  "Could not open '/d/t.kxt': ",
-                  true,
-                  {}},
+        SetupCase{.name = "SourceLookupFails",
+                  .failures = {{.step = Step::kLookForSource}},
+                  .warning = "Could not look for '/d/t.kxt': ",
+                  .busy = false},
+        SetupCase{.name = "EnterBusyFails",
+                  .failures = {{.step = Step::kEnterBusy}},
+                  .warning = "Could not enter the busy state: "},
+        SetupCase{.name = "SourceOpenFails",
+                  .failures = {{.step = Step::kOpenSource}},
+                  .warning = "Could not open '/d/t.kxt': "},
+        SetupCase{.name = "OldOutputCannotBeDeleted",
+                  .failures = {{.step = Step::kDeleteOldOutput}},
+                  .old_output = true,
+                  .warning = "Could not delete '/d/t_REPAIRED.kxt': ",
+                  // The old files are not this pass's to remove.
+                  .output_files_left = kOutFiles},
         SetupCase{
-            "OldOutputCannotBeDeleted",
-            [](Rig& s) {
-              s.disk.AddTable(kOut, {r1});
-              s.host.answer_yes = true;
-              s.host.plan.FailCall("DeleteFile", 2);
-            },
-            "Could not delete '/d/t_REPAIRED.kxd': ",
-            true,
-            // The old files are not this pass's to remove.
-            {"/d/t_REPAIRED.kxd", "/d/t_REPAIRED.kxi", "/d/t_REPAIRED.kxa"}},
-        SetupCase{"CopyFails",
-                  [](Rig& s) { s.host.plan.FailCall("CopyFile", 1); },
-                  "Could not copy '/d/t.kxt' to '/d/t_REPAIRED.kxt': ",
-                  true,
-                  {}},
-        SetupCase{"OutputOpenFails",
-                  [](Rig& s) { s.tables.plan(1).FailCall("Open", 1); },
-                  "Could not open the output table '/d/t_REPAIRED.kxt': ",
-                  true,
-                  {}},
-        SetupCase{"HeaderLineFails",
-                  [](Rig& s) { s.host.plan.FailCall("AddResult", 1); },
-                  "Could not write the results log: ",
-                  true,
-                  {}},
-        SetupCase{"MadeFilesCannotBeRemoved",
-                  [](Rig& s) {
-                    s.tables.plan(1).FailCall("Open", 1);
-                    s.host.plan.FailAlways("DeleteFile");
-                  },
-                  "Could not open the output table '/d/t_REPAIRED.kxt': ",
-                  true,
-                  {"/d/t_REPAIRED.kxt"}}),
+            .name = "CopyFails",
+            .failures = {{.step = Step::kCopyDefinition}},
+            .warning = "Could not copy '/d/t.kxt' to '/d/t_REPAIRED.kxt': "},
+        SetupCase{.name = "OutputOpenFails",
+                  .failures = {{.step = Step::kOpenOutput}},
+                  .warning = "Could not open the output table "
+                             "'/d/t_REPAIRED.kxt': "},
+        SetupCase{.name = "HeaderLineFails",
+                  .failures = {{.step = Step::kHeaderLines}},
+                  .warning = "Could not write the results log: "},
+        SetupCase{.name = "MadeFilesCannotBeRemoved",
+                  .failures = {{.step = Step::kOpenOutput},
+                               {.step = Step::kRemoveOutput}},
+                  .warning = "Could not open the output table "
+                             "'/d/t_REPAIRED.kxt': ",
+                  .output_files_left = {"/d/t_REPAIRED.kxt"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepairSetupFailure, UnremovableFilesAreNamedInTheWarning) {
   Rig s({r1});
-  s.tables.plan(1).FailCall("Open", 1);
-  s.host.plan.FailAlways("DeleteFile");
+  s.plan.Fail({.step = Step::kOpenOutput});
+  s.plan.Fail({.step = Step::kRemoveOutput});
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0],

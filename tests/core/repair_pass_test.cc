@@ -17,10 +17,7 @@ namespace {
 
 using ::kxcheck::Outcome;
 using ::kxcheck::RepairTable;
-using ::kxtest::FakeDisk;
-using ::kxtest::FakeHost;
 using ::kxtest::FakeRecord;
-using ::kxtest::FakeTableFactory;
 using ::kxtest::kOut;
 using ::kxtest::kOutFiles;
 using ::kxtest::kPath;
@@ -289,16 +286,14 @@ TEST_F(RepairPassTest, NullRuleLooksAtBytesTwoToThirtyThree) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDisk case_disk;
-    FakeHost case_host(case_disk);
-    FakeTableFactory case_tables(case_disk);
-    case_disk.AddTable(kPath, {{c.bytes, false}});
-    EXPECT_EQ(RepairTable(kPath, case_host, case_tables), Outcome::kCompleted);
-    std::vector<std::string> lines = case_host.Lines();
+    kxtest::RepairRig rig;
+    rig.disk.AddTable(kPath, {{c.bytes, false}});
+    EXPECT_EQ(rig.Run(), Outcome::kCompleted);
+    std::vector<std::string> lines = rig.host.Lines();
     bool skipped = std::find(lines.begin(), lines.end(),
                              "Skipped 1 Null records") != lines.end();
     EXPECT_EQ(skipped, c.null);
-    EXPECT_EQ(case_disk.Table(kOut)->records.size(), c.null ? 0u : 1u);
+    EXPECT_EQ(rig.disk.Table(kOut)->records.size(), c.null ? 0u : 1u);
   }
 }
 
@@ -313,14 +308,12 @@ TEST_F(RepairPassTest, SkipOptionCombinations) {
     bool del = mask & 1, dup = mask & 2, cor = mask & 4;
     SCOPED_TRACE("deleted " + std::to_string(del) + " duplicates " +
                  std::to_string(dup) + " corrupted " + std::to_string(cor));
-    FakeDisk case_disk;
-    FakeHost case_host(case_disk);
-    FakeTableFactory case_tables(case_disk);
-    case_disk.AddTable(kPath, records);
-    case_host.skip_deleted = del;
-    case_host.skip_duplicates = dup;
-    case_host.skip_corrupted = cor;
-    EXPECT_EQ(RepairTable(kPath, case_host, case_tables), Outcome::kCompleted);
+    kxtest::RepairRig rig;
+    rig.disk.AddTable(kPath, records);
+    rig.host.skip_deleted = del;
+    rig.host.skip_duplicates = dup;
+    rig.host.skip_corrupted = cor;
+    EXPECT_EQ(rig.Run(), Outcome::kCompleted);
 
     std::vector<std::string> written = {good1.bytes};
     std::vector<std::string> lines = {"Filename: " + kPath, "Records:  6"};
@@ -341,9 +334,9 @@ TEST_F(RepairPassTest, SkipOptionCombinations) {
     for (const std::string& line : Closing(static_cast<int>(written.size()))) {
       lines.push_back(line);
     }
-    EXPECT_THAT(case_host.Lines(), ElementsAreArray(lines));
+    EXPECT_THAT(rig.host.Lines(), ElementsAreArray(lines));
     std::vector<std::string> output;
-    for (const FakeRecord& r : case_disk.Table(kOut)->records) {
+    for (const FakeRecord& r : rig.disk.Table(kOut)->records) {
       output.push_back(r.bytes);
       EXPECT_FALSE(r.deleted);
     }
@@ -364,24 +357,22 @@ TEST_F(RepairPassTest, OptionsAreReadAtEveryUse) {
   };
   for (const Case& c : {Case{true, 3, false}, Case{false, 3, true}}) {
     SCOPED_TRACE(c.start);
-    FakeDisk case_disk;
-    FakeHost case_host(case_disk);
-    FakeTableFactory case_tables(case_disk);
-    case_disk.AddTable(kPath, records);
-    case_host.skip_deleted = c.start;
-    case_host.on_pump = [&](int64_t pump) {
-      if (pump == 2) case_host.skip_deleted = !c.start;
+    kxtest::RepairRig rig;
+    rig.disk.AddTable(kPath, records);
+    rig.host.skip_deleted = c.start;
+    rig.host.on_pump = [&](int64_t pump) {
+      if (pump == 2) rig.host.skip_deleted = !c.start;
     };
-    EXPECT_EQ(RepairTable(kPath, case_host, case_tables), Outcome::kCompleted);
-    EXPECT_EQ(case_disk.Table(kOut)->records.size(),
+    EXPECT_EQ(rig.Run(), Outcome::kCompleted);
+    EXPECT_EQ(rig.disk.Table(kOut)->records.size(),
               static_cast<size_t>(c.written));
-    std::vector<std::string> lines = case_host.Lines();
+    std::vector<std::string> lines = rig.host.Lines();
     EXPECT_EQ(
         std::count(lines.begin(), lines.end(), "Skipped 1 Deleted records"),
         c.summary_line ? 1 : 0);
     // Three option reads for every record that passes them all, fewer for
     // one left out early, and three for the summary; never cached.
-    EXPECT_EQ(case_host.plan.Calls("SkipOption"),
+    EXPECT_EQ(rig.host.Calls("SkipOption"),
               c.start ? 3 + 1 + 3 + 3 + 3 : 3 + 3 + 1 + 3 + 3);
   }
 }
@@ -428,15 +419,13 @@ TEST_F(RepairPassTest, TruncationNoticeOnlyAbove65000) {
   const std::string header = "Filename: \r\nRecords:  0\r\n";
   for (int64_t length : {65000, 65001}) {
     SCOPED_TRACE(length);
-    FakeDisk case_disk;
-    FakeHost case_host(case_disk);
-    FakeTableFactory case_tables(case_disk);
+    kxtest::RepairRig rig;
     std::string base = "/";
     base.append(static_cast<size_t>(length) - header.size() - 5, 'p');
-    case_disk.AddTable(base + ".kxt", {});
-    ASSERT_EQ(RepairTable(base + ".kxt", case_host, case_tables),
+    rig.disk.AddTable(base + ".kxt", {});
+    ASSERT_EQ(RepairTable(base + ".kxt", rig.host, rig.tables),
               Outcome::kCompleted);
-    std::vector<std::string> lines = case_host.Lines();
+    std::vector<std::string> lines = rig.host.Lines();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[2] == ">>> Output Truncated <<<", length == 65001);
     EXPECT_EQ(
@@ -459,7 +448,7 @@ TEST_F(RepairPassTest, ExistingOutputDeclined) {
   EXPECT_EQ(host.Log().Text(), "");
   EXPECT_EQ(OutputStamps(), std::vector<std::string>{"1999-01-01 00:00:00"});
   for (const std::string& file : kOutFiles) EXPECT_TRUE(disk.Exists(file));
-  EXPECT_EQ(tables.plan(0).Calls("Close"), 0);
+  EXPECT_EQ(tables.Calls(0, "Close"), 0);
 }
 
 TEST_F(RepairPassTest, ExistingOutputReplaced) {
@@ -486,18 +475,14 @@ TEST_F(RepairPassTest, UpperCaseExtensionAndRepeatedSuffix) {
                {"/d/t_REPAIRED.kxt", "/d/t_REPAIRED_REPAIRED.kxt"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.source);
-    FakeDisk case_disk;
-    FakeHost case_host(case_disk);
-    FakeTableFactory case_tables(case_disk);
-    case_disk.AddTable(c.source, {Rec("2021-01-01 00:00:00", 1)});
-    EXPECT_EQ(RepairTable(c.source, case_host, case_tables),
-              Outcome::kCompleted);
-    EXPECT_THAT(case_host.events,
+    kxtest::RepairRig rig;
+    rig.disk.AddTable(c.source, {Rec("2021-01-01 00:00:00", 1)});
+    EXPECT_EQ(RepairTable(c.source, rig.host, rig.tables), Outcome::kCompleted);
+    EXPECT_THAT(rig.host.events,
                 ::testing::Contains("Copy " + c.source + " -> " + c.output));
-    EXPECT_THAT(case_host.Lines(),
-                ::testing::Contains("Output -> " + c.output));
-    ASSERT_NE(case_disk.Table(c.output), nullptr);
-    EXPECT_EQ(case_disk.Table(c.output)->records.size(), 1u);
+    EXPECT_THAT(rig.host.Lines(), ::testing::Contains("Output -> " + c.output));
+    ASSERT_NE(rig.disk.Table(c.output), nullptr);
+    EXPECT_EQ(rig.disk.Table(c.output)->records.size(), 1u);
   }
 }
 
@@ -512,8 +497,8 @@ TEST_F(RepairPassTest, StopRequestEndsAfterTheRecordAndRemovesTheOutput) {
   EXPECT_FALSE(AnyOutputFile());
   EXPECT_THAT(host.Lines(), ElementsAre("Filename: " + kPath, "Records:  3"));
   EXPECT_EQ(host.events.back(), "LeaveBusy");
-  EXPECT_EQ(tables.plan(0).Calls("Close"), 1);  // the source
-  EXPECT_EQ(tables.plan(1).Calls("Close"), 0);  // the output: never committed
+  EXPECT_EQ(tables.Calls(0, "Close"), 1);  // the source
+  EXPECT_EQ(tables.Calls(1, "Close"), 0);  // the output: never committed
   EXPECT_THAT(host.warnings, IsEmpty());
 }
 

@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/packed_record.h"
+#include "core/packed_stamp.h"
+#include "core/record_bytes.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ uint32_t FailedOneByOne(std::string_view stamp, std::string_view year) {
 // (so that runs of stamps share their first 16 characters) while the year
 // changes; it orders and spells stamps as their texts do; and it keeps the
 // bytes of records of every size.
-TEST(StampTest, PackedRecordAnswersAsTheNamedTests) {
+TEST(StampTest, PackedStampAnswersAsTheNamedTests) {
   const std::string alphabet = std::string("\0 -/0123569:?\x7F\x80\xFF", 16);
   const std::string base = "2020-06-15 12:34:56";
   std::vector<std::string> stamps;
@@ -200,10 +201,10 @@ TEST(StampTest, PackedRecordAnswersAsTheNamedTests) {
   for (const std::string& s : stamps) {
     for (const std::string& year : years) runs.emplace_back(s, year);
   }
-  kxcheck::PackedRecord records[2];
+  kxcheck::PackedStamp records[2];
   size_t previous_at = 0;
   for (const auto& [s, year] : runs) {
-    kxcheck::PackedRecord& current = records[1 - previous_at];
+    kxcheck::PackedStamp& current = records[1 - previous_at];
     current.SetStamp(s);
     ASSERT_EQ(current.FailedFieldTests(year, records[previous_at]),
               FailedOneByOne(s, year))
@@ -211,8 +212,8 @@ TEST(StampTest, PackedRecordAnswersAsTheNamedTests) {
     previous_at = 1 - previous_at;
   }
 
-  kxcheck::PackedRecord a;
-  kxcheck::PackedRecord b;
+  kxcheck::PackedStamp a;
+  kxcheck::PackedStamp b;
   for (const std::string& s : stamps) {
     a.SetStamp(s);
     b.SetStamp(s.data(), s.data() + 11);
@@ -234,7 +235,7 @@ TEST(StampTest, PackedRecordAnswersAsTheNamedTests) {
   for (size_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 41u, 63u, 64u, 65u}) {
     std::string bytes(n, '\0');
     for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<char>('a' + i % 26);
-    kxcheck::PackedRecord kept;
+    kxcheck::RecordBytes kept;
     kept.KeepBytes(std::string(n, '-'));
     kept.KeepBytes(bytes);
     EXPECT_TRUE(kept.HasBytes(bytes)) << n;

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "adapter/engine_table.h"
 #include "core/repair_pass.h"
 #include "engine/record_table.h"
 #include "engine/table_format.h"
 #include "os/fault_env.h"
-#include "platform/engine_table.h"
 #include "platform/system.h"
 
 namespace {
@@ -88,6 +88,10 @@ class QuietHost final : public platform::SystemHost {
   void PumpEvents() override {}
   void WarnBox(const std::string& text) override { warnings += text; }
   bool AskYesNo(const std::string&) override { return true; }
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind) override { return true; }
   void CopyFile(const std::string& from, const std::string& to) override {
     platform::CopyFile(from, to, env_);
@@ -101,6 +105,7 @@ class QuietHost final : public platform::SystemHost {
   std::unique_ptr<OutputLock> LockOutput(const std::string& path) override {
     return platform::LockOutput(path, env_);
   }
+  bool StopRequested() override { return false; }
   std::string warnings;
 
  private:
@@ -133,7 +138,7 @@ TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
   QuietHost host(&env);
   EXPECT_EQ(kxcheck::RunRepairPass(
                 source, host,
-                [&] { return std::make_unique<platform::EngineTable>(&env); }),
+                [&] { return std::make_unique<adapter::EngineTable>(&env); }),
             kxcheck::Outcome::kCompleted)
       << host.warnings;
 

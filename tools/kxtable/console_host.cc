@@ -265,35 +265,4 @@ bool ConsoleHost::AskYesNo(const std::string& text) {
   return options_.answer_yes;
 }
 
-int ConsoleHost::ReadClockYear() {
-  // The scan asks at every record; the clock is read again every so many
-  // questions, which at the scan's pace is many times a second.
-  std::time_t now = std::time(nullptr);
-  if (now >= year_begin_ && now < year_end_) return year_;
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) {
-    throw std::runtime_error("Cannot read the system clock");
-  }
-  year_ = local.tm_year + 1900;
-  std::tm edge{};
-  edge.tm_mday = 1;
-  edge.tm_isdst = -1;
-  edge.tm_year = local.tm_year;
-  std::time_t begin = std::mktime(&edge);
-  edge = std::tm{};
-  edge.tm_mday = 1;
-  edge.tm_isdst = -1;
-  edge.tm_year = local.tm_year + 1;
-  std::time_t end = std::mktime(&edge);
-  if (begin == static_cast<std::time_t>(-1) ||
-      end == static_cast<std::time_t>(-1) || !(begin <= now && now < end)) {
-    // Cannot bound the year: keep the answer for this second only.
-    begin = now;
-    end = now + 1;
-  }
-  year_begin_ = begin;
-  year_end_ = end;
-  return year_;
-}
-
 }  // namespace kxtable

@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,7 +76,7 @@ class StopOnSignals {
 void StopAllOperations();
 
 // Final, so that an operation compiled for this class (see
-// platform/engine_operations.h) binds its per-record calls at compile time.
+// adapter/engine_operations.h) binds its per-record calls at compile time.
 class ConsoleHost final : public platform::SystemHost,
                           private kxcheck::ResultsLog::Observer {
  public:
@@ -92,11 +91,11 @@ class ConsoleHost final : public platform::SystemHost,
   }
   void AddFinding(const kxcheck::Finding& finding) override {
     if (options_.report != nullptr) options_.report->AddFinding(finding);
-    if (options_.write_log) Host::AddFinding(finding);
+    if (options_.write_log) LogHost::AddFinding(finding);
   }
   void AddStampSet(int64_t record, std::string_view stamp) override {
     if (options_.report != nullptr) options_.report->AddStampSet(record, stamp);
-    if (options_.write_log) Host::AddStampSet(record, stamp);
+    if (options_.write_log) LogHost::AddStampSet(record, stamp);
   }
   void NoteRecordCount(int64_t records) override {
     if (options_.report != nullptr) options_.report->records = records;
@@ -137,13 +136,6 @@ class ConsoleHost final : public platform::SystemHost,
   bool StopRequested() override {
     return stop_flag_->load(std::memory_order_relaxed) != 0;
   }
-  // The year from the system clock. The clock is read at most every 256th
-  // call, and the local time worked out again only when the clock has left
-  // the year seen last, so asking per record is cheap.
-  int CurrentYear() override {
-    if (year_ != 0 && ++year_questions_ % kClockEvery != 0) return year_;
-    return ReadClockYear();
-  }
 
   // Flushes standard output; throws std::runtime_error when the log could
   // not be written completely. A failed write does not stop the operation:
@@ -156,9 +148,6 @@ class ConsoleHost final : public platform::SystemHost,
  private:
   void OnAppend(std::string_view text) override;
   void OnClear() override;
-
-  static constexpr uint32_t kClockEvery = 256;
-  int ReadClockYear();
 
   void DrawProgress(int64_t n, int64_t total);
   void EraseProgress();
@@ -181,12 +170,6 @@ class ConsoleHost final : public platform::SystemHost,
   Clock::time_point last_draw_{};
   bool progress_started_ = false;
   int64_t start_record_ = 0;
-
-  // Year cache: valid while the clock is within [year_begin_, year_end_).
-  std::time_t year_begin_ = 1;
-  std::time_t year_end_ = 0;
-  int year_ = 0;
-  uint32_t year_questions_ = 0;
 };
 
 // "12:03" or "1:02:03" for a number of seconds.

@@ -12,8 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "adapter/engine_operations.h"
 #include "engine/record_table.h"
-#include "platform/engine_operations.h"
 #include "tools/kxtable/csv_codec.h"
 #include "tools/kxtable/csv_new_table.h"
 #include "tools/kxtable/errors.h"
@@ -92,12 +92,12 @@ void RunTable(Operation operation, const ConsoleOptions& options,
   }
   if (operation == Operation::kCheck) {
     RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-      return platform::CheckEngineTable(path, host);
+      return adapter::CheckEngineTable(path, host);
     });
   } else {
     report.source_unreadable = !Opens(report.table);
     RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-      return platform::RepairEngineTable(path, host);
+      return adapter::RepairEngineTable(path, host);
     });
     if (report.outcome == Outcome::kFailed && HasKxtExtension(report.table)) {
       struct stat output;

@@ -7,38 +7,15 @@
 
 namespace kxtest {
 
-void FailurePlan::Clear() {
-  calls_.clear();
-  records_.clear();
-  record_calls_.clear();
-  always_.clear();
-}
-
-void FailurePlan::Check(const std::string& op, int32_t current_record) {
-  int64_t nth = ++counts_[op];
-  bool fail = always_.count(op) > 0;
-  if (auto it = calls_.find(op); it != calls_.end() && it->second.count(nth)) {
-    fail = true;
+void FailurePlan::Check(const std::string& call) const {
+  if (!at_) return;
+  for (const FailAt& failure : failures_) {
+    if (failure.step == at_->step &&
+        (!failure.phase || *failure.phase == at_->phase) &&
+        (!failure.record || *failure.record == at_->record)) {
+      throw InjectedFailure("injected failure in " + call);
+    }
   }
-  if (auto it = records_.find(op);
-      it != records_.end() && it->second.count(current_record)) {
-    fail = true;
-  }
-  int64_t nth_here = ++record_counts_[op][current_record];
-  if (auto it = record_calls_.find(op); it != record_calls_.end()) {
-    auto at = it->second.find(current_record);
-    if (at != it->second.end() && at->second.count(nth_here)) fail = true;
-  }
-  if (fail) {
-    throw InjectedFailure("injected failure in " + op + " (call " +
-                          std::to_string(nth) + ", record " +
-                          std::to_string(current_record) + ")");
-  }
-}
-
-int64_t FailurePlan::Calls(const std::string& op) const {
-  auto it = counts_.find(op);
-  return it == counts_.end() ? 0 : it->second;
 }
 
 std::string StripKxt(const std::string& path) {
@@ -74,13 +51,19 @@ std::string MakeRecord(const std::string& stamp, const std::string& payload) {
 
 std::string NullRecord(size_t length) { return std::string(length, '\0'); }
 
+void PrintTo(const Noted& note, std::ostream* out) {
+  *out << "{record " << note.record << ", class " << static_cast<int>(note.kind)
+       << (note.left_out ? ", left out" : "") << ", stamp \"" << note.stamp
+       << "\", failed " << note.failed_tests << "}";
+}
+
 void FakeTable::SetAccessMode(int mode) {
-  plan_.Check("SetAccessMode", current_);
+  Call("SetAccessMode");
   mode_ = mode;
 }
 
 void FakeTable::Open(const std::string& path) {
-  plan_.Check("Open", current_);
+  Call("Open");
   if (open_) throw std::runtime_error("table is open already");
   if (!disk_.Exists(path)) throw std::runtime_error(path + ": no such file");
   std::string base = StripKxt(path);
@@ -97,23 +80,28 @@ void FakeTable::Open(const std::string& path) {
   open_ = true;
 }
 
+void FakeTable::Call(const std::string& name) {
+  ++calls_[name];
+  plan_.Check(name);
+}
+
 FakeTableData& FakeTable::Data() {
   if (!open_) throw std::runtime_error("table is not open");
   return disk_.tables[path_];
 }
 
 std::string FakeTable::BasePath() {
-  plan_.Check("BasePath", current_);
+  Call("BasePath");
   return StripKxt(path_);
 }
 
 int32_t FakeTable::RecordCount() {
-  plan_.Check("RecordCount", current_);
+  Call("RecordCount");
   return static_cast<int32_t>(Data().records.size());
 }
 
 void FakeTable::GoToRecord(int32_t n) {
-  plan_.Check("GoToRecord", n);
+  Call("GoToRecord");
   FakeTableData& data = Data();
   if (n < 1 || n > static_cast<int32_t>(data.records.size())) {
     throw std::runtime_error("record " + std::to_string(n) +
@@ -124,24 +112,24 @@ void FakeTable::GoToRecord(int32_t n) {
 }
 
 std::string_view FakeTable::RecordBuffer() {
-  plan_.Check("RecordBuffer", current_);
+  Call("RecordBuffer");
   return buffer_;
 }
 
 void FakeTable::SetRecordBuffer(std::string_view bytes) {
-  plan_.Check("SetRecordBuffer", current_);
+  Call("SetRecordBuffer");
   buffer_ = bytes;
 }
 
 bool FakeTable::Deleted() {
-  plan_.Check("Deleted", current_);
+  Call("Deleted");
   FakeTableData& data = Data();
   if (current_ < 1) throw std::runtime_error("no current record");
   return data.records[current_ - 1].deleted;
 }
 
 std::string FakeTable::FieldGet(int field) {
-  plan_.Check("FieldGet", current_);
+  Call("FieldGet");
   std::string b = buffer_;
   if (b.size() < 17) b.resize(17, '\0');
   if (field == 1) {
@@ -165,7 +153,7 @@ std::string FakeTable::FieldGet(int field) {
 }
 
 void FakeTable::FieldPut(int field, std::string_view text) {
-  plan_.Check("FieldPut", current_);
+  Call("FieldPut");
   if (buffer_.size() < 17) throw std::runtime_error("buffer too short");
   if (field == 1) {
     if (text.size() > 10) throw std::runtime_error("date text too long");
@@ -192,7 +180,7 @@ void FakeTable::FieldPut(int field, std::string_view text) {
 }
 
 void FakeTable::AppendRecord(int option) {
-  plan_.Check("AppendRecord", current_);
+  Call("AppendRecord");
   if (mode_ != 2 || option != 0) throw std::runtime_error("cannot append");
   FakeTableData& data = Data();
   data.records.push_back({buffer_, false});
@@ -200,74 +188,88 @@ void FakeTable::AppendRecord(int option) {
 }
 
 void FakeTable::Close() {
-  plan_.Check("Close", current_);
+  Call("Close");
   if (open_ && mode_ == 2) Data().closed_cleanly = true;
   open_ = false;
 }
 
-std::unique_ptr<kxcheck::RecordTable> FakeTableFactory::Create() {
-  return std::make_unique<FakeTable>(disk_, plan(created_++));
+std::unique_ptr<kxcheck::Table> FakeTableFactory::Create() {
+  return std::make_unique<FakeTable>(disk_, plan_, calls_.emplace_back());
 }
 
-FailurePlan& FakeTableFactory::plan(size_t index) { return plans_[index]; }
+int64_t FakeTableFactory::Calls(size_t table, const std::string& name) const {
+  if (table >= calls_.size()) return 0;
+  auto it = calls_[table].find(name);
+  return it == calls_[table].end() ? 0 : it->second;
+}
+
+void FakeHost::Call(const std::string& name) {
+  ++calls_[name];
+  plan_.Check(name);
+}
+
+int64_t FakeHost::Calls(const std::string& name) const {
+  auto it = calls_.find(name);
+  return it == calls_.end() ? 0 : it->second;
+}
 
 void FakeHost::AddResult(const std::string& line) {
-  plan.Check("AddResult", 0);
+  Call("AddResult");
   LogHost::AddResult(line);
 }
 
 void FakeHost::AddResultAlways(const std::string& line) {
-  plan.Check("AddResultAlways", 0);
+  Call("AddResultAlways");
   LogHost::AddResultAlways(line);
 }
 
 void FakeHost::ClearResults() {
-  plan.Check("ClearResults", 0);
+  Call("ClearResults");
   events.push_back("ClearResults");
   LogHost::ClearResults();
 }
 
 int64_t FakeHost::ResultsLength() {
-  plan.Check("ResultsLength", 0);
+  Call("ResultsLength");
   return LogHost::ResultsLength();
 }
 
 void FakeHost::ShowProgress(const std::string& text) {
-  plan.Check("ShowProgress", 0);
+  Call("ShowProgress");
   events.push_back("Progress " + text);
   progress.push_back(text);
 }
 
 void FakeHost::EnterBusy() {
-  plan.Check("EnterBusy", 0);
+  Call("EnterBusy");
   events.push_back("EnterBusy");
 }
 
 void FakeHost::LeaveBusy() {
-  plan.Check("LeaveBusy", 0);
+  Call("LeaveBusy");
   events.push_back("LeaveBusy");
 }
 
 void FakeHost::PumpEvents() {
-  plan.Check("PumpEvents", 0);
+  Call("PumpEvents");
   ++pumps;
   if (on_pump) on_pump(pumps);
 }
 
 void FakeHost::WarnBox(const std::string& text) {
-  plan.Check("WarnBox", 0);
+  Call("WarnBox");
   events.push_back("Warn " + text);
   warnings.push_back(text);
 }
 
 bool FakeHost::AskYesNo(const std::string& text) {
-  plan.Check("AskYesNo", 0);
+  Call("AskYesNo");
   events.push_back("Ask " + text);
   return answer_yes;
 }
 
 bool FakeHost::SkipOption(kxcheck::SkipKind which) {
-  plan.Check("SkipOption", 0);
+  Call("SkipOption");
   switch (which) {
     case kxcheck::SkipKind::kDeleted:
       return skip_deleted;
@@ -279,20 +281,31 @@ bool FakeHost::SkipOption(kxcheck::SkipKind which) {
   return false;
 }
 
+bool FakeHost::WantsRecordNotes() {
+  Call("WantsRecordNotes");
+  return want_notes;
+}
+
+void FakeHost::NoteRecord(const kxcheck::RecordNote& note) {
+  Call("NoteRecord");
+  notes.push_back({note.record, note.kind, note.left_out,
+                   std::string(note.stamp), note.failed_tests});
+}
+
 bool FakeHost::FileExists(const std::string& path) {
-  plan.Check("FileExists", 0);
+  Call("FileExists");
   return disk_.Exists(path);
 }
 
 void FakeHost::CopyFile(const std::string& from, const std::string& to) {
-  plan.Check("CopyFile", 0);
+  Call("CopyFile");
   events.push_back("Copy " + from + " -> " + to);
   if (!disk_.Exists(from)) throw std::runtime_error(from + ": no such file");
   disk_.files.insert(to);
 }
 
 void FakeHost::DeleteFile(const std::string& path) {
-  plan.Check("DeleteFile", 0);
+  Call("DeleteFile");
   events.push_back("Delete " + path);
   disk_.files.erase(path);
   if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".kxd") == 0) {
@@ -301,7 +314,7 @@ void FakeHost::DeleteFile(const std::string& path) {
 }
 
 int FakeHost::CurrentYear() {
-  plan.Check("CurrentYear", 0);
+  Call("CurrentYear");
   return year;
 }
 

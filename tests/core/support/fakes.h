@@ -1,20 +1,25 @@
 // In-memory fakes of a table, a table store and a host, for driving the check
-// scan and the repair pass without files or a window. Every operation of the
-// table and every host service can be made to fail on purpose.
+// scan and the repair pass without files or a window. A FailurePlan, run as
+// the operation's observer, makes the calls the operation makes for a chosen
+// purpose (a Step) fail.
 #ifndef KXCHECK_TESTS_CORE_SUPPORT_FAKES_H_
 #define KXCHECK_TESTS_CORE_SUPPORT_FAKES_H_
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/host.h"
-#include "core/record_table.h"
+#include "core/step.h"
+#include "core/table.h"
 
 namespace kxtest {
 
@@ -24,33 +29,30 @@ class InjectedFailure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Decides when an operation fails: at the nth call of it (1-based, counted
-// over the whole object), at every call while a given record is current, or
-// always.
-class FailurePlan {
+// A failure to inject: every call of a fake made while the operation is at
+// `step` (and, where given, in `phase` or at `record`) throws.
+struct FailAt {
+  kxcheck::Step step;
+  std::optional<kxcheck::Phase> phase;
+  std::optional<int64_t> record;
+};
+
+// Watches the steps of an operation (it is the operation's observer) and
+// makes the fakes' calls fail at the steps it was given.
+class FailurePlan : public kxcheck::StepObserver {
  public:
-  void FailCall(const std::string& op, int64_t nth) { calls_[op].insert(nth); }
-  void FailAtRecord(const std::string& op, int32_t record) {
-    records_[op].insert(record);
-  }
-  void FailAlways(const std::string& op) { always_.insert(op); }
-  // Fails the nth call (1-based) of the op made while the record is current.
-  void FailNthAtRecord(const std::string& op, int32_t record, int64_t nth) {
-    record_calls_[op][record].insert(nth);
-  }
-  void Clear();
-  // Counts the call and throws InjectedFailure if it is planned to fail.
-  void Check(const std::string& op, int32_t current_record);
-  int64_t Calls(const std::string& op) const;
+  void Fail(const FailAt& at) { failures_.push_back(at); }
+  void OnStep(const kxcheck::Position& at) override { at_ = at; }
+  // Throws InjectedFailure when the operation is at a step planned to fail.
+  void Check(const std::string& call) const;
 
  private:
-  std::map<std::string, int64_t> counts_;
-  std::map<std::string, std::set<int64_t>> calls_;
-  std::map<std::string, std::set<int32_t>> records_;
-  std::map<std::string, std::map<int32_t, int64_t>> record_counts_;
-  std::map<std::string, std::map<int32_t, std::set<int64_t>>> record_calls_;
-  std::set<std::string> always_;
+  std::vector<FailAt> failures_;
+  std::optional<kxcheck::Position> at_;
 };
+
+// How often each call was made, by name.
+using CallCounts = std::map<std::string, int64_t>;
 
 struct FakeRecord {
   std::string bytes;
@@ -87,9 +89,21 @@ std::string MakeRecord(const std::string& stamp,
 // A record whose bytes are all zero.
 std::string NullRecord(size_t length = 41);
 
-class FakeTable : public kxcheck::RecordTable {
+// A RecordNote as the fake host keeps it.
+struct Noted {
+  int64_t record = 0;
+  kxcheck::RecordClass kind = kxcheck::RecordClass::kExamined;
+  bool left_out = false;
+  std::string stamp;
+  uint32_t failed_tests = 0;
+  bool operator==(const Noted&) const = default;
+};
+void PrintTo(const Noted& note, std::ostream* out);
+
+class FakeTable : public kxcheck::Table {
  public:
-  FakeTable(FakeDisk& disk, FailurePlan& plan) : disk_(disk), plan_(plan) {}
+  FakeTable(FakeDisk& disk, const FailurePlan& plan, CallCounts& calls)
+      : disk_(disk), plan_(plan), calls_(calls) {}
 
   void SetAccessMode(int mode) override;
   void Open(const std::string& path) override;
@@ -106,9 +120,11 @@ class FakeTable : public kxcheck::RecordTable {
 
  private:
   FakeTableData& Data();
+  void Call(const std::string& name);
 
   FakeDisk& disk_;
-  FailurePlan& plan_;
+  const FailurePlan& plan_;
+  CallCounts& calls_;
   int mode_ = 0;
   std::string path_;
   bool open_ = false;
@@ -116,29 +132,30 @@ class FakeTable : public kxcheck::RecordTable {
   std::string buffer_;
 };
 
-// Hands out FakeTables on one disk. Each table gets its own failure plan:
-// plan(0) for the first table created, plan(1) for the second, and so on
-// (the check scan creates one table, the repair pass the source and then the
-// output).
+// Hands out FakeTables on one disk, all failing by one plan. The calls of
+// each table are counted apart: Calls(0, ...) for the first table created,
+// Calls(1, ...) for the second (the check scan creates one table, the repair
+// pass the source and then the output).
 class FakeTableFactory : public kxcheck::TableFactory {
  public:
-  explicit FakeTableFactory(FakeDisk& disk) : disk_(disk) {}
-  std::unique_ptr<kxcheck::RecordTable> Create() override;
-  FailurePlan& plan(size_t index);
-  int created() const { return created_; }
+  FakeTableFactory(FakeDisk& disk, const FailurePlan& plan)
+      : disk_(disk), plan_(plan) {}
+  std::unique_ptr<kxcheck::Table> Create() override;
+  int created() const { return static_cast<int>(calls_.size()); }
+  int64_t Calls(size_t table, const std::string& name) const;
 
  private:
   FakeDisk& disk_;
-  std::map<size_t, FailurePlan> plans_;
-  int created_ = 0;
+  const FailurePlan& plan_;
+  std::deque<CallCounts> calls_;
 };
 
-// A host that records what the operation asked of it. Failures can be
-// planned for any service by its name ("AddResult", "ShowProgress",
-// "SkipOption", "CopyFile", ...).
+// A host that records what the operation asked of it, and fails by the
+// plan.
 class FakeHost : public kxcheck::LogHost {
  public:
-  explicit FakeHost(FakeDisk& disk) : disk_(disk) {}
+  FakeHost(FakeDisk& disk, const FailurePlan& plan)
+      : disk_(disk), plan_(plan) {}
 
   void AddResult(const std::string& line) override;
   void AddResultAlways(const std::string& line) override;
@@ -150,23 +167,35 @@ class FakeHost : public kxcheck::LogHost {
   void PumpEvents() override;
   void WarnBox(const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested; }
+  bool WantsRecordNotes() override;
+  void NoteRecord(const kxcheck::RecordNote& note) override;
   bool FileExists(const std::string& path) override;
   void CopyFile(const std::string& from, const std::string& to) override;
   void DeleteFile(const std::string& path) override;
+  // The fake disk has no links, and nothing on it to lock.
+  bool IsLink(const std::string& /*path*/) override { return false; }
+  std::unique_ptr<OutputLock> LockOutput(const std::string& /*path*/) override {
+    return nullptr;
+  }
   int CurrentYear() override;
 
   // The log's text as lines, without their CR LF.
   std::vector<std::string> Lines() const;
+  int64_t Calls(const std::string& name) const;
 
-  FailurePlan plan;
   int year = 2026;
   bool answer_yes = false;
   bool skip_deleted = true;
   bool skip_duplicates = true;
   bool skip_corrupted = false;
   bool stop_requested = false;
+  bool want_notes = false;
   // Runs at every PumpEvents with the number of pumps so far (1-based), so a
   // test can act between two records.
   std::function<void(int64_t)> on_pump;
@@ -177,10 +206,15 @@ class FakeHost : public kxcheck::LogHost {
   std::vector<std::string> events;
   std::vector<std::string> progress;  // ShowProgress texts alone
   std::vector<std::string> warnings;
+  std::vector<Noted> notes;
   int64_t pumps = 0;
 
  private:
+  void Call(const std::string& name);
+
   FakeDisk& disk_;
+  const FailurePlan& plan_;
+  CallCounts calls_;
 };
 
 }  // namespace kxtest

@@ -26,7 +26,7 @@ void RepairRig::Source(std::vector<FakeRecord> records) {
 }
 
 kxcheck::Outcome RepairRig::Run() {
-  return kxcheck::RepairTable(kPath, host, tables);
+  return kxcheck::RepairTable(kPath, host, tables, &plan);
 }
 
 std::vector<std::string> RepairRig::Output() {

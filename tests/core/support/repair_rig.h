@@ -31,6 +31,7 @@ struct RepairRig {
   // Puts the source table at kPath on the disk.
   void Source(std::vector<FakeRecord> records);
 
+  // Runs the pass with `plan` watching it.
   kxcheck::Outcome Run();
 
   // The records of the output table; none when there is no output.
@@ -44,8 +45,9 @@ struct RepairRig {
   void ExpectSourceUnchanged(bool deleted_marks);
 
   FakeDisk disk;
-  FakeHost host{disk};
-  FakeTableFactory tables{disk};
+  FailurePlan plan;
+  FakeHost host{disk, plan};
+  FakeTableFactory tables{disk, plan};
   std::vector<FakeRecord> source;
 };
 

@@ -2,23 +2,23 @@
 // engine adapter and for the caller's own host class. Calls on a final class
 // are bound at compile time, so the record loops run without a virtual call
 // per operation; the operations themselves are the ones of core/.
-#ifndef KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
-#define KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
+#ifndef KXCHECK_ADAPTER_ENGINE_OPERATIONS_H_
+#define KXCHECK_ADAPTER_ENGINE_OPERATIONS_H_
 
 #include <memory>
 #include <string>
 
+#include "adapter/engine_table.h"
 #include "core/check_scan.h"
 #include "core/operations.h"
 #include "core/repair_pass.h"
-#include "platform/engine_table.h"
 
-namespace platform {
+namespace adapter {
 
 template <class HostType>
 kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
-  return kxcheck::CheckScan(path, host,
-                            [] { return std::make_unique<EngineTable>(); });
+  return kxcheck::RunCheckScan(path, host,
+                               [] { return std::make_unique<EngineTable>(); });
 }
 
 template <class HostType>
@@ -27,6 +27,6 @@ kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host) {
                                 [] { return std::make_unique<EngineTable>(); });
 }
 
-}  // namespace platform
+}  // namespace adapter
 
-#endif  // KXCHECK_PLATFORM_ENGINE_OPERATIONS_H_
+#endif  // KXCHECK_ADAPTER_ENGINE_OPERATIONS_H_

@@ -1,10 +1,11 @@
 // What the check and repair operations need of a table, and nothing more.
-// The platform layer adapts the Kalvex engine to it; tests use fakes.
+// The adapter (adapter/engine_table.h) fits the Kalvex engine to it; tests
+// use fakes.
 //
 // Record buffers and field texts are byte strings: one byte, one character.
 // Any call may fail by throwing an exception derived from std::exception.
-#ifndef KXCHECK_CORE_RECORD_TABLE_H_
-#define KXCHECK_CORE_RECORD_TABLE_H_
+#ifndef KXCHECK_CORE_TABLE_H_
+#define KXCHECK_CORE_TABLE_H_
 
 #include <cstdint>
 #include <memory>
@@ -14,9 +15,9 @@
 
 namespace kxcheck {
 
-class RecordTable {
+class Table {
  public:
-  virtual ~RecordTable() = default;  // release: no Close, nothing committed
+  virtual ~Table() = default;  // release: no Close, nothing committed
 
   virtual void SetAccessMode(int mode) = 0;  // 2: append to the table
   virtual void Open(const std::string& path) = 0;
@@ -53,9 +54,9 @@ class RecordTable {
 class TableFactory {
  public:
   virtual ~TableFactory() = default;
-  virtual std::unique_ptr<RecordTable> Create() = 0;  // new, closed table
+  virtual std::unique_ptr<Table> Create() = 0;  // new, closed table
 };
 
 }  // namespace kxcheck
 
-#endif  // KXCHECK_CORE_RECORD_TABLE_H_
+#endif  // KXCHECK_CORE_TABLE_H_

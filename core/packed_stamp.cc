@@ -1,4 +1,4 @@
-#include "core/packed_record.h"
+#include "core/packed_stamp.h"
 
 namespace kxcheck {
 
@@ -9,10 +9,10 @@ static_assert(
       }
       return true;
     }(),
-    "the bits of PackedRecord::FailedFieldTests are numbered as "
+    "the bits of PackedStamp::FailedFieldTests are numbered as "
     "kAllStampTests");
 
-void PackedRecord::SetStamp(std::string_view text) {
+void PackedStamp::SetStamp(std::string_view text) {
   if (text.size() == 19 && text[10] == ' ') {
     SetStamp(text.data(), text.data() + 11);
   } else {
@@ -22,20 +22,20 @@ void PackedRecord::SetStamp(std::string_view text) {
   }
 }
 
-std::string_view PackedRecord::StampText(char (&room)[19]) const {
+std::string_view PackedStamp::StampText(char (&room)[19]) const {
   if (!packed_) return text_;
   for (int i = 1; i <= 19; ++i) room[i - 1] = static_cast<char>(Character(i));
   return {room, 19};
 }
 
-bool PackedRecord::OrderFailsAsText(const PackedRecord& previous) const {
+bool PackedStamp::OrderFailsAsText(const PackedStamp& previous) const {
   char room[19];
   char previous_room[19];
   return kxcheck::OrderFails(StampText(room),
                              previous.StampText(previous_room));
 }
 
-uint32_t PackedRecord::FailedFieldTestsAsText(std::string_view year) const {
+uint32_t PackedStamp::FailedFieldTestsAsText(std::string_view year) const {
   char room[19];
   const std::string_view stamp = StampText(room);
   uint32_t failed = 0;

@@ -1,18 +1,19 @@
-// The Kalvex engine seen through the table interface of the operations.
-#ifndef KXCHECK_PLATFORM_ENGINE_TABLE_H_
-#define KXCHECK_PLATFORM_ENGINE_TABLE_H_
+// The Kalvex engine seen through the core's table interface.
+#ifndef KXCHECK_ADAPTER_ENGINE_TABLE_H_
+#define KXCHECK_ADAPTER_ENGINE_TABLE_H_
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "core/record_table.h"
+#include "core/table.h"
 #include "engine/record_table.h"
 #include "os/env.h"
 
-namespace platform {
+namespace adapter {
 
-class EngineTable final : public kxcheck::RecordTable {
+class EngineTable final : public kxcheck::Table {
  public:
   explicit EngineTable(kxos::Env* env = kxos::Env::Default()) : table_(env) {}
   void SetAccessMode(int mode) override { table_.SetAccessMode(mode); }
@@ -44,13 +45,11 @@ class EngineTable final : public kxcheck::RecordTable {
   kalvex::RecordTable table_;
 };
 
-class EngineTableFactory : public kxcheck::TableFactory {
+class EngineTableFactory final : public kxcheck::TableFactory {
  public:
-  std::unique_ptr<kxcheck::RecordTable> Create() override {
-    return std::make_unique<EngineTable>();
-  }
+  std::unique_ptr<kxcheck::Table> Create() override;
 };
 
-}  // namespace platform
+}  // namespace adapter
 
-#endif  // KXCHECK_PLATFORM_ENGINE_TABLE_H_
+#endif  // KXCHECK_ADAPTER_ENGINE_TABLE_H_

@@ -1,6 +1,6 @@
 // The operations compiled for the engine adapter and a concrete host give
 // exactly what the same operations give through the interfaces.
-#include "platform/engine_operations.h"
+#include "adapter/engine_operations.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "adapter/engine_table.h"
 #include "core/operations.h"
 #include "engine/record_table.h"
-#include "platform/engine_table.h"
 #include "platform/system.h"
 
 namespace {
@@ -34,7 +34,12 @@ class RecordingHost final : public platform::SystemHost {
     calls += "warn " + text + "\n";
   }
   bool AskYesNo(const std::string&) override { return true; }
+  void ShowTableProblems(const std::string& path,
+                         const std::vector<std::string>& problems) override {
+    WarnBox(kxcheck::TableProblemsText(path, problems));
+  }
   bool SkipOption(kxcheck::SkipKind) override { return skip; }
+  bool StopRequested() override { return false; }
   int CurrentYear() override { return 2026; }
 
   bool skip = true;
@@ -105,11 +110,11 @@ TEST_F(EngineOperationsTest, CheckGivesTheSameAsThroughTheInterfaces) {
     name += std::to_string(width);
     std::string path = MakeTable(name, width);
     RecordingHost generic;
-    platform::EngineTableFactory tables;
+    adapter::EngineTableFactory tables;
     ASSERT_EQ(kxcheck::CheckTable(path, generic, tables),
               kxcheck::Outcome::kCompleted);
     RecordingHost compiled;
-    ASSERT_EQ(platform::CheckEngineTable(path, compiled),
+    ASSERT_EQ(adapter::CheckEngineTable(path, compiled),
               kxcheck::Outcome::kCompleted);
     EXPECT_EQ(compiled.Log().Text(), generic.Log().Text()) << width;
     EXPECT_EQ(compiled.calls, generic.calls) << width;
@@ -136,14 +141,14 @@ TEST_F(EngineOperationsTest, RepairWritesTheSameAsThroughTheInterfaces) {
       std::string output = (dir_ / (name + "_REPAIRED")).string();
       RecordingHost generic;
       generic.skip = skip;
-      platform::EngineTableFactory tables;
+      adapter::EngineTableFactory tables;
       ASSERT_EQ(kxcheck::RepairTable(path, generic, tables),
                 kxcheck::Outcome::kCompleted);
       const std::string data = FileBytes(output + ".kxd");
       const std::string marks = FileBytes(output + ".kxa");
       RecordingHost compiled;
       compiled.skip = skip;
-      ASSERT_EQ(platform::RepairEngineTable(path, compiled),
+      ASSERT_EQ(adapter::RepairEngineTable(path, compiled),
                 kxcheck::Outcome::kCompleted);
       EXPECT_EQ(compiled.Log().Text(), generic.Log().Text()) << width;
       EXPECT_EQ(compiled.calls, generic.calls) << width;

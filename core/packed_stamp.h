@@ -1,29 +1,26 @@
-// PackedRecord: an examined record as the check scan keeps it, in a form
-// chosen for speed.
+// PackedStamp: the stamp of an examined record as the check scan keeps it,
+// in a form chosen for speed.
 //
-// The scan compares every record with the last one it examined, so it keeps
-// two of these and lets them change roles after each examined record. (The
-// repair pass keeps the bytes of the record it wrote last in one, for the
-// same in-place copy.) One holds:
-// - the record's bytes, copied into storage that is reused from record to
-//   record;
-// - its stamp, when it is a date of 10 characters, a space and a time of 8,
+// The scan compares every stamp with the one examined before it, so it keeps
+// two of these and lets them change roles after each examined record. One
+// holds:
+// - the stamp, when it is a date of 10 characters, a space and a time of 8,
 //   as three numbers: the date's first two characters, its other eight, and
 //   the time's eight, the first character of each number in its highest
 //   byte, so that the numbers order as the texts do and a stamp test reads a
 //   few characters of one number (any other stamp is kept as its text);
 // - which tests of the stamp's characters 1 to 16 failed, taken over from the
-//   record before when it shares these characters (readings logged within
+//   stamp before when it shares these characters (readings logged within
 //   one minute do) and the year is the same.
 // Every answer is the one the tests in stamp.h give; stamp_test.cc holds the
 // two to it for every character at every place.
 //
 // What it is worth, measured on 10,000,000 records: with stamps as texts the
-// check takes 28% longer, testing characters 1 to 16 at every record adds
-// 12%, and copying the bytes with std::string::assign 19 to 22%. Done on
-// texts throughout, the check takes five to six times as long.
-#ifndef KXCHECK_CORE_PACKED_RECORD_H_
-#define KXCHECK_CORE_PACKED_RECORD_H_
+// check takes 28% longer, and testing characters 1 to 16 at every record
+// adds 12%. Done on texts throughout (bytes copied with std::string too),
+// the check takes five to six times as long.
+#ifndef KXCHECK_CORE_PACKED_STAMP_H_
+#define KXCHECK_CORE_PACKED_STAMP_H_
 
 #include <bit>
 #include <cstdint>
@@ -35,34 +32,9 @@
 
 namespace kxcheck {
 
-class PackedRecord {
+class PackedStamp {
  public:
-  PackedRecord() { SetStamp(kStartStamp); }
-
-  // Keeps a copy of a record's bytes. Records of 16 to 64 bytes, the usual
-  // sizes, are copied over the bytes kept before as blocks of 16 bytes (the
-  // later ones overlapping the earlier), which the compiler copies without a
-  // call.
-  void KeepBytes(std::string_view bytes) {
-    const size_t n = bytes.size();
-    if (n != bytes_.size() || n < 16 || n > 64) {
-      bytes_.assign(bytes);
-      return;
-    }
-    char* to = bytes_.data();
-    const char* from = bytes.data();
-    std::memcpy(to, from, 16);
-    std::memcpy(to + n - 16, from + n - 16, 16);
-    if (n > 32) {
-      std::memcpy(to + 16, from + 16, 16);
-      std::memcpy(to + n - 32, from + n - 32, 16);
-    }
-  }
-  bool HasBytes(std::string_view bytes) const {
-    return bytes.size() == bytes_.size() &&
-           (bytes.empty() ||
-            std::memcmp(bytes.data(), bytes_.data(), bytes.size()) == 0);
-  }
+  PackedStamp() { SetStamp(kStartStamp); }
 
   // The stamp of a date of 10 characters and a time of 8.
   void SetStamp(const char* date, const char* time) {
@@ -78,8 +50,8 @@ class PackedRecord {
   // The stamp's text; `room` holds it when the stamp is packed.
   std::string_view StampText(char (&room)[19]) const;
 
-  // The order test against the record examined before.
-  bool OrderFails(const PackedRecord& previous) const {
+  // The order test against the stamp examined before.
+  bool OrderFails(const PackedStamp& previous) const {
     if (!packed_ || !previous.packed_) return OrderFailsAsText(previous);
     for (int i = 0; i < 3; ++i) {
       if (numbers_[i] != previous.numbers_[i]) {
@@ -91,9 +63,9 @@ class PackedRecord {
 
   // The field tests, Year to Separators, that fail: bit i is set when
   // kAllStampTests[i] fails. `year` is the current year as four digits;
-  // `previous` is the record examined before.
+  // `previous` is the stamp examined before.
   uint32_t FailedFieldTests(std::string_view year,
-                            const PackedRecord& previous) {
+                            const PackedStamp& previous) {
     front_known_ = packed_ && year.size() == 4;
     if (!front_known_) return FailedFieldTestsAsText(year);
     front_year_ = Number(year.data(), 4);
@@ -188,10 +160,9 @@ class PackedRecord {
   }
 
   // The tests on the texts, for a stamp or a year of another length.
-  bool OrderFailsAsText(const PackedRecord& previous) const;
+  bool OrderFailsAsText(const PackedStamp& previous) const;
   uint32_t FailedFieldTestsAsText(std::string_view year) const;
 
-  std::string bytes_;
   bool packed_ = true;
   uint64_t numbers_[3] = {};
   std::string text_;  // the stamp when it is not packed
@@ -204,4 +175,4 @@ class PackedRecord {
 
 }  // namespace kxcheck
 
-#endif  // KXCHECK_CORE_PACKED_RECORD_H_
+#endif  // KXCHECK_CORE_PACKED_STAMP_H_
