@@ -22,9 +22,10 @@ kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
 }
 
 template <class HostType>
-kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host) {
-  return kxcheck::RunRepairPass(path, host,
-                                [] { return std::make_unique<EngineTable>(); });
+kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host,
+                                   const kxcheck::RepairOptions& options = {}) {
+  return kxcheck::RunRepairPass(
+      path, host, [] { return std::make_unique<EngineTable>(); }, options);
 }
 
 }  // namespace adapter

@@ -84,7 +84,8 @@ class Steps {
 
 // The stages of an operation, in their order: Prepare (which may end the
 // operation early with its outcome), OneRecord for every record (false: the
-// user asked to stop, and Stopped ends the operation), Summary. A stage that
+// user asked to stop, and Stopped ends the operation), AfterLastRecord
+// where the operation has one, Summary. A stage that
 // throws ends in Fail, called inside the handler.
 template <class Operation>
 Outcome RunStages(Operation& operation) {
@@ -101,6 +102,10 @@ Outcome RunStages(Operation& operation) {
         operation.steps().LeaveLoop();
         return operation.Stopped();
       }
+    }
+    // An operation that holds records back finishes them in the loop.
+    if constexpr (requires { operation.AfterLastRecord(); }) {
+      operation.AfterLastRecord();
     }
     operation.steps().LeaveLoop();
     return operation.Summary();
