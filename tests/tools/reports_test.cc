@@ -415,7 +415,10 @@ TEST_F(ReportsTest, RepairJsonNamesTheOutputAndTheStampsSet) {
   EXPECT_EQ(doc["records_written"], 3);
   EXPECT_EQ(doc["replaced_stamps"],
             nlohmann::json::parse(
-                R"([{"record": 3, "stamp": "2020-01-01 10:00:01"}])"));
+                R"([{"record": 3, "stamp": "2020-01-01 10:00:01",
+                     "read": "2020-13-01 10:00:02", "reason": "failed test"}])"));
+  EXPECT_EQ(doc["rule"], "current");
+  EXPECT_EQ(doc["spread"], nlohmann::json::array());
 }
 
 TEST_F(ReportsTest, HelpFitsEightyColumnsAndShowsAnExample) {

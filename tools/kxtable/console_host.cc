@@ -256,6 +256,49 @@ void ConsoleHost::ShowTableProblems(const std::string& path,
   }
 }
 
+void ConsoleHost::NoteSpread(const kxcheck::Spread& spread) {
+  if (options_.report != nullptr) options_.report->NoteSpread(spread);
+  ++spread_count_;
+  if (spreads_.size() < kxcheck::kSpreadsNamed) spreads_.push_back(spread);
+}
+
+void ConsoleHost::TellRuleNotes() {
+  if (options_.quiet) return;
+  if (spread_count_ > 0) {
+    std::string text = "the repair gave one stamp to more than " +
+                       std::to_string(kxcheck::kSpreadWarnAbove) +
+                       " following records: ";
+    for (const kxcheck::Spread& spread : spreads_) {
+      if (&spread != &spreads_.front()) text += "; ";
+      text += kxcheck::SpreadText(spread);
+    }
+    const int64_t more = spread_count_ - static_cast<int64_t>(spreads_.size());
+    if (more > 0) text += "; and " + std::to_string(more) + " more";
+    text +=
+        "; kxtable repair --restore restores such stamps from their "
+        "neighbours";
+    WriteMessage(ErrorLine(options_.table, text));
+  }
+  if (options_.repair.rule != kxcheck::RepairRule::kRestoring ||
+      !options_.write_log) {
+    return;
+  }
+  int64_t total = 0;
+  std::string by_reason;
+  for (int i = 0; i < kxcheck::kStampReasons; ++i) {
+    if (stamps_set_[i] == 0) continue;
+    total += stamps_set_[i];
+    by_reason += (by_reason.empty() ? "" : ", ") +
+                 std::to_string(stamps_set_[i]) + " " +
+                 kxcheck::StampReasonName(static_cast<kxcheck::StampReason>(i));
+  }
+  if (total > 0) {
+    WriteMessage(ErrorLine(options_.table, "the restoring rule replaced " +
+                                               std::to_string(total) +
+                                               " stamps: " + by_reason));
+  }
+}
+
 bool ConsoleHost::AskYesNo(const std::string& text) {
   if (options_.quiet && options_.answer_yes) return true;
   WriteMessage(ErrorLine(options_.table,

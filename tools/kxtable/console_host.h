@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/host.h"
+#include "core/operations.h"
 #include "core/results_log.h"
 #include "platform/system.h"
 #include "tools/kxtable/errors.h"
@@ -59,6 +60,9 @@ struct ConsoleOptions {
   // Stop every running operation (StopAllOperations) once `out` cannot be
   // written: a check whose report nobody takes need not go on.
   bool stop_when_unwritable = false;
+  // The rule a repair runs with, for the operation and for what TellRuleNotes
+  // says.
+  kxcheck::RepairOptions repair;
 };
 
 // Keeps the stop signals' handlers in place while it lives, also between the
@@ -93,10 +97,12 @@ class ConsoleHost final : public platform::SystemHost,
     if (options_.report != nullptr) options_.report->AddFinding(finding);
     if (options_.write_log) LogHost::AddFinding(finding);
   }
-  void AddStampSet(int64_t record, std::string_view stamp) override {
-    if (options_.report != nullptr) options_.report->AddStampSet(record, stamp);
-    if (options_.write_log) LogHost::AddStampSet(record, stamp);
+  void AddStampSet(const kxcheck::StampSet& set) override {
+    ++stamps_set_[static_cast<int>(set.reason)];
+    if (options_.report != nullptr) options_.report->AddStampSet(set);
+    if (options_.write_log) LogHost::AddStampSet(set);
   }
+  void NoteSpread(const kxcheck::Spread& spread) override;
   void NoteRecordCount(int64_t records) override {
     if (options_.report != nullptr) options_.report->records = records;
   }
@@ -137,6 +143,12 @@ class ConsoleHost final : public platform::SystemHost,
     return stop_flag_->load(std::memory_order_relaxed) != 0;
   }
 
+  // After a repair that ran to its end, on standard error unless quiet: a
+  // line when the current rule spread one stamp over more than
+  // kSpreadWarnAbove records (naming `--restore`), and with the restoring
+  // rule in text mode a line with the stamps it replaced, by reason.
+  void TellRuleNotes();
+
   // Flushes standard output; throws std::runtime_error when the log could
   // not be written completely. A failed write does not stop the operation:
   // a repair still writes or removes its table as a whole.
@@ -162,6 +174,11 @@ class ConsoleHost final : public platform::SystemHost,
   bool out_is_terminal_ = false;
   bool bar_shown_ = false;
   int64_t bytes_written_ = 0;
+  // Stamps set, by reason; the first spreads (kSpreadsNamed) and how many
+  // (the JSON report lists every one).
+  int64_t stamps_set_[kxcheck::kStampReasons] = {};
+  std::vector<kxcheck::Spread> spreads_;
+  int64_t spread_count_ = 0;
   bool write_failed_ = false;
   std::string write_error_;
 

@@ -23,7 +23,7 @@ _kxtable() {
   case $command in
     check) options+=" $runs" ;;
     repair) options+=" $runs
-      --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
+      --keep-deleted --keep-duplicates --skip-corrupted --replace --restore" ;;
     info) options+=" --quiet" ;;
     import) options+=" --force --delimiter --no-header --date-format
       --time-format" ;;

@@ -123,15 +123,30 @@ void TableReport::AddFinding(const kxcheck::Finding& finding) {
   findings_json += '}';
 }
 
-void TableReport::AddStampSet(int64_t record, std::string_view stamp) {
+void TableReport::AddStampSet(const kxcheck::StampSet& set) {
   ++stamps_set_count;
   if (!keep_details) return;
   stamps_set_json += stamps_set_json.empty() ? "\n" : ",\n";
   stamps_set_json += "    {\"record\": ";
-  stamps_set_json += std::to_string(record);
+  stamps_set_json += std::to_string(set.record);
   stamps_set_json += ", \"stamp\": ";
-  AppendJsonString(stamps_set_json, stamp, scratch_);
-  stamps_set_json += '}';
+  AppendJsonString(stamps_set_json, set.stamp, scratch_);
+  stamps_set_json += ", \"read\": ";
+  AppendJsonString(stamps_set_json, set.original, scratch_);
+  stamps_set_json += ", \"reason\": \"";
+  stamps_set_json += kxcheck::StampReasonName(set.reason);
+  stamps_set_json += "\"}";
+}
+
+void TableReport::NoteSpread(const kxcheck::Spread& spread) {
+  if (!keep_details) return;
+  spreads_json += spreads_json.empty() ? "\n" : ",\n";
+  spreads_json +=
+      "    {\"record\": " + std::to_string(spread.source) + ", \"stamp\": ";
+  AppendJsonString(spreads_json, spread.stamp, scratch_);
+  spreads_json += ", \"first\": " + std::to_string(spread.first) +
+                  ", \"last\": " + std::to_string(spread.last) +
+                  ", \"records\": " + std::to_string(spread.records) + "}";
 }
 
 int ExitStatus(const TableReport& report) {
@@ -183,6 +198,10 @@ std::string ReportJson(const TableReport& report) {
   const bool repair = report.operation == Operation::kRepair;
   Json head;
   head["operation"] = repair ? "repair" : "check";
+  if (repair) {
+    head["rule"] = report.rule == kxcheck::RepairRule::kRestoring ? "restoring"
+                                                                  : "current";
+  }
   head["table"] = EscapeCell(report.table);
   head["status"] = StatusWord(report);
   head["complete"] = Complete(report);
@@ -207,7 +226,10 @@ std::string ReportJson(const TableReport& report) {
   std::string text = "{\n" + Members(head);
   text += ArrayMember("findings", report.findings_json);
   text += ",\n" + Members(tail);
-  if (repair) text += ArrayMember("replaced_stamps", report.stamps_set_json);
+  if (repair) {
+    text += ArrayMember("replaced_stamps", report.stamps_set_json);
+    text += ArrayMember("spread", report.spreads_json);
+  }
   text += "\n}";
   return text;
 }

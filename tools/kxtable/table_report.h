@@ -20,6 +20,7 @@ enum class Operation { kCheck, kRepair };
 
 struct TableReport {
   Operation operation = Operation::kCheck;
+  kxcheck::RepairRule rule = kxcheck::RepairRule::kCurrent;  // repair
   std::string table;
   // Keep every finding and every stamp set; otherwise only count them.
   bool keep_details = false;
@@ -28,10 +29,11 @@ struct TableReport {
   int64_t records = -1;  // -1 until the operation has read the count
   int64_t finding_count = 0;
   int64_t stamps_set_count = 0;
-  // The findings and the stamps set, each an element of a JSON array
-  // (written as they come: a report may hold millions).
+  // The findings, the stamps set and the spreads, each an element of a JSON
+  // array (written as they come: a report may hold millions).
   std::string findings_json;
   std::string stamps_set_json;
+  std::string spreads_json;
   bool has_totals = false;
   kxcheck::OperationTotals totals;
   std::vector<std::string> problems;  // the engine's, with the table's files
@@ -44,7 +46,8 @@ struct TableReport {
   bool output_left = false;
 
   void AddFinding(const kxcheck::Finding& finding);
-  void AddStampSet(int64_t record, std::string_view stamp);
+  void AddStampSet(const kxcheck::StampSet& set);
+  void NoteSpread(const kxcheck::Spread& spread);
 
  private:
   std::string scratch_;

@@ -54,6 +54,7 @@ template <class OperationCall>
                              OperationCall&& operation) {
   ConsoleHost host(options);
   report.outcome = operation(report.table, host);
+  if (report.outcome == Outcome::kCompleted) host.TellRuleNotes();
   try {
     host.Finish();
   } catch (const std::exception& e) {
@@ -96,9 +97,10 @@ void RunTable(Operation operation, const ConsoleOptions& options,
     });
   } else {
     report.source_unreadable = !Opens(report.table);
-    RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-      return adapter::RepairEngineTable(path, host);
-    });
+    RunOne(options, report,
+           [&options](const std::string& path, ConsoleHost& host) {
+             return adapter::RepairEngineTable(path, host, options.repair);
+           });
     if (report.outcome == Outcome::kFailed && HasKxtExtension(report.table)) {
       struct stat output;
       report.output_left =
@@ -365,6 +367,7 @@ int RunOnTables(Operation operation, const RunArgs& args,
     reports[i].operation = operation;
     reports[i].table = list.tables[i];
     reports[i].keep_details = args.json;
+    reports[i].rule = base.repair.rule;
   }
   // Several tables named, or a folder: reports come as a list (with the
   // head lines, or a JSON array), however many tables are left to run.
