@@ -27,11 +27,13 @@ const char* StampReasonName(StampReason reason) {
   return "";
 }
 
-std::string SpreadText(const Spread& spread) {
-  return std::to_string(spread.records) + " records from " +
-         std::to_string(spread.first) + " to " + std::to_string(spread.last) +
-         " took the stamp of record " + std::to_string(spread.source) + ", " +
-         BytesToText(spread.stamp);
+std::string SpreadText(const Spread& spread, std::string_view shown_stamp) {
+  std::string text =
+      std::to_string(spread.records) + " records from " +
+      std::to_string(spread.first) + " to " + std::to_string(spread.last) +
+      " took the stamp of record " + std::to_string(spread.source) + ", ";
+  text += shown_stamp;
+  return text;
 }
 
 std::string TableProblemsText(const std::string& path,

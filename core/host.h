@@ -89,8 +89,9 @@ struct Spread {
 inline constexpr size_t kSpreadsNamed = 3;
 
 // "300 records from 101 to 400 took the stamp of record 100,
-// 2025-01-01 00:00:00", as UTF-8 text.
-std::string SpreadText(const Spread& spread);
+// 2025-01-01 00:00:00", with the stamp's bytes as the caller shows them
+// (`shown_stamp`).
+std::string SpreadText(const Spread& spread, std::string_view shown_stamp);
 
 // How an operation classified a record (the first rule that held).
 enum class RecordClass { kNull, kDeleted, kCorrupted, kDuplicate, kExamined };

@@ -260,7 +260,7 @@ std::string frmKXCheck::RestoreOffer(
       std::to_string(kxcheck::kSpreadWarnAbove) + " following records:\n";
   for (const kxcheck::Spread& spread : spreads) {
     text += '\n';
-    text += kxcheck::SpreadText(spread);
+    text += kxcheck::SpreadText(spread, kxcheck::BytesToText(spread.stamp));
   }
   const int64_t more = count - static_cast<int64_t>(spreads.size());
   if (more > 0) text += "\n(and " + std::to_string(more) + " more)";

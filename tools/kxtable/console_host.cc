@@ -270,7 +270,9 @@ void ConsoleHost::TellRuleNotes() {
                        " following records: ";
     for (const kxcheck::Spread& spread : spreads_) {
       if (&spread != &spreads_.front()) text += "; ";
-      text += kxcheck::SpreadText(spread);
+      // The stamp's bytes as they are: the message line escapes them as it
+      // escapes names.
+      text += kxcheck::SpreadText(spread, spread.stamp);
     }
     const int64_t more = spread_count_ - static_cast<int64_t>(spreads_.size());
     if (more > 0) text += "; and " + std::to_string(more) + " more";
