@@ -295,9 +295,10 @@ void ConsoleHost::TellRuleNotes() {
                  kxcheck::StampReasonName(static_cast<kxcheck::StampReason>(i));
   }
   if (total > 0) {
-    WriteMessage(ErrorLine(options_.table, "the restoring rule replaced " +
-                                               std::to_string(total) +
-                                               " stamps: " + by_reason));
+    WriteMessage(ErrorLine(
+        options_.table, "the restoring rule replaced " + std::to_string(total) +
+                            (total == 1 ? " stamp: " : " stamps: ") +
+                            by_reason));
   }
 }
 
