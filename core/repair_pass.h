@@ -79,7 +79,9 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
-template <class HostType, class MakeTable, bool kWatched>
+// kRestoring: the restoring rule (options.rule), compiled apart so that the
+// record loop of the current rule carries none of it.
+template <class HostType, class MakeTable, bool kWatched, bool kRestoring>
 class RepairPass {
  public:
   RepairPass(const std::string& path, HostType& host, MakeTable& make_table,
@@ -182,7 +184,7 @@ class RepairPass {
     Setup(Step::kShowProgress,
           [&] { host_.ShowProgress(ProgressText(0, total_)); });
     notes_ = Setup(Step::kNoteRecord, [&] { return host_.WantsRecordNotes(); });
-    if (options_.rule == RepairRule::kRestoring) {
+    if constexpr (kRestoring) {
       const int year = Setup(Step::kClock, [&] { return host_.CurrentYear(); });
       restorer_ = std::make_unique<StampRestorer>(year);
     }
@@ -210,7 +212,7 @@ class RepairPass {
     Do(Step::kPumpEvents, [&] { host_.PumpEvents(); });
     if (pending_) ReportSevere(n);
     pending_ = false;
-    if (restorer_) WriteDecided();
+    if constexpr (kRestoring) WriteDecided();
 
     return !Holds(Step::kPumpEvents, [&] { return host_.StopRequested(); });
   }
@@ -218,9 +220,10 @@ class RepairPass {
   // The restoring rule decides the stamps still waiting, and their records
   // are written.
   void AfterLastRecord() {
-    if (!restorer_) return;
-    restorer_->Finish();
-    WriteDecided();
+    if constexpr (kRestoring) {
+      restorer_->Finish();
+      WriteDecided();
+    }
   }
 
   Outcome Summary() {
@@ -429,7 +432,7 @@ class RepairPass {
     });
     const RecordClass kind = Classify();
     if (kind != RecordClass::kExamined) {
-      if (restorer_ && notes_ && !waiting_.empty()) {
+      if (kRestoring && notes_ && !waiting_.empty()) {
         waiting_.AddLeftOut(n, kind);  // noted after the records before it
       } else {
         NoteRecord(n, kind, /*left_out=*/true);
@@ -437,7 +440,7 @@ class RepairPass {
       return;
     }
     ++kept_;
-    if (restorer_) {
+    if constexpr (kRestoring) {
       Hold(n);
       return;
     }
@@ -543,7 +546,7 @@ class RepairPass {
       spread_source_ = n;
     }
     if (changed_) {
-      original_ = stamp_;
+      original_.swap(stamp_);  // the stamp as read, for the report
       if (kept_ == 1) {
         stamp_ = kFirstReplacementStamp;
       } else {
@@ -632,7 +635,7 @@ class RepairPass {
     pending_ = false;
     if (reported_) return;
     reported_ = true;
-    if (restorer_ && !waiting_.empty()) {
+    if (kRestoring && !waiting_.empty()) {
       WaitingRecords::Entry& last = waiting_.Back();
       if (last.what == WaitingRecords::What::kExamined && last.first == n) {
         last.severe = true;
@@ -912,9 +915,14 @@ template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
                       MakeTable&& make_table,
                       const RepairOptions& options = {}) {
-  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
-                                   false>
-      pass(path, host, make_table, options, nullptr);
+  using Make = std::remove_reference_t<MakeTable>;
+  if (options.rule == RepairRule::kRestoring) {
+    repair_pass_internal::RepairPass<HostType, Make, false, true> pass(
+        path, host, make_table, options, nullptr);
+    return RunStages(pass);
+  }
+  repair_pass_internal::RepairPass<HostType, Make, false, false> pass(
+      path, host, make_table, options, nullptr);
   return RunStages(pass);
 }
 
@@ -923,9 +931,14 @@ template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
                       MakeTable&& make_table, const RepairOptions& options,
                       StepObserver* observer) {
-  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
-                                   true>
-      pass(path, host, make_table, options, observer);
+  using Make = std::remove_reference_t<MakeTable>;
+  if (options.rule == RepairRule::kRestoring) {
+    repair_pass_internal::RepairPass<HostType, Make, true, true> pass(
+        path, host, make_table, options, observer);
+    return RunStages(pass);
+  }
+  repair_pass_internal::RepairPass<HostType, Make, true, false> pass(
+      path, host, make_table, options, observer);
   return RunStages(pass);
 }
 
