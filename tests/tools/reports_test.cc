@@ -420,7 +420,7 @@ TEST_F(ReportsTest, RepairJsonNamesTheOutputAndTheStampsSet) {
 
 TEST_F(ReportsTest, HelpFitsEightyColumnsAndShowsAnExample) {
   for (const char* command : {"", "info", "dump", "load", "import", "export",
-                              "sample", "check", "repair"}) {
+                              "sample", "check", "repair", "report"}) {
     const Result help = Kxtable(std::string("help ") + command);
     EXPECT_EQ(help.code, 0) << command;
     EXPECT_NE(help.out.find("Usage: kxtable"), std::string::npos) << command;
@@ -440,7 +440,8 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable check --su", "--summary"},
       {"kxtable repair cl", "clean.kxt"},
       {"kxtable import --delimiter t", "tab"},
-      {"kxtable help re", "repair"},
+      {"kxtable help rep", "repair report"},
+      {"kxtable report --fo", "--force"},
       {"kxtable sample t.kxt --kinds bitflip,zer", "bitflip,zerotime"},
       {"kxtable check --jo", "--jobs"},
       {"kxtable check --summary --format t", "text tsv"},

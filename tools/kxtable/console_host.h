@@ -4,7 +4,7 @@
 // answered questions and the progress bar go to standard error, each message
 // one line "kxtable: <table>: <message>"; the progress bar only when standard
 // error is a terminal. The findings, counts and messages can also be kept as
-// data in a TableReport.
+// data in a TableReport, and every record classified fed to a damage map.
 #ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "core/host.h"
 #include "core/results_log.h"
 #include "platform/system.h"
+#include "tools/kxtable/damage_map.h"
 #include "tools/kxtable/errors.h"
 #include "tools/kxtable/table_report.h"
 
@@ -54,6 +56,10 @@ struct ConsoleOptions {
   bool write_log = true;
   // Where findings, counts and messages are kept as data, or nullptr.
   TableReport* report = nullptr;
+  // Where the table's damage map is made once its record count is known,
+  // to be fed every record the operation classifies; or nullptr, which
+  // costs the record loop nothing.
+  std::optional<DamageMap>* damage_map = nullptr;
   // What `out` is, for the message when it cannot be written.
   std::string out_name = "standard output";
   // Stop every running operation (StopAllOperations) once `out` cannot be
@@ -99,11 +105,18 @@ class ConsoleHost final : public platform::SystemHost,
   }
   void NoteRecordCount(int64_t records) override {
     if (options_.report != nullptr) options_.report->records = records;
+    if (options_.damage_map != nullptr) options_.damage_map->emplace(records);
   }
   void NoteTotals(const kxcheck::OperationTotals& totals) override {
     if (options_.report == nullptr) return;
     options_.report->has_totals = true;
     options_.report->totals = totals;
+  }
+  bool WantsRecordNotes() override {
+    return options_.damage_map != nullptr && options_.damage_map->has_value();
+  }
+  void NoteRecord(const kxcheck::RecordNote& note) override {
+    (*options_.damage_map)->Add(note);
   }
 
   // The repair's output begins with this copy: the report notes it, as a

@@ -78,8 +78,8 @@ bool Opens(const std::string& table) {
   }
 }
 
-// Runs the operation on the table of `report`, unless the table is not
-// there, which is said in the system's words.
+}  // namespace
+
 void RunTable(Operation operation, const ConsoleOptions& options,
               TableReport& report) {
   struct stat st;
@@ -110,6 +110,8 @@ void RunTable(Operation operation, const ConsoleOptions& options,
   }
   if (!report.output_failed) ExplainEnd(report, options.err);
 }
+
+namespace {
 
 // Writes what goes to standard output around the tables' own reports: the
 // head line of each text report, the summary lines or rows, the JSON.
