@@ -24,7 +24,7 @@ _kxtable() {
     check) options+=" $runs" ;;
     repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
-    info) options+=" --quiet" ;;
+    info) options+=" --quiet --json" ;;
     import) options+=" --force --delimiter --no-header --date-format
       --time-format" ;;
     export) options+=" --force" ;;
