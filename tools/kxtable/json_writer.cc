@@ -1,5 +1,6 @@
 #include "tools/kxtable/json_writer.h"
 
+#include <array>
 #include <cassert>
 #include <charconv>
 #include <cstring>
@@ -14,10 +15,17 @@ namespace {
 
 // Bytes that go into a JSON string as they are: printable ASCII other than
 // the quote and the backslash. A well-formed stamp is nothing else.
+constexpr std::array<uint8_t, 256> kNotPlain = [] {
+  std::array<uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    table[b] = b < 0x20 || b > 0x7e || b == '"' || b == '\\';
+  }
+  return table;
+}();
+
 bool Plain(std::string_view bytes) {
   for (const char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b - 0x20u > 0x7eu - 0x20u || b == '"' || b == '\\') return false;
+    if (kNotPlain[static_cast<uint8_t>(c)]) return false;
   }
   return true;
 }
