@@ -37,13 +37,9 @@ Document ReadDocument() {
 
 // Every member name in the value, at any depth.
 void CollectKeys(const Json& value, std::set<std::string>& keys) {
-  if (value.is_object()) {
-    for (const auto& [key, member] : value.items()) {
-      keys.insert(key);
-      CollectKeys(member, keys);
-    }
-  } else if (value.is_array()) {
-    for (const Json& element : value) CollectKeys(element, keys);
+  for (const auto& [key, member] : value.items()) {
+    if (value.is_object()) keys.insert(key);
+    if (member.is_structured()) CollectKeys(member, keys);
   }
 }
 
