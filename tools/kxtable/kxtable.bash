@@ -25,7 +25,7 @@ _kxtable() {
     repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
     report) options+=" --output --force --recursive --quiet --no-progress" ;;
-    info) options+=" --quiet" ;;
+    info) options+=" --quiet --json" ;;
     import) options+=" --force --delimiter --no-header --date-format
       --time-format" ;;
     export) options+=" --force" ;;
