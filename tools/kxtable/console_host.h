@@ -106,11 +106,13 @@ class ConsoleHost final : public platform::SystemHost,
     options_.report->totals = totals;
   }
 
-  // The repair's output begins with this copy: the report notes it, as a
-  // failure after it is one of writing.
-  void CopyFile(const std::string& from, const std::string& to) override {
+  // The repair's output begins here, once its names were found fit for a
+  // table: the report notes it, as a failure after it is one of writing.
+  std::unique_ptr<StagedTable> StageTable(const std::string& definition,
+                                          const std::string& target) override {
+    platform::CheckOutputNames(target, env());
     if (options_.report != nullptr) options_.report->output_begun = true;
-    SystemHost::CopyFile(from, to);
+    return SystemHost::StageTable(definition, target);
   }
 
   void ShowProgress(const std::string& text) override;

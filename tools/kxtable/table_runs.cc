@@ -99,14 +99,11 @@ void RunTable(Operation operation, const ConsoleOptions& options,
     RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
       return adapter::RepairEngineTable(path, host);
     });
-    if (report.outcome == Outcome::kFailed && HasKxtExtension(report.table)) {
-      struct stat output;
-      report.output_left =
-          ::lstat((report.table.substr(0, report.table.size() - 4) +
-                   "_REPAIRED.kxt")
-                      .c_str(),
-                  &output) == 0;
-    }
+    // A failed repair left its output in place (with a warning) only when
+    // it reached its summary and did not remove the output; an earlier
+    // output that is still there is not this run's.
+    report.output_left = report.outcome == Outcome::kFailed &&
+                         report.has_totals && !report.totals.output_removed;
   }
   if (!report.output_failed) ExplainEnd(report, options.err);
 }
