@@ -19,8 +19,8 @@
 #include "engine/record_table.h"
 #include "platform/system.h"
 #include "tools/kxtable/damage_map.h"
-#include "tools/kxtable/new_file.h"
 #include "tools/kxtable/report_page.h"
+#include "tools/kxtable/staged_file.h"
 #include "tools/kxtable/table_report.h"
 
 namespace {

@@ -16,8 +16,8 @@
 
 #include "core/stamp.h"
 #include "tests/tools/support/tool_test_support.h"
-#include "tools/kxtable/new_file.h"
 #include "tools/kxtable/report_page.h"
+#include "tools/kxtable/staged_file.h"
 
 namespace {
 
