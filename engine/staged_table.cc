@@ -41,10 +41,18 @@ bool HasTableExtension(const std::string& path) {
          (path[path.size() - 1] | 0x20) == 't';
 }
 
+// What MarkIncomplete replaced: the index's bytes and permission bits,
+// none when it left the file alone.
+struct IndexBefore {
+  std::string path;
+  std::string bytes;
+  mode_t permissions = 0;
+};
+
 // Sets the incomplete mark in the index file at `path`, by replacing it
 // whole, when it is an index that does not carry it yet. Anything else at
 // the name (nothing, a damaged index) is left: readers report it already.
-void MarkIncomplete(kxos::Env* env, const std::string& path) {
+IndexBefore MarkIncomplete(kxos::Env* env, const std::string& path) {
   std::string bytes;
   bool missing = false;
   FileInfo info;
@@ -52,20 +60,21 @@ void MarkIncomplete(kxos::Env* env, const std::string& path) {
                                &info)
            .empty() ||
       bytes.size() != format::kIndexBytes) {
-    return;
+    return {};
   }
   auto* p = reinterpret_cast<unsigned char*>(bytes.data());
   if (bytes.compare(0, 4, format::kIndexMagic) != 0 ||
       format::GetU32(p + 16) != format::Checksum(p, 16)) {
-    return;
+    return {};
   }
   const uint16_t flags = format::GetU16(p + 6);
-  if (flags & format::kIndexIncomplete) return;
+  if (flags & format::kIndexIncomplete) return {};
   std::string marked = bytes.substr(0, 6);
   format::PutU16(marked, flags | format::kIndexIncomplete);
   marked.append(bytes, 8, 8);
   format::PutU32(marked, format::Checksum(marked.data(), marked.size()));
   internal::ReplaceFile(env, path, marked, "index file", info.permissions);
+  return {path, bytes, info.permissions};
 }
 
 // The names a table at `target` has, as a new table takes them: its main
@@ -237,18 +246,35 @@ void StagedTable::Publish(bool replace) {
   // From the first rename until the new index is in place the target's
   // files are of two tables: the old index, marked incomplete first, makes
   // every reader say so.
-  MarkIncomplete(env_, names[3]);
-  if (!others.empty()) MarkIncomplete(env_, others[2]);
+  std::vector<IndexBefore> marked = {MarkIncomplete(env_, names[3])};
+  if (!others.empty()) marked.push_back(MarkIncomplete(env_, others[2]));
+  bool moved = false;
   auto move = [&](const std::pair<std::string, std::string>& step) {
     if (int err = env_->Rename(step.first, step.second)) {
-      Fail(step.second,
-           "cannot put the new table in place: " + ErrorText(err) +
-               (exists ? "; the table there is incomplete now" : ""));
+      std::string what = "cannot put the new table in place: " + ErrorText(err);
+      if (!moved) {
+        // Nothing was renamed yet: the old index goes back as it was.
+        try {
+          for (const IndexBefore& index : marked) {
+            if (index.path.empty()) continue;
+            internal::ReplaceFile(env_, index.path, index.bytes, "index file",
+                                  index.permissions);
+          }
+          what += "; nothing was replaced";
+        } catch (const TableError&) {
+          what += "; the table there is incomplete now";
+        }
+      } else if (exists) {
+        what += "; the table there is incomplete now";
+      }
+      Fail(step.second, what);
     }
+    moved = true;
   };
   for (int i = 0; i < 3; ++i) move(moves[i]);
   if (int err = kxos::SyncDirectoryOf(env_, target_)) {
-    Fail(target_, "cannot sync its directory: " + ErrorText(err));
+    Fail(target_, "cannot sync its directory: " + ErrorText(err) +
+                      (exists ? "; the table there is incomplete now" : ""));
   }
   move(moves[3]);
   published_ = true;
