@@ -19,6 +19,7 @@
 
 #include "core/host.h"
 #include "core/results_log.h"
+#include "os/env.h"
 #include "platform/system.h"
 #include "tools/kxtable/errors.h"
 #include "tools/kxtable/table_report.h"
@@ -59,6 +60,8 @@ struct ConsoleOptions {
   // Stop every running operation (StopAllOperations) once `out` cannot be
   // written: a check whose report nobody takes need not go on.
   bool stop_when_unwritable = false;
+  // Every file call of the operation and its tables goes through it.
+  kxos::Env* env = kxos::Env::Default();
 };
 
 // Keeps the stop signals' handlers in place while it lives, also between the

@@ -60,8 +60,9 @@ NewTable::NewTable(const std::string& kxt_path,
   try {
     table_->Open(staged_->Path());
   } catch (const kalvex::TableError& e) {
-    throw CannotWork(kxt_path,
-                     std::string("no table was written: ") + e.what());
+    throw CannotWork(
+        kxt_path,
+        std::string("the new table was not put in place: ") + e.what());
   }
 }
 
@@ -78,7 +79,8 @@ void NewTable::Append(bool deleted) {
       table_->AppendRecord(0);
     }
   } catch (const kalvex::TableError& e) {
-    throw CannotWork(path_, std::string("no table was written: ") + e.what());
+    throw CannotWork(
+        path_, std::string("the new table was not put in place: ") + e.what());
   }
 }
 
@@ -89,7 +91,8 @@ void NewTable::Commit() {
     table_->Close();
     staged_->Publish(force_);
   } catch (const kalvex::TableError& e) {
-    throw CannotWork(path_, std::string("no table was written: ") + e.what());
+    throw CannotWork(
+        path_, std::string("the new table was not put in place: ") + e.what());
   }
 }
 

@@ -90,14 +90,15 @@ void RunTable(Operation operation, const ConsoleOptions& options,
     PrintError(options.err, report.table, reason);
     return;
   }
+  kxos::Env* env = options.env;
   if (operation == Operation::kCheck) {
-    RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-      return adapter::CheckEngineTable(path, host);
+    RunOne(options, report, [env](const std::string& path, ConsoleHost& host) {
+      return adapter::CheckEngineTable(path, host, env);
     });
   } else {
     report.source_unreadable = !Opens(report.table);
-    RunOne(options, report, [](const std::string& path, ConsoleHost& host) {
-      return adapter::RepairEngineTable(path, host);
+    RunOne(options, report, [env](const std::string& path, ConsoleHost& host) {
+      return adapter::RepairEngineTable(path, host, env);
     });
     // A failed repair left its output in place (with a warning) only when
     // it reached its summary and did not remove the output; an earlier
