@@ -198,7 +198,10 @@ int DirectoryLock::Take(Env* env, const std::string& path) {
       fd_ = std::move(fd);
       return 0;
     }
-    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) return 0;
+    // NFS locks only files open for writing, which a folder cannot be.
+    if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL || err == EBADF) {
+      return 0;
+    }
     if (err != EWOULDBLOCK) return err;
     const struct timespec pause = {0, 10 * 1000 * 1000};
     ::nanosleep(&pause, nullptr);

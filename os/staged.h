@@ -63,7 +63,7 @@ class DirectoryLock {
   // Takes the lock of the folder that holds `path`, waiting while another
   // writer holds it (up to a minute). 0, or the errno value: EWOULDBLOCK
   // when the wait was in vain. A file system that cannot lock folders
-  // (ENOLCK, EOPNOTSUPP) gives 0 without a lock.
+  // (ENOLCK, EOPNOTSUPP; NFS, which gives EBADF) gives 0 without a lock.
   int Take(Env* env, const std::string& path);
   void Release() { fd_.Reset(); }
 
