@@ -22,12 +22,6 @@ void PackedStamp::SetStamp(std::string_view text) {
   }
 }
 
-std::string_view PackedStamp::StampText(char (&room)[19]) const {
-  if (!packed_) return text_;
-  for (int i = 1; i <= 19; ++i) room[i - 1] = static_cast<char>(Character(i));
-  return {room, 19};
-}
-
 bool PackedStamp::OrderFailsAsText(const PackedStamp& previous) const {
   char room[19];
   char previous_room[19];

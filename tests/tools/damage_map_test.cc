@@ -1,31 +1,27 @@
-// The damage map's data (bins, runs, first findings, calendar times), the
-// page that carries it, and the file the page is written to.
+// The damage map's data (bins, runs, first findings, calendar times) and the
+// page that carries it.
 #include "tools/kxtable/damage_map.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/stamp.h"
-#include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/report_page.h"
-#include "tools/kxtable/staged_file.h"
 
 namespace {
 
+using kxcheck::RecordClass;
+using kxcheck::RecordNote;
 using kxtable::DamageMap;
-using kxtable::RecordClass;
-using kxtable::RecordNote;
 using Json = nlohmann::json;
-namespace fs = std::filesystem;
 
 constexpr uint32_t kOrder = kxcheck::Bit(kxcheck::StampTest::kOrder);
 constexpr uint32_t kYear = kxcheck::Bit(kxcheck::StampTest::kYear);
@@ -44,17 +40,20 @@ Json DataOf(const DamageMap& map) {
 // month 13, a clean record, then a corrupted and a duplicate record.
 TEST(DamageMapTest, BinsRunsAndFirstFindingsOfASmallTable) {
   DamageMap map(10, {.bins = 4});
+  auto examined = [](int64_t n, const char* stamp, uint32_t failed = 0) {
+    return RecordNote{.record = n, .stamp = stamp, .failed_tests = failed};
+  };
   const std::vector<RecordNote> notes = {
-      {1, RecordClass::kExamined, "2020-01-01 10:00:00", 0},
-      {2, RecordClass::kExamined, "2020-01-01 10:00:01", 0},
-      {3, RecordClass::kNull, "", 0},
-      {4, RecordClass::kDeleted, "", 0},
-      {5, RecordClass::kExamined, "2150-01-01 10:00:02", kYear},
-      {6, RecordClass::kExamined, "2020-01-01 10:00:03", kOrder},
-      {7, RecordClass::kExamined, "2020-13-01 10:00:04", kMonth},
-      {8, RecordClass::kExamined, "2020-01-01 10:00:05", 0},
-      {9, RecordClass::kCorrupted, "", 0},
-      {10, RecordClass::kDuplicate, "", 0},
+      examined(1, "2020-01-01 10:00:00"),
+      examined(2, "2020-01-01 10:00:01"),
+      {.record = 3, .kind = RecordClass::kNull},
+      {.record = 4, .kind = RecordClass::kDeleted},
+      examined(5, "2150-01-01 10:00:02", kYear),
+      examined(6, "2020-01-01 10:00:03", kOrder),
+      examined(7, "2020-13-01 10:00:04", kMonth),
+      examined(8, "2020-01-01 10:00:05"),
+      {.record = 9, .kind = RecordClass::kCorrupted},
+      {.record = 10, .kind = RecordClass::kDuplicate},
   };
   for (const RecordNote& note : notes) map.Add(note);
   const Json data = DataOf(map);
@@ -139,7 +138,7 @@ std::string RunsOf(const RunCase& c) {
         note.kind = RecordClass::kDuplicate;
         break;
       case 'F':
-        note.failed = kMonth;
+        note.failed_tests = kMonth;
         [[fallthrough]];
       default:
         note.stamp = "2020-01-01 10:00:00";
@@ -310,12 +309,19 @@ std::vector<std::string> RawTextElements(const std::string& page,
 TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
   DamageMap map(2);
   map.Add({.record = 1, .stamp = "2020-01-01 10:00:00"});
-  map.Add({.record = 2, .stamp = "</script><!--\xff", .failed = kMonth});
+  map.Add({.record = 2, .stamp = "</script><!--\xff", .failed_tests = kMonth});
   const std::string data =
       map.Json({.path = "</SCRIPT><script>alert(1)</script>.kxt",
                 .layout = "date, time, <!-- (3 bytes)",
-                .problems = {"t.kxi: </style> is odd"}});
-  const std::string page = kxtable::ReportPage(data);
+                .problems = {"t.kxi: </style> is odd"},
+                .warnings = {"Check stopped at record 2: </script>"}});
+  char* written = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&written, &size);
+  ASSERT_TRUE(kxtable::WriteReportPage(out, data));
+  std::fclose(out);
+  const std::string page(written, size);
+  std::free(written);
 
   // Charting script and style, the page's own, and nothing that the data
   // could have opened or closed.
@@ -332,65 +338,6 @@ TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
   EXPECT_EQ(read["first_findings"]["month"][0]["stamp"], "</script><!--\\xff");
   EXPECT_NE(page.find("dygraph"), std::string::npos);
   EXPECT_EQ(page.find("sourceMappingURL"), std::string::npos);
-}
-
-class NewFileTest : public kxtest::KxtableTest {
- protected:
-  // The names in the test's directory, sorted.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-};
-
-TEST_F(NewFileTest, WritesWholeAndNeverThroughWhatIsThere) {
-  struct Case {
-    const char* name;
-    bool link = false;      // page.html is a link to target.txt
-    bool existing = false;  // page.html is a file
-    bool replace = false;
-    bool written;
-  };
-  const std::vector<Case> cases = {
-      {.name = "new file", .written = true},
-      {.name = "existing file refused", .existing = true, .written = false},
-      {.name = "existing file replaced",
-       .existing = true,
-       .replace = true,
-       .written = true},
-      {.name = "link refused", .link = true, .written = false},
-      {.name = "link itself replaced",
-       .link = true,
-       .replace = true,
-       .written = true},
-  };
-  for (const Case& c : cases) {
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    const std::string page = Path("page.html");
-    kxtest::WriteFile(Path("target.txt"), "target");
-    if (c.link) fs::create_symlink("target.txt", page);
-    if (c.existing) kxtest::WriteFile(page, "old");
-    try {
-      kxtable::WriteNewFile(page, "<html>", c.replace);
-      EXPECT_TRUE(c.written) << c.name;
-    } catch (const std::runtime_error& e) {
-      EXPECT_FALSE(c.written) << c.name;
-      EXPECT_NE(std::string(e.what()).find(page), std::string::npos) << c.name;
-    }
-    EXPECT_EQ(kxtest::ReadFile(Path("target.txt")), "target") << c.name;
-    if (c.written) {
-      EXPECT_FALSE(fs::is_symlink(page)) << c.name;
-      EXPECT_EQ(kxtest::ReadFile(page), "<html>") << c.name;
-    }
-    // Nothing staged is left behind.
-    EXPECT_EQ(Names(), (std::vector<std::string>{"page.html", "target.txt"}))
-        << c.name;
-  }
 }
 
 }  // namespace

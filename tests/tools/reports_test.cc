@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -120,6 +121,8 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
       {"check", 2, "kxtable: tables is required"},
       {"check --bogus clean.kxt", 2, "kxtable: The following argument"},
       {"check --json --summary clean.kxt", 2, "kxtable: --json excludes"},
+      {"check --json empty", 2, "kxtable: empty: no table (.kxt) in this"},
+      {"check --json big.kxt", 2, "", true},
       {"check --format tsv clean.kxt", 2, "kxtable: --format requires"},
       {"check --jobs 0 clean.kxt", 2, "kxtable: --jobs: Value 0 not in"},
       {"info clean.kxt", 0, ""},
@@ -129,6 +132,10 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
       {"info none.kxt", 2, "kxtable: none.kxt: " + missing},
       {"info logs", 2, "kxtable: logs: Is a directory\n"},
       {"info clean.kxt", 2, "", true},
+      {"info --json clean.kxt", 0, ""},
+      {"info --json unfinished.kxt", 1, ""},
+      {"info --json none.kxt", 2, "kxtable: none.kxt: " + missing},
+      {"info --json clean.kxt", 2, "", true},
       {"dump clean.kxt", 0, ""},
       {"dump nomarks.kxt", 1, "kxtable: nomarks.kxa: the "},
       {"dump none.kxt", 2, "kxtable: none.kxt: " + missing},
@@ -168,43 +175,62 @@ TEST_F(ReportsTest, ExitStatusSaysWhatWasFound) {
   EXPECT_EQ(Kxtable("info -q logs/damaged_REPAIRED.kxt").code, 0);
 }
 
-// The JSON findings, written out as the results box writes finding lines,
-// are the finding lines of the whole text report; the counts are the
-// summary's.
+// The JSON line's findings, written out as the results box writes finding
+// lines, are the finding lines of the whole text report; its records of each
+// class are as many as the summary counts, and its counts are the summary's.
 TEST_F(ReportsTest, JsonHoldsTheFindingsAndCountsOfTheTextReport) {
   const Result text = Kxtable("check --full big.kxt");
   const Result json = Kxtable("check --json big.kxt");
   ASSERT_EQ(text.code, 1);
   ASSERT_EQ(json.code, 1) << json.err;
+  ASSERT_EQ(Lines(json.out).size(), 1u);
   const nlohmann::json doc = nlohmann::json::parse(json.out);
+  EXPECT_EQ(doc["schema"], 1);
   EXPECT_EQ(doc["table"], "big.kxt");
-  EXPECT_EQ(doc["records"], 20000);
+  EXPECT_EQ(doc["record_count"], 20000);
   EXPECT_EQ(doc["complete"], true);
   EXPECT_EQ(doc["status"], "damaged");
-  const std::vector<std::string> names = {"order",  "year",      "month",
-                                          "day",    "hour",      "minute",
-                                          "second", "separators"};
+  EXPECT_EQ(doc["exit_status"], 1);
   std::vector<std::string> lines;
-  for (const auto& f : doc["findings"]) {
-    const auto test = static_cast<size_t>(
-        std::find(names.begin(), names.end(), f["test"]) - names.begin());
-    ASSERT_LT(test, names.size());
+  std::map<std::string, int64_t> classes;
+  int64_t last = 0;
+  for (const auto& r : doc["records"]) {
+    EXPECT_GT(r["record"], last);  // in table order, each once
+    last = r["record"];
+    if (r.contains("class")) ++classes[r["class"]];
+    if (!r.contains("findings")) continue;
     std::string stamp;
-    std::string previous;
-    kxtable::UnescapeCell(f["stamp"].get<std::string>(), stamp);
-    if (f.contains("previous")) {
-      kxtable::UnescapeCell(f["previous"].get<std::string>(), previous);
+    kxtable::UnescapeCell(r["stamp"].get<std::string>(), stamp);
+    for (const auto& f : r["findings"]) {
+      const std::string name = f["test"];
+      const auto test = std::find_if(kxcheck::kAllStampTests.begin(),
+                                     kxcheck::kAllStampTests.end(),
+                                     [&](kxcheck::StampTest t) {
+                                       return name == kxcheck::StampTestName(t);
+                                     });
+      ASSERT_NE(test, kxcheck::kAllStampTests.end()) << name;
+      std::string previous;
+      if (f.contains("previous")) {
+        kxtable::UnescapeCell(f["previous"].get<std::string>(), previous);
+      }
+      std::string line = kxcheck::LogLine(kxcheck::FindingLine(
+          r["record"], stamp, kxcheck::FindingSuffix(*test, previous)));
+      lines.push_back(line.substr(0, line.size() - 2));
     }
-    std::string line = kxcheck::LogLine(kxcheck::FindingLine(
-        f["record"], stamp,
-        kxcheck::FindingSuffix(kxcheck::kAllStampTests[test], previous)));
-    lines.push_back(line.substr(0, line.size() - 2));
   }
   EXPECT_GT(lines.size(), 1000u);
   EXPECT_EQ(lines, RecLines(text.out));
+  EXPECT_EQ(doc["finding_count"], lines.size());
+  int64_t by_test = 0;
+  for (const auto& [test, count] : doc["findings_by_test"].items()) {
+    by_test += count.get<int64_t>();
+  }
+  EXPECT_EQ(by_test, static_cast<int64_t>(lines.size()));
   for (const char* count : {"Deleted", "Null", "Duplicate", "Corrupted"}) {
     std::string key = count;
     key[0] = static_cast<char>(key[0] - 'A' + 'a');
+    EXPECT_GT(classes[key], 0) << key;
+    EXPECT_EQ(doc["counts"][key], classes[key]) << key;
     const std::string found =
         "Found " + doc["counts"][key].dump() + " " + count + " records\n";
     EXPECT_NE(text.out.find(found), std::string::npos) << found;
@@ -244,11 +270,13 @@ TEST_F(ReportsTest, ManyTables) {
             0u);
   EXPECT_NE(text.out.find("Complete ***\r\n\r\n==> deleted.kxt <==\r\n"),
             std::string::npos);
-  const Result json = Kxtable("check --json none.kxt clean.kxt");
-  const nlohmann::json docs = nlohmann::json::parse(json.out);
-  ASSERT_EQ(docs.size(), 2u);
-  EXPECT_EQ(docs[0]["status"], "missing");
-  EXPECT_EQ(docs[1]["status"], "clean");
+  // One JSON line per table, whether one is named or several.
+  const std::vector<std::string> json =
+      Lines(Kxtable("check --json none.kxt clean.kxt").out);
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(nlohmann::json::parse(json[0])["status"], "missing");
+  EXPECT_EQ(nlohmann::json::parse(json[1])["status"], "clean");
+  EXPECT_EQ(Kxtable("check --json clean.kxt").out, json[1] + "\n");
 }
 
 // Each count of --summary stands in its own column and is the count of the
@@ -410,17 +438,21 @@ TEST_F(ReportsTest, NamesAreEscapedToOneLine) {
 TEST_F(ReportsTest, RepairJsonNamesTheOutputAndTheStampsSet) {
   const Result r = Kxtable("repair --json damaged.kxt");
   ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(Lines(r.out).size(), 1u);
   const nlohmann::json doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["command"], "repair");
   EXPECT_EQ(doc["output"], "damaged_REPAIRED.kxt");
   EXPECT_EQ(doc["records_written"], 3);
-  EXPECT_EQ(doc["replaced_stamps"],
-            nlohmann::json::parse(
-                R"([{"record": 3, "stamp": "2020-01-01 10:00:01"}])"));
+  EXPECT_EQ(doc["output_removed"], false);
+  EXPECT_EQ(doc["stamp_set_count"], 1);
+  EXPECT_EQ(doc["records"], nlohmann::json::parse(R"([{"record": 3,
+      "stamp": "2020-13-01 10:00:02", "findings": [{"test": "month"}],
+      "set": "2020-01-01 10:00:01"}])"));
 }
 
 TEST_F(ReportsTest, HelpFitsEightyColumnsAndShowsAnExample) {
   for (const char* command : {"", "info", "dump", "load", "import", "export",
-                              "sample", "check", "repair"}) {
+                              "sample", "check", "repair", "report"}) {
     const Result help = Kxtable(std::string("help ") + command);
     EXPECT_EQ(help.code, 0) << command;
     EXPECT_NE(help.out.find("Usage: kxtable"), std::string::npos) << command;
@@ -440,7 +472,8 @@ TEST_F(ReportsTest, BashCompletesCommandsOptionsAndTables) {
       {"kxtable check --su", "--summary"},
       {"kxtable repair cl", "clean.kxt"},
       {"kxtable import --delimiter t", "tab"},
-      {"kxtable help re", "repair"},
+      {"kxtable help rep", "repair report"},
+      {"kxtable report --fo", "--force"},
       {"kxtable sample t.kxt --kinds bitflip,zer", "bitflip,zerotime"},
       {"kxtable check --jo", "--jobs"},
       {"kxtable check --summary --format t", "text tsv"},

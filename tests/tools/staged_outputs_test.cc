@@ -510,7 +510,9 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(lines, *row.message ? 1u : 0u) << run.err;
     EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
 
-    if (!row.source_changes) EXPECT_TRUE(Bytes(files.read) == read);
+    if (!row.source_changes) {
+      EXPECT_TRUE(Bytes(files.read) == read);
+    }
     const std::string target = files.written.front();
     switch (row.target) {
       case Target::kOld:
@@ -528,7 +530,9 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
                   std::string::npos);
         break;
     }
-    if (row.holds) EXPECT_TRUE(row.holds(*this));
+    if (row.holds) {
+      EXPECT_TRUE(row.holds(*this));
+    }
     if (!row.kill) {
       EXPECT_EQ(StagedLeft(), std::vector<std::string>{});
       continue;

@@ -12,13 +12,13 @@
 namespace kxtable {
 
 const char kExitStatusText[] =
-    "Exit status, the same for every command: 0 success (for check and "
-    "info: a clean table); 1 damage or problems found, or an output refused "
-    "for a stated reason (it exists, it is the source); 2 the work could not "
-    "be done (a missing or unreadable input, a wrong command line, a failed "
-    "write). With several tables the status is the worst of them. A closed "
-    "standard output ends a command quietly with status 2; a repair still "
-    "writes or removes its table as a whole.";
+    "Exit status, the same for every command: 0 success (for check, report "
+    "and info: a clean table); 1 damage or problems found, or an output "
+    "refused for a stated reason (it exists, it is the source); 2 the work "
+    "could not be done (a missing or unreadable input, a wrong command line, "
+    "a failed write). With several tables the status is the worst of them. "
+    "A closed standard output ends a command quietly with status 2; a repair "
+    "still writes or removes its table as a whole.";
 
 std::string StatusNote(const std::string& success, const std::string& found) {
   return "Exit status: 0 when " + success + ", 1 when " + found +
@@ -27,7 +27,9 @@ std::string StatusNote(const std::string& success, const std::string& found) {
 
 void BuildApp(CLI::App& app, Runner& run, const std::string& version) {
   app.name("kxtable");
-  app.description("Make, inspect, convert, check and repair Kalvex tables.");
+  app.description(
+      "Make, inspect, convert, check and repair Kalvex tables, and map their "
+      "damage.");
   app.formatter(std::make_shared<HelpFormatter>());
   app.set_version_flag("--version", "kxtable " + version);
   app.require_subcommand(1);
@@ -40,6 +42,7 @@ void BuildApp(CLI::App& app, Runner& run, const std::string& version) {
   AddSampleCommand(app, run);
   AddCheckCommand(app, run);
   AddRepairCommand(app, run);
+  AddReportCommand(app, run);
 }
 
 int RunCommand(const Runner& run) {

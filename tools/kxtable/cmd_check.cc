@@ -1,7 +1,7 @@
 // kxtable check T.kxt...: the Check scan through the console host. The
 // report goes to standard output as the results box would hold it (or as
-// JSON, or as one summary line per table); warnings and the progress bar go
-// to standard error.
+// one JSON line per table, or as one summary line per table); warnings and
+// the progress bar go to standard error.
 #include <memory>
 
 #include "tools/kxtable/commands.h"
@@ -25,7 +25,7 @@ void AddCheckCommand(CLI::App& app, Runner& run) {
       "  kxtable check -q line4.kxt; echo $?\n"
       "  kxtable check --summary --jobs 4 logs/\n"
       "  kxtable check --summary --format tsv -r logs/ > status.tsv\n"
-      "  kxtable check --json line4.kxt | python3 -m json.tool");
+      "  kxtable check --json logs/ | jq -c '.records[]'");
   check->callback([&run, args] {
     run = [args] { return RunOnTables(Operation::kCheck, *args, {}); };
   });

@@ -1,39 +1,74 @@
-// kxtable info T.kxt: the layout, the record and deletion counts, the sizes
-// of the four files and every problem the engine found on the way.
+// kxtable info T.kxt: the layout, the record and deletion counts, the first
+// and last stamp, the sizes of the four files and every problem the engine
+// found on the way; as text, or as one JSON line (docs/JSON.md).
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
+#include "tools/kxtable/csv_codec.h"
 #include "tools/kxtable/errors.h"
+#include "tools/kxtable/json_report.h"
+#include "tools/kxtable/json_writer.h"
 #include "tools/kxtable/standard_streams.h"
 
 namespace kxtable {
 
 namespace {
 
-std::string SizeText(const std::string& path) {
+// The size of a regular file; nothing for a missing file (`missing` set) or
+// for anything else.
+std::optional<long long> FileSize(const std::string& path, bool* missing) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return "missing";
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  return std::to_string(static_cast<long long>(st.st_size)) + " bytes";
+  *missing = ::stat(path.c_str(), &st) != 0;
+  if (*missing || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<long long>(st.st_size);
+}
+
+std::string SizeText(const std::string& path) {
+  bool missing = false;
+  const std::optional<long long> size = FileSize(path, &missing);
+  if (missing) return "missing";
+  if (!size) return "not a regular file";
+  return std::to_string(*size) + " bytes";
+}
+
+const char* const kFileRoles[] = {"definition", "data", "attributes", "index"};
+
+// The stamp of record n (date, a space, time), or nothing when the record
+// cannot be read.
+std::optional<std::string> StampOf(kalvex::RecordTable& table, int32_t n) {
+  if (n < 1 || n > table.RecordCount()) return std::nullopt;
+  try {
+    table.GoToRecord(n);
+    return table.FieldGet(1) + " " + table.FieldGet(2);
+  } catch (const kalvex::TableError&) {
+    return std::nullopt;
+  }
 }
 
 struct InfoArgs {
   std::string path;
   bool quiet = false;
+  bool json = false;
 };
 
 void PrintFiles(const std::vector<std::string>& files) {
-  static const char* kRoles[] = {"definition", "data", "attributes", "index"};
   for (size_t i = 0; i < files.size() && i < 4; ++i) {
-    std::printf("File %-11s %s: %s\n", kRoles[i], files[i].c_str(),
+    std::printf("File %-11s %s: %s\n", kFileRoles[i], files[i].c_str(),
                 SizeText(files[i]).c_str());
   }
+}
+
+void PrintStamp(const char* what, const std::optional<std::string>& stamp) {
+  std::printf("%-16s %s\n", what, stamp ? EscapeLine(*stamp).c_str() : "none");
 }
 
 void PrintProblems(const std::vector<std::string>& problems) {
@@ -45,8 +80,154 @@ void PrintProblems(const std::vector<std::string>& problems) {
   for (const std::string& p : problems) std::printf("  - %s\n", p.c_str());
 }
 
+// The JSON line of `info --json`. A table that is missing or cannot be
+// opened still gets its line (with what is known), and then the error.
+class InfoJson {
+ public:
+  explicit InfoJson(const std::string& path) : json_(WriteToStandardOutput) {
+    json_.BeginObject();
+    json_.Key("schema");
+    json_.Number(kJsonSchema);
+    json_.Key("command");
+    json_.String("info");
+    json_.Key("table");
+    json_.String(path);
+  }
+
+  // What an opened table says of itself.
+  void Table(kalvex::RecordTable& table) {
+    const kalvex::TableLayout& layout = table.Layout();
+    json_.Key("record_length");
+    json_.Number(layout.RecordLength());
+    json_.Key("fields");
+    json_.BeginArray();
+    Field(1, "date", kalvex::kDateOffset, kalvex::kDateBytes);
+    Field(2, "time", kalvex::kTimeOffset, kalvex::kTimeBytes);
+    int64_t offset = kalvex::kPayloadOffset;
+    for (size_t i = 0; i < layout.payload.size(); ++i) {
+      const kalvex::FieldDef& f = layout.payload[i];
+      Field(static_cast<int64_t>(i) + 3, f.name, offset, f.width);
+      offset += f.width;
+    }
+    json_.EndArray();
+    json_.Key("record_count");
+    json_.Number(table.RecordCount());
+    json_.Key("deleted_count");
+    json_.Number(table.DeletedCount());
+    Stamp("first_stamp", StampOf(table, 1));
+    Stamp("last_stamp", StampOf(table, table.RecordCount()));
+    opened_ = true;
+  }
+
+  // The rest, and the end of the line.
+  int End(const std::vector<std::string>& files,
+          const std::vector<std::string>& problems, const char* status,
+          int exit_status) {
+    if (!opened_) {
+      for (const char* key : {"record_length", "fields", "record_count",
+                              "deleted_count", "first_stamp", "last_stamp"}) {
+        json_.Key(key);
+        json_.Null();
+      }
+    }
+    json_.Key("files");
+    json_.BeginArray();
+    for (size_t i = 0; i < files.size() && i < 4; ++i) {
+      bool missing = false;
+      const std::optional<long long> size = FileSize(files[i], &missing);
+      json_.BeginObject();
+      json_.Key("role");
+      json_.String(kFileRoles[i]);
+      json_.Key("path");
+      json_.String(files[i]);
+      json_.Key("kind");
+      json_.String(missing ? "missing" : size ? "file" : "other");
+      json_.Key("size");
+      if (size) {
+        json_.Number(*size);
+      } else {
+        json_.Null();
+      }
+      json_.EndObject();
+    }
+    json_.EndArray();
+    json_.Key("problems");
+    json_.BeginArray();
+    for (const std::string& problem : problems) json_.String(problem);
+    json_.EndArray();
+    json_.Key("status");
+    json_.String(status);
+    json_.Key("exit_status");
+    json_.Number(exit_status);
+    json_.EndObject();
+    return exit_status;
+  }
+
+ private:
+  static void WriteToStandardOutput(std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+      throw OutputFailed();
+    }
+  }
+
+  void Field(int64_t number, const std::string& name, int64_t offset,
+             int64_t width) {
+    json_.BeginObject();
+    json_.Key("number");
+    json_.Number(number);
+    json_.Key("name");
+    json_.String(name);
+    json_.Key("offset");
+    json_.Number(offset);
+    json_.Key("width");
+    json_.Number(width);
+    json_.EndObject();
+  }
+
+  void Stamp(const char* key, const std::optional<std::string>& stamp) {
+    json_.Key(key);
+    if (stamp) {
+      json_.String(*stamp);
+    } else {
+      json_.Null();
+    }
+  }
+
+  JsonWriter json_;
+  bool opened_ = false;
+};
+
+int InfoAsJson(const std::string& path) {
+  InfoJson json(path);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    const std::string reason = std::strerror(errno);
+    json.End({}, {}, "missing", kExitCannotWork);
+    throw CannotWork(path, reason);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    const std::string reason = std::strerror(EISDIR);
+    json.End({}, {reason}, "failed", kExitCannotWork);
+    throw CannotWork(path, reason);
+  }
+  kalvex::RecordTable table;
+  try {
+    table.Open(path);
+  } catch (const std::exception& e) {
+    json.End(table.Files(), {e.what()}, "failed", kExitCannotWork);
+    throw;
+  }
+  json.Table(table);
+  table.Close();
+  const std::vector<std::string>& problems = table.Problems();
+  return json.End(table.Files(), problems,
+                  problems.empty() ? "clean" : "problems",
+                  problems.empty() ? kExitSuccess : kExitFound);
+}
+
 int Info(const InfoArgs& args) {
   const std::string& path = args.path;
+  if (args.json && !args.quiet) return InfoAsJson(path);
   RequireExisting(path);
   kalvex::RecordTable table;
   if (args.quiet) {
@@ -84,6 +265,8 @@ int Info(const InfoArgs& args) {
   std::printf("Records          %d\n", table.RecordCount());
   std::printf("Deleted          %lld\n",
               static_cast<long long>(table.DeletedCount()));
+  PrintStamp("First stamp", StampOf(table, 1));
+  PrintStamp("Last stamp", StampOf(table, table.RecordCount()));
   PrintFiles(table.Files());
   PrintProblems(table.Problems());
   table.Close();
@@ -108,10 +291,15 @@ void AddInfoCommand(CLI::App& app, Runner& run) {
   info->add_flag("-q,--quiet", args->quiet,
                  "write nothing but the problems, as error lines; the exit "
                  "status tells the rest");
+  info->add_flag("--json", args->json,
+                 "write the same as one JSON object on one line (schema 1); "
+                 "texts from the table and file names have bytes that are "
+                 "not valid UTF-8, and control characters, written as \\xHH");
   info->footer(StatusNote("the table's files have no problem",
                           "they have one (an incomplete table among them)") +
                "\n\nExamples:\n  kxtable info line4.kxt\n"
-               "  kxtable info -q line4_REPAIRED.kxt || echo 'not whole'");
+               "  kxtable info -q line4_REPAIRED.kxt || echo 'not whole'\n"
+               "  kxtable info --json line4.kxt | jq .record_count");
   info->callback([&run, args] { run = [args] { return Info(*args); }; });
 }
 

@@ -1,8 +1,8 @@
 // kxtable repair T.kxt...: the Repair pass through the console host. It
 // writes T_REPAIRED.kxt and its companions beside each table; the report goes
-// to standard output as the results box would hold it (or as JSON, or as
-// one summary line per table), warnings and the progress bar to standard
-// error.
+// to standard output as the results box would hold it (or as one JSON line
+// per table, or as one summary line per table), warnings and the progress
+// bar to standard error.
 #include <memory>
 
 #include "tools/kxtable/commands.h"
@@ -58,7 +58,8 @@ void AddRepairCommand(CLI::App& app, Runner& run) {
                  "was not replaced") +
       "\n\nExamples:\n"
       "  kxtable repair line4.kxt --replace > repair.txt\n"
-      "  kxtable repair --summary --skip-corrupted --jobs 2 logs/");
+      "  kxtable repair --summary --skip-corrupted --jobs 2 logs/\n"
+      "  kxtable repair --json --replace line4.kxt | jq .records_written");
   repair->callback([&run, args] { run = [args] { return RunRepair(*args); }; });
 }
 

@@ -22,6 +22,7 @@ void AddCsvCommands(CLI::App& app, Runner& run);
 void AddSampleCommand(CLI::App& app, Runner& run);
 void AddCheckCommand(CLI::App& app, Runner& run);
 void AddRepairCommand(CLI::App& app, Runner& run);
+void AddReportCommand(CLI::App& app, Runner& run);
 
 // Writes the engine's problems with a table's files to standard error, one
 // line each, and gives the exit status they call for: 1 when there are any,

@@ -121,6 +121,11 @@ ConsoleHost::ConsoleHost(ConsoleOptions options)
   draw_progress_ = options_.progress && isatty(StreamDescriptor(options_.err));
   out_is_terminal_ = isatty(StreamDescriptor(options_.out));
   Log().SetObserver(this);
+  if (options_.json && options_.report != nullptr) {
+    json_ = std::make_unique<JsonReport>(
+        [this](std::string_view text) { WriteOut(text); },
+        options_.report->operation, options_.table);
+  }
   if (options_.stop_on_signal) InstallStopHandlers();
   stop_flag_ = options_.stop_on_signal ? &stop_signal : &never_stop;
 }
@@ -146,9 +151,6 @@ void ConsoleHost::OnAppend(std::string_view text) { WriteLog(text); }
 
 void ConsoleHost::WriteLog(std::string_view text) {
   if (!options_.write_log) return;
-  // The bar shares the terminal with the log when both go there.
-  if (out_is_terminal_) EraseProgress();
-  if (write_failed_) return;
   std::string lf;
   if (!options_.crlf) {
     // Every added text is one line ended by CR LF; the line's own bytes stay.
@@ -156,6 +158,13 @@ void ConsoleHost::WriteLog(std::string_view text) {
     lf += '\n';
     text = lf;
   }
+  WriteOut(text);
+}
+
+void ConsoleHost::WriteOut(std::string_view text) {
+  // The bar shares the terminal with the report when both go there.
+  if (out_is_terminal_) EraseProgress();
+  if (write_failed_) return;
   size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
   bytes_written_ += static_cast<int64_t>(written);
   if (written != text.size() || std::ferror(options_.out)) {
@@ -173,6 +182,10 @@ void ConsoleHost::OnClear() {
   // The operations clear the log when they start, before writing anything.
   // A clear after output cannot take back what a pipe or terminal has
   // received; the text that follows is written after it.
+}
+
+void ConsoleHost::EndReport() {
+  if (json_) json_->End(*options_.report);
 }
 
 void ConsoleHost::Finish() {

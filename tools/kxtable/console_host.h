@@ -4,7 +4,8 @@
 // answered questions and the progress bar go to standard error, each message
 // one line "kxtable: <table>: <message>"; the progress bar only when standard
 // error is a terminal. The findings, counts and messages can also be kept as
-// data in a TableReport.
+// data in a TableReport, the report written as the table's JSON line
+// instead of the log, and every record classified fed to a damage map.
 #ifndef KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 #define KXCHECK_TOOLS_KXTABLE_CONSOLE_HOST_H_
 
@@ -13,6 +14,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +24,9 @@
 #include "core/results_log.h"
 #include "os/env.h"
 #include "platform/system.h"
+#include "tools/kxtable/damage_map.h"
 #include "tools/kxtable/errors.h"
+#include "tools/kxtable/json_report.h"
 #include "tools/kxtable/table_report.h"
 
 namespace kxtable {
@@ -55,6 +60,13 @@ struct ConsoleOptions {
   bool write_log = true;
   // Where findings, counts and messages are kept as data, or nullptr.
   TableReport* report = nullptr;
+  // Where the table's damage map is made once its record count is known,
+  // to be fed every record the operation classifies; or nullptr, which
+  // costs the record loop nothing.
+  std::optional<DamageMap>* damage_map = nullptr;
+  // Write the report's JSON line to `out` (with a `report` only); EndReport
+  // ends it.
+  bool json = false;
   // What `out` is, for the message when it cannot be written.
   std::string out_name = "standard output";
   // Stop every running operation (StopAllOperations) once `out` cannot be
@@ -94,19 +106,35 @@ class ConsoleHost final : public platform::SystemHost,
   }
   void AddFinding(const kxcheck::Finding& finding) override {
     if (options_.report != nullptr) options_.report->AddFinding(finding);
+    if (json_) json_->Finding(finding);
     if (options_.write_log) LogHost::AddFinding(finding);
   }
   void AddStampSet(int64_t record, std::string_view stamp) override {
-    if (options_.report != nullptr) options_.report->AddStampSet(record, stamp);
+    if (options_.report != nullptr) options_.report->AddStampSet();
+    if (json_) json_->StampSet(record, stamp);
     if (options_.write_log) LogHost::AddStampSet(record, stamp);
   }
   void NoteRecordCount(int64_t records) override {
     if (options_.report != nullptr) options_.report->records = records;
+    if (options_.damage_map != nullptr) options_.damage_map->emplace(records);
+    if (json_) json_->RecordCount(records);
   }
   void NoteTotals(const kxcheck::OperationTotals& totals) override {
     if (options_.report == nullptr) return;
     options_.report->has_totals = true;
     options_.report->totals = totals;
+  }
+  // The JSON line lists records by number, and a damage map draws them:
+  // either wants every record's note.
+  bool WantsRecordNotes() override {
+    return json_ != nullptr ||
+           (options_.damage_map != nullptr && options_.damage_map->has_value());
+  }
+  void NoteRecord(const kxcheck::RecordNote& note) override {
+    if (json_) json_->Record(note);
+    if (options_.damage_map != nullptr && options_.damage_map->has_value()) {
+      (*options_.damage_map)->Add(note);
+    }
   }
 
   // The repair's output begins here, once its names were found fit for a
@@ -142,12 +170,16 @@ class ConsoleHost final : public platform::SystemHost,
     return stop_flag_->load(std::memory_order_relaxed) != 0;
   }
 
+  // Ends the JSON line, if one is written, with what the report says now:
+  // call once the report holds how the operation ended.
+  void EndReport();
+
   // Flushes standard output; throws std::runtime_error when the log could
   // not be written completely. A failed write does not stop the operation:
   // a repair still writes or removes its table as a whole.
   void Finish();
 
-  // Bytes of log text written to the output so far.
+  // Bytes of the report (log text or JSON) written to the output so far.
   int64_t BytesWritten() const { return bytes_written_; }
 
  private:
@@ -159,6 +191,8 @@ class ConsoleHost final : public platform::SystemHost,
   void WriteMessage(std::string_view text);
   // Writes log text (lines ended by CR LF) with the chosen line ends.
   void WriteLog(std::string_view text);
+  // Writes text to `out`, noting a failure for Finish.
+  void WriteOut(std::string_view text);
 
   ConsoleOptions options_;
   // The flag the stop signals set, or a flag that stays 0.
@@ -175,6 +209,8 @@ class ConsoleHost final : public platform::SystemHost,
   Clock::time_point last_draw_{};
   bool progress_started_ = false;
   int64_t start_record_ = 0;
+
+  std::unique_ptr<JsonReport> json_;
 };
 
 // "12:03" or "1:02:03" for a number of seconds.

@@ -16,6 +16,7 @@ namespace kxtable {
 
 namespace {
 
+using kxcheck::RecordClass;
 using JsonValue = nlohmann::ordered_json;
 
 constexpr std::array<const char*, kDamageKinds> kKindNames = {
@@ -121,7 +122,13 @@ struct StampWords {
 };
 inline StampWords WordsOf(std::string_view stamp) {
   const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
-  return {Word(p), Word(p + 8) & 0xFFFFu, Word(p + 11)};
+  // The day's two characters alone, as the word of Word would hold them.
+  uint16_t day;
+  std::memcpy(&day, p + 8, 2);
+  if constexpr (std::endian::native == std::endian::big) {
+    day = __builtin_bswap16(day);
+  }
+  return {Word(p), day, Word(p + 11)};
 }
 
 }  // namespace
@@ -189,7 +196,7 @@ void DamageMap::SeekBin(int64_t record) {
   bin_end_ = BinStart(bin + 1);
 }
 
-void DamageMap::Add(const RecordNote& note) {
+void DamageMap::Add(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
   if (n >= bin_end_ || n < bin_first_) SeekBin(n);
   Bin& bin = bins_[bin_];
@@ -224,7 +231,7 @@ void DamageMap::Add(const RecordNote& note) {
   }
 
   ++examined_;
-  const uint32_t failed = note.failed & ((1u << kNullKind) - 1);
+  const uint32_t failed = note.failed_tests & ((1u << kNullKind) - 1);
   // Most stamps share their date with the stamp before, whose date is then
   // not read again.
   uint64_t key = 0;
@@ -313,7 +320,7 @@ void DamageMap::KeepRun(const Run& run) {
   }
 }
 
-void DamageMap::KeepFirst(int kind, const RecordNote& note) {
+void DamageMap::KeepFirst(int kind, const kxcheck::RecordNote& note) {
   std::vector<FirstFinding>& firsts = firsts_[kind];
   if (firsts.size() >= limits_.first_findings) return;
   FirstFinding& first = firsts.emplace_back();
@@ -347,6 +354,11 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
     problems.push_back(EscapeCell(problem));
   }
   about["problems"] = std::move(problems);
+  JsonValue warnings = JsonValue::array();
+  for (const std::string& warning : table.warnings) {
+    warnings.push_back(EscapeCell(warning));
+  }
+  about["warnings"] = std::move(warnings);
   about["exit_status"] = table.exit_status;
   about["status"] = table.status;
   about["complete"] = table.complete;
@@ -415,15 +427,14 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   // member.
   std::string text = data.dump();
   text.pop_back();
+  text.reserve(text.size() + bins_.size() * 96 + 512);
   text += ",\"bins\":";
-  text += BinsJson();
+  AppendBins(text);
   text += '}';
   return text;
 }
 
-std::string DamageMap::BinsJson() const {
-  std::string text;
-  text.reserve(bins_.size() * 96 + 512);
+void DamageMap::AppendBins(std::string& text) const {
   auto number = [&text](auto value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -482,7 +493,6 @@ std::string DamageMap::BinsJson() const {
           });
   }
   text += "}}";
-  return text;
 }
 
 }  // namespace kxtable

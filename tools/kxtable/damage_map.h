@@ -25,8 +25,8 @@
 //
 //   {"version": 1,
 //    "table": {"path": "t.kxt", "layout": "...", "records": 3,
-//              "problems": [], "exit_status": 1, "status": "damaged",
-//              "complete": true},
+//              "problems": [], "warnings": [], "exit_status": 1,
+//              "status": "damaged", "complete": true},
 //    "totals": {"order": 0, "year": 0, "month": 1, ..., "corrupted": 0,
 //               "examined": 3, "failed": 1, "not_calendar": 1, "noted": 3},
 //    "stamps": {"first_passed": {"record": 1, "stamp": "2020-01-01 10:00:00",
@@ -68,26 +68,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/host.h"
+
 namespace kxtable {
-
-// How the check scan classed a record, in the order of its rules.
-enum class RecordClass : uint8_t {
-  kNull,
-  kDeleted,
-  kCorrupted,
-  kDuplicate,
-  kExamined,
-};
-
-// What the scan found for one record.
-struct RecordNote {
-  int64_t record = 0;  // from 1
-  RecordClass kind = RecordClass::kExamined;
-  // Examined records: the stamp as read (valid during the call) and the
-  // failed tests, bit i for kxcheck::kAllStampTests[i].
-  std::string_view stamp{};
-  uint32_t failed = 0;
-};
 
 // The kinds of finding the page counts: the eight stamp tests in their order
 // (so that a test's bit is its kind), then the four special records.
@@ -112,9 +95,11 @@ struct DamageMapTable {
   std::string path{};
   std::string layout{};
   std::vector<std::string> problems{};  // the engine's, with the table's files
-  int exit_status = 0;                  // as kxtable check would exit
-  std::string status{};                 // as kxtable check --json says it
-  bool complete = true;                 // the scan reached the last record
+  // What the check told the user: why it stopped, when it did.
+  std::vector<std::string> warnings{};
+  int exit_status = 0;   // as kxtable check would exit
+  std::string status{};  // as kxtable check --json says it
+  bool complete = true;  // the scan reached the last record
 };
 
 // A 19-character stamp whose characters 1-4, 6-7, 9-10, 12-13, 15-16 and
@@ -135,9 +120,10 @@ class DamageMap {
   // `records` is the table's record count; notes are for records 1 to it.
   explicit DamageMap(int64_t records, const DamageMapLimits& limits = {});
 
-  // The note of the next record. Notes come in table order; a note for a
-  // record outside 1..records throws std::out_of_range.
-  void Add(const RecordNote& note);
+  // The note of the next record, as the check scan hands it over. Notes come
+  // in table order; a note for a record outside 1..records throws
+  // std::out_of_range.
+  void Add(const kxcheck::RecordNote& note);
 
   // The data, as of the notes so far.
   std::string Json(const DamageMapTable& table) const;
@@ -176,10 +162,11 @@ class DamageMap {
   int64_t BinStart(int64_t bin) const;
   void SeekBin(int64_t record);
   void RememberPrevious(std::string_view stamp);
-  std::string BinsJson() const;
+  // The bins as a JSON object, at the end of `text`.
+  void AppendBins(std::string& text) const;
   void Damaged(int64_t record, uint32_t kinds);
   void KeepRun(const Run& run);
-  void KeepFirst(int kind, const RecordNote& note);
+  void KeepFirst(int kind, const kxcheck::RecordNote& note);
 
   int64_t records_;
   DamageMapLimits limits_;

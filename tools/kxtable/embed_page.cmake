@@ -1,6 +1,6 @@
 # Makes the C++ source that holds the damage map page (report_page.html) with
 # dygraphs' script and style written into it, so that the page needs nothing
-# but itself. The page is split where its data goes: ReportPage() puts the
+# but itself. The page is split where its data goes: WriteReportPage() puts the
 # data between the two halves.
 #
 #   cmake -DTEMPLATE=report_page.html -DDYGRAPHS_DIR=/usr/share/javascript/dygraphs

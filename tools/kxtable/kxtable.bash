@@ -1,10 +1,10 @@
 # Bash completion for kxtable: its commands, each command's options, the
 # kinds of damage of `sample --kinds`, and table files (.kxt) and folders,
-# or any file where a CSV file goes.
+# or any file where a CSV file or a page goes.
 _kxtable() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="info dump load import export sample check repair help"
+  local commands="info dump load import export sample check repair report help"
   local command="" i
   for ((i = 1; i < COMP_CWORD; i++)); do
     case ${COMP_WORDS[i]} in
@@ -24,7 +24,8 @@ _kxtable() {
     check) options+=" $runs" ;;
     repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
-    info) options+=" --quiet" ;;
+    report) options+=" --output --force --recursive --quiet --no-progress" ;;
+    info) options+=" --quiet --json" ;;
     import) options+=" --force --delimiter --no-header --date-format
       --time-format" ;;
     export) options+=" --force" ;;
@@ -47,7 +48,7 @@ _kxtable() {
       local done_part=${cur%"${cur##*,}"}
       COMPREPLY=("${COMPREPLY[@]/#/$done_part}")
       return ;;
-    --truth)
+    --truth | --output | -o)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;

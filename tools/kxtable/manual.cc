@@ -134,6 +134,9 @@ void Files(std::ostringstream& out) {
          "The repaired copy that \\fBkxtable repair\\fR and the window write "
          "beside \\fIT\\fR.kxt, with its companions; "
          "\\fIT\\fR_REPAIRED.kxt.lock while it is being written.\n"
+         ".TP\n\\fIT\\fR.report.html\n"
+         "The damage map that \\fBkxtable report\\fR writes beside "
+         "\\fIT\\fR.kxt: one page with everything it shows.\n"
          ".TP\n/usr/share/bash\\-completion/completions/kxtable\n"
          "Completion of commands, options and table files in bash.\n";
 }

@@ -14,22 +14,28 @@ extern const std::string_view kTail[];
 extern const size_t kTailParts;
 }  // namespace report_page_text
 
-std::string ReportPage(std::string_view data_json) {
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     std::string_view data_json) {
   using namespace report_page_text;
-  std::string page;
-  size_t size = data_json.size() + 64;
-  for (size_t i = 0; i < kHeadParts; ++i) size += kHead[i].size();
-  for (size_t i = 0; i < kTailParts; ++i) size += kTail[i].size();
-  page.reserve(size);
-  for (size_t i = 0; i < kHeadParts; ++i) page += kHead[i];
+  for (size_t i = 0; i < kHeadParts; ++i) put(kHead[i]);
   for (size_t at = 0; at < data_json.size();) {
     const size_t lt = std::min(data_json.find('<', at), data_json.size());
-    page.append(data_json, at, lt - at);
-    if (lt < data_json.size()) page += "\\u003c";
+    put(data_json.substr(at, lt - at));
+    if (lt < data_json.size()) put("\\u003c");
     at = lt + 1;
   }
-  for (size_t i = 0; i < kTailParts; ++i) page += kTail[i];
-  return page;
+  for (size_t i = 0; i < kTailParts; ++i) put(kTail[i]);
+}
+
+bool WriteReportPage(std::FILE* out, std::string_view data_json) {
+  bool whole = true;
+  WriteReportPage(
+      [&](std::string_view text) {
+        whole = whole &&
+                std::fwrite(text.data(), 1, text.size(), out) == text.size();
+      },
+      data_json);
+  return whole;
 }
 
 std::string LayoutText(const kalvex::TableLayout& layout) {

@@ -11,6 +11,8 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_REPORT_PAGE_H_
 #define KXCHECK_TOOLS_KXTABLE_REPORT_PAGE_H_
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,10 +20,14 @@
 
 namespace kxtable {
 
-// The page around `data_json`, a JSON object. Every "<" of it is written
-// "\u003c", which JSON reads as the same character, so that nothing in the
-// data can end the element that holds it.
-std::string ReportPage(std::string_view data_json);
+// Writes the page around `data_json`, a JSON object, to `out`. Every "<"
+// of the data is written "\u003c", which JSON reads as the same character,
+// so that nothing in the data can end the element that holds it. False when
+// `out` could not take it all (errno says why).
+bool WriteReportPage(std::FILE* out, std::string_view data_json);
+// The same, handing the page to `put` piece by piece.
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     std::string_view data_json);
 
 // The layout in a line: "date, time, sensor (6 bytes), ...; 40 bytes a
 // record".

@@ -1,7 +1,6 @@
 #include "tools/kxtable/table_report.h"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 
 #include "tools/kxtable/csv_codec.h"
 
@@ -10,67 +9,11 @@ namespace kxtable {
 namespace {
 
 using kxcheck::Outcome;
-using kxcheck::StampTest;
 
 bool Damaged(const TableReport& report) {
   return report.finding_count > 0 || report.totals.null > 0 ||
          report.totals.duplicate > 0 || report.totals.corrupted > 0 ||
          !report.problems.empty() || !report.warnings.empty();
-}
-
-bool Complete(const TableReport& report) {
-  return report.outcome == Outcome::kCompleted && !report.output_failed;
-}
-
-using Json = nlohmann::ordered_json;
-
-Json TextList(const std::vector<std::string>& texts) {
-  Json list = Json::array();
-  for (const std::string& text : texts) list.push_back(EscapeCell(text));
-  return list;
-}
-
-// `bytes`, escaped as export escapes cells, as a JSON string. The cell text
-// is valid UTF-8 whose only control characters are tab, CR and LF.
-void AppendJsonString(std::string& out, std::string_view bytes,
-                      std::string& scratch) {
-  scratch.clear();
-  AppendEscapedCell(scratch, bytes);
-  out += '"';
-  for (char c : scratch) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        out += c;
-    }
-  }
-  out += '"';
-}
-
-// The members of an object as dump(2) writes them, without the braces.
-std::string Members(const Json& object) {
-  const std::string text = object.dump(2);
-  return text.substr(2, text.size() - 4);
-}
-
-// A member whose value is an array of the given elements.
-std::string ArrayMember(const char* name, const std::string& elements) {
-  return std::string(",\n  \"") + name + "\": [" + elements +
-         (elements.empty() ? "]" : "\n  ]");
 }
 
 struct Sums {
@@ -101,37 +44,28 @@ void AddTo(Sums& sums, const TableReport& report) {
   sums.totals.deleted += report.totals.deleted;
   sums.totals.duplicate += report.totals.duplicate;
   sums.totals.corrupted += report.totals.corrupted;
-  sums.totals.written += std::max<int64_t>(report.totals.written, 0);
+  sums.totals.written += std::max<int64_t>(RecordsWritten(report), 0);
 }
 
 }  // namespace
 
-void TableReport::AddFinding(const kxcheck::Finding& finding) {
-  ++finding_count;
-  if (!keep_details) return;
-  findings_json += findings_json.empty() ? "\n" : ",\n";
-  findings_json += "    {\"record\": ";
-  findings_json += std::to_string(finding.record);
-  findings_json += ", \"test\": \"";
-  findings_json += kxcheck::StampTestName(finding.test);
-  findings_json += "\", \"stamp\": ";
-  AppendJsonString(findings_json, finding.stamp, scratch_);
-  if (finding.test == StampTest::kOrder) {
-    findings_json += ", \"previous\": ";
-    AppendJsonString(findings_json, finding.previous, scratch_);
-  }
-  findings_json += '}';
+bool Complete(const TableReport& report) {
+  return report.outcome == Outcome::kCompleted && !report.output_failed;
 }
 
-void TableReport::AddStampSet(int64_t record, std::string_view stamp) {
-  ++stamps_set_count;
-  if (!keep_details) return;
-  stamps_set_json += stamps_set_json.empty() ? "\n" : ",\n";
-  stamps_set_json += "    {\"record\": ";
-  stamps_set_json += std::to_string(record);
-  stamps_set_json += ", \"stamp\": ";
-  AppendJsonString(stamps_set_json, stamp, scratch_);
-  stamps_set_json += '}';
+bool OutputRemoved(const TableReport& report) {
+  if (report.operation != Operation::kRepair) return false;
+  // The repair said it removed its staged output (a source it could not
+  // read in full, an output it could not put in place).
+  if (report.has_totals && report.totals.output_removed) return true;
+  return report.output_begun && !report.output_left &&
+         (report.outcome == Outcome::kFailed ||
+          report.outcome == Outcome::kStopped);
+}
+
+int64_t RecordsWritten(const TableReport& report) {
+  if (OutputRemoved(report)) return 0;
+  return report.has_totals ? report.totals.written : -1;
 }
 
 int ExitStatus(const TableReport& report) {
@@ -177,53 +111,6 @@ std::string StatusWord(const TableReport& report) {
     return report.problems.empty() ? "repaired" : "problems";
   }
   return Damaged(report) ? "damaged" : "clean";
-}
-
-std::string ReportJson(const TableReport& report) {
-  const bool repair = report.operation == Operation::kRepair;
-  Json head;
-  head["operation"] = repair ? "repair" : "check";
-  head["table"] = EscapeCell(report.table);
-  head["status"] = StatusWord(report);
-  head["complete"] = Complete(report);
-  head["records"] = report.records >= 0 ? Json(report.records) : Json();
-  Json tail;
-  if (report.has_totals) {
-    tail["counts"] = {{"deleted", report.totals.deleted},
-                      {"null", report.totals.null},
-                      {"duplicate", report.totals.duplicate},
-                      {"corrupted", report.totals.corrupted}};
-  } else {
-    tail["counts"] = nullptr;
-  }
-  tail["problems"] = TextList(report.problems);
-  tail["warnings"] = TextList(report.warnings);
-  if (repair) {
-    const bool known = report.has_totals && report.totals.written >= 0;
-    tail["output"] =
-        report.has_totals ? Json(EscapeCell(report.totals.output)) : Json();
-    tail["records_written"] = known ? Json(report.totals.written) : Json();
-  }
-  std::string text = "{\n" + Members(head);
-  text += ArrayMember("findings", report.findings_json);
-  text += ",\n" + Members(tail);
-  if (repair) text += ArrayMember("replaced_stamps", report.stamps_set_json);
-  text += "\n}";
-  return text;
-}
-
-std::string ReportsJson(const std::vector<TableReport>& reports) {
-  std::string text = "[";
-  for (const TableReport& report : reports) {
-    text += &report == &reports.front() ? "\n  " : ",\n  ";
-    const std::string doc = ReportJson(report);
-    for (char c : doc) {
-      text += c;
-      if (c == '\n') text += "  ";
-    }
-  }
-  text += reports.empty() ? "]" : "\n]";
-  return text;
 }
 
 std::string SummaryLine(const TableReport& report) {

@@ -1,11 +1,12 @@
 // What kxtable check and kxtable repair learned about one table, kept as
-// data by the console host: the findings (every one, or only their number),
-// the counts, the engine's problems, the warnings, and how the operation
-// ended. From it come the exit status, the JSON document and the summary
-// line.
+// data by the console host: the number of findings (by test) and of stamps
+// set, the counts, the engine's problems, the warnings, and how the
+// operation ended. From it come the exit status, the end of the table's JSON
+// line (json_report.h) and the summary line.
 #ifndef KXCHECK_TOOLS_KXTABLE_TABLE_REPORT_H_
 #define KXCHECK_TOOLS_KXTABLE_TABLE_REPORT_H_
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,33 +22,30 @@ enum class Operation { kCheck, kRepair };
 struct TableReport {
   Operation operation = Operation::kCheck;
   std::string table;
-  // Keep every finding and every stamp set; otherwise only count them.
-  bool keep_details = false;
 
   kxcheck::Outcome outcome = kxcheck::Outcome::kNothing;
   int64_t records = -1;  // -1 until the operation has read the count
   int64_t finding_count = 0;
+  // Findings by test, in the order of kxcheck::kAllStampTests.
+  std::array<int64_t, kxcheck::kAllStampTests.size()> findings_by_test{};
   int64_t stamps_set_count = 0;
-  // The findings and the stamps set, each an element of a JSON array
-  // (written as they come: a report may hold millions).
-  std::string findings_json;
-  std::string stamps_set_json;
   bool has_totals = false;
   kxcheck::OperationTotals totals;
   std::vector<std::string> problems;  // the engine's, with the table's files
   std::vector<std::string> warnings;  // what the operation told the user
   bool output_failed = false;         // the report could not be written whole
   // repair: the source could not be opened at all; the output's writing
-  // began; a failed repair left its output in place (incomplete).
+  // began; a repair that failed or was stopped left its output in place
+  // (incomplete).
   bool source_unreadable = false;
   bool output_begun = false;
   bool output_left = false;
 
-  void AddFinding(const kxcheck::Finding& finding);
-  void AddStampSet(int64_t record, std::string_view stamp);
-
- private:
-  std::string scratch_;
+  void AddFinding(const kxcheck::Finding& finding) {
+    ++finding_count;
+    ++findings_by_test[static_cast<size_t>(finding.test)];
+  }
+  void AddStampSet() { ++stamps_set_count; }
 };
 
 // The exit status for one table. check: 0 clean (nothing but deleted
@@ -61,13 +59,14 @@ int ExitStatus(const TableReport& report);
 // "failed"; repair "repaired", "problems" (in the source's files),
 // "declined", "missing", "stopped", "failed".
 std::string StatusWord(const TableReport& report);
-
-// The JSON document of one table, or of several as an array, indented by
-// two spaces with one finding a line. Texts from the table or the file system
-// are escaped as export escapes cells (\xHH for bytes that are not valid
-// UTF-8 and for control characters), so the document is always valid.
-std::string ReportJson(const TableReport& report);
-std::string ReportsJson(const std::vector<TableReport>& reports);
+// Whether the operation ran to its end and its report was written whole.
+bool Complete(const TableReport& report);
+// repair: the output was begun and then removed as a whole (a failure, or
+// a stop), so that no repaired table is there.
+bool OutputRemoved(const TableReport& report);
+// repair: the records in the output, 0 when it was removed; -1 when not
+// known.
+int64_t RecordsWritten(const TableReport& report);
 
 // "<table>: <records> records, <findings> findings, <null> null, <deleted>
 // deleted, <duplicate> duplicate, <corrupted> corrupted[, <n> written],

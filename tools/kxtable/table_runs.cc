@@ -45,25 +45,14 @@ void ExplainEnd(const TableReport& report, std::FILE* err) {
 }
 
 // Runs `operation` (a call of CheckEngineTable or RepairEngineTable) on one
-// table through a host of its own; the report's outcome says how it ended.
+// table through `host`; the report's outcome says how it ended.
 // The operation is compiled into this function, beside the host it uses, as
 // it was when each command ran its own operation: called out of line from
 // here, the check took about a tenth longer (bench/check_bench).
 template <class OperationCall>
-[[gnu::flatten]] void RunOne(const ConsoleOptions& options, TableReport& report,
+[[gnu::flatten]] void RunOne(ConsoleHost& host, TableReport& report,
                              OperationCall&& operation) {
-  ConsoleHost host(options);
   report.outcome = operation(report.table, host);
-  try {
-    host.Finish();
-  } catch (const std::exception& e) {
-    report.output_failed = true;
-    if (options.out == stdout) {
-      ReportOutputFailure();
-    } else {
-      PrintError(options.err, report.table, e.what());
-    }
-  }
 }
 
 // Whether the engine opens the table at all (problems with its companion
@@ -78,26 +67,28 @@ bool Opens(const std::string& table) {
   }
 }
 
+}  // namespace
+
 // Runs the operation on the table of `report`, unless the table is not
-// there, which is said in the system's words.
+// there, which is said in the system's words; then ends the report.
 void RunTable(Operation operation, const ConsoleOptions& options,
               TableReport& report) {
+  ConsoleHost host(options);
   struct stat st;
   if (!report.table.empty() && ::stat(report.table.c_str(), &st) != 0) {
     const std::string reason = std::strerror(errno);
     report.outcome = Outcome::kNotFound;
     report.warnings.push_back(reason);
     PrintError(options.err, report.table, reason);
-    return;
-  }
-  kxos::Env* env = options.env;
-  if (operation == Operation::kCheck) {
-    RunOne(options, report, [env](const std::string& path, ConsoleHost& host) {
+  } else if (operation == Operation::kCheck) {
+    kxos::Env* env = options.env;
+    RunOne(host, report, [env](const std::string& path, ConsoleHost& host) {
       return adapter::CheckEngineTable(path, host, env);
     });
   } else {
+    kxos::Env* env = options.env;
     report.source_unreadable = !Opens(report.table);
-    RunOne(options, report, [env](const std::string& path, ConsoleHost& host) {
+    RunOne(host, report, [env](const std::string& path, ConsoleHost& host) {
       return adapter::RepairEngineTable(path, host, env);
     });
     // A failed repair left its output in place (with a warning) only when
@@ -106,11 +97,25 @@ void RunTable(Operation operation, const ConsoleOptions& options,
     report.output_left = report.outcome == Outcome::kFailed &&
                          report.has_totals && !report.totals.output_removed;
   }
+  host.EndReport();
+  try {
+    host.Finish();
+  } catch (const std::exception& e) {
+    report.output_failed = true;
+    if (options.out == stdout) {
+      ReportOutputFailure();
+    } else {
+      PrintError(options.err, report.table, e.what());
+    }
+  }
   if (!report.output_failed) ExplainEnd(report, options.err);
 }
 
+namespace {
+
 // Writes what goes to standard output around the tables' own reports: the
-// head line of each text report, the summary lines or rows, the JSON.
+// head line of each text report, the summary lines or rows. (A table's JSON
+// line is its own report.)
 class ReportWriter {
  public:
   ReportWriter(Operation operation, const RunArgs& args, std::FILE* out,
@@ -120,7 +125,6 @@ class ReportWriter {
         text_(!args.json && !args.summary && !args.quiet),
         summary_(args.summary && !args.quiet),
         tsv_(args.format == "tsv"),
-        json_(args.json && !args.quiet),
         many_(many),
         eol_(args.crlf ? "\r\n" : "\n") {}
 
@@ -146,10 +150,6 @@ class ReportWriter {
   // After the last table.
   void End(const std::vector<TableReport>& reports) {
     if (summary_ && !tsv_) Write(TotalLine(reports) + "\n");
-    if (json_ && (many_ || !reports.empty())) {
-      Write((many_ ? ReportsJson(reports) : ReportJson(reports.front())) +
-            "\n");
-    }
     if (std::fflush(out_) != 0) failed_ = true;
   }
   bool Failed() const { return failed_ || std::ferror(out_); }
@@ -166,7 +166,6 @@ class ReportWriter {
   bool text_;
   bool summary_;
   bool tsv_;
-  bool json_;
   bool many_;
   std::string eol_;
   bool first_ = true;
@@ -180,6 +179,7 @@ ConsoleOptions OptionsFor(const ConsoleOptions& base, const RunArgs& args,
   options.crlf = args.crlf;
   options.full = args.full;
   options.write_log = !args.json && !args.summary && !args.quiet;
+  options.json = args.json && !args.quiet;
   options.progress = !args.no_progress && !args.quiet;
   options.quiet = args.quiet;
   options.report = &report;
@@ -319,10 +319,11 @@ void AddRunOptions(CLI::App& command, RunArgs& args) {
                    "Write every finding line: no 65,000-character cap and no "
                    "truncation notice");
   command.add_flag("--json", args.json,
-                   "Write one JSON document instead of the report (an array "
-                   "of them for several tables); texts from tables and file "
-                   "names have bytes that are not valid UTF-8, and control "
-                   "characters, written as \\xHH, as export does");
+                   "Write one JSON object per table, each on one line (JSON "
+                   "Lines, schema 1), instead of the report; texts from "
+                   "tables and file names have bytes that are not valid "
+                   "UTF-8, and control characters, written as \\xHH, as "
+                   "export does");
   command.add_flag("--summary", args.summary,
                    "Write one line per table instead of the report, then a "
                    "total line");
@@ -362,10 +363,9 @@ int RunOnTables(Operation operation, const RunArgs& args,
   for (size_t i = 0; i < reports.size(); ++i) {
     reports[i].operation = operation;
     reports[i].table = list.tables[i];
-    reports[i].keep_details = args.json;
   }
-  // Several tables named, or a folder: reports come as a list (with the
-  // head lines, or a JSON array), however many tables are left to run.
+  // Several tables named, or a folder: text reports come with head lines,
+  // however many tables are left to run.
   const bool many =
       args.tables.size() > 1 || list.tables.size() > 1 || list.from_folder;
   ReportWriter writer(operation, args, base.out, many);

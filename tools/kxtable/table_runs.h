@@ -41,6 +41,14 @@ void AddRunOptions(CLI::App& command, RunArgs& args);
 int RunOnTables(Operation operation, const RunArgs& args,
                 const ConsoleOptions& base);
 
+// Runs the operation on the one table of `report` through a console host
+// set up with `options`, unless the table is not there, which is said in the
+// system's words; the report says how it ended (ExitStatus gives the
+// status). The operation is the one `kxtable check` and `kxtable repair`
+// run, compiled for the console host.
+void RunTable(Operation operation, const ConsoleOptions& options,
+              TableReport& report);
+
 }  // namespace kxtable
 
 #endif  // KXCHECK_TOOLS_KXTABLE_TABLE_RUNS_H_

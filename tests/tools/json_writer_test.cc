@@ -1,0 +1,171 @@
+// The JSON writer (any bytes make valid JSON that reads back as those bytes;
+// commas, lines and pieces) and a table's JSON line made from the calls an
+// operation makes.
+#include "tools/kxtable/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tools/kxtable/csv_codec.h"
+#include "tools/kxtable/json_report.h"
+
+namespace {
+
+using kxcheck::RecordClass;
+using kxcheck::StampTest;
+using kxtable::JsonWriter;
+
+// What a writer hands to its sink, piece by piece.
+struct Pieces {
+  std::vector<std::string> pieces;
+  JsonWriter::Sink Sink() {
+    return [this](std::string_view text) { pieces.emplace_back(text); };
+  }
+  std::string Text() const {
+    std::string text;
+    for (const std::string& piece : pieces) text += piece;
+    return text;
+  }
+};
+
+TEST(JsonWriterTest, AnyBytesMakeAStringThatReadsBackAsThem) {
+  struct Case {
+    std::string bytes;
+    std::string json;  // as written, without the line end
+  };
+  const Case cases[] = {
+      {.bytes = "2024-03-01 08:00:00", .json = R"("2024-03-01 08:00:00")"},
+      {.bytes = "say \"hi\"", .json = R"("say \"hi\"")"},
+      {.bytes = "C:\\data", .json = R"("C:\\data")"},
+      // A backslash that would read as an escape is one itself.
+      {.bytes = "\\x41", .json = R"("\\x5cx41")"},
+      {.bytes = std::string("03-0\0"
+                            "1",
+                            6),
+       .json = R"("03-0\\x001")"},
+      {.bytes = "a\tb\r\n\x7f", .json = R"("a\tb\r\n\\x7f")"},
+      {.bytes = "201\xfc-04", .json = R"("201\\xfc-04")"},
+      {.bytes = "caf\xc3\xa9", .json = "\"caf\xc3\xa9\""},
+  };
+  for (const Case& c : cases) {
+    Pieces out;
+    JsonWriter json(out.Sink());
+    json.String(c.bytes);
+    EXPECT_EQ(out.Text(), c.json + "\n") << c.bytes;
+    std::string back;
+    kxtable::UnescapeCell(nlohmann::json::parse(out.Text()).get<std::string>(),
+                          back);
+    EXPECT_EQ(back, c.bytes);
+  }
+}
+
+TEST(JsonWriterTest, CommasAndOneLinePerTopLevelValue) {
+  Pieces out;
+  JsonWriter json(out.Sink());
+  json.BeginObject();
+  json.Key("a");
+  json.BeginArray();
+  json.BeginArray();
+  json.EndArray();
+  json.Number(-1);
+  json.Bool(false);
+  json.Null();
+  json.EndArray();
+  // The same text that needs escaping, then another: each written as itself.
+  json.Key("s");
+  json.BeginArray();
+  for (const char* text : {"\xfc", "\xfc", "\xfd"}) json.String(text);
+  json.EndArray();
+  json.EndObject();
+  json.BeginObject();
+  json.EndObject();
+  EXPECT_EQ(out.Text(),
+            R"({"a":[[],-1,false,null],"s":["\\xfc","\\xfc","\\xfd"]})"
+            "\n{}\n");
+  EXPECT_EQ(out.pieces.size(), 2u);  // each line handed over when complete
+}
+
+TEST(JsonWriterTest, ALongLineGoesOutInPiecesOfTheChunkSize) {
+  Pieces out;
+  JsonWriter json(out.Sink());
+  const std::string long_text(3 * JsonWriter::kChunk, 'x');
+  json.BeginArray();
+  for (int i = 0; i < 100000; ++i) json.Number(i);
+  json.String(long_text);
+  json.EndArray();
+  // The writer holds at most a chunk; a longer text goes out as it is.
+  EXPECT_GT(out.pieces.size(), 3u);
+  for (const std::string& piece : out.pieces) {
+    EXPECT_TRUE(piece.size() <= JsonWriter::kChunk || piece == long_text);
+  }
+  const nlohmann::json back = nlohmann::json::parse(out.Text());
+  ASSERT_EQ(back.size(), 100001u);
+  EXPECT_EQ(back[99999], 99999);
+  EXPECT_EQ(back[100000], long_text);
+}
+
+// A repair's calls as the pass makes them, and some no pass makes: every
+// record with something to say gets one element, in order, and the tail
+// says what became of the output.
+TEST(JsonReportTest, RecordsComeFromTheCallsAndTheTailFromTheReport) {
+  Pieces out;
+  kxtable::JsonReport json(out.Sink(), kxtable::Operation::kRepair, "t.kxt");
+  kxtable::TableReport report{.operation = kxtable::Operation::kRepair,
+                              .table = "t.kxt"};
+  auto note = [&](int64_t record, RecordClass kind, bool left_out,
+                  std::string_view stamp = {}) {
+    json.Record(
+        {.record = record, .kind = kind, .left_out = left_out, .stamp = stamp});
+  };
+  auto finding = [&](int64_t record, StampTest test) {
+    const kxcheck::Finding f{.record = record,
+                             .test = test,
+                             .stamp = "2024-13-01 08:00:00",
+                             .previous = "2024-03-01 08:00:00"};
+    json.Finding(f);
+    report.AddFinding(f);
+  };
+  json.RecordCount(6);
+  note(1, RecordClass::kExamined, false, "2024-03-01 08:00:00");
+  finding(2, StampTest::kOrder);
+  finding(2, StampTest::kMonth);
+  json.StampSet(2, "2024-03-01 08:00:00");
+  note(2, RecordClass::kExamined, false, "2024-13-01 08:00:00");
+  note(3, RecordClass::kNull, true);
+  // Examined and not written: its append failed.
+  note(4, RecordClass::kExamined, true, "2024-03-01 08:00:04");
+  // A finding whose record is never noted is ended by the next record.
+  finding(5, StampTest::kDay);
+  json.StampSet(6, "2024-03-01 08:00:06");
+  note(6, RecordClass::kExamined, false);
+  // Written, then removed as a whole.
+  report.outcome = kxcheck::Outcome::kFailed;
+  report.output_begun = true;
+  report.has_totals = true;
+  report.totals.output = "t_REPAIRED.kxt";
+  report.totals.written = 4;
+  json.End(report);
+
+  ASSERT_EQ(out.Text().back(), '\n');
+  const nlohmann::json line = nlohmann::json::parse(out.Text());
+  EXPECT_EQ(line["records"], nlohmann::json::parse(R"([
+    {"record": 2, "stamp": "2024-13-01 08:00:00",
+     "findings": [{"test": "order", "previous": "2024-03-01 08:00:00"},
+                  {"test": "month"}],
+     "set": "2024-03-01 08:00:00"},
+    {"record": 3, "class": "null", "left_out": true},
+    {"record": 4, "stamp": "2024-03-01 08:00:04", "left_out": true},
+    {"record": 5, "stamp": "2024-13-01 08:00:00",
+     "findings": [{"test": "day"}]},
+    {"record": 6, "set": "2024-03-01 08:00:06"}])"));
+  EXPECT_EQ(line["finding_count"], 3);
+  EXPECT_EQ(line["findings_by_test"]["order"], 1);
+  EXPECT_EQ(line["records_written"], 0);
+  EXPECT_EQ(line["output_removed"], true);
+  EXPECT_EQ(line["exit_status"], 2);
+}
+
+}  // namespace

@@ -1,0 +1,196 @@
+#include "tools/kxtable/json_report.h"
+
+#include <utility>
+
+#include "core/stamp.h"
+
+namespace kxtable {
+
+namespace {
+
+using kxcheck::RecordClass;
+using kxcheck::StampTest;
+
+const char* ClassName(RecordClass kind) {
+  switch (kind) {
+    case RecordClass::kNull:
+      return "null";
+    case RecordClass::kDeleted:
+      return "deleted";
+    case RecordClass::kCorrupted:
+      return "corrupted";
+    case RecordClass::kDuplicate:
+      return "duplicate";
+    case RecordClass::kExamined:
+      break;
+  }
+  return "examined";
+}
+
+void TextList(JsonWriter& json, const std::vector<std::string>& texts) {
+  json.BeginArray();
+  for (const std::string& text : texts) json.String(text);
+  json.EndArray();
+}
+
+// A number, or null when it is not known (below 0).
+void Count(JsonWriter& json, int64_t value) {
+  if (value >= 0) {
+    json.Number(value);
+  } else {
+    json.Null();
+  }
+}
+
+}  // namespace
+
+JsonReport::JsonReport(JsonWriter::Sink sink, Operation operation,
+                       std::string table)
+    : json_(std::move(sink)), operation_(operation), table_(std::move(table)) {}
+
+void JsonReport::Head(int64_t records) {
+  head_written_ = true;
+  json_.BeginObject();
+  json_.Key("schema");
+  json_.Number(kJsonSchema);
+  json_.Key("command");
+  json_.String(operation_ == Operation::kRepair ? "repair" : "check");
+  json_.Key("table");
+  json_.String(table_);
+  json_.Key("record_count");
+  Count(json_, records);
+  json_.Key("records");
+  json_.BeginArray();
+}
+
+void JsonReport::RecordCount(int64_t records) {
+  if (!head_written_) Head(records);
+}
+
+void JsonReport::OpenEntry(int64_t record) {
+  CloseEntry();
+  json_.BeginObject();
+  json_.Key("record");
+  json_.Number(record);
+  open_ = record;
+}
+
+void JsonReport::CloseFindings() {
+  if (!in_findings_) return;
+  json_.EndArray();
+  in_findings_ = false;
+}
+
+void JsonReport::CloseEntry() {
+  if (open_ == 0) return;
+  CloseFindings();
+  json_.EndObject();
+  open_ = 0;
+}
+
+void JsonReport::Finding(const kxcheck::Finding& finding) {
+  if (open_ != finding.record) {
+    OpenEntry(finding.record);
+    json_.Key("stamp");
+    json_.String(finding.stamp);
+  }
+  if (!in_findings_) {
+    json_.Key("findings");
+    json_.BeginArray();
+    in_findings_ = true;
+  }
+  json_.BeginObject();
+  json_.Key("test");
+  json_.String(kxcheck::StampTestName(finding.test));
+  if (finding.test == StampTest::kOrder) {
+    json_.Key("previous");
+    json_.String(finding.previous);
+  }
+  json_.EndObject();
+}
+
+void JsonReport::StampSet(int64_t record, std::string_view stamp) {
+  // A stamp is set only for a record with a finding, whose element is open.
+  if (open_ != record) OpenEntry(record);
+  CloseFindings();
+  json_.Key("set");
+  json_.String(stamp);
+}
+
+void JsonReport::RecordWithNews(const kxcheck::RecordNote& note) {
+  if (note.kind != RecordClass::kExamined) {
+    OpenEntry(note.record);
+    json_.Key("class");
+    json_.String(ClassName(note.kind));
+  } else if (open_ != note.record) {
+    // Examined without a finding, and left out: its append failed.
+    OpenEntry(note.record);
+    json_.Key("stamp");
+    json_.String(note.stamp);
+  }
+  CloseFindings();
+  if (note.left_out) {
+    json_.Key("left_out");
+    json_.Bool(true);
+  }
+  CloseEntry();
+}
+
+void JsonReport::End(const TableReport& report) {
+  if (!head_written_) Head(-1);
+  CloseEntry();
+  json_.EndArray();
+
+  const bool repair = operation_ == Operation::kRepair;
+  json_.Key("finding_count");
+  json_.Number(report.finding_count);
+  json_.Key("findings_by_test");
+  json_.BeginObject();
+  for (StampTest test : kxcheck::kAllStampTests) {
+    json_.Key(kxcheck::StampTestName(test));
+    json_.Number(report.findings_by_test[static_cast<size_t>(test)]);
+  }
+  json_.EndObject();
+  json_.Key("counts");
+  if (report.has_totals) {
+    json_.BeginObject();
+    json_.Key("deleted");
+    json_.Number(report.totals.deleted);
+    json_.Key("null");
+    json_.Number(report.totals.null);
+    json_.Key("duplicate");
+    json_.Number(report.totals.duplicate);
+    json_.Key("corrupted");
+    json_.Number(report.totals.corrupted);
+    json_.EndObject();
+  } else {
+    json_.Null();
+  }
+  if (repair) {
+    json_.Key("stamp_set_count");
+    json_.Number(report.stamps_set_count);
+    json_.Key("output");
+    if (report.has_totals) {
+      json_.String(report.totals.output);
+    } else {
+      json_.Null();
+    }
+    json_.Key("records_written");
+    Count(json_, RecordsWritten(report));
+    json_.Key("output_removed");
+    json_.Bool(OutputRemoved(report));
+  }
+  json_.Key("problems");
+  TextList(json_, report.problems);
+  json_.Key("warnings");
+  TextList(json_, report.warnings);
+  json_.Key("complete");
+  json_.Bool(Complete(report));
+  json_.Key("status");
+  json_.String(StatusWord(report));
+  json_.Key("exit_status");
+  json_.Number(ExitStatus(report));
+  json_.EndObject();
+}
+
+}  // namespace kxtable

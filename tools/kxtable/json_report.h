@@ -1,0 +1,66 @@
+// One table's line of `kxtable check --json` and `kxtable repair --json`
+// (docs/JSON.md), written while the operation runs: the head once the record
+// count is known, then one element of "records" for every record with
+// something to say, in table order, as the operation hands over its findings,
+// stamps set and per-record notes, and the tail (counts, problems, status)
+// once the operation has ended. Nothing but the record being written is
+// kept, so a table of any size costs the same memory.
+#ifndef KXCHECK_TOOLS_KXTABLE_JSON_REPORT_H_
+#define KXCHECK_TOOLS_KXTABLE_JSON_REPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/host.h"
+#include "tools/kxtable/json_writer.h"
+#include "tools/kxtable/table_report.h"
+
+namespace kxtable {
+
+// The version of the JSON lines' schema: it changes only when a member
+// changes its meaning or goes; members may be added within a version.
+inline constexpr int kJsonSchema = 1;
+
+class JsonReport {
+ public:
+  JsonReport(JsonWriter::Sink sink, Operation operation, std::string table);
+
+  // The calls of the operation's report, in the order it makes them.
+  void RecordCount(int64_t records);
+  void Finding(const kxcheck::Finding& finding);
+  void StampSet(int64_t record, std::string_view stamp);
+  void Record(const kxcheck::RecordNote& note) {
+    // Most records have nothing to say.
+    if (note.kind == kxcheck::RecordClass::kExamined && !note.left_out &&
+        open_ != note.record) {
+      return;
+    }
+    RecordWithNews(note);
+  }
+
+  // Ends the line with what the operation came to; a line whose head was
+  // never written (the table is missing or could not be opened) gets it
+  // here, with no record count and no records.
+  void End(const TableReport& report);
+
+ private:
+  void Head(int64_t records);
+  void OpenEntry(int64_t record);
+  void CloseFindings();
+  void CloseEntry();
+  void RecordWithNews(const kxcheck::RecordNote& note);
+
+  JsonWriter json_;
+  Operation operation_;
+  std::string table_;
+  bool head_written_ = false;
+  // The record whose element is open (0: none), and whether its findings
+  // array is.
+  int64_t open_ = 0;
+  bool in_findings_ = false;
+};
+
+}  // namespace kxtable
+
+#endif  // KXCHECK_TOOLS_KXTABLE_JSON_REPORT_H_

@@ -1,0 +1,193 @@
+#include "tools/kxtable/json_writer.h"
+
+#include <array>
+#include <cassert>
+#include <charconv>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "tools/kxtable/csv_codec.h"
+
+namespace kxtable {
+
+namespace {
+
+// Bytes that go into a JSON string as they are: printable ASCII other than
+// the quote and the backslash. A well-formed stamp is nothing else.
+constexpr std::array<uint8_t, 256> kNotPlain = [] {
+  std::array<uint8_t, 256> table{};
+  for (int b = 0; b < 256; ++b) {
+    table[b] = b < 0x20 || b > 0x7e || b == '"' || b == '\\';
+  }
+  return table;
+}();
+
+bool Plain(std::string_view bytes) {
+  for (const char c : bytes) {
+    if (kNotPlain[static_cast<uint8_t>(c)]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// A string value and the serializer that writes it into `text`, quoted and
+// escaped, as nlohmann::json::dump does. The cell text handed over is valid
+// UTF-8, so the serializer never meets bytes it would refuse.
+struct JsonWriter::Escaper {
+  using Json = nlohmann::json;
+  Escaper()
+      : value(std::string()),
+        serializer(
+            std::make_shared<
+                nlohmann::detail::output_string_adapter<char, std::string>>(
+                text),
+            ' ') {}
+
+  std::string_view Escape(std::string_view cell) {
+    text.clear();
+    value.get_ref<std::string&>().assign(cell);
+    serializer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false,
+                    /*indent_step=*/0);
+    return text;
+  }
+
+  std::string text;
+  Json value;
+  nlohmann::detail::serializer<Json> serializer;
+  std::string cell;
+};
+
+JsonWriter::JsonWriter(Sink sink)
+    : sink_(std::move(sink)),
+      buffer_(std::make_unique<char[]>(kChunk)),
+      escaper_(std::make_unique<Escaper>()) {}
+
+JsonWriter::~JsonWriter() = default;
+
+void JsonWriter::BeforeValue() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (!filled_.empty()) {
+    if (filled_.back()) Put(',');
+    filled_.back() = true;
+  }
+}
+
+void JsonWriter::AfterValue() {
+  if (filled_.empty()) {
+    Put('\n');
+    Flush();
+  }
+}
+
+void JsonWriter::BeginObject() {
+  BeforeValue();
+  Put('{');
+  filled_.push_back(false);
+}
+
+void JsonWriter::EndObject() {
+  assert(!filled_.empty() && !after_key_);
+  filled_.pop_back();
+  Put('}');
+  AfterValue();
+}
+
+void JsonWriter::BeginArray() {
+  BeforeValue();
+  Put('[');
+  filled_.push_back(false);
+}
+
+void JsonWriter::EndArray() {
+  assert(!filled_.empty() && !after_key_);
+  filled_.pop_back();
+  Put(']');
+  AfterValue();
+}
+
+void JsonWriter::Key(std::string_view name) {
+  assert(!filled_.empty() && !after_key_);
+  BeforeValue();
+  PutString(name);
+  Put(':');
+  after_key_ = true;
+}
+
+void JsonWriter::String(std::string_view bytes) {
+  BeforeValue();
+  PutString(bytes);
+  AfterValue();
+}
+
+void JsonWriter::Number(int64_t value) {
+  BeforeValue();
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  Put(std::string_view(digits, static_cast<size_t>(end - digits)));
+  AfterValue();
+}
+
+void JsonWriter::Bool(bool value) {
+  BeforeValue();
+  Put(value ? "true" : "false");
+  AfterValue();
+}
+
+void JsonWriter::Null() {
+  BeforeValue();
+  Put("null");
+  AfterValue();
+}
+
+void JsonWriter::Flush() {
+  if (used_ == 0) return;
+  // Emptied first: a sink that throws leaves nothing to hand over twice.
+  const size_t used = used_;
+  used_ = 0;
+  sink_(std::string_view(buffer_.get(), used));
+}
+
+void JsonWriter::PutLong(std::string_view text) {
+  Flush();
+  if (text.size() <= kChunk) {
+    Put(text);
+  } else {
+    sink_(text);
+  }
+}
+
+void JsonWriter::PutString(std::string_view bytes) {
+  if (Plain(bytes)) {
+    if (bytes.size() + 2 <= kChunk - used_) {
+      char* to = buffer_.get() + used_;
+      to[0] = '"';
+      std::memcpy(to + 1, bytes.data(), bytes.size());
+      to[bytes.size() + 1] = '"';
+      used_ += bytes.size() + 2;
+    } else {
+      Put('"');
+      Put(bytes);
+      Put('"');
+    }
+    return;
+  }
+  PutEscapedString(bytes);
+}
+
+void JsonWriter::PutEscapedString(std::string_view bytes) {
+  if (bytes != last_bytes_) {
+    std::string& cell = escaper_->cell;
+    cell.clear();
+    AppendEscapedCell(cell, bytes);
+    last_json_.assign(escaper_->Escape(cell));
+    last_bytes_.assign(bytes);
+  }
+  Put(last_json_);
+}
+
+}  // namespace kxtable
