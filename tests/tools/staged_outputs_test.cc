@@ -5,13 +5,18 @@
 // whole new target in place, nothing under a staged name is left behind
 // unless the run was killed (and then the next run removes it), and the run
 // ends with its exit status and one message.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -111,20 +116,37 @@ class StagedOutputsTest : public kxtest::KxtableTest {
     if (command == Command::kRepair) {
       kxtable::RunArgs args;
       args.tables = {Path("T.kxt")};
-      args.quiet = args.no_progress = true;
+      args.no_progress = true;
       kxtable::ConsoleOptions options;
       options.answer_yes = options.skip_deleted = options.skip_duplicates =
           true;
       options.stop_on_signal = options.progress = false;
+      args.json = true;
       options.env = env;
       std::FILE* err = std::tmpfile();
+      std::FILE* out = std::tmpfile();
       options.err = err;
+      options.out = out;
       Result result;
       result.code =
           kxtable::RunOnTables(kxtable::Operation::kRepair, args, options);
+      // Without -q (which would leave out the JSON line) the answered
+      // "Replace?" comes first; the row's one message follows it.
       std::rewind(err);
-      for (int c; (c = std::fgetc(err)) != EOF;) result.err += char(c);
+      std::string line;
+      for (int c; (c = std::fgetc(err)) != EOF;) {
+        line += char(c);
+        if (c != '\n') continue;
+        if (line.find("Replace? -> Yes") == std::string::npos) {
+          result.err += line;
+        }
+        line.clear();
+      }
+      result.err += line;
       std::fclose(err);
+      std::rewind(out);
+      for (int c; (c = std::fgetc(out)) != EOF;) result.out += char(c);
+      std::fclose(out);
       return result;
     }
     ::testing::internal::CaptureStderr();
@@ -200,6 +222,7 @@ std::string Info(StagedOutputsTest& t, const char* table) {
 TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
   const std::string planted = "planted bytes, longer than a definition\n";
   std::string planted_at;
+  int live_fd = -1;
   const Row rows[] = {
       // Repair.
       {.name = "repair: a record cannot be appended",
@@ -363,6 +386,55 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .code = 1,
        .message = "header checksum mismatch",
        .target = Target::kNew},
+      {.name = "repair: a private source gives a private output",
+       .command = Command::kRepair,
+       .arrange =
+           [](StagedOutputsTest& t) {
+             for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+               fs::permissions(t.Path("T" + std::string(ext)),
+                               fs::perms::owner_read | fs::perms::owner_write);
+             }
+           },
+       .target = Target::kNew,
+       .holds =
+           [](StagedOutputsTest& t) {
+             for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+               struct stat st;
+               if (::stat(t.Path("T_REPAIRED" + std::string(ext)).c_str(),
+                          &st) != 0 ||
+                   (st.st_mode & 07777) != 0600) {
+                 return false;
+               }
+             }
+             return true;
+           }},
+      {.name = "repair: a killed run's table goes, a live run's stays",
+       .command = Command::kRepair,
+       .arrange =
+           [&](StagedOutputsTest& t) {
+             const std::string prefix =
+                 ".kxs-" + kxos::TargetHash(t.Path("T_REPAIRED.kxt")) + "-";
+             for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+               kxtest::WriteFile(t.Path(prefix + "0123456789ab" + ext), "x");
+               kxtest::WriteFile(t.Path(prefix + "ba9876543210" + ext), "x");
+             }
+             // Another run appending to its staged table holds its data
+             // file's lock.
+             live_fd =
+                 ::open(t.Path(prefix + "ba9876543210.kxd").c_str(), O_RDONLY);
+             ASSERT_EQ(::flock(live_fd, LOCK_EX | LOCK_NB), 0);
+           },
+       .target = Target::kNew,
+       .holds =
+           [&](StagedOutputsTest& t) {
+             const std::vector<std::string> left = t.StagedLeft();
+             ::close(live_fd);
+             for (const std::string& name : left) fs::remove(t.Path(name));
+             return left.size() == 4 &&
+                    std::all_of(left.begin(), left.end(), [](auto& name) {
+                      return name.find("-ba9876543210.") != std::string::npos;
+                    });
+           }},
       {.name = "repair: killed while writing records",
        .command = Command::kRepair,
        .kill = "pwrite64:when=6",
@@ -533,6 +605,16 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
     if (row.holds) {
       EXPECT_TRUE(row.holds(*this));
     }
+    if (row.command == Command::kRepair && !row.kill) {
+      // The JSON line says whether a new output is there.
+      const auto line = nlohmann::json::parse(run.out, nullptr, false);
+      ASSERT_TRUE(line.is_object()) << run.out;
+      const bool removed = row.code == 2 && row.target == Target::kOld;
+      EXPECT_EQ(line.value("output_removed", !removed), removed) << run.out;
+      if (removed) {
+        EXPECT_EQ(line.value("records_written", -1), 0);
+      }
+    }
     if (!row.kill) {
       EXPECT_EQ(StagedLeft(), std::vector<std::string>{});
       continue;
@@ -542,6 +624,19 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
     EXPECT_EQ(Kxtable(Arguments(row.command)).code, 0);
     EXPECT_EQ(StagedLeft(), std::vector<std::string>{});
     EXPECT_EQ(Info(*this, target.c_str()).find(';'), std::string::npos);
+  }
+}
+
+// A table whose base name is as long as a repair's output name allows is
+// repaired: the staged names are short whatever the target's name.
+TEST_F(StagedOutputsTest, LongestBaseNamesAreRepaired) {
+  for (size_t length : {226u, 234u}) {
+    const std::string table = std::string(length, 'n') + ".kxt";
+    ASSERT_EQ(Kxtable("sample " + table + " --records 100").code, 0);
+    const Result repair = Kxtable("repair -q --no-progress " + table);
+    EXPECT_EQ(repair.code, 0) << length << repair.err;
+    EXPECT_EQ(Info(*this, (std::string(length, 'n') + "_REPAIRED.kxt").c_str()),
+              "100");
   }
 }
 
