@@ -22,6 +22,7 @@
 
 #include "core/host.h"
 #include "core/results_log.h"
+#include "os/env.h"
 #include "platform/system.h"
 #include "tools/kxtable/damage_map.h"
 #include "tools/kxtable/errors.h"
@@ -71,6 +72,8 @@ struct ConsoleOptions {
   // Stop every running operation (StopAllOperations) once `out` cannot be
   // written: a check whose report nobody takes need not go on.
   bool stop_when_unwritable = false;
+  // Every file call of the operation and its tables goes through it.
+  kxos::Env* env = kxos::Env::Default();
 };
 
 // Keeps the stop signals' handlers in place while it lives, also between the
@@ -134,11 +137,13 @@ class ConsoleHost final : public platform::SystemHost,
     }
   }
 
-  // The repair's output begins with this copy: the report notes it, as a
-  // failure after it is one of writing.
-  void CopyFile(const std::string& from, const std::string& to) override {
+  // The repair's output begins here, once its names were found fit for a
+  // table: the report notes it, as a failure after it is one of writing.
+  std::unique_ptr<StagedTable> StageTable(const std::string& definition,
+                                          const std::string& target) override {
+    platform::CheckOutputNames(target, env());
     if (options_.report != nullptr) options_.report->output_begun = true;
-    SystemHost::CopyFile(from, to);
+    return SystemHost::StageTable(definition, target);
   }
 
   void ShowProgress(const std::string& text) override;
