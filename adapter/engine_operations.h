@@ -12,20 +12,24 @@
 #include "core/check_scan.h"
 #include "core/operations.h"
 #include "core/repair_pass.h"
+#include "os/env.h"
 
 namespace adapter {
 
 template <class HostType>
-kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host) {
-  return kxcheck::RunCheckScan(path, host,
-                               [] { return std::make_unique<EngineTable>(); });
+kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host,
+                                  kxos::Env* env = kxos::Env::Default()) {
+  return kxcheck::RunCheckScan(
+      path, host, [env] { return std::make_unique<EngineTable>(env); });
 }
 
 template <class HostType>
 kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host,
-                                   const kxcheck::RepairOptions& options = {}) {
+                                   const kxcheck::RepairOptions& options = {},
+                                   kxos::Env* env = kxos::Env::Default()) {
   return kxcheck::RunRepairPass(
-      path, host, [] { return std::make_unique<EngineTable>(); }, options);
+      path, host, [env] { return std::make_unique<EngineTable>(env); },
+      options);
 }
 
 }  // namespace adapter

@@ -8,6 +8,8 @@
 //   repair / cp + sync      the time ratio with the copy forced to disk, as
 //                           the repair's commit does
 //   peak RSS 10M - 100k     in MB (the aim: within 10)
+// With KX_BASELINE_KXTABLE naming another kxtable (an earlier build), its
+// repair runs too, in the same run, and its ratios are printed beside.
 //
 // Run: build/<dir>/bench/repair_bench  (about a minute; needs ~1 GB of disk
 // in $TMPDIR). --benchmark_filter works as usual; the ratios need all four.
@@ -64,10 +66,10 @@ void MakeSample(const std::string& name, long records) {
 }
 
 void Repair(benchmark::State& state, const std::string& name,
-            const std::string& key) {
+            const std::string& key, const char* kxtable = KXTABLE_PATH) {
   for (auto _ : state) {
     Run run = RunProgram(
-        {KXTABLE_PATH, "repair", "--replace", "--no-progress", Table(name)});
+        {kxtable, "repair", "--replace", "--no-progress", Table(name)});
     state.SetIterationTime(run.wall);
     g_seconds[key].push_back(run.wall);
     g_cpu_seconds[key].push_back(run.cpu);
@@ -77,6 +79,9 @@ void Repair(benchmark::State& state, const std::string& name,
 }
 
 void BM_Repair1M(benchmark::State& state) { Repair(state, "t1m", "repair"); }
+void BM_BaselineRepair1M(benchmark::State& state) {
+  Repair(state, "t1m", "baseline", std::getenv("KX_BASELINE_KXTABLE"));
+}
 
 void Copy(benchmark::State& state, bool sync, const std::string& key) {
   fs::path to = g_dir / "copy";
@@ -150,6 +155,12 @@ int main(int argc, char** argv) {
     MakeSample("t1m", 1000000);
     MakeSample("t100k", 100000);
     MakeSample("t10m", 10000000);
+    if (std::getenv("KX_BASELINE_KXTABLE") != nullptr) {
+      benchmark::RegisterBenchmark("BM_BaselineRepair1M", BM_BaselineRepair1M)
+          ->UseManualTime()
+          ->Iterations(5)
+          ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RunSpecifiedBenchmarks();
 
     std::printf("\n");
@@ -170,6 +181,13 @@ int main(int argc, char** argv) {
         double cp_sync = Median(g_seconds["cp+sync"]);
         std::printf("repair / cp + sync   = %6.2f  (cp + sync %.3f s)\n",
                     repair / cp_sync, cp_sync);
+        if (!g_seconds["baseline"].empty()) {
+          double baseline = Median(g_seconds["baseline"]);
+          std::printf(
+              "baseline / cp + sync = %6.2f  (baseline repair %.3f s; "
+              "repair / baseline %.2f)\n",
+              baseline / cp_sync, baseline, repair / baseline);
+        }
       }
     }
     if (g_peak_kb.count("rss100k") && g_peak_kb.count("rss10m")) {

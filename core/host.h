@@ -41,6 +41,9 @@ struct OperationTotals {
   int64_t corrupted = 0;
   std::string output;    // repair: the output table's main file
   int64_t written = -1;  // repair: records in the output; -1 when unknown
+  // Repair: the output could not be finished and was removed (written is
+  // then 0); whatever was at its names before is still there.
+  bool output_removed = false;
 };
 
 // Why a repair wrote a stamp other than the one it read.
@@ -176,11 +179,27 @@ class Files {
   virtual ~Files() = default;
 
   virtual bool FileExists(const std::string& path) = 0;
-  virtual void CopyFile(const std::string& from, const std::string& to) = 0;
-  virtual void DeleteFile(const std::string& path) = 0;
-  // Whether `path` is a symbolic link, whether or not what it points to
-  // exists. FileExists follows links, so a dangling one is seen only here.
-  virtual bool IsLink(const std::string& path) = 0;
+
+  // A new table written under fresh names beside its target and put at the
+  // target's names only when it is whole; until then the target, and any
+  // table already there, is untouched.
+  class StagedTable {
+   public:
+    // Removes the staged files unless they were published.
+    virtual ~StagedTable() = default;
+    // The staged table's main file, to open for appending.
+    virtual const std::string& Path() const = 0;
+    // Puts the staged table, committed by its Close, at the target's names,
+    // in place of whatever table is there.
+    virtual void Publish() = 0;
+    // Removes the staged files now.
+    virtual void Discard() = 0;
+  };
+  // Begins a new table for `target` (a ".kxt" path): its main file a copy
+  // of the file `definition`, its files with the definition's permission
+  // bits. Removes what runs that were killed left for the same target.
+  virtual std::unique_ptr<StagedTable> StageTable(
+      const std::string& definition, const std::string& target) = 0;
 
   // Held by a writer of an output table until it is destroyed.
   class OutputLock {

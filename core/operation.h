@@ -84,9 +84,10 @@ class Steps {
 
 // The stages of an operation, in their order: Prepare (which may end the
 // operation early with its outcome), OneRecord for every record (false: the
-// user asked to stop, and Stopped ends the operation), AfterLastRecord
-// where the operation has one, Summary. A stage that
-// throws ends in Fail, called inside the handler.
+// loop ends early, because the user asked to stop or the operation cannot go
+// on, and Stopped ends the operation), AfterLastRecord where the operation
+// has one, Summary. A stage that throws ends in Fail, called inside the
+// handler.
 template <class Operation>
 Outcome RunStages(Operation& operation) {
   if (operation.Path().empty()) return Outcome::kNothing;

@@ -22,25 +22,33 @@
 //
 // Failures:
 // - Before the record loop any failure ends the pass: the user is warned with
-//   what failed and why, the output files this pass made are removed and the
-//   window returns to idle.
-// - From the record loop on, a failing call abandons only the action (one
+//   what failed and why, the files this pass made are removed and the window
+//   returns to idle.
+// - A record or a deletion mark of the source that cannot be read ends the
+//   record loop: a repaired table that lacks records it should hold, or holds
+//   records it should have left out, is no repaired table. The record gets
+//   its line "Rec: n - Encountered a Severe error - skipping!", no summary
+//   follows (there is no output to sum up), the output is removed and the
+//   warning names the record.
+// - Any other failing call of the record loop abandons only the action (one
 //   call, assignment or test) it belongs to. A test whose condition cannot be
 //   evaluated counts as holding; a value that could not be produced keeps its
-//   earlier value. Every record that met a failure gets one line
-//   "Rec: n - Encountered a Severe error - skipping!" at the record itself; a
-//   record that cannot be positioned is left out.
+//   earlier value. Every record that met a failure gets the same line at the
+//   record itself.
 // - Failures that no record line can carry (the summary, closing the tables)
 //   and records that met a failure end in a warning that names the output
 //   table, so a damaged output is never reported as plain success.
 // - An output that could not be written in full (a record that could not be
-//   appended) or committed (Close failed) is removed, with a warning that no
-//   repaired table was written.
+//   appended), committed (Close failed) or put in place is removed, with a
+//   warning that no repaired table was written.
 //
-// Safety of the files: before anything is deleted, every output name is
-// checked against the source's own files (a link or a second name of one of
-// them ends the pass untouched), and the output's lock makes this pass its
-// only writer until the pass ends. The engine's problems with the source's
+// Safety of the files: every output name is checked against the source's own
+// files first (a link or a second name of one of them ends the pass
+// untouched), and the output's lock makes this pass its only writer until
+// the pass ends. The output is written under fresh names beside its target
+// (Files::StageTable) and takes the output's names only once it is whole and
+// committed, so until then an earlier output stays as it was, and a pass that
+// fails or is stopped leaves it so. The engine's problems with the source's
 // files are shown once the pass has ended.
 #ifndef KXCHECK_CORE_REPAIR_PASS_H_
 #define KXCHECK_CORE_REPAIR_PASS_H_
@@ -125,8 +133,9 @@ class RepairPass {
     output_kxt_ = output_base_ + ".kxt";
     lock_path_ = output_kxt_ + ".lock";
 
-    if (Setup(Step::kLookForOutput,
-              [&] { return host_.FileExists(output_kxt_); })) {
+    had_output_ = Setup(Step::kLookForOutput,
+                        [&] { return host_.FileExists(output_kxt_); });
+    if (had_output_) {
       const bool replace =
           options_.replace_agreed || Setup(Step::kAskReplace, [&] {
             return host_.AskYesNo("File '" + output_base_ +
@@ -142,8 +151,8 @@ class RepairPass {
     }
 
     // A link or a second name of one of the source's files at an output
-    // name would make the deletions below, or the writing after them,
-    // destroy the source.
+    // name would make the output, put in its place, replace one of the
+    // source's names.
     auto [name, source_file] = OutputNameOfTheSource();
     if (!name.empty()) {
       throw SetupFailure{"Cannot repair: '" + name +
@@ -153,24 +162,13 @@ class RepairPass {
     lock_ =
         Setup(Step::kLockOutput, [&] { return host_.LockOutput(lock_path_); });
 
-    for (const char* extension : kOutputExtensions) {
-      std::string file = output_base_ + extension;
-      // A link is removed as a link, also when what it points to is missing.
-      if (Setup(
-              Step::kLookForOldOutput,
-              [&] { return host_.FileExists(file) || host_.IsLink(file); },
-              file)) {
-        Setup(
-            Step::kDeleteOldOutput, [&] { host_.DeleteFile(file); }, file);
-      }
-    }
-
-    // From here on every output file is one this pass made.
-    output_files_ours_ = true;
-    Setup(Step::kCopyDefinition, [&] { host_.CopyFile(path_, output_kxt_); });
+    // The output is written under fresh names and takes its own only when
+    // it is whole: an earlier output stays until then.
+    staged_ = Setup(Step::kCopyDefinition,
+                    [&] { return host_.StageTable(path_, output_kxt_); });
     Setup(Step::kOpenOutput, [&] {
       output_->SetAccessMode(2);
-      output_->Open(output_kxt_);
+      output_->Open(staged_->Path());
     });
 
     Setup(Step::kHeaderLines, [&] { host_.AddResult("Filename: " + path_); });
@@ -201,13 +199,15 @@ class RepairPass {
       Do(Step::kShowProgress,
          [&] { host_.ShowProgress(ProgressText(n, total_)); });
     }
-    // A record that cannot be positioned is reported and left out. Any
-    // other failure of the record is reported once its actions are done,
-    // and never costs the record its place in the output.
-    if (Do(Step::kPositioning, [&] { source_->GoToRecord(n); })) {
+    // A record that cannot be read ends the loop (Stopped, below). Any other
+    // failure of the record is reported once its actions are done, and
+    // never costs the record its place in the output.
+    if (Read(Step::kPositioning, [&] { source_->GoToRecord(n); })) {
       RecordActions(n);
-    } else {
+    }
+    if (!unreadable_.empty()) {
       ReportSevere(n);
+      return false;
     }
     Do(Step::kPumpEvents, [&] { host_.PumpEvents(); });
     if (pending_) ReportSevere(n);
@@ -272,12 +272,13 @@ class RepairPass {
     totals.null = null_;
     totals.duplicate = duplicate_;
     totals.corrupted = corrupted_;
-    Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
 
     Do(Step::kCloseSource, [&] { source_->Close(); });
     source_.reset();
-    // Close commits the output: only then does it count as written.
+    // Close commits the output under its staged names; only then is it put
+    // in place, and only then does it count as written.
     std::string unwritten;
+    bool publish_failed = false;
     if (!unwritten_reason_.empty()) {
       unwritten = "'" + output_kxt_ + "' could not be written in full (" +
                   unwritten_reason_ + ")";
@@ -290,6 +291,20 @@ class RepairPass {
       }
     }
     output_.reset();
+    if (unwritten.empty()) {
+      try {
+        steps_.Run(Step::kPublishOutput, [&] { staged_->Publish(); });
+      } catch (...) {
+        unwritten = "'" + output_kxt_ + "' could not be put in place (" +
+                    CurrentReason() + ")";
+        publish_failed = true;
+      }
+    }
+    if (!unwritten.empty()) {
+      totals.written = 0;
+      totals.output_removed = true;
+    }
+    Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
 
     std::vector<std::string> problems;
     if (severe_records_ > 0) {
@@ -306,9 +321,10 @@ class RepairPass {
                     summary_problems_.end());
     if (!unwritten.empty()) {
       std::vector<std::string> removal;
-      RemoveOutputFiles(removal);
+      DiscardStaged(removal);
       std::string text = "No repaired table was written: " + unwritten +
-                         ". Its files were removed.";
+                         ". Its unfinished files were removed" +
+                         (publish_failed ? std::string(".") : EarlierOutput());
       for (const std::string& problem : removal) text += "\n" + problem;
       for (const std::string& problem : problems) text += "\n" + problem;
       Warn(text);
@@ -327,7 +343,16 @@ class RepairPass {
                                                          : Outcome::kFailed;
   }
 
+  // The loop ended early: the user asked to stop, or a record could not be
+  // read.
   Outcome Stopped() {
+    if constexpr (kRestoring) {
+      // The records still waiting get their lines in table order, up to the
+      // record the loop ended at; what they are written to is discarded
+      // below with the rest of the output.
+      restorer_->Finish();
+      WriteDecided();
+    }
     try {
       steps_.Run(Step::kCloseSource, [&] { source_->Close(); });
     } catch (...) {
@@ -336,9 +361,24 @@ class RepairPass {
     source_.reset();
     output_.reset();  // released without Close: nothing more is committed
     std::vector<std::string> problems;
-    RemoveOutputFiles(problems);
+    DiscardStaged(problems);
     lock_.reset();
-    if (!problems.empty()) {
+    if (!unreadable_.empty()) {
+      OperationTotals totals;
+      totals.deleted = deleted_;
+      totals.null = null_;
+      totals.duplicate = duplicate_;
+      totals.corrupted = corrupted_;
+      totals.output = output_kxt_;
+      totals.written = 0;
+      totals.output_removed = true;
+      Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
+      std::string text = "No repaired table was written: " + unreadable_ +
+                         " of '" + path_ + "' could not be read (" +
+                         unreadable_reason_ + ")" + EarlierOutput();
+      for (const std::string& problem : problems) text += "\n" + problem;
+      Warn(text);
+    } else if (!problems.empty()) {
       std::string text = "Repair stopped.";
       for (const std::string& problem : problems) text += "\n" + problem;
       Warn(text);
@@ -346,7 +386,7 @@ class RepairPass {
     std::vector<std::string> leave_problems;
     if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
     ShowSourceProblems();
-    return Outcome::kStopped;
+    return unreadable_.empty() ? Outcome::kStopped : Outcome::kFailed;
   }
 
   // Only a failure before the record loop ends here (a SetupFailure); the
@@ -359,7 +399,7 @@ class RepairPass {
       source_.reset();
       output_.reset();
       std::vector<std::string> problems;
-      if (output_files_ours_) RemoveOutputFiles(problems);
+      DiscardStaged(problems);
       lock_.reset();
       std::string warning = failure.text;
       for (const std::string& problem : problems) warning += "\n" + problem;
@@ -409,6 +449,21 @@ class RepairPass {
     }
   }
 
+  // Runs a call that reads the source's record or its deletion mark. A
+  // failure ends the record loop: gives false, and the record and the
+  // reason are kept for the warning.
+  template <typename Call>
+  bool Read(Step step, Call&& call) {
+    try {
+      steps_.Run(step, std::forward<Call>(call));
+      return true;
+    } catch (...) {
+      unreadable_ = "record " + std::to_string(current_);
+      unreadable_reason_ = CurrentReason();
+      return false;
+    }
+  }
+
   // A failure in the record loop is reported at the record; one in the
   // summary at the end, with what could not be done.
   void NoteFailure(Step step) {
@@ -431,6 +486,7 @@ class RepairPass {
       view_has_separators_ = HasSeparatorBytes(source_->RecordBuffer());
     });
     const RecordClass kind = Classify();
+    if (!unreadable_.empty()) return;
     if (kind != RecordClass::kExamined) {
       if (kRestoring && notes_ && !waiting_.empty()) {
         waiting_.AddLeftOut(n, kind);  // noted after the records before it
@@ -460,12 +516,16 @@ class RepairPass {
       ++null_;
       return RecordClass::kNull;
     }
+    // A record is left out as deleted only when its mark was read.
+    bool deleted = false;
     if (Holds(Step::kDeletedOption,
               [&] { return host_.SkipOption(SkipKind::kDeleted); }) &&
-        Holds(Step::kDeletionMark, [&] { return source_->Deleted(); })) {
+        Read(Step::kDeletionMark, [&] { deleted = source_->Deleted(); }) &&
+        deleted) {
       ++deleted_;
       return RecordClass::kDeleted;
     }
+    if (!unreadable_.empty()) return RecordClass::kDeleted;
     if (Holds(Step::kCorruptedOption,
               [&] { return host_.SkipOption(SkipKind::kCorrupted); }) &&
         !view_has_separators_) {
@@ -808,20 +868,24 @@ class RepairPass {
     }
   }
 
-  // Deletes every output file that exists; problems are added to
+  // Removes the staged output, if there is one; a problem is added to
   // `problems`.
-  void RemoveOutputFiles(std::vector<std::string>& problems) {
-    for (const char* extension : kOutputExtensions) {
-      std::string file = output_base_ + extension;
-      try {
-        steps_.Run(Step::kRemoveOutput, [&] {
-          if (host_.FileExists(file)) host_.DeleteFile(file);
-        });
-      } catch (...) {
-        problems.push_back(RepairWords(Step::kRemoveOutput, path_, {}, file) +
-                           ": " + CurrentReason());
-      }
+  void DiscardStaged(std::vector<std::string>& problems) {
+    if (!staged_) return;
+    try {
+      steps_.Run(Step::kRemoveOutput, [&] { staged_->Discard(); });
+    } catch (...) {
+      problems.push_back(RepairWords(Step::kRemoveOutput, path_, output_kxt_) +
+                         ": " + CurrentReason());
     }
+    staged_.reset();
+  }
+
+  // What the warning of an output that was not written adds about the
+  // output of an earlier Repair.
+  std::string EarlierOutput() const {
+    return had_output_ ? "; the earlier '" + output_kxt_ + "' is as it was."
+                       : std::string(".");
   }
 
   void Warn(const std::string& text, Step step = Step::kWarn) {
@@ -856,8 +920,10 @@ class RepairPass {
   std::string output_kxt_;
   std::string lock_path_;
   std::unique_ptr<Files::OutputLock> lock_;
+  std::unique_ptr<Files::StagedTable> staged_;
+  bool had_output_ = false;  // an output was there before, and the user
+                             // chose to replace it
   bool busy_ = false;
-  bool output_files_ours_ = false;
   std::vector<std::string> source_problems_;
   bool notes_ = false;
 
@@ -903,6 +969,9 @@ class RepairPass {
   std::string last_reason_;
   // The first record that could not be appended to the output, and why.
   std::string unwritten_reason_;
+  // The record ("record n") that could not be read, and why.
+  std::string unreadable_;
+  std::string unreadable_reason_;
   std::vector<std::string> summary_problems_;
 };
 

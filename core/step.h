@@ -25,9 +25,7 @@ enum class Step {
   kAskReplace,
   kCompareOutput,  // whether an output name is one of the source's files
   kLockOutput,
-  kLookForOldOutput,
-  kDeleteOldOutput,
-  kCopyDefinition,  // the source's main file to the output's
+  kCopyDefinition,  // the source's main file to the staged output's
   kOpenOutput,
   kHeaderLines,      // "Filename: " and "Records:  "
   kReadRecordCount,  // for the "Records:  " line
@@ -65,8 +63,9 @@ enum class Step {
   kCountWritten,
   kClosingLines,
   kCloseSource,
-  kCloseOutput,   // which commits it
-  kRemoveOutput,  // the files of an output that was not finished
+  kCloseOutput,    // which commits it under its staged names
+  kPublishOutput,  // the committed output put at the output's names
+  kRemoveOutput,   // the files of an output that was not finished
   kLeaveBusy,
   kWarn,  // how the operation ended
   kShowProblems,

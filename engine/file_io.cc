@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "engine/record_table.h"
+#include "os/staged.h"
 
 namespace kalvex::internal {
 
@@ -42,6 +43,45 @@ std::string ReadSmallFile(kxos::Env* env, const std::string& path, size_t limit,
     if (got < want) break;
   }
   return {};
+}
+
+int WriteDurably(kxos::Env* env, const kxos::Fd& fd, const std::string& bytes) {
+  int err = env->WriteAt(fd.get(), bytes.data(), bytes.size(), 0);
+  if (err == 0) err = env->Sync(fd.get());
+  return err;
+}
+
+void ReplaceFile(kxos::Env* env, const std::string& path,
+                 const std::string& bytes, const char* what, mode_t mode) {
+  std::string temp;
+  kxos::Fd fd;
+  const std::string name = kxos::FileNameOf(path);
+  const std::string extension = name.size() > 4 && name[name.size() - 4] == '.'
+                                    ? name.substr(name.size() - 4)
+                                    : std::string(".new");
+  if (int err = kxos::CreateStaged(env, path, extension, mode, temp, fd)) {
+    Fail(path, std::string("cannot create a new ") + what + ": " +
+                   kxos::ErrorText(err));
+  }
+  if (int err = WriteDurably(env, fd, bytes)) {
+    env->Unlink(temp);
+    Fail(path, std::string("cannot write the new ") + what + ": " +
+                   kxos::ErrorText(err));
+  }
+  // Renamed while still open and locked, so that no writer cleaning up
+  // after killed runs takes it for stale.
+  if (int err = env->Rename(temp, path)) {
+    env->Unlink(temp);
+    Fail(path, std::string("cannot replace the ") + what + ": " +
+                   kxos::ErrorText(err));
+  }
+  if (int err = fd.Close()) {
+    Fail(path, std::string("cannot write the new ") + what + ": " +
+                   kxos::ErrorText(err));
+  }
+  if (int err = kxos::SyncDirectoryOf(env, path)) {
+    Fail(path, "cannot sync its directory: " + kxos::ErrorText(err));
+  }
 }
 
 }  // namespace kalvex::internal

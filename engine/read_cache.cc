@@ -22,7 +22,7 @@ int64_t RecordTable::DeletedCount() {
   t.TakeInlineAppends();
   int64_t deleted = 0;
   for (int64_t index = 0; index < t.attr_avail;) {
-    if (!t.LoadAttr(index)) break;
+    t.LoadAttr(index);
     for (uint64_t i = 0; i < cursor_.attr_cached; ++i) {
       deleted += cursor_.attr[i] & 1;
     }
@@ -93,7 +93,11 @@ bool RecordTable::Impl::LoadAttr(int64_t index) {
     FailRecord(attr_path, index + 1,
                "cannot read the deletion mark: " + ErrorText(err));
   }
-  if (got == 0) return false;
+  if (got == 0) {
+    FailRecord(attr_path, index + 1,
+               "cannot read the deletion mark: the attribute file ended early "
+               "(was it cut short while open?)");
+  }
   cur->attr_first = index;
   cur->attr_cached = static_cast<uint64_t>(got);
   return true;

@@ -21,6 +21,24 @@ uint32_t Checksum(const void* data, size_t size) {
       crc32(0L, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
 }
 
+std::string LayoutProblem(const TableLayout& layout) {
+  if (layout.payload.size() > kMaxPayloadFields)
+    return "too many payload fields (" + std::to_string(layout.payload.size()) +
+           ")";
+  for (size_t i = 0; i < layout.payload.size(); ++i) {
+    const FieldDef& f = layout.payload[i];
+    if (f.name.empty() || f.name.size() > 255)
+      return "payload field " + std::to_string(i + 1) +
+             " needs a name of 1 to 255 bytes";
+    if (f.width == 0)
+      return "payload field " + std::to_string(i + 1) + " has width 0";
+  }
+  if (layout.RecordLength() > kMaxRecordLength)
+    return "record length " + std::to_string(layout.RecordLength()) +
+           " exceeds " + std::to_string(kMaxRecordLength);
+  return {};
+}
+
 std::string EncodeDefinition(const TableLayout& layout) {
   std::string out(kDefinitionMagic, 4);
   PutU16(out, kFormatVersion);

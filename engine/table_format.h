@@ -54,6 +54,8 @@ inline uint32_t GetU32(const unsigned char* p) {
 // zlib's CRC-32.
 uint32_t Checksum(const void* data, size_t size);
 
+// "" for a layout a definition can hold, or what is wrong with it.
+std::string LayoutProblem(const TableLayout& layout);
 std::string EncodeDefinition(const TableLayout& layout);
 // Fills layout; returns "" or the reason the bytes are not a definition.
 std::string DecodeDefinition(const std::string& bytes, TableLayout& layout);

@@ -4,12 +4,16 @@
 //   table_open.cc     opening, checking and closing the four files
 //   read_cache.cc     reading records and deletion marks through the caches
 //   record_fields.cc  the fields of the working record
-//   table_write.cc    appending, the commit protocol and writing files safely
+//   table_write.cc    new definitions, appending and the commit protocol
+//   staged_table.cc   new tables written under staged names and put in place
 //   table_format.cc   the bytes of the four files
-//   file_io.cc        the engine's errors and the reading of small files
+//   file_io.cc        the engine's errors, reading small files and replacing
+//                     them safely
 // Every file call goes through the table's kxos::Env (os/env.h).
 #ifndef KXCHECK_ENGINE_TABLE_IMPL_H_
 #define KXCHECK_ENGINE_TABLE_IMPL_H_
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstring>
@@ -37,6 +41,9 @@ struct RecordTable::Impl {
 
   TableLayout layout;
   uint32_t reclen = 0;
+  // The definition's permission bits: the files the table's writing makes
+  // (companions, a new index) get them too.
+  mode_t file_mode = 0644;
 
   kxos::Fd data_fd;
   kxos::Fd attr_fd;
@@ -133,6 +140,9 @@ struct RecordTable::Impl {
   void OpenAppend();
 
   // Reading through the caches (read_cache.cc).
+  // Each fills its cache from `index` on, or fails (TableError) when the
+  // file cannot be read there; LoadAttr gives false for a record that has no
+  // mark in the file as it was opened.
   void LoadData(int64_t index);
   bool LoadAttr(int64_t index);
   void GoToSlow(int32_t n);

@@ -202,6 +202,7 @@ void RecordTable::Impl::ReadDefinition() {
   Remember(kDefinitionFile, info);
   if (!failure.empty())
     Fail(kxt_path, "cannot read the table definition: " + failure);
+  file_mode = info.permissions;
   std::string why = format::DecodeDefinition(bytes, layout);
   if (!why.empty()) Fail(kxt_path, why);
   reclen = layout.RecordLength();
@@ -347,7 +348,9 @@ int64_t RecordTable::Impl::OpenForAppend(Fd& out, const std::string& path,
   const int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK;
   Fd fd;
   int err = env->Open(path, flags, 0, fd);
-  if (err == ENOENT) err = env->Open(path, flags | O_CREAT | O_EXCL, 0644, fd);
+  if (err == ENOENT) {
+    err = env->Open(path, flags | O_CREAT | O_EXCL, file_mode, fd);
+  }
   if (err != 0) {
     Fail(path, err == ELOOP
                    ? std::string("the ") + what +

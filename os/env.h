@@ -36,6 +36,7 @@ struct FileInfo {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
+  mode_t permissions = 0;  // the permission bits (0777)
 
   bool SameFileAs(const FileInfo& other) const {
     return device == other.device && inode == other.inode;
@@ -87,6 +88,9 @@ class Env {
   virtual bool FileExists(const std::string& path) = 0;
   // rename(2): replaces whatever `to` named, writing through nothing.
   virtual int Rename(const std::string& from, const std::string& to) = 0;
+  // link(2): a second name `to` for the file `from`; EEXIST when anything
+  // is at `to` already, a link included.
+  virtual int Link(const std::string& from, const std::string& to) = 0;
   // Removes a name; a link goes as a link.
   virtual int Unlink(const std::string& path) = 0;
   // The names in a directory, without "." and "..", in no particular order.
@@ -137,6 +141,9 @@ class EnvWrapper : public Env {
   }
   int Rename(const std::string& from, const std::string& to) override {
     return target_->Rename(from, to);
+  }
+  int Link(const std::string& from, const std::string& to) override {
+    return target_->Link(from, to);
   }
   int Unlink(const std::string& path) override { return target_->Unlink(path); }
   int ListDirectory(const std::string& path,

@@ -43,6 +43,8 @@ const char* CallName(Call call) {
       return "exists";
     case Call::kRename:
       return "rename";
+    case Call::kLink:
+      return "link";
     case Call::kUnlink:
       return "unlink";
     case Call::kListDirectory:
@@ -58,7 +60,20 @@ void FaultEnv::FailCall(Call call, int nth, int error,
   faults_.push_back({call, nth, error, path_suffix});
 }
 
+void FaultEnv::BeforeCall(Call call, std::function<bool(const Record&)> when,
+                          std::function<void(const std::string&)> action) {
+  hooks_.push_back({call, std::move(when), std::move(action)});
+}
+
 int FaultEnv::Enter(Record record) {
+  for (auto it = hooks_.begin(); it != hooks_.end(); ++it) {
+    if (it->call == record.call && it->when(record)) {
+      const Hook hook = std::move(*it);
+      hooks_.erase(it);
+      hook.action(record.to.empty() ? record.path : record.to);
+      break;
+    }
+  }
   int error = 0;
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->call != record.call) continue;
@@ -172,6 +187,12 @@ int FaultEnv::Rename(const std::string& from, const std::string& to) {
   if (int err = Enter({.call = Call::kRename, .path = from, .to = to}))
     return err;
   return EnvWrapper::Rename(from, to);
+}
+
+int FaultEnv::Link(const std::string& from, const std::string& to) {
+  if (int err = Enter({.call = Call::kLink, .path = from, .to = to}))
+    return err;
+  return EnvWrapper::Link(from, to);
 }
 
 int FaultEnv::Unlink(const std::string& path) {

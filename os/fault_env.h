@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,7 @@ enum class Call {
   kLinkStat,
   kFileExists,
   kRename,
+  kLink,
   kUnlink,
   kListDirectory,
   kRandomBytes,
@@ -56,6 +58,11 @@ class FaultEnv : public EnvWrapper {
   // still closes, as the system's does; a failed FileExists says false.
   void FailCall(Call call, int nth, int error,
                 const std::string& path_suffix = "");
+  // Runs `action` with the call's path (for Rename and Link, the new name)
+  // just before the first call of `call` for which `when` holds reaches the
+  // target, once: a test puts a file or a link at a name between two steps.
+  void BeforeCall(Call call, std::function<bool(const Record&)> when,
+                  std::function<void(const std::string& path)> action);
   const std::vector<Record>& Calls() const { return calls_; }
   void ClearCalls() { calls_.clear(); }
 
@@ -74,6 +81,7 @@ class FaultEnv : public EnvWrapper {
   int LinkStat(const std::string& path, FileInfo& out) override;
   bool FileExists(const std::string& path) override;
   int Rename(const std::string& from, const std::string& to) override;
+  int Link(const std::string& from, const std::string& to) override;
   int Unlink(const std::string& path) override;
   int ListDirectory(const std::string& path,
                     std::vector<std::string>& names) override;
@@ -87,12 +95,20 @@ class FaultEnv : public EnvWrapper {
     std::string suffix;
   };
 
-  // Records the call; returns the error it is to fail with, or 0.
+  struct Hook {
+    Call call;
+    std::function<bool(const Record&)> when;
+    std::function<void(const std::string&)> action;
+  };
+
+  // Records the call and runs the hook it meets; returns the error it is to
+  // fail with, or 0.
   int Enter(Record record);
   std::string PathOf(int fd) const;
 
   std::vector<Record> calls_;
   std::vector<Fault> faults_;
+  std::vector<Hook> hooks_;
   std::map<int, std::string> open_paths_;
 };
 

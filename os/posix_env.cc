@@ -38,6 +38,7 @@ FileInfo InfoOf(const struct stat& st) {
   info.device = st.st_dev;
   info.inode = st.st_ino;
   info.size = st.st_size;
+  info.permissions = st.st_mode & 0777;
   return info;
 }
 
@@ -139,6 +140,10 @@ class PosixEnv final : public Env {
   int Rename(const std::string& from, const std::string& to) override {
     if (!Usable(from) || !Usable(to)) return EINVAL;
     return Result(::rename(from.c_str(), to.c_str()));
+  }
+  int Link(const std::string& from, const std::string& to) override {
+    if (!Usable(from) || !Usable(to)) return EINVAL;
+    return Result(::link(from.c_str(), to.c_str()));
   }
   int Unlink(const std::string& path) override {
     if (!Usable(path)) return EINVAL;

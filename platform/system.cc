@@ -1,10 +1,13 @@
 #include "platform/system.h"
 
-#include <cerrno>
+#include <climits>
 #include <ctime>
 #include <stdexcept>
 #include <utility>
 
+#include "engine/record_table.h"
+#include "engine/staged_table.h"
+#include "os/staged.h"
 #include "platform/mod_kxcheck.h"
 
 namespace platform {
@@ -15,7 +18,43 @@ using kxos::ErrorText;
 using kxos::Fd;
 using kxos::FileInfo;
 
-// What kind of thing a name is, in words, for a refusal to touch it.
+// The engine's staged table in the Files role; its failures are
+// std::runtime_error, as every file service's.
+class StagedOutput final : public kxcheck::Files::StagedTable {
+ public:
+  explicit StagedOutput(std::unique_ptr<kalvex::StagedTable> table)
+      : table_(std::move(table)) {}
+  const std::string& Path() const override { return table_->Path(); }
+  void Publish() override { table_->Publish(/*replace=*/true); }
+  void Discard() override { table_->Discard(); }
+
+ private:
+  std::unique_ptr<kalvex::StagedTable> table_;
+};
+
+// The lock file of an output, held with flock. Released by removing the file
+// while the lock is still held, if the name still leads to it, then closing
+// it; both under the folder's lock, under which lock files are also made.
+class FileLock final : public kxcheck::Files::OutputLock {
+ public:
+  FileLock(kxos::Env* env, std::string path, Fd fd, FileInfo held)
+      : env_(env), path_(std::move(path)), fd_(std::move(fd)), held_(held) {}
+  ~FileLock() override {
+    kxos::DirectoryLock folder;
+    FileInfo named;
+    if (folder.Take(env_, path_) == 0 && env_->LinkStat(path_, named) == 0 &&
+        named.SameFileAs(held_)) {
+      env_->Unlink(path_);
+    }
+  }
+
+ private:
+  kxos::Env* env_;
+  std::string path_;
+  Fd fd_;
+  FileInfo held_;
+};
+
 std::string KindOf(FileInfo::Type type) {
   switch (type) {
     case FileInfo::Type::kDirectory:
@@ -31,92 +70,45 @@ std::string KindOf(FileInfo::Type type) {
   }
 }
 
-// The lock file of an output, held with flock. Released by removing the file
-// while the lock is still held, then closing it.
-class FileLock final : public kxcheck::Host::OutputLock {
- public:
-  FileLock(kxos::Env* env, std::string path, Fd fd)
-      : env_(env), path_(std::move(path)), fd_(std::move(fd)) {}
-  ~FileLock() override { env_->Unlink(path_); }
-
- private:
-  kxos::Env* env_;
-  std::string path_;
-  Fd fd_;
-};
-
 }  // namespace
 
-void CopyFile(const std::string& from, const std::string& to, kxos::Env* env) {
-  auto fail = [&](const std::string& reason) {
-    throw std::runtime_error("Cannot copy " + from + " to " + to + ": " +
-                             reason);
-  };
-  Fd in;
-  if (int err = env->Open(from, O_RDONLY | O_NONBLOCK, 0, in)) {
-    fail(ErrorText(err));
-  }
-  FileInfo info;
-  if (int err = env->StatOpen(in.get(), info)) fail(ErrorText(err));
-  if (info.type != FileInfo::Type::kRegular) {
-    fail(from + " is " + KindOf(info.type));
-  }
-  // A new file: never an existing one, never through a link.
-  Fd out;
-  if (int err =
-          env->Open(to, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644, out)) {
-    fail(ErrorText(err));
-  }
-  char block[1 << 16];
-  size_t got = sizeof block;
-  int err = 0;
-  while (err == 0 && got == sizeof block) {
-    err = env->Read(in.get(), block, sizeof block, got);
-    if (err == 0 && got > 0) err = env->Write(out.get(), block, got);
-  }
-  if (err == 0) err = env->Sync(out.get());
-  if (err == 0) err = out.Close();
-  if (err != 0) {
-    env->Unlink(to);
-    fail(ErrorText(err));
+std::unique_ptr<kxcheck::Files::StagedTable> StageTable(
+    const std::string& definition, const std::string& target, kxos::Env* env) {
+  try {
+    return std::make_unique<StagedOutput>(
+        kalvex::StagedTable::CopyingDefinition(target, definition, env));
+  } catch (const kalvex::TableError& e) {
+    throw std::runtime_error(e.what());
   }
 }
 
-void DeleteFile(const std::string& path, kxos::Env* env) {
-  FileInfo info;
-  if (int err = env->LinkStat(path, info)) {
-    if (err == ENOENT) return;
-    throw std::runtime_error("Cannot delete " + path + ": " + ErrorText(err));
-  }
-  // Links go as links; anything else but a file is not ours to remove.
-  if (info.type != FileInfo::Type::kRegular &&
-      info.type != FileInfo::Type::kLink) {
-    throw std::runtime_error("Cannot delete " + path + ": it is " +
-                             KindOf(info.type) + ", not a table file");
-  }
-  if (int err = env->Unlink(path); err != 0 && err != ENOENT) {
-    throw std::runtime_error("Cannot delete " + path + ": " + ErrorText(err));
+void CheckOutputNames(const std::string& target, kxos::Env* env) {
+  try {
+    kalvex::StagedTable::CheckTargetNames(target, env);
+  } catch (const kalvex::TableError& e) {
+    throw std::runtime_error(e.what());
   }
 }
 
-bool IsLink(const std::string& path, kxos::Env* env) {
-  FileInfo info;
-  return env->LinkStat(path, info) == 0 && info.type == FileInfo::Type::kLink;
-}
-
-std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
+std::unique_ptr<kxcheck::Files::OutputLock> LockOutput(
     const std::string& lock_path, kxos::Env* env) {
-  // A few rounds, for the case that the writer before us removes the file
-  // between our open and our lock. When the name keeps leading elsewhere,
-  // the last round's reason is that the lock file is busy.
+  std::string path = lock_path;
+  if (kxos::FileNameOf(path).size() > NAME_MAX) {
+    path =
+        kxos::DirectoryOf(path) + "/.kxs-" + kxos::TargetHash(path) + ".lock";
+  }
+  kxos::DirectoryLock folder;
+  if (int err = folder.Take(env, path)) {
+    throw std::runtime_error("cannot lock the folder of " + path + ": " +
+                             ErrorText(err));
+  }
   int err = EAGAIN;
   for (int attempt = 0; attempt < 8; ++attempt) {
     Fd fd;
-    err = env->Open(lock_path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0644,
-                    fd);
+    err = env->Open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0644, fd);
     if (err == ELOOP) {
       // A link in the lock file's place is removed, never followed.
-      const int gone = env->Unlink(lock_path);
+      const int gone = env->Unlink(path);
       if (gone != 0 && gone != ENOENT) {
         err = gone;
         break;
@@ -127,25 +119,25 @@ std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
     FileInfo held;
     if ((err = env->StatOpen(fd.get(), held)) != 0) break;
     if (held.type != FileInfo::Type::kRegular) {
-      throw std::runtime_error(lock_path + " is " + KindOf(held.type));
+      throw std::runtime_error(path + " is " + KindOf(held.type));
     }
     if ((err = env->Lock(fd.get())) != 0) {
       if (err == EWOULDBLOCK) {
         throw std::runtime_error(
-            "another Repair is writing it (its lock file " + lock_path +
+            "another Repair is writing it (its lock file " + path +
             " is held)");
       }
       break;
     }
     // The lock counts only if the name still leads to the locked file.
     FileInfo named;
-    err = env->Stat(lock_path, named);
+    err = env->LinkStat(path, named);
     if (err == 0 && named.SameFileAs(held)) {
-      return std::make_unique<FileLock>(env, lock_path, std::move(fd));
+      return std::make_unique<FileLock>(env, path, std::move(fd), held);
     }
     if (err == 0) err = EAGAIN;
   }
-  throw std::runtime_error("cannot take the lock file " + lock_path + ": " +
+  throw std::runtime_error("cannot take the lock file " + path + ": " +
                            ErrorText(err));
 }
 
@@ -162,21 +154,14 @@ bool SystemHost::FileExists(const std::string& path) {
   return modKXCheck::FileExists(path);
 }
 
-void SystemHost::CopyFile(const std::string& from, const std::string& to) {
-  platform::CopyFile(from, to);
+std::unique_ptr<kxcheck::Files::StagedTable> SystemHost::StageTable(
+    const std::string& definition, const std::string& target) {
+  return platform::StageTable(definition, target, env_);
 }
 
-void SystemHost::DeleteFile(const std::string& path) {
-  platform::DeleteFile(path);
-}
-
-bool SystemHost::IsLink(const std::string& path) {
-  return platform::IsLink(path);
-}
-
-std::unique_ptr<kxcheck::Host::OutputLock> SystemHost::LockOutput(
+std::unique_ptr<kxcheck::Files::OutputLock> SystemHost::LockOutput(
     const std::string& lock_path) {
-  return platform::LockOutput(lock_path);
+  return platform::LockOutput(lock_path, env_);
 }
 
 }  // namespace platform

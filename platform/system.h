@@ -13,21 +13,23 @@
 
 namespace platform {
 
-// Copies a regular file to a new file `to`, synced: a target that exists
-// (a link included) is refused, and a failed copy leaves no target. Throws
-// std::runtime_error naming both files and the reason.
-void CopyFile(const std::string& from, const std::string& to,
-              kxos::Env* env = kxos::Env::Default());
-// Deletes a file, or a link as a link; nothing when there is nothing at the
-// path. A directory, FIFO or device is refused. Throws std::runtime_error
-// naming the file and the reason.
-void DeleteFile(const std::string& path, kxos::Env* env = kxos::Env::Default());
-// Whether the path is a symbolic link (its target need not exist).
-bool IsLink(const std::string& path, kxos::Env* env = kxos::Env::Default());
+// A staged table (engine/staged_table.h) for `target` whose definition is a
+// copy of `definition`, through the host's Files role. Publish replaces the
+// table at the target. Throws std::runtime_error naming the file and the
+// reason.
+std::unique_ptr<kxcheck::Files::StagedTable> StageTable(
+    const std::string& definition, const std::string& target,
+    kxos::Env* env = kxos::Env::Default());
+// Refuses (std::runtime_error) an output `target` whose names lead to
+// something no table can replace (a folder, a FIFO, a device).
+void CheckOutputNames(const std::string& target,
+                      kxos::Env* env = kxos::Env::Default());
 // Takes the lock file `lock_path` for this process alone (created when
-// missing, a link in its place removed); the lock file goes when the lock is
-// destroyed. Throws std::runtime_error when another process holds it.
-std::unique_ptr<kxcheck::Host::OutputLock> LockOutput(
+// missing, a link in its place removed, never followed; a name too long for
+// its folder is shortened to one made from its hash). The lock file goes
+// when the lock is destroyed, if the name still leads to it. Throws
+// std::runtime_error when another process holds it.
+std::unique_ptr<kxcheck::Files::OutputLock> LockOutput(
     const std::string& lock_path, kxos::Env* env = kxos::Env::Default());
 // The present year from the system clock (local time).
 int CurrentYear();
@@ -36,14 +38,19 @@ int CurrentYear();
 // console and window hosts add the user.
 class SystemHost : public kxcheck::LogHost {
  public:
+  explicit SystemHost(kxos::Env* env = kxos::Env::Default()) : env_(env) {}
+
   bool FileExists(const std::string& path) override;
-  void CopyFile(const std::string& from, const std::string& to) override;
-  void DeleteFile(const std::string& path) override;
-  bool IsLink(const std::string& path) override;
+  std::unique_ptr<StagedTable> StageTable(const std::string& definition,
+                                          const std::string& target) override;
   std::unique_ptr<OutputLock> LockOutput(const std::string& lock_path) override;
   int CurrentYear() override { return year_clock_.Year(); }
 
+ protected:
+  kxos::Env* env() const { return env_; }
+
  private:
+  kxos::Env* env_;
   YearClock year_clock_;
 };
 

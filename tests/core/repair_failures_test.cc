@@ -1,7 +1,9 @@
 // The repair pass meeting failures: before its record loop (the pass ends,
-// the user is warned, the output files it made are removed), inside the loop
-// (only the failing action is abandoned and the record is reported at
-// itself), and in the summary (a warning naming the output).
+// the user is warned, the output files it made are removed), a record or a
+// mark of the source that cannot be read (the loop ends and no output is
+// written), any other failure inside the loop (only the failing action is
+// abandoned and the record is reported at itself), and in the summary (a
+// warning naming the output).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -110,12 +112,6 @@ const std::string kSeparatorFinding =
 INSTANTIATE_TEST_SUITE_P(
     Actions, RepairLoopFailureTest,
     ::testing::Values(
-        LoopCase{.name = "PositioningFailsAndTheRecordIsLeftOut",
-                 .records = {r1, r2, r3},
-                 .failures = {{.step = Step::kPositioning, .record = 2}},
-                 .lines = {Severe(2)},
-                 .skipped = kDefaultSkipped,
-                 .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "CharacterViewFails",
                  .records = {r1, r2, r3},
                  .failures = {{.step = Step::kReadRecord, .record = 2}},
@@ -149,13 +145,6 @@ INSTANTIATE_TEST_SUITE_P(
                  .skip_deleted = false,
                  .lines = {Severe(2)},
                  .skipped = {"Skipped 0 Duplicate records"},
-                 .written = {r1.bytes, r3.bytes}},
-        LoopCase{.name = "DeletionMarkUnreadableCountsAsDeleted",
-                 .records = {r1, r2, r3},
-                 .failures = {{.step = Step::kDeletionMark, .record = 2}},
-                 .lines = {Severe(2)},
-                 .skipped = {"Skipped 1 Deleted records",
-                             "Skipped 0 Duplicate records"},
                  .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "DuplicateTestCannotReadTheBuffer",
                  .records = {r1, r2, r3},
@@ -250,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
             .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "FailuresInTwoRecords",
                  .records = {r1, r2, r3},
-                 .failures = {{.step = Step::kPositioning, .record = 1},
+                 .failures = {{.step = Step::kOutputBuffer, .record = 1},
                               {.step = Step::kAppend, .record = 3}},
                  .lines = {Severe(1), Severe(3)},
                  .skipped = kDefaultSkipped,
@@ -258,6 +247,85 @@ INSTANTIATE_TEST_SUITE_P(
                  .severe_records = 2,
                  .removed = true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A record or a deletion mark of the source cannot be read: the loop ends
+// at that record, no summary follows, the output is removed and an earlier
+// output stays as it was.
+struct ReadCase {
+  const char* name;
+  FailAt failure;
+  bool skip_deleted = true;
+  bool earlier_output = false;
+  std::vector<std::string> lines;  // after the header
+  int record;                      // the one that could not be read
+};
+
+class RepairReadFailureTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(RepairReadFailureTest, NoRepairedTableIsWritten) {
+  const ReadCase& c = GetParam();
+  const FakeRecord old = Rec("1999-01-01 00:00:00", 9);
+  Rig s({r1, r2_deleted, r3});
+  if (c.earlier_output) {
+    s.disk.AddTable(kOut, {old});
+    s.host.answer_yes = true;
+  }
+  s.host.skip_deleted = c.skip_deleted;
+  s.plan.Fail(c.failure);
+  EXPECT_EQ(s.Run(), Outcome::kFailed);
+
+  std::vector<std::string> expected = {"Filename: " + kPath, "Records:  3"};
+  expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+  EXPECT_THAT(s.host.Lines(), ElementsAreArray(expected));
+  ASSERT_EQ(s.host.warnings.size(), 1u);
+  EXPECT_THAT(s.host.warnings[0],
+              StartsWith("No repaired table was written: record " +
+                         std::to_string(c.record) + " of '" + kPath +
+                         "' could not be read (injected failure"));
+  EXPECT_EQ(s.host.events.back(), "LeaveBusy");
+  EXPECT_FALSE(s.AnyStagedFile());
+  if (c.earlier_output) {
+    EXPECT_THAT(s.host.warnings[0],
+                HasSubstr("the earlier '" + kOut + "' is as it was."));
+    EXPECT_EQ(s.Output(), std::vector<std::string>{old.bytes});
+  } else {
+    EXPECT_FALSE(s.AnyOutputFile());
+  }
+  s.ExpectSourceUnchanged(/*deleted_marks=*/true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, RepairReadFailureTest,
+    ::testing::Values(
+        ReadCase{.name = "FirstRecord",
+                 .failure = {.step = Step::kPositioning, .record = 1},
+                 .lines = {Severe(1)},
+                 .record = 1},
+        ReadCase{.name = "LastRecordWithAnEarlierOutput",
+                 .failure = {.step = Step::kPositioning, .record = 3},
+                 .earlier_output = true,
+                 .lines = {Severe(3)},
+                 .record = 3},
+        ReadCase{.name = "DeletionMark",
+                 .failure = {.step = Step::kDeletionMark, .record = 2},
+                 .lines = {Severe(2)},
+                 .record = 2},
+        ReadCase{.name = "DeletionMarkWithAnEarlierOutput",
+                 .failure = {.step = Step::kDeletionMark, .record = 1},
+                 .earlier_output = true,
+                 .lines = {Severe(1)},
+                 .record = 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without the deleted option no mark is read, so none can fail.
+TEST(RepairReadFailure, MarksAreReadOnlyForTheDeletedOption) {
+  Rig s({r1, r2_deleted, r3});
+  s.host.skip_deleted = false;
+  s.plan.Fail({.step = Step::kDeletionMark});
+  EXPECT_EQ(s.Run(), Outcome::kCompleted);
+  EXPECT_EQ(s.Output(),
+            (std::vector<std::string>{r1.bytes, r2_deleted.bytes, r3.bytes}));
+}
 
 TEST(RepairLoopFailure, ProgressLabelFailureKeepsTheRecord) {
   std::vector<FakeRecord> records;
@@ -344,19 +412,44 @@ INSTANTIATE_TEST_SUITE_P(
             .warning = "Could not write the results log"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(RepairSummaryFailure, OutputThatCannotBeCommittedIsRemoved) {
-  Rig s({r1, r2, r3});
-  s.plan.Fail({.step = Step::kCloseOutput});
-  EXPECT_EQ(s.Run(), Outcome::kFailed);
-  const std::vector<std::string> lines = s.host.Lines();
-  EXPECT_THAT(std::vector<std::string>(lines.begin() + 2, lines.end()),
-              ElementsAreArray(kFullSummary));
-  ASSERT_EQ(s.host.warnings.size(), 1u);
-  EXPECT_THAT(s.host.warnings[0],
-              StartsWith("No repaired table was written: '" + kOut +
-                         "' could not be committed (injected failure"));
-  EXPECT_FALSE(s.AnyOutputFile());
-  s.ExpectSourceUnchanged(/*deleted_marks=*/false);
+// An output that cannot be committed or put in place is removed; an
+// earlier output stays as it was.
+TEST(RepairSummaryFailure, OutputThatCannotBeFinishedIsRemoved) {
+  const struct {
+    Step step;
+    bool earlier_output;
+    const char* warning;
+  } cases[] = {
+      {Step::kCloseOutput, false, "could not be committed (injected failure"},
+      {Step::kCloseOutput, true, "could not be committed (injected failure"},
+      {Step::kPublishOutput, true,
+       "could not be put in place (injected failure"},
+  };
+  const FakeRecord old = Rec("1999-01-01 00:00:00", 9);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(kxcheck::RepairWords(c.step, kPath));
+    Rig s({r1, r2, r3});
+    if (c.earlier_output) {
+      s.disk.AddTable(kOut, {old});
+      s.host.answer_yes = true;
+    }
+    s.plan.Fail({.step = c.step});
+    EXPECT_EQ(s.Run(), Outcome::kFailed);
+    const std::vector<std::string> lines = s.host.Lines();
+    EXPECT_THAT(std::vector<std::string>(lines.begin() + 2, lines.end()),
+                ElementsAreArray(kFullSummary));
+    ASSERT_EQ(s.host.warnings.size(), 1u);
+    EXPECT_THAT(s.host.warnings[0],
+                StartsWith("No repaired table was written: '" + kOut + "' " +
+                           c.warning));
+    EXPECT_FALSE(s.AnyStagedFile());
+    if (c.earlier_output) {
+      EXPECT_EQ(s.Output(), std::vector<std::string>{old.bytes});
+    } else {
+      EXPECT_FALSE(s.AnyOutputFile());
+    }
+    s.ExpectSourceUnchanged(/*deleted_marks=*/false);
+  }
 }
 
 TEST(RepairSummaryFailure, LeavingBusyFails) {
@@ -419,11 +512,16 @@ INSTANTIATE_TEST_SUITE_P(
         SetupCase{.name = "SourceOpenFails",
                   .failures = {{.step = Step::kOpenSource}},
                   .warning = "Could not open '/d/t.kxt': "},
-        SetupCase{.name = "OldOutputCannotBeDeleted",
-                  .failures = {{.step = Step::kDeleteOldOutput}},
+        SetupCase{.name = "EarlierOutputStaysWhenTheOutputCannotBeOpened",
+                  .failures = {{.step = Step::kOpenOutput}},
                   .old_output = true,
-                  .warning = "Could not delete '/d/t_REPAIRED.kxt': ",
-                  // The old files are not this pass's to remove.
+                  .warning = "Could not open the output table "
+                             "'/d/t_REPAIRED.kxt': ",
+                  .output_files_left = kOutFiles},
+        SetupCase{.name = "EarlierOutputStaysWhenTheLockIsHeld",
+                  .failures = {{.step = Step::kLockOutput}},
+                  .old_output = true,
+                  .warning = "Could not lock '/d/t_REPAIRED.kxt' for writing: ",
                   .output_files_left = kOutFiles},
         SetupCase{
             .name = "CopyFails",
@@ -440,8 +538,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .failures = {{.step = Step::kOpenOutput},
                                {.step = Step::kRemoveOutput}},
                   .warning = "Could not open the output table "
-                             "'/d/t_REPAIRED.kxt': ",
-                  .output_files_left = {"/d/t_REPAIRED.kxt"}}),
+                             "'/d/t_REPAIRED.kxt': "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RepairSetupFailure, UnremovableFilesAreNamedInTheWarning) {
@@ -451,7 +548,8 @@ TEST(RepairSetupFailure, UnremovableFilesAreNamedInTheWarning) {
   EXPECT_EQ(s.Run(), Outcome::kFailed);
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0],
-              HasSubstr("Could not remove '/d/t_REPAIRED.kxt'"));
+              HasSubstr("Could not remove the unfinished output "
+                        "'/d/t_REPAIRED.kxt'"));
 }
 
 }  // namespace

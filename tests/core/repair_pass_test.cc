@@ -87,10 +87,11 @@ TEST_F(RepairPassTest, CleanTableIsCopiedWithTheDefaultSummary) {
             "Skipped 0 Deleted records\r\nSkipped 0 Duplicate records\r\n"
             "\r\nOutput -> /d/t_REPAIRED.kxt\r\nRecords Written: 3\r\n\r\n"
             "*** Processing Complete ***\r\n");
-  EXPECT_THAT(host.events,
-              ElementsAre("EnterBusy", "ClearResults",
-                          "Copy /d/t.kxt -> /d/t_REPAIRED.kxt",
-                          "Progress 0 / 3", "Progress 3 / 3", "LeaveBusy"));
+  EXPECT_THAT(
+      host.events,
+      ElementsAre("EnterBusy", "ClearResults",
+                  "Stage /d/t.kxt -> /d/t_REPAIRED.kxt", "Progress 0 / 3",
+                  "Progress 3 / 3", "Publish /d/t_REPAIRED.kxt", "LeaveBusy"));
   std::vector<std::string> expected;
   for (const FakeRecord& r : source) expected.push_back(r.bytes);
   EXPECT_EQ(Output(), expected);
@@ -451,19 +452,20 @@ TEST_F(RepairPassTest, ExistingOutputDeclined) {
   EXPECT_EQ(tables.Calls(0, "Close"), 0);
 }
 
+// The new output is written beside the old one and takes its place at the
+// end.
 TEST_F(RepairPassTest, ExistingOutputReplaced) {
   Source({Rec("2021-01-01 00:00:00", 1)});
   disk.AddTable(kOut, {Rec("1999-01-01 00:00:00", 9)});
   host.answer_yes = true;
   EXPECT_EQ(Run(), Outcome::kCompleted);
   EXPECT_THAT(
-      std::vector<std::string>(host.events.begin() + 2,
-                               host.events.begin() + 8),
-      ElementsAre("Ask File '/d/t_REPAIRED.kxt' already exists ... "
+      host.events,
+      ElementsAre("EnterBusy", "ClearResults",
+                  "Ask File '/d/t_REPAIRED.kxt' already exists ... "
                   "Replace?",
-                  "Delete /d/t_REPAIRED.kxt", "Delete /d/t_REPAIRED.kxd",
-                  "Delete /d/t_REPAIRED.kxi", "Delete /d/t_REPAIRED.kxa",
-                  "Copy /d/t.kxt -> /d/t_REPAIRED.kxt"));
+                  "Stage /d/t.kxt -> /d/t_REPAIRED.kxt", "Progress 0 / 1",
+                  "Progress 1 / 1", "Publish /d/t_REPAIRED.kxt", "LeaveBusy"));
   EXPECT_EQ(OutputStamps(), std::vector<std::string>{"2021-01-01 00:00:00"});
 }
 
@@ -479,27 +481,42 @@ TEST_F(RepairPassTest, UpperCaseExtensionAndRepeatedSuffix) {
     rig.disk.AddTable(c.source, {Rec("2021-01-01 00:00:00", 1)});
     EXPECT_EQ(RepairTable(c.source, rig.host, rig.tables), Outcome::kCompleted);
     EXPECT_THAT(rig.host.events,
-                ::testing::Contains("Copy " + c.source + " -> " + c.output));
+                ::testing::Contains("Stage " + c.source + " -> " + c.output));
     EXPECT_THAT(rig.host.Lines(), ::testing::Contains("Output -> " + c.output));
     ASSERT_NE(rig.disk.Table(c.output), nullptr);
     EXPECT_EQ(rig.disk.Table(c.output)->records.size(), 1u);
   }
 }
 
+// Stopped, the pass removes what it wrote; an output of an earlier pass is
+// as it was.
 TEST_F(RepairPassTest, StopRequestEndsAfterTheRecordAndRemovesTheOutput) {
-  Source({Rec("2021-01-01 00:00:01", 1), Rec("2021-01-01 00:00:02", 2),
-          Rec("2021-01-01 00:00:03", 3)});
-  host.on_pump = [&](int64_t pump) {
-    if (pump == 2) host.stop_requested = true;
-  };
-  EXPECT_EQ(Run(), Outcome::kStopped);
-  EXPECT_EQ(host.pumps, 2);
-  EXPECT_FALSE(AnyOutputFile());
-  EXPECT_THAT(host.Lines(), ElementsAre("Filename: " + kPath, "Records:  3"));
-  EXPECT_EQ(host.events.back(), "LeaveBusy");
-  EXPECT_EQ(tables.Calls(0, "Close"), 1);  // the source
-  EXPECT_EQ(tables.Calls(1, "Close"), 0);  // the output: never committed
-  EXPECT_THAT(host.warnings, IsEmpty());
+  for (const bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "with an earlier output" : "without one");
+    kxtest::RepairRig rig({Rec("2021-01-01 00:00:01", 1),
+                           Rec("2021-01-01 00:00:02", 2),
+                           Rec("2021-01-01 00:00:03", 3)});
+    if (earlier) rig.disk.AddTable(kOut, {Rec("1999-01-01 00:00:00", 9)});
+    rig.host.answer_yes = true;
+    rig.host.on_pump = [&](int64_t pump) {
+      if (pump == 2) rig.host.stop_requested = true;
+    };
+    EXPECT_EQ(rig.Run(), Outcome::kStopped);
+    EXPECT_EQ(rig.host.pumps, 2);
+    EXPECT_EQ(rig.AnyOutputFile(), earlier);
+    if (earlier) {
+      EXPECT_EQ(rig.Output(),
+                std::vector<std::string>{Rec("1999-01-01 00:00:00", 9).bytes});
+    }
+    EXPECT_FALSE(rig.AnyStagedFile());
+    EXPECT_THAT(rig.host.Lines(),
+                ElementsAre("Filename: " + kPath, "Records:  3"));
+    EXPECT_THAT(rig.host.events, ::testing::Contains("Discard " + kOut));
+    EXPECT_EQ(rig.host.events.back(), "LeaveBusy");
+    EXPECT_EQ(rig.tables.Calls(0, "Close"), 1);  // the source
+    EXPECT_EQ(rig.tables.Calls(1, "Close"), 0);  // the output: never committed
+    EXPECT_THAT(rig.host.warnings, IsEmpty());
+  }
 }
 
 }  // namespace

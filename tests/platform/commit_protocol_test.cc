@@ -1,10 +1,12 @@
-// The order of the file calls that make a Repair's output safe, which
-// nothing that only reads the files afterwards can see. The engine and the
+// The order of the file calls that make a Repair's output safe (written
+// under staged names, committed, then put in place), which nothing that only
+// reads the files afterwards can see. The engine and the
 // platform's file services make them through a recording Env.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <regex>
@@ -16,6 +18,7 @@
 #include "engine/record_table.h"
 #include "engine/table_format.h"
 #include "os/fault_env.h"
+#include "os/staged.h"
 #include "platform/system.h"
 
 namespace {
@@ -35,15 +38,25 @@ class RecordingEnv final : public kxos::FaultEnv {
   }
 
   // The calls that order the commit, made on files in `dir`, as "call name",
-  // with the random part of new names written as "*": "pwrite
-  // i.kxi.tmp-* flags 1" for an index, "pwrite d.kxd records" past a file's
-  // header.
+  // with each staged name written as "~" and a letter for its group, in the
+  // order the groups appear: "pwrite ~B.kxi flags 1" for an index, "pwrite
+  // ~A.kxd records" past a file's header.
   std::vector<std::string> Protocol(const std::string& dir) const {
+    std::map<std::string, std::string> groups;
     auto name = [&](const std::string& path) -> std::string {
       if (path == dir) return ".";
       if (path.rfind(dir + "/", 0) != 0) return "";
-      return std::regex_replace(path.substr(dir.size() + 1),
-                                std::regex("\\.tmp-[0-9a-f]{12}"), ".tmp-*");
+      std::string file = path.substr(dir.size() + 1);
+      std::smatch staged;
+      if (std::regex_match(
+              file, staged,
+              std::regex("\\.kxs-[0-9a-f]{16}-([0-9a-f]{12})(.*)"))) {
+        auto [it, added] = groups.emplace(
+            staged[1].str(),
+            std::string(1, static_cast<char>('A' + groups.size())));
+        file = "~" + it->second + staged[2].str();
+      }
+      return file;
     };
     std::vector<std::string> out;
     const auto& calls = Calls();
@@ -57,6 +70,7 @@ class RecordingEnv final : public kxos::FaultEnv {
         case Call::kUnlink:
           break;
         case Call::kRename:
+        case Call::kLink:
           line += " " + name(call.to);
           break;
         case Call::kWriteAt:
@@ -81,7 +95,7 @@ class RecordingEnv final : public kxos::FaultEnv {
 
 class QuietHost final : public platform::SystemHost {
  public:
-  explicit QuietHost(kxos::Env* env) : env_(env) {}
+  explicit QuietHost(kxos::Env* env) : SystemHost(env) {}
   void ShowProgress(const std::string&) override {}
   void EnterBusy() override {}
   void LeaveBusy() override {}
@@ -93,26 +107,11 @@ class QuietHost final : public platform::SystemHost {
     WarnBox(kxcheck::TableProblemsText(path, problems));
   }
   bool SkipOption(kxcheck::SkipKind) override { return true; }
-  void CopyFile(const std::string& from, const std::string& to) override {
-    platform::CopyFile(from, to, env_);
-  }
-  void DeleteFile(const std::string& path) override {
-    platform::DeleteFile(path, env_);
-  }
-  bool IsLink(const std::string& path) override {
-    return platform::IsLink(path, env_);
-  }
-  std::unique_ptr<OutputLock> LockOutput(const std::string& path) override {
-    return platform::LockOutput(path, env_);
-  }
   bool StopRequested() override { return false; }
   std::string warnings;
-
- private:
-  kxos::Env* env_;
 };
 
-TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
+TEST(CommitProtocol, RepairStagesCommitsThenPutsInPlace) {
   std::string dir_pattern =
       (fs::temp_directory_path() / "kxcommit-XXXXXX").string();
   ASSERT_NE(::mkdtemp(dir_pattern.data()), nullptr);
@@ -131,8 +130,16 @@ TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
     for (int i = 0; i < 3; ++i) t.AppendRecord(0);
     t.Close();
   }
-  // An old output, so that the Repair has something to delete.
-  fs::copy(dir / "t.kxt", dir / "t_REPAIRED.kxt");
+  // An earlier output, which the new one replaces, and what a killed run
+  // left for it: a staged data file and an index's temporary name of an
+  // earlier version.
+  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    fs::copy(dir / ("t" + std::string(ext)),
+             dir / ("t_REPAIRED" + std::string(ext)));
+  }
+  const std::string out = (dir / "t_REPAIRED.kxt").string();
+  std::ofstream(dir / (".kxs-" + kxos::TargetHash(out) + "-0123456789ab.kxd"));
+  std::ofstream(dir / "t_REPAIRED.kxi.tmp-0123456789ab");
 
   RecordingEnv env;
   QuietHost host(&env);
@@ -144,33 +151,64 @@ TEST(CommitProtocol, RepairLocksMarksSyncsThenCommits) {
 
   EXPECT_EQ(env.Protocol(dir.string()),
             (std::vector<std::string>{
-                // One writer: the lock comes before any deletion.
+                // One writer: the output's lock, made under the folder's.
+                "flock .",
                 "flock t_REPAIRED.kxt.lock",
-                "unlink t_REPAIRED.kxt",
-                "fsync t_REPAIRED.kxt",
-                "flock t_REPAIRED.kxd",
-                "pwrite t_REPAIRED.kxd",
-                "pwrite t_REPAIRED.kxa",
-                // The new table is marked incomplete, durably, before any
-                // record goes into it...
-                "pwrite t_REPAIRED.kxi.tmp-* flags 1",
-                "fsync t_REPAIRED.kxi.tmp-*",
-                "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
+                // What killed runs left for the output goes, under the
+                // folder's lock, when no writer holds it.
+                "flock .",
+                "flock ~A.kxd",
+                "unlink ~A.kxd",
+                "flock t_REPAIRED.kxi.tmp-0123456789ab",
+                "unlink t_REPAIRED.kxi.tmp-0123456789ab",
+                // The new table is written under staged names, the copy of
+                // the definition held locked while it is being written...
+                "flock ~B.kxt",
+                "fsync ~B.kxt",
+                "flock ~B.kxd",
+                "pwrite ~B.kxd",
+                "pwrite ~B.kxa",
+                // ...marked incomplete, durably, before any record goes
+                // into it...
+                "flock ~C.kxi",
+                "pwrite ~C.kxi flags 1",
+                "fsync ~C.kxi",
+                "rename ~C.kxi ~B.kxi",
                 "fsync .",
-                "pwrite t_REPAIRED.kxd records",
-                "pwrite t_REPAIRED.kxa records",
-                // ...and committed once records and marks are on disk: the
-                // new index is synced before it replaces the old one, then
-                // the directory.
-                "fsync t_REPAIRED.kxd",
-                "fsync t_REPAIRED.kxa",
-                "pwrite t_REPAIRED.kxi.tmp-* flags 0",
-                "fsync t_REPAIRED.kxi.tmp-*",
-                "rename t_REPAIRED.kxi.tmp-* t_REPAIRED.kxi",
+                "pwrite ~B.kxd records",
+                "pwrite ~B.kxa records",
+                // ...and committed once records and marks are on disk.
+                "fsync ~B.kxd",
+                "fsync ~B.kxa",
+                "flock ~D.kxi",
+                "pwrite ~D.kxi flags 0",
+                "fsync ~D.kxi",
+                "rename ~D.kxi ~B.kxi",
                 "fsync .",
-                // The lock goes last.
+                // Put in place under the folder's lock: the earlier output
+                // is marked incomplete first, so that no crash before the
+                // new index is in place leaves a table that looks whole...
+                "flock .",
+                "flock ~E.kxi",
+                "pwrite ~E.kxi flags 1",
+                "fsync ~E.kxi",
+                "rename ~E.kxi t_REPAIRED.kxi",
+                "fsync .",
+                // ...then the other files, durably, and the index last.
+                "rename ~B.kxd t_REPAIRED.kxd",
+                "rename ~B.kxa t_REPAIRED.kxa",
+                "rename ~B.kxt t_REPAIRED.kxt",
+                "fsync .",
+                "rename ~B.kxi t_REPAIRED.kxi",
+                "fsync .",
+                // The lock goes last, if it is still the one this run made.
+                "flock .",
                 "unlink t_REPAIRED.kxt.lock",
             }));
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    EXPECT_FALSE(kxos::IsStagedName(entry.path().filename().string()))
+        << entry.path();
+  }
   fs::remove_all(dir);
 }
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/record_table.h"
 #include "platform/system.h"
 
 namespace {
@@ -43,22 +44,36 @@ std::string Read(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-// Copy makes only new files and delete removes links as links; what other
-// kinds of names they meet, the repair's tests of file layouts cover.
-TEST_F(FileServicesTest, NothingIsWrittenThroughALink) {
-  const fs::path from = dir_ / "from", other = dir_ / "other";
-  const fs::path link = dir_ / "link";
-  std::ofstream(from) << "new";
-  std::ofstream(other) << "other";
-  fs::create_symlink(other, link);
-  EXPECT_THROW(platform::CopyFile(from.string(), link.string()),
-               std::runtime_error);
-  EXPECT_TRUE(platform::IsLink(link.string()));
-  platform::DeleteFile(link.string());
-  EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
-  EXPECT_EQ(Read(other), "other");
-  platform::CopyFile(from.string(), link.string());
-  EXPECT_EQ(Read(link), "new");
+// A staged table takes its target's names only when published; a link at
+// a target name is replaced as a link, never written through.
+TEST_F(FileServicesTest, StagedTableReplacesNamesNotWhatTheyLeadTo) {
+  const std::string source = (dir_ / "s.kxt").string();
+  const std::string target = (dir_ / "t.kxt").string();
+  kalvex::TableLayout layout;
+  layout.payload.push_back({"v", 3});
+  kalvex::RecordTable::CreateDefinition(source, layout, false);
+  fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write);
+  std::ofstream(dir_ / "other") << "other";
+  fs::create_symlink(dir_ / "other", dir_ / "t.kxd");
+  {
+    auto staged = platform::StageTable(source, target);
+    kalvex::RecordTable table;
+    table.SetAccessMode(kalvex::kAppend);
+    table.Open(staged->Path());
+    table.Close();
+    EXPECT_TRUE(fs::is_symlink(dir_ / "t.kxd"));
+    EXPECT_FALSE(fs::exists(target));
+    staged->Publish();
+  }
+  EXPECT_EQ(Read(dir_ / "other"), "other");
+  EXPECT_FALSE(fs::is_symlink(dir_ / "t.kxd"));
+  EXPECT_EQ(Read(target), Read(source));
+  // The output is as private as the source.
+  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    EXPECT_EQ(fs::status(dir_ / ("t" + std::string(ext))).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write)
+        << ext;
+  }
 }
 
 TEST_F(FileServicesTest, OutputLockAdmitsOneWriterAndLeavesNoFile) {
@@ -68,13 +83,24 @@ TEST_F(FileServicesTest, OutputLockAdmitsOneWriterAndLeavesNoFile) {
     EXPECT_THROW(platform::LockOutput(lock), std::runtime_error);
   }
   EXPECT_FALSE(fs::exists(lock));
-  EXPECT_NE(platform::LockOutput(lock), nullptr);
+  // A lock file removed from under its holder and taken by another run is
+  // that run's: the first holder's end leaves it.
+  {
+    auto first = platform::LockOutput(lock);
+    fs::remove(lock);
+    auto second = platform::LockOutput(lock);
+    first.reset();
+    EXPECT_TRUE(fs::exists(lock));
+    EXPECT_THROW(platform::LockOutput(lock), std::runtime_error);
+  }
+  EXPECT_FALSE(fs::exists(lock));
 }
 
 TEST_F(FileServicesTest, FailuresNameTheFile) {
   try {
-    platform::CopyFile((dir_ / "missing").string(), (dir_ / "b").string());
-    FAIL() << "copy of a missing file succeeded";
+    platform::StageTable((dir_ / "missing.kxt").string(),
+                         (dir_ / "b.kxt").string());
+    FAIL() << "a copy of a missing file was staged";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
   }

@@ -4,32 +4,29 @@
 // standard input make a new table whose payload is one field. dump of a
 // loaded table gives back the input exactly.
 //
-// load writes the new table under a temporary name beside the target and
-// moves it into place only when every line was accepted, so a refused input
-// never destroys the table that --force would replace.
+// load writes the new table under staged names beside the target and puts
+// it in place only when every line was accepted (csv_new_table.h), so a
+// refused input never destroys the table that --force would replace.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "engine/record_table.h"
 #include "tools/kxtable/commands.h"
 #include "tools/kxtable/csv_new_table.h"
 #include "tools/kxtable/errors.h"
+#include "tools/kxtable/staged_file.h"
 
 namespace kxtable {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
@@ -130,45 +127,15 @@ void CheckRecordLength(int64_t length, const std::string& where) {
                              " is outside 17 to 65536");
 }
 
-// The files of a table at `from` renamed to the same extensions at `to`.
-void MoveTable(const std::string& from_kxt, const std::string& to_kxt) {
-  const std::string from = from_kxt.substr(0, from_kxt.size() - 4);
-  const std::string to = to_kxt.substr(0, to_kxt.size() - 4);
-  const std::string ext = to_kxt.substr(to_kxt.size() - 4);
-  const bool upper = ext == ".KXT";
-  // The index last: until it is in place the moved files are no table.
-  for (const char* e : {".kxt", ".kxd", ".kxa", ".kxi"}) {
-    std::string suffix = e;
-    if (suffix == ".kxt") {
-      suffix = ext;
-    } else if (upper) {
-      for (char& c : suffix) c = static_cast<char>(std::toupper(c));
-    }
-    std::error_code ec;
-    fs::rename(from + suffix, to + suffix, ec);
-    if (ec)
-      throw CannotWork(to + suffix,
-                       "cannot move the new table into place: " + ec.message());
-  }
-}
-
 int Load(const std::string& path, int64_t default_length, bool length_given,
          bool force) {
   if (!HasKxtExtension(path))
     throw CannotWork(path, "a table path must end in .kxt");
   CheckRecordLength(default_length, "--record-length");
-  const std::vector<std::string> targets = TableFiles(path);
-  if (!force) {
-    for (const std::string& file : targets) {
-      std::error_code ec;
-      if (fs::exists(fs::symlink_status(file, ec)))
-        throw std::runtime_error(file +
-                                 ": the table exists (--force replaces it)");
-    }
-  }
-  const std::string ext = path.substr(path.size() - 4);
-  const std::string temp = path.substr(0, path.size() - 4) + ".loading-" +
-                           std::to_string(::getpid()) + ext;
+  // Standard input may be one of the table's own files.
+  const std::vector<std::string> inputs = {"/dev/stdin"};
+  RefuseExistingTable(path, force);
+  RefuseInputs(TableFiles(path), inputs);
 
   std::unique_ptr<NewTable> table;
   std::string record;
@@ -197,40 +164,23 @@ int Load(const std::string& path, int64_t default_length, bool length_given,
         Refuse(number, "record of " + std::to_string(first_length) +
                            " bytes (records are 17 to 65536 bytes long)");
       table = std::make_unique<NewTable>(
-          temp, LayoutFor(static_cast<uint32_t>(first_length)), true);
+          path, LayoutFor(static_cast<uint32_t>(first_length)), force, inputs);
     } else if (record.size() != first_length) {
       Refuse(number, "record of " + std::to_string(record.size()) +
                          " bytes, but line 1 has " +
                          std::to_string(first_length));
     }
     table->table().SetRecordBuffer(record);
-    if (deleted) {
-      table->table().AppendDeletedRecord();
-    } else {
-      table->table().AppendRecord(0);
-    }
+    table->Append(deleted);
   }
   if (std::ferror(stdin))
     throw CannotWork(
         "", std::string("cannot read standard input: ") + std::strerror(errno));
   if (!table) {
     table = std::make_unique<NewTable>(
-        temp, LayoutFor(static_cast<uint32_t>(default_length)), true);
+        path, LayoutFor(static_cast<uint32_t>(default_length)), force, inputs);
   }
   table->Commit();
-  try {
-    for (const std::string& file : targets) {
-      std::error_code ec;
-      fs::remove(file, ec);
-    }
-    MoveTable(temp, path);
-  } catch (...) {
-    for (const std::string& file : TableFiles(temp)) {
-      std::error_code ec;
-      fs::remove(file, ec);
-    }
-    throw;
-  }
   return 0;
 }
 

@@ -95,7 +95,8 @@ Preparation Prepare(const std::string& table, const std::string& page,
 // gives the exit status: 0, 1 when the file was refused (one appeared
 // meanwhile), 2 when it could not be written. Failures are said on standard
 // error.
-int WritePage(const std::string& page, const std::string& data, bool force) {
+int WritePage(const std::string& table, const std::string& page,
+              const std::string& data, bool force) {
   if (page == "-") {
     if (!WriteReportPage(stdout, data) || std::fflush(stdout) != 0) {
       ReportOutputFailure();
@@ -104,11 +105,10 @@ int WritePage(const std::string& page, const std::string& data, bool force) {
     return kExitSuccess;
   }
   try {
-    StagedFile file(page, force);
-    if (!WriteReportPage(file.stream(), data)) {
-      throw CannotWork(page,
-                       std::string("cannot write: ") + std::strerror(errno));
-    }
+    // The table's files are compared again here, by device and inode, in
+    // case one of them appeared at the page's name since Prepare.
+    StagedFile file(page, force, TableFiles(table));
+    WriteReportPage([&](std::string_view text) { file.Write(text); }, data);
     file.Place();
     return kExitSuccess;
   } catch (const CommandError& e) {
@@ -154,7 +154,7 @@ int ReportTable(const std::string& table, const ReportArgs& args,
                  .exit_status = status,
                  .status = StatusWord(report),
                  .complete = report.outcome == kxcheck::Outcome::kCompleted});
-  const int written = WritePage(page, data, args.force);
+  const int written = WritePage(table, page, data, args.force);
   if (written == kExitSuccess && page != "-" && !args.quiet) {
     std::printf("%s\n", EscapeLine(page).c_str());
     std::fflush(stdout);

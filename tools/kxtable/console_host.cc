@@ -116,7 +116,8 @@ std::string ProgressLine(int64_t n, int64_t total, double rate, int width) {
   return line;
 }
 
-ConsoleHost::ConsoleHost(ConsoleOptions options) : options_(options) {
+ConsoleHost::ConsoleHost(ConsoleOptions options)
+    : SystemHost(options.env), options_(options) {
   draw_progress_ = options_.progress && isatty(StreamDescriptor(options_.err));
   out_is_terminal_ = isatty(StreamDescriptor(options_.out));
   Log().SetObserver(this);

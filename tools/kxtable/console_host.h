@@ -23,6 +23,7 @@
 #include "core/host.h"
 #include "core/operations.h"
 #include "core/results_log.h"
+#include "os/env.h"
 #include "platform/system.h"
 #include "tools/kxtable/damage_map.h"
 #include "tools/kxtable/errors.h"
@@ -75,6 +76,8 @@ struct ConsoleOptions {
   // The rule a repair runs with, for the operation and for what TellRuleNotes
   // says.
   kxcheck::RepairOptions repair;
+  // Every file call of the operation and its tables goes through it.
+  kxos::Env* env = kxos::Env::Default();
 };
 
 // Keeps the stop signals' handlers in place while it lives, also between the
@@ -140,11 +143,13 @@ class ConsoleHost final : public platform::SystemHost,
     }
   }
 
-  // The repair's output begins with this copy: the report notes it, as a
-  // failure after it is one of writing.
-  void CopyFile(const std::string& from, const std::string& to) override {
+  // The repair's output begins here, once its names were found fit for a
+  // table: the report notes it, as a failure after it is one of writing.
+  std::unique_ptr<StagedTable> StageTable(const std::string& definition,
+                                          const std::string& target) override {
+    platform::CheckOutputNames(target, env());
     if (options_.report != nullptr) options_.report->output_begun = true;
-    SystemHost::CopyFile(from, to);
+    return SystemHost::StageTable(definition, target);
   }
 
   void ShowProgress(const std::string& text) override;

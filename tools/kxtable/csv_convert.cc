@@ -331,8 +331,13 @@ bool ReadTimeWithFormat(const std::string& cell, const std::string& format,
 }
 
 ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
-                       bool force, const CsvFormat& format) {
-  TableFiles(kxt_path);  // refuses a path that is no table before any work
+                       bool force, const CsvFormat& format, kxos::Env* env) {
+  // A path that is no table, a table there without --force, or the CSV
+  // file among the table's files are refused before any work.
+  const std::vector<std::string> inputs = {
+      csv_path == "-" ? std::string("/dev/stdin") : csv_path};
+  RefuseExistingTable(kxt_path, force, env);
+  RefuseInputs(TableFiles(kxt_path), inputs, env);
 
   const std::string name = csv_path == "-" ? "standard input" : csv_path;
   FilePtr source(nullptr, &std::fclose);
@@ -383,7 +388,7 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   std::unique_ptr<CsvReader> reading = open();
   CsvReader& reader = *reading;
   ReadHeader(reader, format);
-  NewTable output(kxt_path, layout, force);
+  NewTable output(kxt_path, layout, force, inputs, env);
   kalvex::RecordTable& table = output.table();
   const std::string blank(layout.RecordLength(), '\0');
   std::span<const std::string> cells;
@@ -399,21 +404,22 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
           table.FieldPut(static_cast<int>(3 + i), row.payload[i]);
         }
       }
-      if (row.deleted) {
-        table.AppendDeletedRecord();
-      } else {
-        table.AppendRecord(0);
-      }
     } catch (const kalvex::TableError& e) {
       throw std::runtime_error(reader.Where(line) + e.what());
     }
+    output.Append(row.deleted);
   }
   output.Commit();
   return result;
 }
 
-std::vector<std::string> ExportCsv(const std::string& kxt_path,
-                                   std::FILE* out) {
+namespace {
+
+// Writes the table as CSV through `write`, which takes the text gathered so
+// far and empties it. Returns the engine's problems with the table's files.
+template <class Write>
+std::vector<std::string> ExportThrough(const std::string& kxt_path,
+                                       Write&& write) {
   RequireExisting(kxt_path);
   kalvex::RecordTable table;
   table.Open(kxt_path);
@@ -445,23 +451,32 @@ std::vector<std::string> ExportCsv(const std::string& kxt_path,
       offset += field.width;
     }
     buffer += table.Deleted() ? ",1\n" : ",0\n";
-    if (buffer.size() >= (1u << 20)) Flush(buffer, out);
+    if (buffer.size() >= (1u << 20)) write(buffer);
   }
-  Flush(buffer, out);
-  if (std::fflush(out) != 0 || std::ferror(out)) FailWriting(out);
+  write(buffer);
   table.Close();
   return table.Problems();
 }
 
-}  // namespace kxtable
+}  // namespace
 
-namespace kxtable {
+std::vector<std::string> ExportCsv(const std::string& kxt_path,
+                                   std::FILE* out) {
+  std::vector<std::string> problems = ExportThrough(
+      kxt_path, [out](std::string& buffer) { Flush(buffer, out); });
+  if (std::fflush(out) != 0 || std::ferror(out)) FailWriting(out);
+  return problems;
+}
 
 std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
-                                       const std::string& csv_path,
-                                       bool force) {
-  StagedFile file(csv_path, force);
-  std::vector<std::string> problems = ExportCsv(kxt_path, file.stream());
+                                       const std::string& csv_path, bool force,
+                                       kxos::Env* env) {
+  StagedFile file(csv_path, force, TableFiles(kxt_path), env);
+  std::vector<std::string> problems =
+      ExportThrough(kxt_path, [&file](std::string& buffer) {
+        file.Write(buffer);
+        buffer.clear();
+      });
   file.Place();
   return problems;
 }

@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "os/env.h"
+
 namespace kxtable {
 
 struct ImportResult {
@@ -59,18 +61,23 @@ bool ReadTimeWithFormat(const std::string& cell, const std::string& format,
                         std::string& time);
 
 // Reads the whole file once to check it and size the fields, and only then
-// creates the table. An existing table is refused unless `force`. The path
-// "-" reads standard input (kept in a temporary file for the second pass).
+// writes the table (csv_new_table.h: the table appears only when it is
+// whole). An existing table is refused unless `force`, and a table file that
+// is the CSV file itself whatever `force` says. The path "-" reads standard
+// input (kept in a temporary file for the second pass).
 ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
-                       bool force, const CsvFormat& format = {});
+                       bool force, const CsvFormat& format = {},
+                       kxos::Env* env = kxos::Env::Default());
 
 // Writes the table as CSV (comma-separated, with a header row, no byte order
 // mark) to `out`. Returns the engine's problems with the table's files.
 std::vector<std::string> ExportCsv(const std::string& kxt_path, std::FILE* out);
-// The same into a new file at `csv_path`, which appears only when complete.
-// An existing file is refused unless `force`, which replaces it.
+// The same into a new file at `csv_path`, which appears only when complete
+// (staged_file.h). An existing file is refused unless `force`, which
+// replaces it; one of the table's own files whatever `force` says.
 std::vector<std::string> ExportCsvFile(const std::string& kxt_path,
-                                       const std::string& csv_path, bool force);
+                                       const std::string& csv_path, bool force,
+                                       kxos::Env* env = kxos::Env::Default());
 
 }  // namespace kxtable
 

@@ -1,12 +1,11 @@
 #include "tools/kxtable/csv_new_table.h"
 
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
+
+#include "tools/kxtable/errors.h"
+#include "tools/kxtable/staged_file.h"
 
 namespace kxtable {
-
-namespace fs = std::filesystem;
 
 bool HasKxtExtension(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -37,47 +36,64 @@ std::vector<std::string> TableFiles(const std::string& kxt_path) {
   return files;
 }
 
-NewTable::NewTable(const std::string& kxt_path,
-                   const kalvex::TableLayout& layout, bool force)
-    : files_(TableFiles(kxt_path)) {
-  for (const std::string& file : files_) {
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(file, ec))) continue;
-    if (!force) {
+void RefuseExistingTable(const std::string& kxt_path, bool force,
+                         kxos::Env* env) {
+  if (force) return;
+  for (const std::string& file : TableFiles(kxt_path)) {
+    kxos::FileInfo info;
+    if (env->LinkStat(file, info) == 0) {
       throw std::runtime_error(file +
                                ": the table exists (--force replaces it)");
     }
-    if (!fs::remove(file, ec) && ec) {
-      throw std::runtime_error(file + ": cannot remove: " + ec.message());
-    }
   }
+}
+
+NewTable::NewTable(const std::string& kxt_path,
+                   const kalvex::TableLayout& layout, bool force,
+                   const std::vector<std::string>& inputs, kxos::Env* env)
+    : path_(kxt_path), force_(force), env_(env) {
+  RefuseExistingTable(kxt_path, force, env);
+  RefuseInputs(TableFiles(kxt_path), inputs, env);
+  staged_ = kalvex::StagedTable::WithLayout(kxt_path, layout, env);
+  table_ = std::make_unique<kalvex::RecordTable>(env);
+  table_->SetAccessMode(kalvex::kAppend);
   try {
-    kalvex::RecordTable::CreateDefinition(kxt_path, layout, false);
-    table_ = std::make_unique<kalvex::RecordTable>();
-    table_->SetAccessMode(kalvex::kAppend);
-    table_->Open(kxt_path);
-  } catch (...) {
-    table_.reset();
-    for (const std::string& file : files_) {
-      std::error_code ec;
-      fs::remove(file, ec);
-    }
-    throw;
+    table_->Open(staged_->Path());
+  } catch (const kalvex::TableError& e) {
+    throw CannotWork(
+        kxt_path,
+        std::string("the new table was not put in place: ") + e.what());
   }
 }
 
 NewTable::~NewTable() {
-  if (committed_) return;
+  // Released before its files go: nothing more is committed.
   table_.reset();
-  for (const std::string& file : files_) {
-    std::error_code ec;
-    fs::remove(file, ec);
+}
+
+void NewTable::Append(bool deleted) {
+  try {
+    if (deleted) {
+      table_->AppendDeletedRecord();
+    } else {
+      table_->AppendRecord(0);
+    }
+  } catch (const kalvex::TableError& e) {
+    throw CannotWork(
+        path_, std::string("the new table was not put in place: ") + e.what());
   }
 }
 
 void NewTable::Commit() {
-  table_->Close();
-  committed_ = true;
+  // A table that appeared meanwhile is not replaced without --force.
+  RefuseExistingTable(path_, force_, env_);
+  try {
+    table_->Close();
+    staged_->Publish(force_);
+  } catch (const kalvex::TableError& e) {
+    throw CannotWork(
+        path_, std::string("the new table was not put in place: ") + e.what());
+  }
 }
 
 }  // namespace kxtable

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine/record_table.h"
+#include "engine/staged_table.h"
+#include "os/env.h"
 
 namespace kxtable {
 
@@ -19,26 +21,41 @@ bool HasKxtExtension(std::string_view path);
 // too when the extension is not all lower case.
 std::vector<std::string> TableFiles(const std::string& kxt_path);
 
-// Creates the definition and opens the table for appending. Any of its files
-// already there is refused unless `force`, which removes them first. Unless
-// Commit() runs, the destructor removes the files again, so a failed write
-// leaves no half-made table behind.
+// A new table for `kxt_path`, written under staged names beside it
+// (engine/staged_table.h) and put in its place by Commit once it is whole:
+// until then any table at `kxt_path` is untouched, and a refused input, a
+// failure or a kill leaves it so. Any of its files already there is refused
+// unless `force`; a file there that is one of `inputs` (the files the
+// command reads) is refused whatever `force` says. A failure to write the
+// table is CannotWork naming `kxt_path`.
 class NewTable {
  public:
   NewTable(const std::string& kxt_path, const kalvex::TableLayout& layout,
-           bool force);
+           bool force, const std::vector<std::string>& inputs = {},
+           kxos::Env* env = kxos::Env::Default());
+  // Without Commit, the staged files are removed.
   ~NewTable();
   NewTable(const NewTable&) = delete;
   NewTable& operator=(const NewTable&) = delete;
 
+  // The table, to fill its working record.
   kalvex::RecordTable& table() { return *table_; }
-  void Commit();  // closes the table
+  // Appends the working record, with the deletion mark when `deleted`.
+  void Append(bool deleted);
+  // Closes the table, which commits it, and puts it in place.
+  void Commit();
 
  private:
-  std::vector<std::string> files_;
+  std::string path_;
+  bool force_;
+  kxos::Env* env_;
+  std::unique_ptr<kalvex::StagedTable> staged_;
   std::unique_ptr<kalvex::RecordTable> table_;
-  bool committed_ = false;
 };
+
+// Refuses, unless `force`, a table whose files exist at `kxt_path`.
+void RefuseExistingTable(const std::string& kxt_path, bool force,
+                         kxos::Env* env = kxos::Env::Default());
 
 }  // namespace kxtable
 

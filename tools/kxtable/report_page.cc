@@ -14,13 +14,9 @@ extern const std::string_view kTail[];
 extern const size_t kTailParts;
 }  // namespace report_page_text
 
-bool WriteReportPage(std::FILE* out, std::string_view data_json) {
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     std::string_view data_json) {
   using namespace report_page_text;
-  bool whole = true;
-  auto put = [&](std::string_view text) {
-    whole =
-        whole && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  };
   for (size_t i = 0; i < kHeadParts; ++i) put(kHead[i]);
   for (size_t at = 0; at < data_json.size();) {
     const size_t lt = std::min(data_json.find('<', at), data_json.size());
@@ -29,6 +25,16 @@ bool WriteReportPage(std::FILE* out, std::string_view data_json) {
     at = lt + 1;
   }
   for (size_t i = 0; i < kTailParts; ++i) put(kTail[i]);
+}
+
+bool WriteReportPage(std::FILE* out, std::string_view data_json) {
+  bool whole = true;
+  WriteReportPage(
+      [&](std::string_view text) {
+        whole = whole &&
+                std::fwrite(text.data(), 1, text.size(), out) == text.size();
+      },
+      data_json);
   return whole;
 }
 

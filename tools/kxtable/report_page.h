@@ -12,6 +12,7 @@
 #define KXCHECK_TOOLS_KXTABLE_REPORT_PAGE_H_
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,9 @@ namespace kxtable {
 // so that nothing in the data can end the element that holds it. False when
 // `out` could not take it all (errno says why).
 bool WriteReportPage(std::FILE* out, std::string_view data_json);
+// The same, handing the page to `put` piece by piece.
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     std::string_view data_json);
 
 // The layout in a line: "date, time, sensor (6 bytes), ...; 40 bytes a
 // record".

@@ -537,15 +537,17 @@ void SampleGenerator::Damage(SampleDamage kind) {
 }
 
 void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
-                      bool force, const std::string& truth_path) {
+                      bool force, const std::string& truth_path,
+                      kxos::Env* env) {
   SampleGenerator generator(options);
   std::unique_ptr<StagedFile> truth;
   if (!truth_path.empty()) {
-    // With --force the truth would replace a file of the table itself.
+    // The truth would replace a file of the table itself, or the table it.
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path truth_file = fs::weakly_canonical(truth_path, ec);
-    for (const std::string& file : TableFiles(kxt_path)) {
+    const std::vector<std::string> table_files = TableFiles(kxt_path);
+    for (const std::string& file : table_files) {
       std::error_code file_ec;
       if (!ec && fs::weakly_canonical(file, file_ec) == truth_file &&
           !file_ec) {
@@ -554,28 +556,19 @@ void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
                                  "files");
       }
     }
-    truth = std::make_unique<StagedFile>(truth_path, force);
+    RefuseInputs(table_files, {truth_path}, env);
+    RefuseExistingTable(kxt_path, force, env);
+    truth = std::make_unique<StagedFile>(truth_path, force,
+                                         std::vector<std::string>{}, env);
   }
-  NewTable output(kxt_path, SampleLayout(), force);
+  NewTable output(kxt_path, SampleLayout(), force, {}, env);
   kalvex::RecordTable& table = output.table();
   std::string lines;
-  auto write_lines = [&] {
-    if (std::fwrite(lines.data(), 1, lines.size(), truth->stream()) !=
-        lines.size()) {
-      throw std::runtime_error(truth_path +
-                               ": cannot write: " + std::strerror(errno));
-    }
-    lines.clear();
-  };
   if (truth) lines = "record,stamp\n";
   for (int64_t n = 0; n < options.records; ++n) {
     generator.Next();
     table.SetRecordBuffer(generator.record());
-    if (generator.deleted()) {
-      table.AppendDeletedRecord();
-    } else {
-      table.AppendRecord(0);
-    }
+    output.Append(generator.deleted());
     if (truth) {
       char line[48];
       char* end = std::to_chars(line, line + 20, n + 1).ptr;
@@ -584,21 +577,16 @@ void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
       end += 19;
       *end++ = '\n';
       lines.append(line, end);
-      if (lines.size() >= (1u << 20)) write_lines();
+      if (lines.size() >= (1u << 20)) {
+        truth->Write(lines);
+        lines.clear();
+      }
     }
   }
-  if (truth) {
-    write_lines();
-    truth->Place();
-  }
-  try {
-    output.Commit();
-  } catch (...) {
-    // The truth belongs to this table only.
-    std::error_code ec;
-    if (truth) std::filesystem::remove(truth_path, ec);
-    throw;
-  }
+  if (truth) truth->Write(lines);
+  // The table first: the truth belongs to it, and appears only with it.
+  output.Commit();
+  if (truth) truth->Place();
 }
 
 }  // namespace kxtable

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/record_table.h"
+#include "os/env.h"
 
 namespace kxtable {
 
@@ -132,12 +133,15 @@ class SampleGenerator {
   char true_bytes_[17] = {};  // date and time bytes before damage
 };
 
-// Creates the table at `kxt_path` and fills it with options.records records.
-// An existing table is refused unless `force`. With a `truth_path`, also
-// writes there the true stamp of every record, as CSV "record,stamp", one
-// line a record after the header; it appears only with the complete table.
+// Creates the table at `kxt_path` and fills it with options.records records;
+// it appears only when it is whole (csv_new_table.h). An existing table is
+// refused unless `force`. With a `truth_path`, also writes there the true
+// stamp of every record, as CSV "record,stamp", one line a record after the
+// header; it appears only with the complete table, and is never one of the
+// table's files.
 void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
-                      bool force, const std::string& truth_path = "");
+                      bool force, const std::string& truth_path = "",
+                      kxos::Env* env = kxos::Env::Default());
 
 }  // namespace kxtable
 

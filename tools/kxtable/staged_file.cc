@@ -1,22 +1,16 @@
 #include "tools/kxtable/staged_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <stdexcept>
 
+#include "os/staged.h"
 #include "tools/kxtable/errors.h"
 
 namespace kxtable {
 
 namespace {
 
-CannotWork Failure(const std::string& path, const char* what) {
-  return CannotWork(path, std::string(what) + ": " + std::strerror(errno));
-}
+using kxos::ErrorText;
 
 std::runtime_error Exists(const std::string& path) {
   return std::runtime_error(path + ": the file exists (--force replaces it)");
@@ -24,46 +18,96 @@ std::runtime_error Exists(const std::string& path) {
 
 }  // namespace
 
-StagedFile::StagedFile(const std::string& path, bool force)
-    : path_(path), temp_(path + ".XXXXXX"), force_(force) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  if (!force && fs::exists(fs::symlink_status(path, ec))) throw Exists(path);
-  const int fd = ::mkstemp(temp_.data());
-  if (fd < 0) throw Failure(path, "cannot create");
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  out_ = ::fdopen(fd, "wb");
-  if (out_ == nullptr) {
-    const int error = errno;
-    ::close(fd);
-    ::unlink(temp_.c_str());
-    errno = error;
-    throw Failure(path, "cannot write");
+void RefuseInputs(const std::vector<std::string>& targets,
+                  const std::vector<std::string>& inputs, kxos::Env* env) {
+  for (const std::string& target : targets) {
+    kxos::FileInfo at_target;
+    if (env->Stat(target, at_target) != 0) continue;
+    for (const std::string& input : inputs) {
+      kxos::FileInfo read;
+      if (env->Stat(input, read) == 0 && read.SameFileAs(at_target)) {
+        throw std::runtime_error(target +
+                                 (target == input
+                                      ? std::string(": this command reads it")
+                                      : ": it is the same file as " + input +
+                                            ", which this command reads") +
+                                 "; nothing was written");
+      }
+    }
+  }
+}
+
+StagedFile::StagedFile(const std::string& path, bool replace,
+                       const std::vector<std::string>& inputs, kxos::Env* env)
+    : env_(env), path_(path), replace_(replace) {
+  kxos::FileInfo info;
+  if (!replace && env_->LinkStat(path, info) == 0) throw Exists(path);
+  RefuseInputs({path}, inputs, env_);
+  {
+    kxos::DirectoryLock folder;
+    if (int err = folder.Take(env_, path)) {
+      throw CannotWork(path, "cannot lock its folder: " + ErrorText(err));
+    }
+    kxos::RemoveStaleStaged(env_, path);
+  }
+  if (int err = kxos::CreateStaged(env_, path, ".new", 0666, staged_, fd_)) {
+    throw CannotWork(path, "cannot create: " + ErrorText(err));
   }
 }
 
 StagedFile::~StagedFile() {
-  if (out_ != nullptr) std::fclose(out_);
-  // Renamed into place, nothing is left under the fresh name; linked, the
-  // fresh name goes.
-  if (!placed_ || !force_) ::unlink(temp_.c_str());
+  if (!placed_ && !staged_.empty()) env_->Unlink(staged_);
+}
+
+void StagedFile::Write(std::string_view bytes) {
+  buffer_.append(bytes);
+  if (buffer_.size() >= (size_t{1} << 20)) Flush();
+}
+
+void StagedFile::Flush() {
+  if (buffer_.empty()) return;
+  if (int err = env_->Write(fd_.get(), buffer_.data(), buffer_.size())) {
+    throw CannotWork(path_, "cannot write: " + ErrorText(err));
+  }
+  buffer_.clear();
 }
 
 void StagedFile::Place() {
-  std::FILE* out = out_;
-  out_ = nullptr;
-  const bool flushed = std::fflush(out) == 0;
-  const bool synced = flushed && ::fsync(fileno(out)) == 0;
-  if (std::fclose(out) != 0 || !synced) throw Failure(path_, "cannot write");
-  const int placed = force_ ? ::rename(temp_.c_str(), path_.c_str())
-                            : ::link(temp_.c_str(), path_.c_str());
-  if (placed != 0) {
-    if (errno == EEXIST) throw Exists(path_);
-    throw Failure(path_, "cannot put the file in place");
+  Flush();
+  if (int err = env_->Sync(fd_.get())) {
+    throw CannotWork(path_, "cannot write: " + ErrorText(err));
+  }
+  kxos::DirectoryLock folder;
+  if (int err = folder.Take(env_, path_)) {
+    throw CannotWork(path_, "cannot lock its folder: " + ErrorText(err));
+  }
+  if (replace_) {
+    if (int err = env_->Rename(staged_, path_)) {
+      throw CannotWork(path_,
+                       "cannot put the file in place: " + ErrorText(err));
+    }
+  } else {
+    // link() refuses a name that appeared meanwhile; then the staged name
+    // goes.
+    if (int err = env_->Link(staged_, path_)) {
+      if (err == EEXIST) throw Exists(path_);
+      throw CannotWork(path_,
+                       "cannot put the file in place: " + ErrorText(err));
+    }
+    env_->Unlink(staged_);
   }
   placed_ = true;
+  fd_.Reset();
+  if (int err = kxos::SyncDirectoryOf(env_, path_)) {
+    throw CannotWork(path_, "cannot sync its folder: " + ErrorText(err));
+  }
+}
+
+void WriteNewFile(const std::string& path, std::string_view bytes, bool replace,
+                  const std::vector<std::string>& inputs) {
+  StagedFile file(path, replace, inputs);
+  file.Write(bytes);
+  file.Place();
 }
 
 }  // namespace kxtable

@@ -1,38 +1,64 @@
-// A file that `kxtable` writes for the user (a CSV export, a sample's truth):
-// written under a fresh name beside its own, synced, and put in place only
-// when it is whole, so that nothing is ever written through a link or into
-// a file that was there before.
+// A file that kxtable writes for the user (a CSV export, a sample's truth, a
+// page or a report): written under a staged name beside its own
+// (os/staged.h), synced, and put at its name only when it is whole, so that
+// it is never seen half written, nothing is ever written through a link or
+// into a file that was there before, and a failed or killed run leaves the
+// file that was there as it was.
 #ifndef KXCHECK_TOOLS_KXTABLE_STAGED_FILE_H_
 #define KXCHECK_TOOLS_KXTABLE_STAGED_FILE_H_
 
-#include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "os/env.h"
 
 namespace kxtable {
 
+// Refuses (std::runtime_error) to write any of `targets` that exists and is,
+// following links, one of the files in `inputs`, which the command reads:
+// "<target>: it is the same file as <input>, which this command reads".
+void RefuseInputs(const std::vector<std::string>& targets,
+                  const std::vector<std::string>& inputs,
+                  kxos::Env* env = kxos::Env::Default());
+
 class StagedFile {
  public:
-  // Refuses a file already at `path` unless `force`; creates the fresh file
-  // (mkstemp: a new name, O_EXCL) with the permissions a new file gets.
-  StagedFile(const std::string& path, bool force);
-  // Removes the fresh file unless it was put in place.
+  // Refuses a file (or a link) already at `path` unless `replace`, and one
+  // of `inputs` there (RefuseInputs) whatever `replace` says; removes what
+  // killed runs left for `path`; creates the staged file with the
+  // permissions a new file gets (0666 as limited by the umask). A refusal is
+  // std::runtime_error, a failure to write CannotWork.
+  StagedFile(const std::string& path, bool replace,
+             const std::vector<std::string>& inputs = {},
+             kxos::Env* env = kxos::Env::Default());
+  // Removes the staged file unless it was placed.
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  std::FILE* stream() { return out_; }
-  // Writes out what is buffered, syncs and closes; then puts the file at its
-  // name: replacing what is there with `force`, otherwise only where nothing
-  // is (a file that appeared meanwhile is not replaced).
+  // Adds bytes to the file.
+  void Write(std::string_view bytes);
+  // Writes out what is buffered, syncs, and puts the file at its name:
+  // replacing what is there with `replace`, otherwise only where nothing is
+  // (a file that appeared meanwhile is not replaced).
   void Place();
 
  private:
+  void Flush();
+
+  kxos::Env* env_;
   std::string path_;
-  std::string temp_;
-  bool force_;
-  std::FILE* out_ = nullptr;
+  std::string staged_;
+  bool replace_;
+  kxos::Fd fd_;
+  std::string buffer_;
   bool placed_ = false;
 };
+
+// Writes `bytes` as the file at `path` through a StagedFile.
+void WriteNewFile(const std::string& path, std::string_view bytes, bool replace,
+                  const std::vector<std::string>& inputs = {});
 
 }  // namespace kxtable
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "os/staged.h"
 #include "tools/kxtable/csv_new_table.h"
 #include "tools/kxtable/errors.h"
 #include "tools/kxtable/standard_streams.h"
@@ -25,7 +26,9 @@ bool AddFolder(const fs::path& folder, bool recursive,
     const fs::directory_entry& entry = *it;
     std::error_code type_ec;
     if (entry.is_symlink(type_ec) || !entry.is_directory(type_ec)) {
+      // Tables being written under staged names are no tables yet.
       if (HasKxtExtension(entry.path().native()) &&
+          !kxos::IsStagedName(entry.path().filename().native()) &&
           !entry.is_directory(type_ec)) {
         tables.push_back(entry.path().native());
       }

@@ -23,10 +23,11 @@ bool IsRepairOutput(std::string_view kxt_path);
 
 // A file argument stands for itself (whether or not it exists; the run says
 // what is wrong with it). A folder stands for the tables (.kxt in any letter
-// case) in it, and with `recursive` for those in its subfolders too (links
-// to folders are not followed). With `leave_out_repaired` the outputs of an
-// earlier repair are left out, unless the arguments are one file. Each
-// folder that cannot be read or holds no table is one error line on `err`.
+// case, but not the staged names of tables being written) in it, and with
+// `recursive` for those in its subfolders too (links to folders are not
+// followed). With `leave_out_repaired` the outputs of an earlier repair are
+// left out, unless the arguments are one file. Each folder that cannot be read
+// or holds no table is one error line on `err`.
 TableList ListTables(const std::vector<std::string>& arguments, bool recursive,
                      bool leave_out_repaired, std::FILE* err);
 

@@ -54,8 +54,11 @@ bool Complete(const TableReport& report) {
 }
 
 bool OutputRemoved(const TableReport& report) {
-  return report.operation == Operation::kRepair && report.output_begun &&
-         !report.output_left &&
+  if (report.operation != Operation::kRepair) return false;
+  // The repair said it removed its staged output (a source it could not
+  // read in full, an output it could not put in place).
+  if (report.has_totals && report.totals.output_removed) return true;
+  return report.output_begun && !report.output_left &&
          (report.outcome == Outcome::kFailed ||
           report.outcome == Outcome::kStopped);
 }

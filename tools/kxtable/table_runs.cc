@@ -81,26 +81,23 @@ void RunTable(Operation operation, const ConsoleOptions& options,
     report.warnings.push_back(reason);
     PrintError(options.err, report.table, reason);
   } else if (operation == Operation::kCheck) {
-    RunOne(host, report, [](const std::string& path, ConsoleHost& host) {
-      return adapter::CheckEngineTable(path, host);
+    kxos::Env* env = options.env;
+    RunOne(host, report, [env](const std::string& path, ConsoleHost& host) {
+      return adapter::CheckEngineTable(path, host, env);
     });
   } else {
+    kxos::Env* env = options.env;
     report.source_unreadable = !Opens(report.table);
     RunOne(host, report,
-           [&options](const std::string& path, ConsoleHost& host) {
-             return adapter::RepairEngineTable(path, host, options.repair);
+           [&options, env](const std::string& path, ConsoleHost& host) {
+             return adapter::RepairEngineTable(path, host, options.repair, env);
            });
     if (report.outcome == Outcome::kCompleted) host.TellRuleNotes();
-    if ((report.outcome == Outcome::kFailed ||
-         report.outcome == Outcome::kStopped) &&
-        HasKxtExtension(report.table)) {
-      struct stat output;
-      report.output_left =
-          ::lstat((report.table.substr(0, report.table.size() - 4) +
-                   "_REPAIRED.kxt")
-                      .c_str(),
-                  &output) == 0;
-    }
+    // A failed repair left its output in place (with a warning) only when
+    // it reached its summary and did not remove the output; an earlier
+    // output that is still there is not this run's.
+    report.output_left = report.outcome == Outcome::kFailed &&
+                         report.has_totals && !report.totals.output_removed;
   }
   host.EndReport();
   try {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "engine/record_codec.h"
 
@@ -315,20 +316,66 @@ bool FakeHost::FileExists(const std::string& path) {
   return disk_.Exists(path);
 }
 
-void FakeHost::CopyFile(const std::string& from, const std::string& to) {
-  Call("CopyFile");
-  events.push_back("Copy " + from + " -> " + to);
-  if (!disk_.Exists(from)) throw std::runtime_error(from + ": no such file");
-  disk_.files.insert(to);
-}
-
-void FakeHost::DeleteFile(const std::string& path) {
-  Call("DeleteFile");
-  events.push_back("Delete " + path);
-  disk_.files.erase(path);
-  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".kxd") == 0) {
-    disk_.tables.erase(path.substr(0, path.size() - 4) + ".kxt");
+class FakeHost::Staged final : public kxcheck::Files::StagedTable {
+ public:
+  Staged(FakeHost& host, std::string target)
+      : host_(host), target_(std::move(target)) {
+    const size_t slash = target_.rfind('/');
+    path_ =
+        target_.substr(0, slash + 1) + ".staged-" + target_.substr(slash + 1);
   }
+  ~Staged() override {
+    if (!done_) Remove();
+  }
+  const std::string& Path() const override { return path_; }
+  void Publish() override {
+    host_.Call("Publish");
+    host_.events.push_back("Publish " + target_);
+    FakeDisk& disk = host_.disk_;
+    const std::string from = StripKxt(path_), to = StripKxt(target_);
+    for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
+      disk.files.erase(to + ext);
+      if (disk.files.erase(from + ext) > 0) disk.files.insert(to + ext);
+    }
+    disk.tables.erase(target_);
+    if (FakeTableData* data = disk.Table(path_)) {
+      disk.tables[target_] = *data;
+      disk.tables.erase(path_);
+    }
+    done_ = true;
+  }
+  void Discard() override {
+    host_.Call("Discard");
+    host_.events.push_back("Discard " + target_);
+    Remove();
+  }
+
+ private:
+  void Remove() {
+    const std::string from = StripKxt(path_);
+    for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
+      host_.disk_.files.erase(from + ext);
+    }
+    host_.disk_.tables.erase(path_);
+    done_ = true;
+  }
+
+  FakeHost& host_;
+  std::string target_;
+  std::string path_;
+  bool done_ = false;
+};
+
+std::unique_ptr<kxcheck::Files::StagedTable> FakeHost::StageTable(
+    const std::string& definition, const std::string& target) {
+  Call("StageTable");
+  events.push_back("Stage " + definition + " -> " + target);
+  if (!disk_.Exists(definition)) {
+    throw std::runtime_error(definition + ": no such file");
+  }
+  auto staged = std::make_unique<Staged>(*this, target);
+  disk_.files.insert(staged->Path());
+  return staged;
 }
 
 int FakeHost::CurrentYear() {

@@ -189,11 +189,13 @@ class FakeHost : public kxcheck::LogHost {
   void AddStampSet(const kxcheck::StampSet& set) override;
   void NoteSpread(const kxcheck::Spread& spread) override;
   bool FileExists(const std::string& path) override;
-  void CopyFile(const std::string& from, const std::string& to) override;
-  void DeleteFile(const std::string& path) override;
-  // The fake disk has no links, and nothing on it to lock.
-  bool IsLink(const std::string& /*path*/) override { return false; }
+  // A staged table whose main file is "<folder>/.staged-<target's name>";
+  // Publish moves its files and records to the target's names.
+  std::unique_ptr<StagedTable> StageTable(const std::string& definition,
+                                          const std::string& target) override;
+  // Nothing on the fake disk to lock.
   std::unique_ptr<OutputLock> LockOutput(const std::string& /*path*/) override {
+    Call("LockOutput");
     return nullptr;
   }
   int CurrentYear() override;
@@ -215,7 +217,7 @@ class FakeHost : public kxcheck::LogHost {
 
   // Everything but the log lines and the pumps, in order: "EnterBusy",
   // "LeaveBusy", "ClearResults", "Progress 0 / 5", "Warn text", "Ask text",
-  // "Copy a -> b", "Delete p".
+  // "Stage definition -> target", "Publish target", "Discard target".
   std::vector<std::string> events;
   std::vector<std::string> progress;  // ShowProgress texts alone
   std::vector<std::string> warnings;
@@ -225,6 +227,7 @@ class FakeHost : public kxcheck::LogHost {
   int64_t pumps = 0;
 
  private:
+  class Staged;
   void Call(const std::string& name);
 
   FakeDisk& disk_;

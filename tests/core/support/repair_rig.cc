@@ -42,6 +42,12 @@ bool RepairRig::AnyOutputFile() const {
                      [&](const std::string& f) { return disk.Exists(f); });
 }
 
+bool RepairRig::AnyStagedFile() const {
+  return std::any_of(
+      disk.files.begin(), disk.files.end(),
+      [](const std::string& f) { return f.rfind("/d/.staged-", 0) == 0; });
+}
+
 void RepairRig::ExpectSourceUnchanged(bool deleted_marks) {
   const auto* table = disk.Table(kPath);
   ASSERT_NE(table, nullptr);

@@ -38,6 +38,8 @@ struct RepairRig {
   std::vector<std::string> Output();
 
   bool AnyOutputFile() const;
+  // Whether a file of a staged output (FakeHost::StageTable) is left.
+  bool AnyStagedFile() const;
 
   // The source is only ever read: its records (their bytes, and with
   // `deleted_marks` their deletion marks too) and its four files stay as
