@@ -25,9 +25,11 @@ kxcheck::Outcome CheckEngineTable(const std::string& path, HostType& host,
 
 template <class HostType>
 kxcheck::Outcome RepairEngineTable(const std::string& path, HostType& host,
+                                   const kxcheck::RepairOptions& options = {},
                                    kxos::Env* env = kxos::Env::Default()) {
   return kxcheck::RunRepairPass(
-      path, host, [env] { return std::make_unique<EngineTable>(env); });
+      path, host, [env] { return std::make_unique<EngineTable>(env); },
+      options);
 }
 
 }  // namespace adapter

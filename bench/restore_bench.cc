@@ -1,6 +1,6 @@
 // How true the repaired stamps are: the current repair (`kxtable repair`,
 // whose replacement is the stamp written last) against the restoring rule
-// (StampRestorer), on sample tables whose true stamps are known
+// (`kxtable repair --restore`), on sample tables whose true stamps are known
 // (`kxtable sample --truth`).
 //
 // Tables (--records each, 1,000,000 by default): a logger every 10 s and one
@@ -27,19 +27,12 @@
 //   failing    written stamps that fail a stamp test (order, year, ...)
 //   median/max error in seconds of the damaged stamps' written values (real
 //              ones only)
-//   time       the rule's time against the current repair's: the current
-//              repair is 1; for the restoring rule, 1 plus its own processor
-//              time per record over the repair's (user and system time of
-//              `kxtable repair`, best of --rounds)
-// then the times per record behind that ratio (also against the repair's
-// wall time, which includes writing and syncing the output), and the peak
-// memory of both at two table sizes.
-//
-// For now the restoring rule runs in this program (a child process of it, so
-// that its memory is its own), over the records as the repair pass sees
-// them. Once `kxtable repair --restore` exists, RunRestoringRule is the one
-// place to change: run that command as RunCurrentRepair runs `kxtable
-// repair`, and evaluate its output table with EvaluateOutput.
+//   time       the command's processor time (user and system, best of
+//              --rounds) against the current repair's of the same table in
+//              the same run: the current repair is 1
+// then the times per record behind that ratio (and the ratio of the wall
+// times, which include writing and syncing the output), and the peak memory
+// of both commands at two table sizes.
 //
 //   restore_bench [--dir D] [--records N] [--small S] [--large L]
 //                 [--quick] [--rounds R] [--no-memory]
@@ -52,7 +45,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -60,7 +52,6 @@
 
 #include "bench/support/child_process.h"
 #include "core/stamp.h"
-#include "core/stamp_restore.h"
 #include "core/stamp_time.h"
 #include "engine/record_table.h"
 
@@ -155,6 +146,13 @@ class ExaminedRecords {
   bool have_previous_ = false;
 };
 
+struct Figures {
+  int64_t examined = 0, damaged = 0, restored = 0, true_stamps = 0, changed = 0,
+          below = 0, unreal = 0, failing = 0, median = 0, largest = 0;
+  double time_ratio = 1;  // processor time against the current repair's
+  double wall_ratio = 1;  // the same for the wall time
+};
+
 // What one rule wrote, against the truth.
 struct Tally {
   int64_t examined = 0;
@@ -198,62 +196,25 @@ struct Tally {
     previous_ = written;
   }
 
-  // Written as one line for the parent: the counts, then the errors'
-  // median and largest.
-  std::string Line() {
-    int64_t median = 0, largest = 0;
+  // The counts, and the errors' median and largest.
+  Figures Result() {
+    Figures f{examined, damaged, restored, true_stamps,
+              changed,  below,   unreal,   failing};
     if (!errors.empty()) {
       std::nth_element(errors.begin(), errors.begin() + errors.size() / 2,
                        errors.end());
-      median = errors[errors.size() / 2];
-      largest = *std::max_element(errors.begin(), errors.end());
+      f.median = errors[errors.size() / 2];
+      f.largest = *std::max_element(errors.begin(), errors.end());
     }
-    char line[256];
-    std::snprintf(
-        line, sizeof line, "%lld %lld %lld %lld %lld %lld %lld %lld %lld %lld",
-        static_cast<long long>(examined), static_cast<long long>(damaged),
-        static_cast<long long>(restored), static_cast<long long>(true_stamps),
-        static_cast<long long>(changed), static_cast<long long>(below),
-        static_cast<long long>(unreal), static_cast<long long>(failing),
-        static_cast<long long>(median), static_cast<long long>(largest));
-    return line;
+    return f;
   }
 
  private:
   std::string previous_ = std::string(kxcheck::kStartStamp);
 };
 
-struct Figures {
-  int64_t examined = 0, damaged = 0, restored = 0, true_stamps = 0, changed = 0,
-          below = 0, unreal = 0, failing = 0, median = 0, largest = 0;
-  double time_ratio = 1;
-  double seconds_per_record = 0;  // the rule's own processor time
-};
-
-double ThreadSeconds() {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
-}
-
-Figures ParseFigures(const std::string& line) {
-  Figures f;
-  long long v[10] = {};
-  double seconds = 0;
-  if (std::sscanf(line.c_str(),
-                  "%lld %lld %lld %lld %lld %lld %lld %lld %lld %lld %lf",
-                  &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8],
-                  &v[9], &seconds) < 10) {
-    std::fprintf(stderr, "cannot read the figures '%s'\n", line.c_str());
-    std::exit(1);
-  }
-  f = {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9]};
-  f.seconds_per_record = seconds;
-  return f;
-}
-
-// The current repair's output against the truth. Output record k is the
-// k-th record the pass examined.
+// A repair's output against the truth. Output record k is the k-th record
+// the pass examined.
 Figures EvaluateOutput(const std::string& source, const std::string& output,
                        const std::string& truth_path) {
   const int year = CurrentYear();
@@ -281,98 +242,11 @@ Figures EvaluateOutput(const std::string& source, const std::string& output,
     kxcheck::ReadStamp(written, stamp);
     tally.Add(read, truth.Of(n), stamp, year, year_text);
   }
-  return ParseFigures(tally.Line());
-}
-
-// Child: the restoring rule over the examined records, as the repair pass
-// will run it, each record's truth and stamp as read kept beside it until
-// its stamp comes out. Then its own processor time, over the same stamps in
-// batches (reading apart), the best of `rounds`. Writes Tally::Line and the
-// seconds per table record.
-int RuleChild(const std::string& kxt, const std::string& truth_path,
-              const std::string& out_path, int rounds) {
-  const int year = CurrentYear();
-  const std::string year_text = kxcheck::YearText(year);
-  Tally tally;
-  int32_t total = 0;
-  {
-    ExaminedRecords examined(kxt);
-    total = examined.total();
-    Truth truth(truth_path);
-    kxcheck::StampRestorer restorer(year);
-    struct Waiting {
-      std::string read, truth;
-    };
-    std::deque<Waiting> waiting;
-    auto drain = [&] {
-      while (restorer.Ready()) {
-        const kxcheck::RestoredStamp& r = restorer.Front();
-        tally.Add(waiting.front().read, waiting.front().truth,
-                  std::string(r.Stamp()), year, year_text);
-        waiting.pop_front();
-        restorer.Pop();
-      }
-    };
-    int64_t n = 0;
-    std::string read;
-    while (examined.Next(n, read)) {
-      waiting.push_back({read, truth.Of(n)});
-      restorer.Push(n, read);
-      drain();
-    }
-    restorer.Finish();
-    drain();
+  if (k != written.RecordCount()) {
+    std::fprintf(stderr, "%s: more records than examined\n", output.c_str());
+    std::exit(1);
   }
-
-  // The rule's own time: stamps read in batches, the rule timed over each.
-  double best = 1e300;
-  for (int round = 0; round < rounds; ++round) {
-    ExaminedRecords examined(kxt);
-    kxcheck::StampRestorer restorer(year);
-    constexpr size_t kBatch = 1 << 16;
-    // Room for every stamp of a batch from the start, so that memory is the
-    // same for any table.
-    std::vector<std::string> stamps(kBatch, std::string(32, ' '));
-    std::vector<int64_t> numbers(kBatch);
-    double seconds = 0;
-    uint64_t sink = 0;
-    bool more = true;
-    while (more) {
-      size_t count = 0;
-      while (count < kBatch &&
-             (more = examined.Next(numbers[count], stamps[count]))) {
-        ++count;
-      }
-      const double start = ThreadSeconds();
-      for (size_t i = 0; i < count; ++i) {
-        restorer.Push(numbers[i], stamps[i]);
-        while (restorer.Ready()) {
-          sink += static_cast<unsigned char>(restorer.Front().stamp[18]);
-          restorer.Pop();
-        }
-      }
-      if (!more) {
-        restorer.Finish();
-        while (restorer.Ready()) restorer.Pop();
-      }
-      seconds += ThreadSeconds() - start;
-    }
-    if (sink == 0 && total > 0) std::fprintf(stderr, "nothing came out\n");
-    best = std::min(best, seconds);
-  }
-
-  std::FILE* out = std::fopen(out_path.c_str(), "w");
-  if (out == nullptr) return 1;
-  std::fprintf(out, "%s %.6e\n", tally.Line().c_str(),
-               total > 0 ? best / total : 0.0);
-  return std::fclose(out) == 0 ? 0 : 1;
-}
-
-std::string ReadLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+  return tally.Result();
 }
 
 struct Table {
@@ -417,13 +291,15 @@ std::string Repaired(const std::string& kxt) {
   return kxt.substr(0, kxt.size() - 4) + "_REPAIRED.kxt";
 }
 
-// The current repair, `rounds` times: the best processor and wall times and
-// the peak memory.
-Usage RunCurrentRepair(const std::string& kxt, int rounds) {
+// `kxtable repair`, with --restore for the restoring rule, `rounds` times:
+// the best processor and wall times and the peak memory.
+Usage RunRepair(const std::string& kxt, int rounds, bool restore) {
   Usage best;
+  std::vector<std::string> argv = {KXTABLE_PATH, "repair", "--replace",
+                                   "--no-progress", kxt};
+  if (restore) argv.push_back("--restore");
   for (int i = 0; i < rounds; ++i) {
-    Usage u =
-        MustRun({KXTABLE_PATH, "repair", "--replace", "--no-progress", kxt});
+    Usage u = MustRun(argv);
     if (best.code < 0 || u.wall < best.wall) best.wall = u.wall;
     if (best.code < 0 || u.cpu < best.cpu) best.cpu = u.cpu;
     best.max_rss_kb = std::max(best.max_rss_kb, u.max_rss_kb);
@@ -440,19 +316,6 @@ void RemoveTable(const std::string& kxt) {
       fs::remove(b + suffix, ec);
     }
   }
-}
-
-// The restoring rule. Once `kxtable repair --restore` exists, run it here
-// as RunCurrentRepair runs `kxtable repair` and evaluate its output with
-// EvaluateOutput (its time then is the command's own, against the repair's).
-Figures RunRestoringRule(const std::string& self, const std::string& kxt,
-                         const std::string& truth, int rounds,
-                         Usage* usage = nullptr) {
-  const std::string out = kxt + ".rule";
-  Usage u =
-      MustRun({self, "--rule-child", kxt, truth, out, std::to_string(rounds)});
-  if (usage != nullptr) *usage = u;
-  return ParseFigures(ReadLine(out));
 }
 
 void PrintRow(const char* rule, const char* table, const Figures& f) {
@@ -481,7 +344,6 @@ int main(int argc, char** argv) {
   int64_t large = 10000000;
   int rounds = 5;
   bool memory = true;
-  const std::string self = fs::canonical("/proc/self/exe").string();
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     auto value = [&]() -> std::string {
@@ -491,10 +353,6 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (flag == "--rule-child" && i + 4 < argc) {
-      return RuleChild(argv[i + 1], argv[i + 2], argv[i + 3],
-                       std::max(1, std::atoi(argv[i + 4])));
-    }
     if (flag == "--dir") {
       dir = value();
     } else if (flag == "--records") {
@@ -541,19 +399,21 @@ int main(int argc, char** argv) {
     const std::string truth = dir + "/t" + std::to_string(index) + ".csv";
     ++index;
     MakeSample(kxt, truth, records, table.sample_args);
-    const Usage repair = RunCurrentRepair(kxt, rounds);
-    Figures current = EvaluateOutput(kxt, Repaired(kxt), truth);
-    Figures rule = RunRestoringRule(self, kxt, truth, rounds);
-    const double repair_per_record = repair.cpu / static_cast<double>(records);
-    rule.time_ratio = 1 + rule.seconds_per_record / repair_per_record;
+    const Usage repair = RunRepair(kxt, rounds, /*restore=*/false);
+    const Figures current = EvaluateOutput(kxt, Repaired(kxt), truth);
+    const Usage restore = RunRepair(kxt, rounds, /*restore=*/true);
+    Figures rule = EvaluateOutput(kxt, Repaired(kxt), truth);
+    rule.time_ratio = restore.cpu / repair.cpu;
+    rule.wall_ratio = restore.wall / repair.wall;
     PrintRow("current", table.name, current);
     PrintRow("restoring", table.name, rule);
-    char times[160];
+    const double per_record = 1e9 / static_cast<double>(records);
+    char times[200];
     std::snprintf(times, sizeof times,
-                  "  %-18s %7.1f %7.1f %7.1f %6.2f %6.2f\n", table.name,
-                  repair_per_record * 1e9, repair.wall / records * 1e9,
-                  rule.seconds_per_record * 1e9, rule.time_ratio,
-                  1 + rule.seconds_per_record * records / repair.wall);
+                  "  %-18s %7.1f %7.1f %7.1f %7.1f %6.2f %6.2f\n", table.name,
+                  repair.cpu * per_record, restore.cpu * per_record,
+                  repair.wall * per_record, restore.wall * per_record,
+                  rule.time_ratio, rule.wall_ratio);
     speeds += times;
 
     // The targets.
@@ -592,11 +452,11 @@ int main(int argc, char** argv) {
   }
   std::printf(
       "\n(damaged, changed: counts and shares of the examined stamps; "
-      "time: 1 + the rule's time per record / the repair's)\n");
+      "time: kxtable repair --restore's processor time / kxtable repair's)\n");
   std::printf(
-      "\nnanoseconds per record: the repair's processor and wall time, the "
-      "rule's processor time;\nthe ratio against the repair's processor and "
-      "wall time\n%s",
+      "\nnanoseconds per record, processor time of repair and repair "
+      "--restore, wall time of both;\nthe ratios of processor and of wall "
+      "time\n%s",
       speeds.c_str());
 
   if (memory) {
@@ -605,15 +465,10 @@ int main(int argc, char** argv) {
     const int64_t sizes[2] = {small, large};
     for (int i = 0; i < 2; ++i) {
       const std::string kxt = dir + "/m" + std::to_string(i) + ".kxt";
-      const std::string truth = dir + "/m" + std::to_string(i) + ".csv";
-      MakeSample(kxt, truth, sizes[i], Tables()[0].sample_args);
-      rss[0][i] = RunCurrentRepair(kxt, 1).max_rss_kb;
-      Usage rule;
-      RunRestoringRule(self, kxt, truth, 1, &rule);
-      rss[1][i] = rule.max_rss_kb;
+      MakeSample(kxt, "", sizes[i], Tables()[0].sample_args);
+      rss[0][i] = RunRepair(kxt, 1, /*restore=*/false).max_rss_kb;
+      rss[1][i] = RunRepair(kxt, 1, /*restore=*/true).max_rss_kb;
       RemoveTable(kxt);
-      std::error_code ec;
-      fs::remove(truth, ec);
     }
     const char* names[2] = {"current", "restoring"};
     for (int r = 0; r < 2; ++r) {
@@ -621,12 +476,11 @@ int main(int argc, char** argv) {
                   names[r], static_cast<long long>(small), rss[r][0] / 1024.0,
                   static_cast<long long>(large), rss[r][1] / 1024.0);
     }
-    // The restoring child also keeps the truth and the stamps as read
-    // beside each waiting record, as the pass keeps record bytes; none of
-    // it grows with the table.
     const double growth = (rss[1][1] - rss[1][0]) / 1024.0;
-    std::printf("  restoring: %+.1f MB from the small table to the large\n",
-                growth);
+    std::printf(
+        "  restoring: %+.1f MB from the small table to the large, "
+        "%+.1f MB over the current repair at the large\n",
+        growth, (rss[1][1] - rss[0][1]) / 1024.0);
     if (growth > 2.0) {
       all_met = false;
       missed.push_back("memory grows with the table");

@@ -9,6 +9,33 @@ std::string DateSetLine(int64_t n, std::string_view stamp) {
          BytesToText(stamp);
 }
 
+const char* StampReasonName(StampReason reason) {
+  switch (reason) {
+    case StampReason::kFailedTest:
+      return "failed test";
+    case StampReason::kOutOfOrder:
+      return "out of order";
+    case StampReason::kSpike:
+      return "spike";
+    case StampReason::kOffCadence:
+      return "off cadence";
+    case StampReason::kNotARealDate:
+      return "not a real date";
+    case StampReason::kSeparators:
+      return "separators";
+  }
+  return "";
+}
+
+std::string SpreadText(const Spread& spread, std::string_view shown_stamp) {
+  std::string text =
+      std::to_string(spread.records) + " records from " +
+      std::to_string(spread.first) + " to " + std::to_string(spread.last) +
+      " took the stamp of record " + std::to_string(spread.source) + ", ";
+  text += shown_stamp;
+  return text;
+}
+
 std::string TableProblemsText(const std::string& path,
                               const std::vector<std::string>& problems) {
   std::string text = "Problems found in the files of '" + path + "':";
@@ -22,9 +49,9 @@ void LogHost::AddFinding(const Finding& finding) {
                         FindingSuffix(finding.test, finding.previous)));
 }
 
-void LogHost::AddStampSet(int64_t record, std::string_view stamp) {
+void LogHost::AddStampSet(const StampSet& set) {
   if (ResultsFull()) return;
-  AddResult(DateSetLine(record, stamp));
+  AddResult(DateSetLine(set.record, set.stamp));
 }
 
 }  // namespace kxcheck

@@ -9,6 +9,7 @@
 #ifndef KXCHECK_CORE_HOST_H_
 #define KXCHECK_CORE_HOST_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,6 +45,56 @@ struct OperationTotals {
   // then 0); whatever was at its names before is still there.
   bool output_removed = false;
 };
+
+// Why a repair wrote a stamp other than the one it read.
+enum class StampReason : uint8_t {
+  kFailedTest,    // a stamp test other than the order test failed
+  kOutOfOrder,    // below the stamp written before it
+  kSpike,         // above what the stamps after it agree on
+  kOffCadence,    // off the series' regular cadence
+  kNotARealDate,  // passes the tests but is no calendar time (a 30 February)
+  kSeparators,    // only its separators were put right
+};
+inline constexpr int kStampReasons = 6;
+
+// "failed test", "out of order", "spike", "off cadence", "not a real date",
+// "separators".
+const char* StampReasonName(StampReason reason);
+
+// A stamp a repair wrote in place of the one it read. The views are valid
+// only during the call that hands it over.
+struct StampSet {
+  int64_t record = 0;
+  std::string_view stamp;     // as written
+  std::string_view original;  // as read: bytes, one per character
+  StampReason reason = StampReason::kFailedTest;
+};
+
+// A repair with the current rule gives a record whose stamp fails a test the
+// stamp written before it; a run of such records all carry one stamp. A run
+// longer than this is worth telling the user about.
+inline constexpr int64_t kSpreadWarnAbove = 100;
+
+// One stamp given to more than kSpreadWarnAbove following records: the
+// `records` records from `first` to `last` that took the stamp of record
+// `source` (records left out between them are not counted).
+struct Spread {
+  int64_t source = 0;
+  std::string stamp;
+  int64_t first = 0;
+  int64_t last = 0;
+  int64_t records = 0;
+
+  bool operator==(const Spread&) const = default;
+};
+
+// How many spreads a warning names; the others are counted.
+inline constexpr size_t kSpreadsNamed = 3;
+
+// "300 records from 101 to 400 took the stamp of record 100,
+// 2025-01-01 00:00:00", with the stamp's bytes as the caller shows them
+// (`shown_stamp`).
+std::string SpreadText(const Spread& spread, std::string_view shown_stamp);
 
 // How an operation classified a record (the first rule that held).
 enum class RecordClass { kNull, kDeleted, kCorrupted, kDuplicate, kExamined };
@@ -83,7 +134,11 @@ class Report {
   // the lines of the log (FindingLine, DateSetLine), keeps them as data, or
   // both.
   virtual void AddFinding(const Finding& finding) = 0;
-  virtual void AddStampSet(int64_t record, std::string_view stamp) = 0;
+  virtual void AddStampSet(const StampSet& set) = 0;
+  // A repair with the current rule spread one stamp over a long run of
+  // records; told once the run has ended, before NoteTotals. Not part of
+  // the results log.
+  virtual void NoteSpread(const Spread& spread) = 0;
   // The record count, right after the "Records:  " line.
   virtual void NoteRecordCount(int64_t records) = 0;
   // The counts, when the summary is written.
@@ -189,7 +244,8 @@ class LogHost : public Host {
   int64_t ResultsLength() override { return log_.Length(); }
   bool ResultsFull() override { return log_.Length() > ResultsLog::kCap; }
   void AddFinding(const Finding& finding) override;
-  void AddStampSet(int64_t record, std::string_view stamp) override;
+  void AddStampSet(const StampSet& set) override;
+  void NoteSpread(const Spread& /*spread*/) override {}
   void NoteRecordCount(int64_t /*records*/) override {}
   void NoteTotals(const OperationTotals& /*totals*/) override {}
   bool WantsRecordNotes() override { return false; }

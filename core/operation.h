@@ -85,8 +85,9 @@ class Steps {
 // The stages of an operation, in their order: Prepare (which may end the
 // operation early with its outcome), OneRecord for every record (false: the
 // loop ends early, because the user asked to stop or the operation cannot go
-// on, and Stopped ends the operation), Summary. A stage that throws ends in
-// Fail, called inside the handler.
+// on, and Stopped ends the operation), AfterLastRecord where the operation
+// has one, Summary. A stage that throws ends in Fail, called inside the
+// handler.
 template <class Operation>
 Outcome RunStages(Operation& operation) {
   if (operation.Path().empty()) return Outcome::kNothing;
@@ -102,6 +103,10 @@ Outcome RunStages(Operation& operation) {
         operation.steps().LeaveLoop();
         return operation.Stopped();
       }
+    }
+    // An operation that holds records back finishes them in the loop.
+    if constexpr (requires { operation.AfterLastRecord(); }) {
+      operation.AfterLastRecord();
     }
     operation.steps().LeaveLoop();
     return operation.Summary();

@@ -22,6 +22,24 @@ enum class Outcome {
   kStopped,    // stopped because the host asked it to
 };
 
+// Which stamps a repair writes for records whose stamps are bad.
+enum class RepairRule {
+  // The stamp written before it (kFirstReplacementStamp for the first
+  // record kept): the rule of the window's Repair.
+  kCurrent,
+  // Stamps restored from the kept stamps around them (StampRestorer,
+  // stamp_restore.h), in one pass with a bounded look-ahead.
+  kRestoring,
+};
+
+struct RepairOptions {
+  RepairRule rule = RepairRule::kCurrent;
+  // The user has already agreed to replace the output (the window's offer
+  // to write it again with the restoring rule): an existing output is
+  // replaced without asking.
+  bool replace_agreed = false;
+};
+
 // Reads every record of the table and reports damaged stamps in the log.
 // `observer` hears of every step (tests); null otherwise.
 Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables,
@@ -30,6 +48,9 @@ Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables,
 // Writes a repaired copy of the table beside it, its base path ending in
 // "_REPAIRED".
 Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
+                    StepObserver* observer = nullptr);
+Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
+                    const RepairOptions& options,
                     StepObserver* observer = nullptr);
 
 }  // namespace kxcheck

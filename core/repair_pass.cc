@@ -17,8 +17,13 @@ std::string SevereLine(int64_t n) {
 
 Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
                     StepObserver* observer) {
+  return RepairTable(path, host, tables, RepairOptions{}, observer);
+}
+
+Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
+                    const RepairOptions& options, StepObserver* observer) {
   return RunRepairPass(
-      path, host, [&tables] { return tables.Create(); }, observer);
+      path, host, [&tables] { return tables.Create(); }, options, observer);
 }
 
 }  // namespace kxcheck

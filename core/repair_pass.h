@@ -4,6 +4,22 @@
 // and, as the skip options say, deleted, corrupted and duplicate ones, and
 // giving every record with a bad stamp a replacement stamp.
 //
+// Which replacement is the rule's (RepairOptions, operations.h):
+// - The current rule gives a record whose stamp fails a test the stamp
+//   written before it. When one stamp goes to more than kSpreadWarnAbove
+//   following records that way, the report is told (NoteSpread) once the
+//   run has ended; the results log stays as it is.
+// - The restoring rule (StampRestorer) keeps every stamp that is a real time
+//   and fits the series, and restores the others from the kept stamps
+//   around them. It decides a stamp once it has seen the ones after it, so
+//   the pass holds each examined record's bytes, and every line and note of
+//   the records around it, in WaitingRecords until then: at most
+//   StampRestorer::kMaxPending records. A record's finding lines are the
+//   current rule's tests on its stamp as read against the stamp written
+//   before it, so a kept stamp has none (apart from separators put right)
+//   and a Check of the output finds nothing; a record written with another
+//   stamp gets "Rec: n- Date set to --> " with it. The source is only read.
+//
 // Failures:
 // - Before the record loop any failure ends the pass: the user is warned with
 //   what failed and why, the files this pass made are removed and the window
@@ -52,8 +68,10 @@
 #include "core/record_bytes.h"
 #include "core/results_log.h"
 #include "core/stamp.h"
+#include "core/stamp_restore.h"
 #include "core/step.h"
 #include "core/table.h"
+#include "core/waiting_records.h"
 
 namespace kxcheck {
 
@@ -69,12 +87,18 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
-template <class HostType, class MakeTable, bool kWatched>
+// kRestoring: the restoring rule (options.rule), compiled apart so that the
+// record loop of the current rule carries none of it.
+template <class HostType, class MakeTable, bool kWatched, bool kRestoring>
 class RepairPass {
  public:
   RepairPass(const std::string& path, HostType& host, MakeTable& make_table,
-             StepObserver* observer)
-      : path_(path), host_(host), make_table_(make_table), steps_(observer) {}
+             const RepairOptions& options, StepObserver* observer)
+      : path_(path),
+        host_(host),
+        make_table_(make_table),
+        options_(options),
+        steps_(observer) {}
 
   // The stages, as RunStages runs them.
   const std::string& Path() const { return path_; }
@@ -112,10 +136,11 @@ class RepairPass {
     had_output_ = Setup(Step::kLookForOutput,
                         [&] { return host_.FileExists(output_kxt_); });
     if (had_output_) {
-      const bool replace = Setup(Step::kAskReplace, [&] {
-        return host_.AskYesNo("File '" + output_base_ +
-                              ".kxt' already exists ... Replace?");
-      });
+      const bool replace =
+          options_.replace_agreed || Setup(Step::kAskReplace, [&] {
+            return host_.AskYesNo("File '" + output_base_ +
+                                  ".kxt' already exists ... Replace?");
+          });
       if (!replace) {
         source_.reset();
         output_.reset();
@@ -157,6 +182,10 @@ class RepairPass {
     Setup(Step::kShowProgress,
           [&] { host_.ShowProgress(ProgressText(0, total_)); });
     notes_ = Setup(Step::kNoteRecord, [&] { return host_.WantsRecordNotes(); });
+    if constexpr (kRestoring) {
+      const int year = Setup(Step::kClock, [&] { return host_.CurrentYear(); });
+      restorer_ = std::make_unique<StampRestorer>(year);
+    }
     return std::nullopt;
   }
 
@@ -183,8 +212,18 @@ class RepairPass {
     Do(Step::kPumpEvents, [&] { host_.PumpEvents(); });
     if (pending_) ReportSevere(n);
     pending_ = false;
+    if constexpr (kRestoring) WriteDecided();
 
     return !Holds(Step::kPumpEvents, [&] { return host_.StopRequested(); });
+  }
+
+  // The restoring rule decides the stamps still waiting, and their records
+  // are written.
+  void AfterLastRecord() {
+    if constexpr (kRestoring) {
+      restorer_->Finish();
+      WriteDecided();
+    }
   }
 
   Outcome Summary() {
@@ -228,6 +267,7 @@ class RepairPass {
     });
     add_closing("");
     add_closing("*** Processing Complete ***");
+    EndSpread();
     totals.deleted = deleted_;
     totals.null = null_;
     totals.duplicate = duplicate_;
@@ -306,6 +346,13 @@ class RepairPass {
   // The loop ended early: the user asked to stop, or a record could not be
   // read.
   Outcome Stopped() {
+    if constexpr (kRestoring) {
+      // The records still waiting get their lines in table order, up to the
+      // record the loop ended at; what they are written to is discarded
+      // below with the rest of the output.
+      restorer_->Finish();
+      WriteDecided();
+    }
     try {
       steps_.Run(Step::kCloseSource, [&] { source_->Close(); });
     } catch (...) {
@@ -441,10 +488,18 @@ class RepairPass {
     const RecordClass kind = Classify();
     if (!unreadable_.empty()) return;
     if (kind != RecordClass::kExamined) {
-      NoteRecord(n, kind, /*left_out=*/true);
+      if (kRestoring && notes_ && !waiting_.empty()) {
+        waiting_.AddLeftOut(n, kind);  // noted after the records before it
+      } else {
+        NoteRecord(n, kind, /*left_out=*/true);
+      }
       return;
     }
     ++kept_;
+    if constexpr (kRestoring) {
+      Hold(n);
+      return;
+    }
     TestStamp(n);
     const bool written = Write(n);
     previous_stamp_ = stamp_;
@@ -492,11 +547,33 @@ class RepairPass {
   // are wrong, puts them right in the source's working buffer, which the
   // writing copies.
   void TestStamp(int32_t n) {
-    changed_ = false;
-    failed_tests_ = 0;
     Do(Step::kReadStamp, [&] { ReadStamp(*source_, stamp_); });
     if (notes_) read_stamp_ = stamp_;
+    RunStampTests(n);
 
+    if (!changed_ && SeparatorsFail(stamp_)) {
+      AddFinding(n, StampTest::kSeparators);
+      original_ = stamp_;
+      for (size_t position : {5, 8}) {
+        if (stamp_.size() >= position) stamp_[position - 1] = '-';
+      }
+      for (size_t position : {14, 17}) {
+        if (stamp_.size() >= position) stamp_[position - 1] = ':';
+      }
+      Do(Step::kPutDate,
+         [&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
+      Do(Step::kPutTime,
+         [&] { source_->FieldPut(2, StampPart(stamp_, 12, 19)); });
+      AddStampSet(n, StampReason::kSeparators);
+    }
+  }
+
+  // The Order, Year, Month, Day, Hour, Minute and Second tests on stamp_
+  // against previous_stamp_, in their order; each failing test sets changed_
+  // and adds its finding line.
+  void RunStampTests(int32_t n) {
+    changed_ = false;
+    failed_tests_ = 0;
     // The clock is read once, for the record's Year test; a clock that
     // cannot be read fails it.
     bool year_fails = true;
@@ -516,28 +593,20 @@ class RepairPass {
     test(StampTest::kHour, HourFails(stamp_));
     test(StampTest::kMinute, MinuteFails(stamp_));
     test(StampTest::kSecond, SecondFails(stamp_));
-
-    if (!changed_ && SeparatorsFail(stamp_)) {
-      AddFinding(n, StampTest::kSeparators);
-      for (size_t position : {5, 8}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = '-';
-      }
-      for (size_t position : {14, 17}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = ':';
-      }
-      Do(Step::kPutDate,
-         [&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
-      Do(Step::kPutTime,
-         [&] { source_->FieldPut(2, StampPart(stamp_, 12, 19)); });
-      AddStampSet(n);
-    }
   }
 
   // Writes the record, with a replacement stamp when a test failed; gives
   // whether it reached the output.
   bool Write(int32_t n) {
     bool appended = false;
+    if (changed_ && kept_ > 1) {
+      TakeWrittenStamp(n);
+    } else {
+      EndSpread();
+      spread_source_ = n;
+    }
     if (changed_) {
+      original_.swap(stamp_);  // the stamp as read, for the report
       if (kept_ == 1) {
         stamp_ = kFirstReplacementStamp;
       } else {
@@ -560,7 +629,9 @@ class RepairPass {
         appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
         if (!appended) NoteUnwritten(n);
       }
-      AddStampSet(n);
+      AddStampSet(n, failed_tests_ == Bit(StampTest::kOrder)
+                         ? StampReason::kOutOfOrder
+                         : StampReason::kFailedTest);
     } else if (Do(Step::kOutputBuffer,
                   [&] { output_->SetRecordBuffer(source_->RecordBuffer()); })) {
       appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
@@ -591,20 +662,175 @@ class RepairPass {
       host_.AddFinding(Finding{n, test, stamp_, previous_stamp_});
     });
   }
-  void AddStampSet(int32_t n) {
-    Do(Step::kStampSet, [&] { host_.AddStampSet(n, stamp_); });
+  // stamp_ written for record n in place of original_.
+  void AddStampSet(int32_t n, StampReason reason) {
+    Do(Step::kStampSet, [&] {
+      host_.AddStampSet(StampSet{n, stamp_, original_, reason});
+    });
   }
 
+  // Record n took the stamp written before it (previous_stamp_).
+  void TakeWrittenStamp(int32_t n) {
+    if (spread_.records == 0) {
+      spread_.source = spread_source_;
+      spread_.stamp = previous_stamp_;
+      spread_.first = n;
+    }
+    spread_.last = n;
+    ++spread_.records;
+  }
+
+  // The run of records that took one stamp has ended.
+  void EndSpread() {
+    if (spread_.records > kSpreadWarnAbove) {
+      Do(Step::kNoteSpread, [&] { host_.NoteSpread(spread_); });
+    }
+    spread_.records = 0;
+  }
+
+  // Record n met a failure: its severe-error line, once. With the restoring
+  // rule, after the lines of the records before it that still wait, and
+  // after its own when it waits itself.
   void ReportSevere(int32_t n) {
     pending_ = false;
     if (reported_) return;
     reported_ = true;
+    if (kRestoring && !waiting_.empty()) {
+      WaitingRecords::Entry& last = waiting_.Back();
+      if (last.what == WaitingRecords::What::kExamined && last.first == n) {
+        last.severe = true;
+      } else {
+        waiting_.AddSevere(n);
+      }
+      return;
+    }
+    AddSevereLine(n);
+  }
+
+  void AddSevereLine(int32_t n) {
     ++severe_records_;
     try {
       steps_.Run(Step::kSevereLine, [&] { host_.AddResult(SevereLine(n)); });
     } catch (...) {
       ++unlogged_records_;
     }
+  }
+
+  // Restoring rule: reads the stamp of examined record n for the rule and
+  // holds the record until the rule has decided it. A stamp that cannot be
+  // read is given as empty, and so restored.
+  void Hold(int32_t n) {
+    if (!Do(Step::kReadStamp, [&] { ReadStamp(*source_, stamp_); })) {
+      stamp_.clear();
+    }
+    WaitingRecords::Entry& entry = waiting_.AddExamined(n);
+    entry.held = Do(Step::kHoldRecord,
+                    [&] { entry.bytes.assign(source_->RecordBuffer()); });
+    Do(Step::kKeepRecord,
+       [&] { previous_record_.KeepBytes(source_->RecordBuffer()); });
+    restorer_->Push(n, stamp_);
+  }
+
+  // Writes, notes and reports the waiting records, in order, up to the
+  // first examined one whose stamp the rule has not decided yet.
+  void WriteDecided() {
+    while (!waiting_.empty()) {
+      WaitingRecords::Entry& entry = waiting_.Front();
+      switch (entry.what) {
+        case WaitingRecords::What::kExamined:
+          if (!restorer_->Ready()) return;
+          AtWaitingRecord(entry.first, entry.severe,
+                          [&] { WriteRestored(entry, restorer_->Front()); });
+          restorer_->Pop();
+          break;
+        case WaitingRecords::What::kLeftOut:
+          for (int32_t m = entry.first; m <= entry.last; ++m) {
+            AtWaitingRecord(m, false, [&] { NoteRecord(m, entry.kind, true); });
+          }
+          break;
+        case WaitingRecords::What::kSevere:
+          AddSevereLine(entry.first);
+          break;
+      }
+      waiting_.PopFront();
+    }
+  }
+
+  // Runs the actions of waiting record m, which come while a later record
+  // is being processed: a failure among them is m's, and m's severe-error
+  // line (with `severe`, for a failure met when it was read) follows m's
+  // own lines.
+  template <class Actions>
+  void AtWaitingRecord(int32_t m, bool severe, Actions&& actions) {
+    const int32_t current = current_;
+    const bool pending = pending_;
+    current_ = m;
+    pending_ = false;
+    steps_.AtRecord(m);
+    actions();
+    if (pending_ || severe) AddSevereLine(m);
+    current_ = current;
+    pending_ = pending;
+    steps_.AtRecord(current);
+  }
+
+  // Writes a waiting record with the stamp the rule gave it.
+  void WriteRestored(const WaitingRecords::Entry& entry,
+                     const RestoredStamp& decided) {
+    const int32_t m = entry.first;
+    stamp_.assign(decided.original);
+    if (notes_) read_stamp_ = stamp_;
+    RunStampTests(m);
+    if (!changed_ && SeparatorsFail(stamp_)) {
+      AddFinding(m, StampTest::kSeparators);
+    }
+    const bool restamped = decided.fate != StampFate::kKept;
+    if (restamped) original_ = stamp_;
+    stamp_.assign(decided.Stamp());
+
+    bool appended = false;
+    if (entry.held) {
+      bool ready = Do(Step::kOutputBuffer,
+                      [&] { output_->SetRecordBuffer(entry.bytes); });
+      if (restamped) {
+        ready = Do(Step::kPutDate,
+                   [&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) &&
+                ready;
+        ready = Do(Step::kPutTime,
+                   [&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) &&
+                ready;
+      }
+      if (ready) {
+        appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
+        if (!appended) NoteUnwritten(m);
+      }
+    }
+    if (restamped) AddStampSet(m, ReasonFor(decided));
+    previous_stamp_ = stamp_;
+    NoteRecord(m, RecordClass::kExamined, !appended);
+  }
+
+  // Why the restoring rule wrote another stamp, in the report's terms; the
+  // stamp tests of the record have run.
+  StampReason ReasonFor(const RestoredStamp& decided) const {
+    if (decided.fate == StampFate::kSeparatorsPutRight) {
+      return StampReason::kSeparators;
+    }
+    switch (decided.reason) {
+      case RestoreReason::kOutOfOrder:
+        return StampReason::kOutOfOrder;
+      case RestoreReason::kSpike:
+        return StampReason::kSpike;
+      case RestoreReason::kOffCadence:
+        return StampReason::kOffCadence;
+      case RestoreReason::kInvalid:
+      case RestoreReason::kNone:
+        break;
+    }
+    constexpr uint32_t kFieldTests =
+        ~(Bit(StampTest::kOrder) | Bit(StampTest::kSeparators));
+    return (failed_tests_ & kFieldTests) != 0 ? StampReason::kFailedTest
+                                              : StampReason::kNotARealDate;
   }
 
   // Notes that record n, to be written, did not reach the output.
@@ -685,6 +911,7 @@ class RepairPass {
   const std::string& path_;
   HostType& host_;
   MakeTable& make_table_;
+  RepairOptions options_;
   Steps<kWatched> steps_;
 
   decltype(std::declval<MakeTable&>()()) source_;
@@ -723,6 +950,17 @@ class RepairPass {
   // For the record's note: its stamp as read, and the tests that failed.
   std::string read_stamp_;
   uint32_t failed_tests_ = 0;
+  // The stamp as read of a record written with another stamp.
+  std::string original_;
+
+  // Current rule: the last record written with its own stamp, and the run
+  // of records after it that took its stamp.
+  int32_t spread_source_ = 0;
+  Spread spread_;
+
+  // Restoring rule: the rule, and the records that wait for it.
+  std::unique_ptr<StampRestorer> restorer_;
+  WaitingRecords waiting_;
 
   // Failures to tell the user at the end.
   int32_t severe_records_ = 0;
@@ -744,20 +982,32 @@ class RepairPass {
 // Table); the pass makes two, the source and the output.
 template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table) {
-  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
-                                   false>
-      pass(path, host, make_table, nullptr);
+                      MakeTable&& make_table,
+                      const RepairOptions& options = {}) {
+  using Make = std::remove_reference_t<MakeTable>;
+  if (options.rule == RepairRule::kRestoring) {
+    repair_pass_internal::RepairPass<HostType, Make, false, true> pass(
+        path, host, make_table, options, nullptr);
+    return RunStages(pass);
+  }
+  repair_pass_internal::RepairPass<HostType, Make, false, false> pass(
+      path, host, make_table, options, nullptr);
   return RunStages(pass);
 }
 
 // The same, watched by `observer` (which may be null).
 template <class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table, StepObserver* observer) {
-  repair_pass_internal::RepairPass<HostType, std::remove_reference_t<MakeTable>,
-                                   true>
-      pass(path, host, make_table, observer);
+                      MakeTable&& make_table, const RepairOptions& options,
+                      StepObserver* observer) {
+  using Make = std::remove_reference_t<MakeTable>;
+  if (options.rule == RepairRule::kRestoring) {
+    repair_pass_internal::RepairPass<HostType, Make, true, true> pass(
+        path, host, make_table, options, observer);
+    return RunStages(pass);
+  }
+  repair_pass_internal::RepairPass<HostType, Make, true, false> pass(
+      path, host, make_table, options, observer);
   return RunStages(pass);
 }
 

@@ -48,11 +48,14 @@ enum class Step {
   kPutTime,  // FieldPut(2)
   kStampSet,
   kOutputBuffer,  // the source's bytes into the output's buffer
+  kHoldRecord,    // restoring rule: a copy of the bytes, until the stamp is
+                  // decided
   kAppend,
   kNoteRecord,
   kSevereLine,  // "Encountered a Severe error - skipping!"
   kPumpEvents,  // and whether the user asked to stop
   // Summary and the end.
+  kNoteSpread,  // one stamp given to a long run of records
   kNoteTotals,
   kMeasureLog,  // for the truncation notice
   kTruncationNotice,

@@ -222,19 +222,65 @@ void frmKXCheck::cmdCheck_Click() {
 }
 
 void frmKXCheck::cmdRepair_Click() {
-  RunOperation(cmdRepair, [this](const std::string& path) {
-    if (tables_) return kxcheck::RepairTable(path, *host_, *tables_);
-    return adapter::RepairEngineTable(path, *host_);
+  std::string path;  // the table repaired, whatever the box holds later
+  const kxcheck::Outcome outcome =
+      RunOperation(cmdRepair, [this, &path](const std::string& chosen) {
+        path = chosen;
+        return Repair(path, kxcheck::RepairOptions{});
+      });
+  // The current rule gave one stamp to a long run of records: the user may
+  // have the copy written again with the stamps restored. Nothing changes
+  // unless the answer is Yes, which is also the answer to replacing the
+  // copy just written.
+  if (outcome != kxcheck::Outcome::kCompleted || host_->SpreadCount() == 0) {
+    return;
+  }
+  const std::string offer =
+      RestoreOffer(path, host_->Spreads(), host_->SpreadCount());
+  if (!host_->AskYesNo(offer)) return;
+  RunOperation(cmdRepair, [this, &path](const std::string& /*chosen*/) {
+    kxcheck::RepairOptions options;
+    options.rule = kxcheck::RepairRule::kRestoring;
+    options.replace_agreed = true;
+    return Repair(path, options);
   });
 }
 
-void frmKXCheck::RunOperation(QPushButton* button, const Operation& operation) {
-  if (running_) return;  // both buttons are disabled while busy
+kxcheck::Outcome frmKXCheck::Repair(const std::string& path,
+                                    const kxcheck::RepairOptions& options) {
+  if (tables_) return kxcheck::RepairTable(path, *host_, *tables_, options);
+  return adapter::RepairEngineTable(path, *host_, options);
+}
+
+std::string frmKXCheck::RestoreOffer(
+    const std::string& path, const std::vector<kxcheck::Spread>& spreads,
+    int64_t count) {
+  std::string text =
+      "The repair of '" + path + "' gave one stamp to more than " +
+      std::to_string(kxcheck::kSpreadWarnAbove) + " following records:\n";
+  for (const kxcheck::Spread& spread : spreads) {
+    text += '\n';
+    text += kxcheck::SpreadText(spread, kxcheck::BytesToText(spread.stamp));
+  }
+  const int64_t more = count - static_cast<int64_t>(spreads.size());
+  if (more > 0) text += "\n(and " + std::to_string(more) + " more)";
+  text +=
+      "\n\nWrite the repaired copy again, with such stamps restored from "
+      "the good stamps around them?";
+  return text;
+}
+
+kxcheck::Outcome frmKXCheck::RunOperation(QPushButton* button,
+                                          const Operation& operation) {
+  // Both buttons are disabled while busy.
+  if (running_) return kxcheck::Outcome::kNothing;
   running_ = true;
   host_->ClearStopRequest();
+  host_->ForgetSpreads();
   std::string path = txtFilename->text().toStdString();
+  kxcheck::Outcome outcome = kxcheck::Outcome::kFailed;
   try {
-    operation(path);
+    outcome = operation(path);
   } catch (const std::exception& e) {
     // The operations report their own failures; this is the last guard so
     // that the window never stays busy.
@@ -245,9 +291,10 @@ void frmKXCheck::RunOperation(QPushButton* button, const Operation& operation) {
   if (close_pending_) {
     close_pending_ = false;
     close();
-    return;
+    return kxcheck::Outcome::kStopped;
   }
   if (button->isEnabled()) button->setFocus(Qt::OtherFocusReason);
+  return outcome;
 }
 
 bool frmKXCheck::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/operations.h"
 #include "core/table.h"
@@ -66,6 +67,13 @@ class frmKXCheck : public QWidget {
   // The filter text of the Browse dialog.
   static const std::string& BrowseFilter();
 
+  // The question after a Repair of `path` that spread one stamp over a long
+  // run of records (`spreads` the first ones, `count` how many): whether to
+  // write the repaired copy again with the restoring rule.
+  static std::string RestoreOffer(const std::string& path,
+                                  const std::vector<kxcheck::Spread>& spreads,
+                                  int64_t count);
+
   QGroupBox* Frame1;
   QLineEdit* txtFilename;
   QPushButton* cmdBrowse;
@@ -87,8 +95,13 @@ class frmKXCheck : public QWidget {
   // is set, otherwise compiled for the engine and this window's host.
   using Operation = std::function<kxcheck::Outcome(const std::string&)>;
   // `button` is the one that started it; the focus goes back to it at the
-  // end, since disabling it for the run moved the focus on.
-  void RunOperation(QPushButton* button, const Operation& operation);
+  // end, since disabling it for the run moved the focus on. Gives how the
+  // operation ended: kStopped when the window closed at its end, kNothing
+  // when another operation was running.
+  kxcheck::Outcome RunOperation(QPushButton* button,
+                                const Operation& operation);
+  kxcheck::Outcome Repair(const std::string& path,
+                          const kxcheck::RepairOptions& options);
   // Moves the window so that its outer frame, at its current size, is in the
   // middle of the primary screen.
   void CentreOuterFrame();

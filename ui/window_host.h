@@ -73,6 +73,18 @@ class WindowHost final : public platform::SystemHost,
   }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested_; }
+  // Kept for the window's offer after a Repair: the first kSpreadsNamed,
+  // and how many.
+  void NoteSpread(const kxcheck::Spread& spread) override {
+    if (spreads_.size() < kxcheck::kSpreadsNamed) spreads_.push_back(spread);
+    ++spread_count_;
+  }
+  const std::vector<kxcheck::Spread>& Spreads() const { return spreads_; }
+  int64_t SpreadCount() const { return spread_count_; }
+  void ForgetSpreads() {
+    spreads_.clear();
+    spread_count_ = 0;
+  }
 
   void RequestStop() { stop_requested_ = true; }
   void ClearStopRequest() { stop_requested_ = false; }
@@ -127,6 +139,8 @@ class WindowHost final : public platform::SystemHost,
   bool progress_pending_ = false;
   bool stop_requested_ = false;
   bool busy_ = false;
+  std::vector<kxcheck::Spread> spreads_;
+  int64_t spread_count_ = 0;
 };
 
 // Log text as the results box shows it: CR LF becomes a line break; a lone

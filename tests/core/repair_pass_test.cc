@@ -504,9 +504,10 @@ TEST_F(RepairPassTest, StopRequestEndsAfterTheRecordAndRemovesTheOutput) {
     EXPECT_EQ(rig.Run(), Outcome::kStopped);
     EXPECT_EQ(rig.host.pumps, 2);
     EXPECT_EQ(rig.AnyOutputFile(), earlier);
-    if (earlier)
+    if (earlier) {
       EXPECT_EQ(rig.Output(),
                 std::vector<std::string>{Rec("1999-01-01 00:00:00", 9).bytes});
+    }
     EXPECT_FALSE(rig.AnyStagedFile());
     EXPECT_THAT(rig.host.Lines(),
                 ElementsAre("Filename: " + kPath, "Records:  3"));

@@ -8,6 +8,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/tools/support/tool_test_support.h"
 
@@ -18,6 +19,7 @@ using Json = nlohmann::ordered_json;
 struct Document {
   std::string text;
   std::map<std::string, Json> examples;  // by command
+  std::vector<Json> parts;               // examples of one element
 };
 
 Document ReadDocument() {
@@ -29,7 +31,11 @@ Document ReadDocument() {
     at += open.size();
     const size_t end = doc.text.find("```", at);
     const Json example = Json::parse(doc.text.substr(at, end - at));
-    doc.examples[example.at("command").get<std::string>()] = example;
+    if (example.contains("command")) {
+      doc.examples[example.at("command").get<std::string>()] = example;
+    } else {
+      doc.parts.push_back(example);
+    }
     at = end;
   }
   return doc;
@@ -101,6 +107,7 @@ TEST_F(JsonSchemaTest, EveryMemberTheTablesNameIsInAnExample) {
   for (const auto& [command, example] : doc.examples) {
     CollectKeys(example, in_examples);
   }
+  for (const Json& part : doc.parts) CollectKeys(part, in_examples);
   // The first cell of a table row names members: "| `name` |" or
   // "| `first`, `second` |".
   const std::regex row(R"(\n\| (`[a-z_]+`(?:, `[a-z_]+`)*) \|)");

@@ -132,14 +132,27 @@ TEST(JsonReportTest, RecordsComeFromTheCallsAndTheTailFromTheReport) {
   note(1, RecordClass::kExamined, false, "2024-03-01 08:00:00");
   finding(2, StampTest::kOrder);
   finding(2, StampTest::kMonth);
-  json.StampSet(2, "2024-03-01 08:00:00");
+  json.StampSet({.record = 2,
+                 .stamp = "2024-03-01 08:00:00",
+                 .original = "2024-13-01 08:00:00",
+                 .reason = kxcheck::StampReason::kFailedTest});
   note(2, RecordClass::kExamined, false, "2024-13-01 08:00:00");
   note(3, RecordClass::kNull, true);
   // Examined and not written: its append failed.
   note(4, RecordClass::kExamined, true, "2024-03-01 08:00:04");
   // A finding whose record is never noted is ended by the next record.
   finding(5, StampTest::kDay);
-  json.StampSet(6, "2024-03-01 08:00:06");
+  // A stamp replaced without a finding (the restoring rule's spike) brings
+  // the stamp as read itself.
+  json.StampSet({.record = 6,
+                 .stamp = "2024-03-01 08:00:06",
+                 .original = "2024-03-01 09:00:06",
+                 .reason = kxcheck::StampReason::kSpike});
+  json.Spread({.source = 1,
+               .stamp = "2024-03-01 08:00:00",
+               .first = 2,
+               .last = 6,
+               .records = 4});
   note(6, RecordClass::kExamined, false);
   // Written, then removed as a whole.
   report.outcome = kxcheck::Outcome::kFailed;
@@ -155,12 +168,15 @@ TEST(JsonReportTest, RecordsComeFromTheCallsAndTheTailFromTheReport) {
     {"record": 2, "stamp": "2024-13-01 08:00:00",
      "findings": [{"test": "order", "previous": "2024-03-01 08:00:00"},
                   {"test": "month"}],
-     "set": "2024-03-01 08:00:00"},
+     "set": "2024-03-01 08:00:00", "reason": "failed test"},
     {"record": 3, "class": "null", "left_out": true},
     {"record": 4, "stamp": "2024-03-01 08:00:04", "left_out": true},
     {"record": 5, "stamp": "2024-13-01 08:00:00",
      "findings": [{"test": "day"}]},
-    {"record": 6, "set": "2024-03-01 08:00:06"}])"));
+    {"record": 6, "stamp": "2024-03-01 09:00:06",
+     "set": "2024-03-01 08:00:06", "reason": "spike"}])"));
+  EXPECT_EQ(line["spread"], nlohmann::json::parse(R"([{"first": 2, "last": 6,
+      "records": 4, "stamp": "2024-03-01 08:00:00", "source": 1}])"));
   EXPECT_EQ(line["finding_count"], 3);
   EXPECT_EQ(line["findings_by_test"]["order"], 1);
   EXPECT_EQ(line["records_written"], 0);

@@ -447,7 +447,9 @@ TEST_F(ReportsTest, RepairJsonNamesTheOutputAndTheStampsSet) {
   EXPECT_EQ(doc["stamp_set_count"], 1);
   EXPECT_EQ(doc["records"], nlohmann::json::parse(R"([{"record": 3,
       "stamp": "2020-13-01 10:00:02", "findings": [{"test": "month"}],
-      "set": "2020-01-01 10:00:01"}])"));
+      "set": "2020-01-01 10:00:01", "reason": "failed test"}])"));
+  EXPECT_EQ(doc["rule"], "current");
+  EXPECT_EQ(doc["spread"], nlohmann::json::array());
 }
 
 TEST_F(ReportsTest, HelpFitsEightyColumnsAndShowsAnExample) {

@@ -18,6 +18,7 @@ struct RepairArgs {
   bool keep_duplicates = false;
   bool skip_corrupted = false;
   bool replace = false;
+  bool restore = false;
 };
 
 int RunRepair(const RepairArgs& args) {
@@ -28,6 +29,7 @@ int RunRepair(const RepairArgs& args) {
   options.skip_duplicates = !args.keep_duplicates;
   options.skip_corrupted = args.skip_corrupted;
   options.answer_yes = args.replace;
+  if (args.restore) options.repair.rule = kxcheck::RepairRule::kRestoring;
   return RunOnTables(Operation::kRepair, args.run, options);
 }
 
@@ -50,6 +52,13 @@ void AddRepairCommand(CLI::App& app, Runner& run) {
   repair->add_flag("--replace", args->replace,
                    "Replace an existing output (without it, an existing "
                    "output is left alone)");
+  repair->add_flag(
+      "--restore", args->restore,
+      "Restore bad stamps from the good ones around them instead of giving "
+      "each the stamp written before it: every stamp that is a real time "
+      "and fits the series is kept, the others get the value the series "
+      "gives at their place; what was replaced and why goes to standard "
+      "error (or the JSON)");
   repair->footer(
       "Tables named *_REPAIRED.kxt, the outputs of an earlier repair, are "
       "left out unless the command names one table alone.\n\n" +
@@ -58,6 +67,7 @@ void AddRepairCommand(CLI::App& app, Runner& run) {
                  "was not replaced") +
       "\n\nExamples:\n"
       "  kxtable repair line4.kxt --replace > repair.txt\n"
+      "  kxtable repair --restore --json line4.kxt > restored.json\n"
       "  kxtable repair --summary --skip-corrupted --jobs 2 logs/\n"
       "  kxtable repair --json --replace line4.kxt | jq .records_written");
   repair->callback([&run, args] { run = [args] { return RunRepair(*args); }; });

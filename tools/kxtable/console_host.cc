@@ -124,7 +124,7 @@ ConsoleHost::ConsoleHost(ConsoleOptions options)
   if (options_.json && options_.report != nullptr) {
     json_ = std::make_unique<JsonReport>(
         [this](std::string_view text) { WriteOut(text); },
-        options_.report->operation, options_.table);
+        options_.report->operation, options_.table, options_.repair.rule);
   }
   if (options_.stop_on_signal) InstallStopHandlers();
   stop_flag_ = options_.stop_on_signal ? &stop_signal : &never_stop;
@@ -267,6 +267,52 @@ void ConsoleHost::ShowTableProblems(const std::string& path,
     if (options_.report != nullptr)
       options_.report->problems.push_back(problem);
     WriteMessage(ErrorLine(path, problem));
+  }
+}
+
+void ConsoleHost::NoteSpread(const kxcheck::Spread& spread) {
+  if (json_) json_->Spread(spread);
+  ++spread_count_;
+  if (spreads_.size() < kxcheck::kSpreadsNamed) spreads_.push_back(spread);
+}
+
+void ConsoleHost::TellRuleNotes() {
+  if (options_.quiet) return;
+  if (spread_count_ > 0) {
+    std::string text = "the repair gave one stamp to more than " +
+                       std::to_string(kxcheck::kSpreadWarnAbove) +
+                       " following records: ";
+    for (const kxcheck::Spread& spread : spreads_) {
+      if (&spread != &spreads_.front()) text += "; ";
+      // The stamp's bytes as they are: the message line escapes them as it
+      // escapes names.
+      text += kxcheck::SpreadText(spread, spread.stamp);
+    }
+    const int64_t more = spread_count_ - static_cast<int64_t>(spreads_.size());
+    if (more > 0) text += "; and " + std::to_string(more) + " more";
+    text +=
+        "; kxtable repair --restore restores such stamps from their "
+        "neighbours";
+    WriteMessage(ErrorLine(options_.table, text));
+  }
+  if (options_.repair.rule != kxcheck::RepairRule::kRestoring ||
+      !options_.write_log) {
+    return;
+  }
+  int64_t total = 0;
+  std::string by_reason;
+  for (int i = 0; i < kxcheck::kStampReasons; ++i) {
+    if (stamps_set_[i] == 0) continue;
+    total += stamps_set_[i];
+    by_reason += (by_reason.empty() ? "" : ", ") +
+                 std::to_string(stamps_set_[i]) + " " +
+                 kxcheck::StampReasonName(static_cast<kxcheck::StampReason>(i));
+  }
+  if (total > 0) {
+    WriteMessage(ErrorLine(
+        options_.table, "the restoring rule replaced " + std::to_string(total) +
+                            (total == 1 ? " stamp: " : " stamps: ") +
+                            by_reason));
   }
 }
 

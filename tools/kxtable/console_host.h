@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/host.h"
+#include "core/operations.h"
 #include "core/results_log.h"
 #include "os/env.h"
 #include "platform/system.h"
@@ -72,6 +73,9 @@ struct ConsoleOptions {
   // Stop every running operation (StopAllOperations) once `out` cannot be
   // written: a check whose report nobody takes need not go on.
   bool stop_when_unwritable = false;
+  // The rule a repair runs with, for the operation and for what TellRuleNotes
+  // says.
+  kxcheck::RepairOptions repair;
   // Every file call of the operation and its tables goes through it.
   kxos::Env* env = kxos::Env::Default();
 };
@@ -109,11 +113,13 @@ class ConsoleHost final : public platform::SystemHost,
     if (json_) json_->Finding(finding);
     if (options_.write_log) LogHost::AddFinding(finding);
   }
-  void AddStampSet(int64_t record, std::string_view stamp) override {
+  void AddStampSet(const kxcheck::StampSet& set) override {
+    ++stamps_set_[static_cast<int>(set.reason)];
     if (options_.report != nullptr) options_.report->AddStampSet();
-    if (json_) json_->StampSet(record, stamp);
-    if (options_.write_log) LogHost::AddStampSet(record, stamp);
+    if (json_) json_->StampSet(set);
+    if (options_.write_log) LogHost::AddStampSet(set);
   }
+  void NoteSpread(const kxcheck::Spread& spread) override;
   void NoteRecordCount(int64_t records) override {
     if (options_.report != nullptr) options_.report->records = records;
     if (options_.damage_map != nullptr) options_.damage_map->emplace(records);
@@ -170,6 +176,12 @@ class ConsoleHost final : public platform::SystemHost,
     return stop_flag_->load(std::memory_order_relaxed) != 0;
   }
 
+  // After a repair that ran to its end, on standard error unless quiet: a
+  // line when the current rule spread one stamp over more than
+  // kSpreadWarnAbove records (naming `--restore`), and with the restoring
+  // rule in text mode a line with the stamps it replaced, by reason.
+  void TellRuleNotes();
+
   // Ends the JSON line, if one is written, with what the report says now:
   // call once the report holds how the operation ended.
   void EndReport();
@@ -201,6 +213,11 @@ class ConsoleHost final : public platform::SystemHost,
   bool out_is_terminal_ = false;
   bool bar_shown_ = false;
   int64_t bytes_written_ = 0;
+  // Stamps set, by reason; the first spreads (kSpreadsNamed) and how many
+  // (the JSON report lists every one).
+  int64_t stamps_set_[kxcheck::kStampReasons] = {};
+  std::vector<kxcheck::Spread> spreads_;
+  int64_t spread_count_ = 0;
   bool write_failed_ = false;
   std::string write_error_;
 

@@ -45,8 +45,11 @@ void Count(JsonWriter& json, int64_t value) {
 }  // namespace
 
 JsonReport::JsonReport(JsonWriter::Sink sink, Operation operation,
-                       std::string table)
-    : json_(std::move(sink)), operation_(operation), table_(std::move(table)) {}
+                       std::string table, kxcheck::RepairRule rule)
+    : json_(std::move(sink)),
+      operation_(operation),
+      table_(std::move(table)),
+      rule_(rule) {}
 
 void JsonReport::Head(int64_t records) {
   head_written_ = true;
@@ -55,6 +58,11 @@ void JsonReport::Head(int64_t records) {
   json_.Number(kJsonSchema);
   json_.Key("command");
   json_.String(operation_ == Operation::kRepair ? "repair" : "check");
+  if (operation_ == Operation::kRepair) {
+    json_.Key("rule");
+    json_.String(rule_ == kxcheck::RepairRule::kRestoring ? "restoring"
+                                                          : "current");
+  }
   json_.Key("table");
   json_.String(table_);
   json_.Key("record_count");
@@ -109,12 +117,20 @@ void JsonReport::Finding(const kxcheck::Finding& finding) {
   json_.EndObject();
 }
 
-void JsonReport::StampSet(int64_t record, std::string_view stamp) {
-  // A stamp is set only for a record with a finding, whose element is open.
-  if (open_ != record) OpenEntry(record);
+void JsonReport::StampSet(const kxcheck::StampSet& set) {
+  // The current rule sets a stamp only for a record with a finding, whose
+  // element is open; the restoring rule also replaces stamps that pass the
+  // tests (a spike, one off the cadence).
+  if (open_ != set.record) {
+    OpenEntry(set.record);
+    json_.Key("stamp");
+    json_.String(set.original);
+  }
   CloseFindings();
   json_.Key("set");
-  json_.String(stamp);
+  json_.String(set.stamp);
+  json_.Key("reason");
+  json_.String(kxcheck::StampReasonName(set.reason));
 }
 
 void JsonReport::RecordWithNews(const kxcheck::RecordNote& note) {
@@ -179,6 +195,23 @@ void JsonReport::End(const TableReport& report) {
     Count(json_, RecordsWritten(report));
     json_.Key("output_removed");
     json_.Bool(OutputRemoved(report));
+    json_.Key("spread");
+    json_.BeginArray();
+    for (const kxcheck::Spread& spread : spreads_) {
+      json_.BeginObject();
+      json_.Key("first");
+      json_.Number(spread.first);
+      json_.Key("last");
+      json_.Number(spread.last);
+      json_.Key("records");
+      json_.Number(spread.records);
+      json_.Key("stamp");
+      json_.String(spread.stamp);
+      json_.Key("source");
+      json_.Number(spread.source);
+      json_.EndObject();
+    }
+    json_.EndArray();
   }
   json_.Key("problems");
   TextList(json_, report.problems);

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/host.h"
+#include "core/operations.h"
 #include "tools/kxtable/json_writer.h"
 #include "tools/kxtable/table_report.h"
 
@@ -24,12 +26,16 @@ inline constexpr int kJsonSchema = 1;
 
 class JsonReport {
  public:
-  JsonReport(JsonWriter::Sink sink, Operation operation, std::string table);
+  JsonReport(JsonWriter::Sink sink, Operation operation, std::string table,
+             kxcheck::RepairRule rule = kxcheck::RepairRule::kCurrent);
 
   // The calls of the operation's report, in the order it makes them.
   void RecordCount(int64_t records);
   void Finding(const kxcheck::Finding& finding);
-  void StampSet(int64_t record, std::string_view stamp);
+  void StampSet(const kxcheck::StampSet& set);
+  // Kept for the tail's "spread": the current rule tells them as it goes,
+  // one per more than kSpreadWarnAbove records, so they stay few.
+  void Spread(const kxcheck::Spread& spread) { spreads_.push_back(spread); }
   void Record(const kxcheck::RecordNote& note) {
     // Most records have nothing to say.
     if (note.kind == kxcheck::RecordClass::kExamined && !note.left_out &&
@@ -54,6 +60,8 @@ class JsonReport {
   JsonWriter json_;
   Operation operation_;
   std::string table_;
+  kxcheck::RepairRule rule_;
+  std::vector<kxcheck::Spread> spreads_;
   bool head_written_ = false;
   // The record whose element is open (0: none), and whether its findings
   // array is.

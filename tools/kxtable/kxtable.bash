@@ -23,7 +23,7 @@ _kxtable() {
   case $command in
     check) options+=" $runs" ;;
     repair) options+=" $runs
-      --keep-deleted --keep-duplicates --skip-corrupted --replace" ;;
+      --keep-deleted --keep-duplicates --skip-corrupted --replace --restore" ;;
     report) options+=" --output --force --recursive --quiet --no-progress" ;;
     info) options+=" --quiet --json" ;;
     import) options+=" --force --delimiter --no-header --date-format

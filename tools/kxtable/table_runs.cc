@@ -88,9 +88,11 @@ void RunTable(Operation operation, const ConsoleOptions& options,
   } else {
     kxos::Env* env = options.env;
     report.source_unreadable = !Opens(report.table);
-    RunOne(host, report, [env](const std::string& path, ConsoleHost& host) {
-      return adapter::RepairEngineTable(path, host, env);
-    });
+    RunOne(host, report,
+           [&options, env](const std::string& path, ConsoleHost& host) {
+             return adapter::RepairEngineTable(path, host, options.repair, env);
+           });
+    if (report.outcome == Outcome::kCompleted) host.TellRuleNotes();
     // A failed repair left its output in place (with a warning) only when
     // it reached its summary and did not remove the output; an earlier
     // output that is still there is not this run's.

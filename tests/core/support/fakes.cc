@@ -58,6 +58,12 @@ void PrintTo(const Noted& note, std::ostream* out) {
        << "\", failed " << note.failed_tests << "}";
 }
 
+void PrintTo(const SetStamp& set, std::ostream* out) {
+  *out << "{record " << set.record << ", stamp \"" << set.stamp
+       << "\", original \"" << set.original << "\", "
+       << kxcheck::StampReasonName(set.reason) << "}";
+}
+
 void FakeTable::SetAccessMode(int mode) {
   Call("SetAccessMode");
   mode_ = mode;
@@ -291,6 +297,18 @@ void FakeHost::NoteRecord(const kxcheck::RecordNote& note) {
   Call("NoteRecord");
   notes.push_back({note.record, note.kind, note.left_out,
                    std::string(note.stamp), note.failed_tests});
+}
+
+void FakeHost::AddStampSet(const kxcheck::StampSet& set) {
+  Call("AddStampSet");
+  stamps_set.push_back({set.record, std::string(set.stamp),
+                        std::string(set.original), set.reason});
+  LogHost::AddStampSet(set);
+}
+
+void FakeHost::NoteSpread(const kxcheck::Spread& spread) {
+  Call("NoteSpread");
+  spreads.push_back(spread);
 }
 
 bool FakeHost::FileExists(const std::string& path) {

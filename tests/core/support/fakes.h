@@ -89,6 +89,16 @@ std::string MakeRecord(const std::string& stamp,
 // A record whose bytes are all zero.
 std::string NullRecord(size_t length = 41);
 
+// A StampSet as the fake host keeps it.
+struct SetStamp {
+  int64_t record = 0;
+  std::string stamp;
+  std::string original;
+  kxcheck::StampReason reason = kxcheck::StampReason::kFailedTest;
+  bool operator==(const SetStamp&) const = default;
+};
+void PrintTo(const SetStamp& set, std::ostream* out);
+
 // A RecordNote as the fake host keeps it.
 struct Noted {
   int64_t record = 0;
@@ -175,6 +185,9 @@ class FakeHost : public kxcheck::LogHost {
   bool StopRequested() override { return stop_requested; }
   bool WantsRecordNotes() override;
   void NoteRecord(const kxcheck::RecordNote& note) override;
+  // Kept as data, and the stamps set shown in the log as well.
+  void AddStampSet(const kxcheck::StampSet& set) override;
+  void NoteSpread(const kxcheck::Spread& spread) override;
   bool FileExists(const std::string& path) override;
   // A staged table whose main file is "<folder>/.staged-<target's name>";
   // Publish moves its files and records to the target's names.
@@ -209,6 +222,8 @@ class FakeHost : public kxcheck::LogHost {
   std::vector<std::string> progress;  // ShowProgress texts alone
   std::vector<std::string> warnings;
   std::vector<Noted> notes;
+  std::vector<SetStamp> stamps_set;
+  std::vector<kxcheck::Spread> spreads;
   int64_t pumps = 0;
 
  private:

@@ -26,7 +26,7 @@ void RepairRig::Source(std::vector<FakeRecord> records) {
 }
 
 kxcheck::Outcome RepairRig::Run() {
-  return kxcheck::RepairTable(kPath, host, tables, &plan);
+  return kxcheck::RepairTable(kPath, host, tables, options, &plan);
 }
 
 std::vector<std::string> RepairRig::Output() {

@@ -31,7 +31,7 @@ struct RepairRig {
   // Puts the source table at kPath on the disk.
   void Source(std::vector<FakeRecord> records);
 
-  // Runs the pass with `plan` watching it.
+  // Runs the pass with `options` and `plan` watching it.
   kxcheck::Outcome Run();
 
   // The records of the output table; none when there is no output.
@@ -46,6 +46,7 @@ struct RepairRig {
   // they were.
   void ExpectSourceUnchanged(bool deleted_marks);
 
+  kxcheck::RepairOptions options;
   FakeDisk disk;
   FailurePlan plan;
   FakeHost host{disk, plan};
