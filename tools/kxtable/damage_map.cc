@@ -355,6 +355,7 @@ namespace {
 // characters between the fields.
 bool StampReplaced(std::string_view read, std::string_view written) {
   if (read.size() != written.size()) return true;
+  if (read == written) return false;
   for (size_t i = 0; i < read.size(); ++i) {
     const bool between = read.size() == 19 &&
                          (i == 4 || i == 7 || i == 10 || i == 13 || i == 16);
@@ -386,7 +387,12 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
       bin.old_min = std::min(bin.old_min, key);
       bin.old_max = std::max(bin.old_max, key);
     }
-    if (const uint64_t key = CalendarKey(written)) {
+    // A spread writes one stamp many times: its key is worked out once.
+    if (!same_as_before || !repair.last_key_known) {
+      repair.last_key = CalendarKey(written);
+      repair.last_key_known = true;
+    }
+    if (const uint64_t key = repair.last_key) {
       bin.new_min = std::min(bin.new_min, key);
       bin.new_max = std::max(bin.new_max, key);
     }
@@ -407,6 +413,7 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
     EndSpread(repair);
   }
   if (!same_as_before) {
+    repair.last_key_known = replaced;
     repair.last_written.assign(written);
     repair.last_source = record;
     repair.have_written = true;
@@ -576,11 +583,15 @@ void DamageMap::AppendRepair(std::string& text) const {
   if (spreads.size() > limits_.runs) spreads.resize(limits_.runs);
   JsonValue list = JsonValue::array();
   for (const Spread& spread : spreads) {
-    list.push_back({{"first", spread.first},
-                    {"last", spread.last},
-                    {"records", spread.records},
-                    {"source", spread.source},
-                    {"stamp", EscapeCell(spread.stamp)}});
+    list.push_back(
+        {{"first", spread.first},
+         {"last", spread.last},
+         {"records", spread.records},
+         {"source", spread.source},
+         {"stamp", EscapeCell(spread.stamp)},
+         {"seconds", CalendarKey(spread.stamp) == 0
+                         ? JsonValue()
+                         : JsonValue(*CalendarSeconds(spread.stamp))}});
   }
   about["spread_runs"] = std::move(list);
   std::string head = about.dump();

@@ -66,11 +66,13 @@
 //                       "new_max": [...], "replaced": [0, 1, 0]},
 //              "spread_runs": [{"first": 2, "last": 900, "records": 899,
 //                               "source": 1,
-//                               "stamp": "2020-01-01 10:00:00"}]}
+//                               "stamp": "2020-01-01 10:00:00",
+//                               "seconds": 1577872800}]}
 //
 // A spread run's records all took the stamp first written for record
-// "source"; records left out between them do not end it, a record written
-// with a stamp of its own does.
+// "source" ("seconds" is null when it names no calendar time); records left
+// out between them do not end it, a record written with a stamp of its own
+// does.
 #ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 #define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 
@@ -223,6 +225,8 @@ class DamageMap {
     std::string last_written;
     int64_t last_source = 0;
     bool have_written = false;
+    uint64_t last_key = 0;  // CalendarKey of it, when last_key_known
+    bool last_key_known = false;
     Spread open;                  // records == 0 while none
     std::vector<Spread> longest;  // a heap whose front is the shortest kept
     int64_t spread_count = 0;
