@@ -3,7 +3,8 @@
 // check` on the same sample table, at two sizes. The two run in turn, round
 // after round, so that both meet the same machine; times are processor time
 // (user + system) of the child, the best of the rounds. Memory is the
-// child's peak resident set.
+// child's peak resident set. The same for `kxtable report --repair` (with
+// the table's repair made first) and `kxtable report --restore`.
 //
 //   damage_map_bench [--dir D] [--records N] [--large M] [--damage F]
 //                    [--rounds R]
@@ -11,7 +12,9 @@
 // N is 1,000,000 and M 10,000,000 by default (--large 0 leaves the large
 // table out). Prints one line per round and size, and exits 1 when report
 // takes more than 1.5 times the check's time at either size, or when what
-// report holds beyond what the check holds grows with the table.
+// report (with or without --repair or --restore) holds beyond what the
+// check holds grows with the table. The times of --repair and --restore are
+// printed against the check's for comparison.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -44,8 +47,12 @@ struct Figures {
   long long records = 0;
   double check_cpu = 0;  // best of the rounds
   double report_cpu = 0;
+  double repair_cpu = 0;
+  double restore_cpu = 0;
   long check_rss_kb = 0;  // the largest of the rounds
   long report_rss_kb = 0;
+  long repair_rss_kb = 0;
+  long restore_rss_kb = 0;
   double Ratio() const { return report_cpu / check_cpu; }
 };
 
@@ -61,20 +68,32 @@ Figures Measure(const std::string& dir, long long records,
                                           "--no-progress", kxt};
   const std::vector<std::string> report = {
       KXTABLE_PATH, "report", "--no-progress", "--force", "-o", page, kxt};
+  std::vector<std::string> repair = report;
+  repair.insert(repair.begin() + 2, "--repair");
+  std::vector<std::string> restore = report;
+  restore.insert(restore.begin() + 2, "--restore");
+  Run({KXTABLE_PATH, "repair", "--no-progress", "--replace", kxt}, err);
   Run(check, err);  // into the page cache
   Figures f;
   f.records = records;
   for (int r = 0; r < rounds; ++r) {
     const kxbench::ChildUsage c = Run(check, err);
     const kxbench::ChildUsage p = Run(report, err);
+    const kxbench::ChildUsage a = Run(repair, err);
+    const kxbench::ChildUsage s = Run(restore, err);
     f.check_cpu = r == 0 ? c.cpu : std::min(f.check_cpu, c.cpu);
     f.report_cpu = r == 0 ? p.cpu : std::min(f.report_cpu, p.cpu);
+    f.repair_cpu = r == 0 ? a.cpu : std::min(f.repair_cpu, a.cpu);
+    f.restore_cpu = r == 0 ? s.cpu : std::min(f.restore_cpu, s.cpu);
     f.check_rss_kb = std::max(f.check_rss_kb, c.max_rss_kb);
     f.report_rss_kb = std::max(f.report_rss_kb, p.max_rss_kb);
+    f.repair_rss_kb = std::max(f.repair_rss_kb, a.max_rss_kb);
+    f.restore_rss_kb = std::max(f.restore_rss_kb, s.max_rss_kb);
     std::printf(
-        "  %lld records, round %d: check %8.2f ms  report %8.2f ms  ratio "
-        "%.2f\n",
-        records, r + 1, c.cpu * 1e3, p.cpu * 1e3, p.cpu / c.cpu);
+        "  %lld records, round %d: check %8.2f ms  report %8.2f ms  "
+        "--repair %8.2f ms  --restore %8.2f ms  ratio %.2f\n",
+        records, r + 1, c.cpu * 1e3, p.cpu * 1e3, a.cpu * 1e3, s.cpu * 1e3,
+        p.cpu / c.cpu);
   }
   std::printf(
       "  %lld records: check %.2f ms (%.2f ns/record), report %.2f ms "
@@ -82,11 +101,20 @@ Figures Measure(const std::string& dir, long long records,
       records, f.check_cpu * 1e3, f.check_cpu / records * 1e9,
       f.report_cpu * 1e3, f.report_cpu / records * 1e9, f.Ratio(), kLimit,
       f.Ratio() <= kLimit ? "within" : "OVER");
-  std::printf("  %lld records: peak memory check %ld KiB, report %ld KiB\n",
-              records, f.check_rss_kb, f.report_rss_kb);
-  fs::remove(kxt);
-  for (const char* ext : {".kxd", ".kxa", ".kxi"}) {
-    fs::remove(kxt.substr(0, kxt.size() - 4) + ext);
+  std::printf(
+      "  %lld records: report --repair %.2f ms, / check %.2f; report "
+      "--restore %.2f ms, / check %.2f\n",
+      records, f.repair_cpu * 1e3, f.repair_cpu / f.check_cpu,
+      f.restore_cpu * 1e3, f.restore_cpu / f.check_cpu);
+  std::printf(
+      "  %lld records: peak memory check %ld KiB, report %ld KiB, --repair "
+      "%ld KiB, --restore %ld KiB\n",
+      records, f.check_rss_kb, f.report_rss_kb, f.repair_rss_kb,
+      f.restore_rss_kb);
+  const std::string base = kxt.substr(0, kxt.size() - 4);
+  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+    fs::remove(base + ext);
+    fs::remove(base + "_REPAIRED" + ext);
   }
   return f;
 }
@@ -139,14 +167,21 @@ int main(int argc, char** argv) {
   // allocator's rounding.
   bool bounded = true;
   if (sizes.size() == 2) {
-    const long small_extra = sizes[0].report_rss_kb - sizes[0].check_rss_kb;
-    const long large_extra = sizes[1].report_rss_kb - sizes[1].check_rss_kb;
-    bounded = large_extra <= small_extra + std::max(2048L, small_extra / 10);
-    std::printf(
-        "  report beyond check: %ld KiB at %lld records, %ld KiB at %lld: "
-        "%s\n",
-        small_extra, sizes[0].records, large_extra, sizes[1].records,
-        bounded ? "does not grow with the table" : "GROWS with the table");
+    auto compare = [&](const char* what, long Figures::*rss) {
+      const long small_extra = sizes[0].*rss - sizes[0].check_rss_kb;
+      const long large_extra = sizes[1].*rss - sizes[1].check_rss_kb;
+      const bool within =
+          large_extra <= small_extra + std::max(2048L, small_extra / 10);
+      std::printf(
+          "  %s beyond check: %ld KiB at %lld records, %ld KiB at %lld: "
+          "%s\n",
+          what, small_extra, sizes[0].records, large_extra, sizes[1].records,
+          within ? "does not grow with the table" : "GROWS with the table");
+      bounded = bounded && within;
+    };
+    compare("report", &Figures::report_rss_kb);
+    compare("report --repair", &Figures::repair_rss_kb);
+    compare("report --restore", &Figures::restore_rss_kb);
   }
   if (own_dir) fs::remove_all(dir);
   return fast && bounded ? 0 : 1;

@@ -257,6 +257,8 @@ class CheckScan {
       RecordNote note;
       note.record = n;
       note.kind = kind;
+      // The table is still on record n: its buffer is the one classified.
+      note.bytes = table_->RecordBuffer();
       if (kind == RecordClass::kExamined) {
         note.stamp = stamp.StampText(room);
         note.failed_tests = failed;

@@ -113,6 +113,9 @@ struct RecordNote {
   // kAllStampTests[i]).
   std::string_view stamp;
   uint32_t failed_tests = 0;
+  // The record's buffer as read, valid during the call; a check gives it for
+  // every record, a repair leaves it empty.
+  std::string_view bytes;
 };
 
 // The report: the results log and the same facts as data.

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "core/stamp.h"
+#include "engine/record_codec.h"
+#include "tools/kxtable/repair_overlay.h"
 #include "tools/kxtable/report_page.h"
 
 namespace {
@@ -341,3 +343,196 @@ TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
 }
 
 }  // namespace
+
+namespace repair_overlay_tests {
+
+using kxtable::OutputRecords;
+using kxtable::RepairAligner;
+using kxtable::RestoreOverlay;
+
+// A record in the engine's layout: the stamp's first two characters in one
+// byte, the rest of the date, the time, then the payload.
+std::string Record(const std::string& stamp, const std::string& payload) {
+  return kalvex::PackCentury(stamp[0], stamp[1]) + stamp.substr(2, 8) +
+         stamp.substr(11, 8) + payload;
+}
+
+class Output : public OutputRecords {
+ public:
+  explicit Output(std::vector<std::string> records)
+      : records_(std::move(records)) {}
+  bool Next(std::string_view& record) override {
+    if (next_ >= records_.size()) return false;
+    record = records_[next_++];
+    return true;
+  }
+
+ private:
+  std::vector<std::string> records_;
+  size_t next_ = 0;
+};
+
+// A table of records given as "kind:stamp:payload" against a repair's
+// output; the replacements the map gets, and where the pairing stops.
+TEST(RepairAlignerTest, PairsRecordsByPayload) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> table;   // "E|D|N|C|U stamp payload"
+    std::vector<std::string> output;  // "stamp payload"
+    int64_t written;
+    int64_t replaced;
+    int64_t separators = 0;
+    const char* warning = "";  // part of it; "" for none
+  };
+  const std::vector<Case> cases = {
+      {.name = "left out and replaced",
+       .table = {"E 2020-01-01 10:00:00 aa", "N 0000-00-00 00:00:00 bb",
+                 "E 2020-13-01 10:00:01 cc", "D 2020-01-01 10:00:02 dd",
+                 "U 2020-13-01 10:00:01 cc", "E 2020/01/01 10.00.03 ee"},
+       .output = {"2020-01-01 10:00:00 aa", "2020-01-01 10:00:00 cc",
+                  "2020-01-01 10:00:03 ee"},
+       .written = 3,
+       .replaced = 1,
+       .separators = 1},
+      {.name = "deleted record kept, corrupted one too",
+       .table = {"E 2020-01-01 10:00:00 aa", "D 2020-01-01 10:00:01 bb",
+                 "C 2020x01x01 10:00:02 cc"},
+       .output = {"2020-01-01 10:00:00 aa", "2020-01-01 10:00:01 bb",
+                  "2020-01-01 10:00:01 cc"},
+       .written = 3,
+       .replaced = 1},
+      {.name = "an examined record missing from the output",
+       .table = {"E 2020-01-01 10:00:00 aa", "E 2020-01-01 10:00:01 bb",
+                 "E 2020-01-01 10:00:02 cc"},
+       .output = {"2020-01-01 10:00:00 aa", "2020-01-01 10:00:02 cc"},
+       .written = 1,
+       .replaced = 0,
+       .warning = "record 2 of the table is not in the output"},
+      {.name = "the output ends early",
+       .table = {"E 2020-01-01 10:00:00 aa", "E 2020-01-01 10:00:01 bb"},
+       .output = {"2020-01-01 10:00:00 aa"},
+       .written = 1,
+       .replaced = 0,
+       .warning = "the output ends after its record 1"},
+      {.name = "records left over in the output",
+       .table = {"E 2020-01-01 10:00:00 aa"},
+       .output = {"2020-01-01 10:00:00 aa", "2020-01-01 10:00:01 zz"},
+       .written = 1,
+       .replaced = 0,
+       .warning = "from its record 2 on"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> output;
+    for (const std::string& r : c.output) {
+      output.push_back(Record(r.substr(0, 19), r.substr(20)));
+    }
+    Output records(output);
+    RepairAligner aligner(records);
+    DamageMap map(static_cast<int64_t>(c.table.size()));
+    std::vector<std::string> bytes;
+    bytes.reserve(c.table.size());
+    for (size_t i = 0; i < c.table.size(); ++i) {
+      const std::string& r = c.table[i];
+      bytes.push_back(Record(r.substr(2, 19), r.substr(22)));
+      RecordNote note{.record = static_cast<int64_t>(i + 1)};
+      switch (r[0]) {
+        case 'N':
+          note.kind = RecordClass::kNull;
+          break;
+        case 'D':
+          note.kind = RecordClass::kDeleted;
+          break;
+        case 'C':
+          note.kind = RecordClass::kCorrupted;
+          break;
+        case 'U':
+          note.kind = RecordClass::kDuplicate;
+          break;
+        default:
+          note.stamp = std::string_view(r).substr(2, 19);
+      }
+      note.bytes = bytes.back();
+      map.Add(note);
+      aligner.Add(note, map);
+    }
+    aligner.Finish(/*complete=*/true);
+    map.DescribeRepair("t_REPAIRED.kxt", false, aligner.Warning());
+    const Json repair = DataOf(map)["repair"];
+    EXPECT_EQ(repair["written"], c.written);
+    EXPECT_EQ(repair["replaced"], c.replaced);
+    EXPECT_EQ(repair["separators"], c.separators);
+    if (*c.warning) {
+      EXPECT_NE(aligner.Warning().find(c.warning), std::string::npos)
+          << aligner.Warning();
+      EXPECT_EQ(repair["warning"], aligner.Warning());
+    } else {
+      EXPECT_EQ(aligner.Warning(), "");
+      EXPECT_TRUE(repair["warning"].is_null());
+    }
+  }
+}
+
+// A spread is more than 100 replaced records given the stamp written before
+// them; a record written with a stamp of its own ends it.
+TEST(DamageMapTest, SpreadsOfOneWrittenStamp) {
+  struct Case {
+    const char* name;
+    int64_t taken;  // records that take record 1's stamp
+    int64_t spreads;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"100 records", 100, 0}, {"101 records", 101, 1}}) {
+    SCOPED_TRACE(c.name);
+    const int64_t records = c.taken + 2;
+    DamageMap map(records);
+    map.AddWritten(1, "2020-01-01 10:00:00", "2020-01-01 10:00:00");
+    for (int64_t n = 2; n < c.taken + 2; ++n) {
+      map.AddWritten(n, "2019-01-01 10:00:00", "2020-01-01 10:00:00");
+    }
+    map.AddWritten(records, "2020-01-01 11:00:00", "2020-01-01 11:00:00");
+    const Json repair = DataOf(map)["repair"];
+    EXPECT_EQ(repair["replaced"], c.taken);
+    EXPECT_EQ(repair["spread_count"], c.spreads);
+    if (c.spreads == 1) {
+      EXPECT_EQ(repair["spread_runs"],
+                Json::parse(
+                    "[{\"first\": 2, \"last\": " + std::to_string(c.taken + 1) +
+                    ", \"records\": " + std::to_string(c.taken) +
+                    ", \"source\": 1, \"stamp\": "
+                    "\"2020-01-01 10:00:00\", \"seconds\": " +
+                    std::to_string(Seconds("2020-01-01 10:00:00")) + "}]"));
+    }
+  }
+}
+
+// --restore: the restoring rule's stamps, in a dry run. A month 13 between
+// stamps a second apart gets the second between them back.
+TEST(RestoreOverlayTest, GivesTheRestoringRulesStamps) {
+  const int records = 40;
+  DamageMap map(records, {.bins = records});
+  RestoreOverlay restore(2024);
+  std::vector<std::string> stamps;
+  for (int n = 1; n <= records; ++n) {
+    char text[20];
+    std::snprintf(text, sizeof text, "2020-01-01 10:00:%02d", n);
+    stamps.emplace_back(text);
+  }
+  stamps[19] = "2020-13-01 10:00:20";
+  for (int n = 1; n <= records; ++n) {
+    restore.Add(RecordNote{.record = n, .stamp = stamps[n - 1]}, map);
+  }
+  // Other records are not the rule's.
+  restore.Finish(map);
+  map.DescribeRepair("t_REPAIRED.kxt", /*dry_run=*/true, "");
+  const Json repair = DataOf(map)["repair"];
+  EXPECT_EQ(repair["dry_run"], true);
+  EXPECT_EQ(repair["written"], records);
+  EXPECT_EQ(repair["replaced"], 1);
+  EXPECT_EQ(repair["bins"]["replaced"][19], 1);
+  EXPECT_EQ(repair["bins"]["new_min"][19], Seconds("2020-01-01 10:00:20"));
+  EXPECT_TRUE(repair["bins"]["old_min"][19].is_null());  // month 13
+  EXPECT_EQ(repair["spread_count"], 0);
+}
+
+}  // namespace repair_overlay_tests

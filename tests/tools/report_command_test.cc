@@ -235,4 +235,74 @@ TEST_F(ReportCommandTest, OnePageForEachTableOfAFolder) {
   }
 }
 
+// --repair reads T_REPAIRED.kxt beside the table; --restore reads no output.
+TEST_F(ReportCommandTest, RepairAndRestoreOverlays) {
+  Sample("t.kxt", "--records 3000 --damage 0.1");
+  ASSERT_EQ(
+      Kxtable("sample other.kxt --records 3000 --damage 0.1 --seed 9").code, 0);
+  struct Case {
+    const char* name;
+    const char* args;
+    const char* before = "";  // a shell command run first, in the folder
+    int code;
+    const char* err = "";  // in standard error
+    bool dry_run = false;
+    bool warning = false;
+  };
+  const std::vector<Case> cases = {
+      {.name = "no output yet",
+       .args = "--repair",
+       .code = 2,
+       .err = "t_REPAIRED.kxt: No such file or directory\n"},
+      {.name = "both",
+       .args = "--repair --restore",
+       .code = 2,
+       .err = "excludes"},
+      {.name = "restore", .args = "--restore", .code = 1, .dry_run = true},
+      {.name = "repair", .args = "--repair", .before = "repair -q", .code = 1},
+      {.name = "another table's repair",
+       .args = "--repair --repaired other_REPAIRED.kxt",
+       .before = "repair -q other.kxt",
+       .code = 1,
+       .err = "does not match the table",
+       .warning = true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (*c.before) {
+      const std::string what = c.before;
+      const Result made = Kxtable(what + (what.find(".kxt") == std::string::npos
+                                              ? " '" + Path("t.kxt") + "'"
+                                              : ""));
+      ASSERT_LE(made.code, 1) << made.err;
+    }
+    const Result r = Kxtable("report -q -o - " + std::string(c.args) + " '" +
+                             Path("t.kxt") + "'");
+    EXPECT_EQ(r.code, c.code) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    if (c.code == 2) {
+      EXPECT_EQ(r.out, "");
+      continue;
+    }
+    const Json repair = PageData(r.out)["repair"];
+    ASSERT_TRUE(repair.is_object());
+    EXPECT_EQ(repair["dry_run"], c.dry_run);
+    EXPECT_EQ(repair["warning"].is_null(), !c.warning);
+    if (!c.warning) EXPECT_GT(repair["replaced"].get<int>(), 0);
+  }
+  // The repair replaced what its log says it set.
+  const Result log = Kxtable("repair --full --replace '" + Path("t.kxt") + "'");
+  size_t set = 0;
+  for (size_t at = 0;
+       (at = log.out.find("- Date set to --> ", at)) != std::string::npos;
+       ++at) {
+    ++set;
+  }
+  const Json page =
+      PageData(Kxtable("report -q -o - --repair '" + Path("t.kxt") + "'").out);
+  EXPECT_EQ(page["repair"]["replaced"].get<size_t>() +
+                page["repair"]["separators"].get<size_t>(),
+            set);
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,9 @@ struct ConsoleOptions {
   // to be fed every record the operation classifies; or nullptr, which
   // costs the record loop nothing.
   std::optional<DamageMap>* damage_map = nullptr;
+  // Given every record the operation classifies too, after the damage map
+  // (which it may feed with what a repair did); or empty.
+  std::function<void(const kxcheck::RecordNote&)> on_record;
   // Write the report's JSON line to `out` (with a `report` only); EndReport
   // ends it.
   bool json = false;
@@ -133,7 +137,7 @@ class ConsoleHost final : public platform::SystemHost,
   // The JSON line lists records by number, and a damage map draws them:
   // either wants every record's note.
   bool WantsRecordNotes() override {
-    return json_ != nullptr ||
+    return json_ != nullptr || options_.on_record != nullptr ||
            (options_.damage_map != nullptr && options_.damage_map->has_value());
   }
   void NoteRecord(const kxcheck::RecordNote& note) override {
@@ -141,6 +145,7 @@ class ConsoleHost final : public platform::SystemHost,
     if (options_.damage_map != nullptr && options_.damage_map->has_value()) {
       (*options_.damage_map)->Add(note);
     }
+    if (options_.on_record) options_.on_record(note);
   }
 
   // The repair's output begins here, once its names were found fit for a

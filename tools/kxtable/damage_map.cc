@@ -180,7 +180,7 @@ int64_t DamageMap::BinStart(int64_t bin) const {
   return bin * records_ / static_cast<int64_t>(bins_.size()) + 1;
 }
 
-void DamageMap::SeekBin(int64_t record) {
+int64_t DamageMap::BinOf(int64_t record) const {
   if (record < 1 || record > records_) {
     throw std::out_of_range("record " + std::to_string(record) +
                             " is not among records 1 to " +
@@ -191,6 +191,11 @@ void DamageMap::SeekBin(int64_t record) {
   int64_t bin = ((record - 1) * count) / records_;
   while (bin + 1 < count && BinStart(bin + 1) <= record) ++bin;
   while (BinStart(bin) > record) --bin;
+  return bin;
+}
+
+void DamageMap::SeekBin(int64_t record) {
+  const int64_t bin = BinOf(record);
   bin_ = static_cast<size_t>(bin);
   bin_first_ = BinStart(bin);
   bin_end_ = BinStart(bin + 1);
@@ -335,6 +340,124 @@ void DamageMap::KeepFirst(int kind, const kxcheck::RecordNote& note) {
   }
 }
 
+DamageMap::Repair& DamageMap::RepairData() {
+  if (!repair_) {
+    repair_ = std::make_unique<Repair>();
+    repair_->bins.resize(bins_.size());
+    repair_->longest.reserve(limits_.runs);
+  }
+  return *repair_;
+}
+
+namespace {
+
+// Whether a stamp written differs from the one read in more than the
+// characters between the fields.
+bool StampReplaced(std::string_view read, std::string_view written) {
+  if (read.size() != written.size()) return true;
+  if (read == written) return false;
+  for (size_t i = 0; i < read.size(); ++i) {
+    const bool between = read.size() == 19 &&
+                         (i == 4 || i == 7 || i == 10 || i == 13 || i == 16);
+    if (!between && read[i] != written[i]) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void DamageMap::AddWritten(int64_t record, std::string_view read,
+                           std::string_view written) {
+  Repair& repair = RepairData();
+  if (record >= repair.bin_end || record < repair.bin_first) {
+    const int64_t bin = BinOf(record);
+    repair.bin = static_cast<size_t>(bin);
+    repair.bin_first = BinStart(bin);
+    repair.bin_end = BinStart(bin + 1);
+  }
+  ++repair.written;
+  const bool replaced = StampReplaced(read, written);
+  const bool same_as_before =
+      repair.have_written && written == repair.last_written;
+  if (replaced) {
+    RepairBin& bin = repair.bins[repair.bin];
+    ++bin.replaced;
+    ++repair.replaced;
+    if (const uint64_t key = CalendarKey(read)) {
+      bin.old_min = std::min(bin.old_min, key);
+      bin.old_max = std::max(bin.old_max, key);
+    }
+    // A spread writes one stamp many times: its key is worked out once.
+    if (!same_as_before || !repair.last_key_known) {
+      repair.last_key = CalendarKey(written);
+      repair.last_key_known = true;
+    }
+    if (const uint64_t key = repair.last_key) {
+      bin.new_min = std::min(bin.new_min, key);
+      bin.new_max = std::max(bin.new_max, key);
+    }
+  } else if (read != written) {
+    ++repair.separators;
+  }
+  // A spread: replaced stamps that all took the stamp written before them.
+  if (replaced && same_as_before) {
+    Spread& open = repair.open;
+    if (open.records == 0) {
+      open.first = record;
+      open.source = repair.last_source;
+      open.stamp.assign(written);
+    }
+    open.last = record;
+    ++open.records;
+  } else {
+    EndSpread(repair);
+  }
+  if (!same_as_before) {
+    repair.last_key_known = replaced;
+    repair.last_written.assign(written);
+    repair.last_source = record;
+    repair.have_written = true;
+  }
+}
+
+void DamageMap::EndSpread(Repair& repair) {
+  Spread& open = repair.open;
+  if (open.records > kSpreadWarnAbove) {
+    ++repair.spread_count;
+    if (limits_.runs > 0) {
+      auto shorter_first = [](const Spread& a, const Spread& b) {
+        return Longer(a, b);
+      };
+      if (repair.longest.size() < limits_.runs) {
+        repair.longest.push_back(open);
+        std::push_heap(repair.longest.begin(), repair.longest.end(),
+                       shorter_first);
+      } else if (Longer(open, repair.longest.front())) {
+        std::pop_heap(repair.longest.begin(), repair.longest.end(),
+                      shorter_first);
+        repair.longest.back() = open;
+        std::push_heap(repair.longest.begin(), repair.longest.end(),
+                       shorter_first);
+      }
+    }
+  }
+  open.records = 0;
+}
+
+void DamageMap::DescribeRepair(const std::string& output, bool dry_run,
+                               const std::string& warning) {
+  Repair& repair = RepairData();
+  repair.output = output;
+  repair.dry_run = dry_run;
+  repair.warning = warning;
+}
+
+int64_t DamageMap::SpreadCount() const {
+  if (!repair_) return 0;
+  return repair_->spread_count +
+         (repair_->open.records > kSpreadWarnAbove ? 1 : 0);
+}
+
 int64_t DamageMap::FindingCount() const {
   int64_t count = 0;
   for (int kind = 0; kind < kNullKind; ++kind) count += totals_[kind];
@@ -430,8 +553,80 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   text.reserve(text.size() + bins_.size() * 96 + 512);
   text += ",\"bins\":";
   AppendBins(text);
+  if (repair_) {
+    text += ",\"repair\":";
+    AppendRepair(text);
+  }
   text += '}';
   return text;
+}
+
+void DamageMap::AppendRepair(std::string& text) const {
+  const Repair& repair = *repair_;
+  JsonValue about;
+  about["output"] = EscapeCell(repair.output);
+  about["dry_run"] = repair.dry_run;
+  about["written"] = repair.written;
+  about["replaced"] = repair.replaced;
+  about["separators"] = repair.separators;
+  about["warning"] = repair.warning.empty()
+                         ? JsonValue()
+                         : JsonValue(EscapeCell(repair.warning));
+  about["spread_limit"] = kSpreadWarnAbove;
+  about["spread_count"] = SpreadCount();
+  // The spreads kept, and the one still open after the last record.
+  std::vector<Spread> spreads = repair.longest;
+  if (repair.open.records > kSpreadWarnAbove && limits_.runs > 0) {
+    spreads.push_back(repair.open);
+  }
+  std::sort(spreads.begin(), spreads.end(), Longer<Spread>);
+  if (spreads.size() > limits_.runs) spreads.resize(limits_.runs);
+  JsonValue list = JsonValue::array();
+  for (const Spread& spread : spreads) {
+    list.push_back(
+        {{"first", spread.first},
+         {"last", spread.last},
+         {"records", spread.records},
+         {"source", spread.source},
+         {"stamp", EscapeCell(spread.stamp)},
+         {"seconds", CalendarKey(spread.stamp) == 0
+                         ? JsonValue()
+                         : JsonValue(*CalendarSeconds(spread.stamp))}});
+  }
+  about["spread_runs"] = std::move(list);
+  std::string head = about.dump();
+  head.pop_back();
+  text += head;
+
+  auto key_array = [&](const char* name, auto value) {
+    text += '"';
+    text += name;
+    text += "\":[";
+    for (size_t i = 0; i < repair.bins.size(); ++i) {
+      if (i > 0) text += ',';
+      const uint64_t key = value(repair.bins[i]);
+      if (key == 0 || key == UINT64_MAX) {
+        text += "null";
+      } else {
+        text += std::to_string(KeySeconds(key));
+      }
+    }
+    text += ']';
+  };
+  text += ",\"bins\":{";
+  key_array("old_min", [](const RepairBin& b) { return b.old_min; });
+  text += ',';
+  key_array("old_max", [](const RepairBin& b) { return b.old_max; });
+  text += ',';
+  key_array("new_min", [](const RepairBin& b) { return b.new_min; });
+  text += ',';
+  key_array("new_max", [](const RepairBin& b) { return b.new_max; });
+  text += ",\"replaced\":[";
+  for (size_t i = 0; i < repair.bins.size(); ++i) {
+    if (i > 0) text += ',';
+    text += std::to_string(repair.bins[i].replaced);
+  }
+  text += "]}}";
 }
 
 void DamageMap::AppendBins(std::string& text) const {

@@ -51,18 +51,34 @@
 // A repair adds a member "repair", which the page draws when it is there:
 // the stamps it replaced (old) and wrote (new) per bin, as seconds or null,
 // the number replaced per bin, and the runs of records that were all given
-// one written stamp, longer than spread_limit:
+// one written stamp, longer than spread_limit (the longest `runs` of them,
+// longest first; spread_count counts them all). A stamp counts as replaced
+// when the one written differs from the one read in more than the
+// separators; a stamp whose separators alone were put right is counted in
+// "separators". "written" counts the records compared, "dry_run" says the
+// stamps are what a rule would write (no output was read), and "warning"
+// says why the comparison stopped early (null when it did not):
 //
-//   "repair": {"output": "t_REPAIRED.kxt", "replaced": 1, "spread_limit": 100,
+//   "repair": {"output": "t_REPAIRED.kxt", "dry_run": false, "written": 11,
+//              "replaced": 1, "separators": 0, "warning": null,
+//              "spread_limit": 100, "spread_count": 1,
 //              "bins": {"old_min": [...], "old_max": [...], "new_min": [...],
 //                       "new_max": [...], "replaced": [0, 1, 0]},
 //              "spread_runs": [{"first": 2, "last": 900, "records": 899,
-//                               "stamp": "2020-01-01 10:00:00"}]}
+//                               "source": 1,
+//                               "stamp": "2020-01-01 10:00:00",
+//                               "seconds": 1577872800}]}
+//
+// A spread run's records all took the stamp first written for record
+// "source" ("seconds" is null when it names no calendar time); records left
+// out between them do not end it, a record written with a stamp of its own
+// does.
 #ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 #define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -82,6 +98,10 @@ inline constexpr int kCorruptedKind = 11;
 // "order", "year", ..., "separators", "null", "deleted", "duplicate",
 // "corrupted".
 const char* DamageKindName(int kind);
+
+// A spread is one written stamp given to more than this many records that
+// follow each other, as the repair's notice counts them.
+using kxcheck::kSpreadWarnAbove;
 
 struct DamageMapLimits {
   int64_t bins = 4000;
@@ -128,6 +148,20 @@ class DamageMap {
   // The data, as of the notes so far.
   std::string Json(const DamageMapTable& table) const;
 
+  // Record `record` of the table (in table order, each once) went to the
+  // output with the stamp `written`; `read` is its stamp in the table. Adds
+  // the "repair" member.
+  void AddWritten(int64_t record, std::string_view read,
+                  std::string_view written);
+  // What the "repair" member says of the output (and adds it when no record
+  // was written): its name, whether its stamps are only what a rule would
+  // write, and why the comparison stopped early ("" when it did not).
+  void DescribeRepair(const std::string& output, bool dry_run,
+                      const std::string& warning);
+  // Stamps replaced so far, and the spreads (none before a repair's notes).
+  int64_t Replaced() const { return repair_ ? repair_->replaced : 0; }
+  int64_t SpreadCount() const;
+
   // The totals so far, by kind (DamageKindName).
   int64_t Total(int kind) const { return totals_[kind]; }
   // Findings of the stamp tests so far (a record may give several).
@@ -159,7 +193,51 @@ class DamageMap {
     std::string previous;  // the order test
   };
 
+  struct RepairBin {
+    uint64_t old_min = UINT64_MAX;  // UINT64_MAX and 0: none
+    uint64_t old_max = 0;
+    uint64_t new_min = UINT64_MAX;
+    uint64_t new_max = 0;
+    uint32_t replaced = 0;
+  };
+
+  struct Spread {
+    int64_t first = 0;
+    int64_t last = 0;
+    int64_t records = 0;
+    int64_t source = 0;
+    std::string stamp;
+    int64_t Length() const { return records; }
+  };
+
+  struct Repair {
+    std::string output;
+    bool dry_run = false;
+    std::string warning;
+    std::vector<RepairBin> bins;
+    size_t bin = 0;  // of the last record written, and its records
+    int64_t bin_first = 1;
+    int64_t bin_end = 1;
+    int64_t written = 0;
+    int64_t replaced = 0;
+    int64_t separators = 0;
+    // The stamp written last, and the record it was first written for.
+    std::string last_written;
+    int64_t last_source = 0;
+    bool have_written = false;
+    uint64_t last_key = 0;  // CalendarKey of it, when last_key_known
+    bool last_key_known = false;
+    Spread open;                  // records == 0 while none
+    std::vector<Spread> longest;  // a heap whose front is the shortest kept
+    int64_t spread_count = 0;
+  };
+
   int64_t BinStart(int64_t bin) const;
+  // The bin of a record in 1..records; throws std::out_of_range otherwise.
+  int64_t BinOf(int64_t record) const;
+  Repair& RepairData();
+  void EndSpread(Repair& repair);
+  void AppendRepair(std::string& text) const;
   void SeekBin(int64_t record);
   void RememberPrevious(std::string_view stamp);
   // The bins as a JSON object, at the end of `text`.
@@ -204,6 +282,8 @@ class DamageMap {
   std::array<char, 32> previous_short_{};
   size_t previous_size_ = 0;
   std::string previous_long_;  // when longer than the array
+
+  std::unique_ptr<Repair> repair_;
 };
 
 }  // namespace kxtable

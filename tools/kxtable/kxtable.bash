@@ -24,7 +24,8 @@ _kxtable() {
     check) options+=" $runs" ;;
     repair) options+=" $runs
       --keep-deleted --keep-duplicates --skip-corrupted --replace --restore" ;;
-    report) options+=" --output --force --recursive --quiet --no-progress" ;;
+    report) options+=" --output --force --recursive --quiet --no-progress
+      --repair --restore --repaired" ;;
     info) options+=" --quiet --json" ;;
     import) options+=" --force --delimiter --no-header --date-format
       --time-format" ;;
@@ -48,7 +49,7 @@ _kxtable() {
       local done_part=${cur%"${cur##*,}"}
       COMPREPLY=("${COMPREPLY[@]/#/$done_part}")
       return ;;
-    --truth | --output | -o)
+    --truth | --output | -o | --repaired)
       compopt -o filenames 2>/dev/null
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
