@@ -62,6 +62,27 @@ TEST(JsonWriterTest, AnyBytesMakeAStringThatReadsBackAsThem) {
   }
 }
 
+// Plain bytes are looked at eight at a time: every byte value, in the first
+// word of a stamp and in its tail, is copied as it is exactly when it is
+// printable ASCII other than the quote and the backslash.
+TEST(JsonWriterTest, EveryByteValueInAWordAndInTheTail) {
+  for (int b = 0; b < 256; ++b) {
+    const bool plain = b >= 0x20 && b <= 0x7e && b != '"' && b != '\\';
+    for (const size_t at : {size_t{5}, size_t{17}}) {
+      std::string bytes = "2024-03-01 08:00:00";
+      bytes[at] = static_cast<char>(b);
+      Pieces out;
+      JsonWriter json(out.Sink());
+      json.String(bytes);
+      EXPECT_EQ(out.Text() == "\"" + bytes + "\"\n", plain) << b << " " << at;
+      std::string back;
+      kxtable::UnescapeCell(
+          nlohmann::json::parse(out.Text()).get<std::string>(), back);
+      EXPECT_EQ(back, bytes) << b << " " << at;
+    }
+  }
+}
+
 TEST(JsonWriterTest, CommasAndOneLinePerTopLevelValue) {
   Pieces out;
   JsonWriter json(out.Sink());
