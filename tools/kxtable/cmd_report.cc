@@ -345,8 +345,9 @@ void AddReportCommand(CLI::App& app, Runner& run) {
       "bytes after their date and time, which a repair never changes, so the "
       "repair's options need not be known; where the output stops matching "
       "the table the page and standard error say so. With --restore nothing "
-      "but the table is read: the page shows what the restoring rule would "
-      "write. A missing output is an error (status 2).\n\n" +
+      "but the table is read: the page shows what `kxtable repair --restore` "
+      "would write with its default options. A missing output is an error "
+      "(status 2).\n\n" +
       StatusNote("every table is clean (deleted records alone are normal)",
                  "one has damage (as for kxtable check), or a page exists "
                  "and --force was not given, or would be one of the table's "

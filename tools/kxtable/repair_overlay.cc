@@ -101,8 +101,16 @@ void RepairAligner::Finish(bool complete) {
 }
 
 void RestoreOverlay::Add(const kxcheck::RecordNote& note, DamageMap& map) {
-  if (note.kind != kxcheck::RecordClass::kExamined) return;
-  restorer_.Push(note.record, note.stamp);
+  // The records `kxtable repair --restore` keeps by default: the examined
+  // ones and the corrupted ones, whose stamps it restores as well.
+  if (note.kind == kxcheck::RecordClass::kExamined) {
+    restorer_.Push(note.record, note.stamp);
+  } else if (note.kind == kxcheck::RecordClass::kCorrupted) {
+    char room[19];
+    restorer_.Push(note.record, RecordStamp(note.bytes, room));
+  } else {
+    return;
+  }
   Drain(map);
 }
 

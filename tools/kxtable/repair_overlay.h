@@ -72,6 +72,9 @@ class RepairAligner {
   std::string warning_;
 };
 
+// What `kxtable repair --restore` with its default options would write: the
+// stamps of the records it keeps go through the restoring rule, and each
+// stamp the rule replaces is given to the map.
 class RestoreOverlay {
  public:
   explicit RestoreOverlay(int current_year) : restorer_(current_year) {}
