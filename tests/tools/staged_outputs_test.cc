@@ -192,6 +192,13 @@ std::function<bool(const FaultEnv::Record&)> Staged(const char* extension) {
   };
 }
 
+// Fails the `nth` call of `call` on a path ending in `suffix` with `error`.
+std::function<void(StagedOutputsTest&, FaultEnv&)> Fail(Call call, int nth,
+                                                        int error,
+                                                        const char* suffix) {
+  return [=](auto&, FaultEnv& env) { env.FailCall(call, nth, error, suffix); };
+}
+
 struct Row {
   const char* name;
   Command command;
@@ -229,26 +236,17 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
       // Repair.
       {.name = "repair: a record cannot be appended",
        .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 3, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 3, ENOSPC, ".kxd"),
        .code = 2,
        .message = "No repaired table was written"},
       {.name = "repair: a record cannot be read",
        .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kReadAt, 3, EIO, "/T.kxd");
-           },
+       .fault = Fail(Call::kReadAt, 3, EIO, "/T.kxd"),
        .code = 2,
        .message = "record 6554 of '"},
       {.name = "repair: a deletion mark cannot be read",
        .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kReadAt, 2, EIO, "/T.kxa");
-           },
+       .fault = Fail(Call::kReadAt, 2, EIO, "/T.kxa"),
        .code = 2,
        .message = "cannot read the deletion mark"},
       {.name = "repair: the source is cut short while it is read",
@@ -269,18 +267,12 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .source_changes = true},
       {.name = "repair: the commit cannot sync",
        .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kSync, 1, EIO, ".kxa");
-           },
+       .fault = Fail(Call::kSync, 1, EIO, ".kxa"),
        .code = 2,
        .message = "could not be committed"},
       {.name = "repair: the first rename into place fails",
        .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 1, EIO, "T_REPAIRED.kxd");
-           },
+       .fault = Fail(Call::kRename, 1, EIO, "T_REPAIRED.kxd"),
        .code = 2,
        .message = "nothing was replaced"},
       {.name = "repair: its lock is deleted and a second repair runs",
@@ -472,10 +464,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "exceeds 65536"},
       {.name = "import: the disk is full",
        .command = Command::kImport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 2, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 2, ENOSPC, ".kxd"),
        .code = 2,
        .message = "the new table was not put in place"},
       {.name = "import: the CSV is one of the table's files",
@@ -495,10 +484,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
       // Sample.
       {.name = "sample: the disk is full",
        .command = Command::kSample,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 3, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 3, ENOSPC, ".kxd"),
        .code = 2,
        .message = "the new table was not put in place"},
       {.name = "sample: the truth is a second name of the table's data",
@@ -512,10 +498,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "which this command reads"},
       {.name = "sample: the index cannot be put in place",
        .command = Command::kSample,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 2, EIO, "/T.kxi");  // the first marks
-           },
+       .fault = Fail(Call::kRename, 2, EIO, "/T.kxi"),  // the first marks
        .code = 2,
        .message = "the table there is incomplete now",
        .target = Target::kIncomplete},
@@ -536,18 +519,12 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "which this command reads"},
       {.name = "export: the disk is full",
        .command = Command::kExport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWrite, 1, ENOSPC, ".new");
-           },
+       .fault = Fail(Call::kWrite, 1, ENOSPC, ".new"),
        .code = 2,
        .message = "No space left on device"},
       {.name = "export: it cannot be put in place",
        .command = Command::kExport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 1, EIO, "out.csv");
-           },
+       .fault = Fail(Call::kRename, 1, EIO, "out.csv"),
        .code = 2,
        .message = "cannot put the file in place"},
       {.name = "export: a link at its name is replaced, not followed",
