@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -35,6 +36,23 @@ int64_t Seconds(const char* stamp) {
 
 Json DataOf(const DamageMap& map) {
   return Json::parse(map.Json({.path = "t.kxt", .status = "damaged"}));
+}
+
+// The note of `record` from a letter: N null, D deleted, C corrupted,
+// U duplicate; any other letter is a record examined with `stamp`.
+RecordNote NoteOf(int64_t record, char letter, std::string_view stamp) {
+  static const std::map<char, RecordClass> kKinds = {
+      {'N', RecordClass::kNull},
+      {'D', RecordClass::kDeleted},
+      {'C', RecordClass::kCorrupted},
+      {'U', RecordClass::kDuplicate}};
+  RecordNote note{.record = record};
+  if (const auto kind = kKinds.find(letter); kind != kKinds.end()) {
+    note.kind = kind->second;
+  } else {
+    note.stamp = stamp;
+  }
+  return note;
 }
 
 // Ten records in four bins (1-2, 3-5, 6-7, 8-10): a clean start, a null and
@@ -125,26 +143,9 @@ std::string RunsOf(const RunCase& c) {
   const std::string line = c.records;
   DamageMap map(static_cast<int64_t>(line.size()), {.runs = c.keep});
   for (size_t i = 0; i < line.size(); ++i) {
-    RecordNote note{.record = static_cast<int64_t>(i) + 1};
-    switch (line[i]) {
-      case 'N':
-        note.kind = RecordClass::kNull;
-        break;
-      case 'D':
-        note.kind = RecordClass::kDeleted;
-        break;
-      case 'C':
-        note.kind = RecordClass::kCorrupted;
-        break;
-      case 'U':
-        note.kind = RecordClass::kDuplicate;
-        break;
-      case 'F':
-        note.failed_tests = kMonth;
-        [[fallthrough]];
-      default:
-        note.stamp = "2020-01-01 10:00:00";
-    }
+    RecordNote note =
+        NoteOf(static_cast<int64_t>(i) + 1, line[i], "2020-01-01 10:00:00");
+    if (line[i] == 'F') note.failed_tests = kMonth;
     map.Add(note);
   }
   std::string text;
@@ -203,13 +204,7 @@ TEST(DamageMapTest, CalendarTimesOfStamps) {
       {"9999-12-31 23:59:59", 253402300799},
       // Separators are not looked at: a repair puts them right.
       {"2020/02/29T23-59;59", 1583020799},
-      {"2019\xff"
-       "12\xff"
-       "31\xff"
-       "23\xff"
-       "59\xff"
-       "59",
-       1577836799},
+      {"2019\37712\37731\37723\37759\37759", 1577836799},  // \377: 0xff
       // Bytes that look like digits to a careless test.
       {"20?0-01-01 00:00:00", std::nullopt},
       {"2020-01-01 00:0\xb0:00", std::nullopt},
@@ -435,23 +430,8 @@ TEST(RepairAlignerTest, PairsRecordsByPayload) {
     for (size_t i = 0; i < c.table.size(); ++i) {
       const std::string& r = c.table[i];
       bytes.push_back(Record(r.substr(2, 19), r.substr(22)));
-      RecordNote note{.record = static_cast<int64_t>(i + 1)};
-      switch (r[0]) {
-        case 'N':
-          note.kind = RecordClass::kNull;
-          break;
-        case 'D':
-          note.kind = RecordClass::kDeleted;
-          break;
-        case 'C':
-          note.kind = RecordClass::kCorrupted;
-          break;
-        case 'U':
-          note.kind = RecordClass::kDuplicate;
-          break;
-        default:
-          note.stamp = std::string_view(r).substr(2, 19);
-      }
+      RecordNote note = NoteOf(static_cast<int64_t>(i + 1), r[0],
+                               std::string_view(r).substr(2, 19));
       note.bytes = bytes.back();
       map.Add(note);
       aligner.Add(note, map);

@@ -31,6 +31,19 @@ struct Pieces {
   }
 };
 
+// The line a writer makes of `bytes` as a string, checked to read back as
+// those bytes.
+std::string StringLine(const std::string& bytes) {
+  Pieces out;
+  JsonWriter json(out.Sink());
+  json.String(bytes);
+  std::string back;
+  kxtable::UnescapeCell(nlohmann::json::parse(out.Text()).get<std::string>(),
+                        back);
+  EXPECT_EQ(back, bytes);
+  return out.Text();
+}
+
 TEST(JsonWriterTest, AnyBytesMakeAStringThatReadsBackAsThem) {
   struct Case {
     std::string bytes;
@@ -42,23 +55,14 @@ TEST(JsonWriterTest, AnyBytesMakeAStringThatReadsBackAsThem) {
       {.bytes = "C:\\data", .json = R"("C:\\data")"},
       // A backslash that would read as an escape is one itself.
       {.bytes = "\\x41", .json = R"("\\x5cx41")"},
-      {.bytes = std::string("03-0\0"
-                            "1",
-                            6),
-       .json = R"("03-0\\x001")"},
+      {.bytes = std::string("03-0\0001", 6), .json = R"("03-0\\x001")"},
       {.bytes = "a\tb\r\n\x7f", .json = R"("a\tb\r\n\\x7f")"},
       {.bytes = "201\xfc-04", .json = R"("201\\xfc-04")"},
       {.bytes = "caf\xc3\xa9", .json = "\"caf\xc3\xa9\""},
   };
   for (const Case& c : cases) {
-    Pieces out;
-    JsonWriter json(out.Sink());
-    json.String(c.bytes);
-    EXPECT_EQ(out.Text(), c.json + "\n") << c.bytes;
-    std::string back;
-    kxtable::UnescapeCell(nlohmann::json::parse(out.Text()).get<std::string>(),
-                          back);
-    EXPECT_EQ(back, c.bytes);
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(StringLine(c.bytes), c.json + "\n");
   }
 }
 
@@ -71,14 +75,8 @@ TEST(JsonWriterTest, EveryByteValueInAWordAndInTheTail) {
     for (const size_t at : {size_t{5}, size_t{17}}) {
       std::string bytes = "2024-03-01 08:00:00";
       bytes[at] = static_cast<char>(b);
-      Pieces out;
-      JsonWriter json(out.Sink());
-      json.String(bytes);
-      EXPECT_EQ(out.Text() == "\"" + bytes + "\"\n", plain) << b << " " << at;
-      std::string back;
-      kxtable::UnescapeCell(
-          nlohmann::json::parse(out.Text()).get<std::string>(), back);
-      EXPECT_EQ(back, bytes) << b << " " << at;
+      SCOPED_TRACE(std::to_string(b) + " at " + std::to_string(at));
+      EXPECT_EQ(StringLine(bytes) == "\"" + bytes + "\"\n", plain);
     }
   }
 }

@@ -36,11 +36,10 @@ class ReportCommandTest : public kxtest::KxtableTest {
 TEST_F(ReportCommandTest, PageAndStatusForEachKindOfTable) {
   struct Case {
     const char* name;
-    const char* sample;       // kxtable sample's options; "" for no table
+    const char* sample = "";  // kxtable sample's options; "" for no table
     const char* remove = "";  // a companion file taken away
     const char* text = "";    // the .kxt's bytes when there is no sample
-    int code;
-    bool page;
+    int code;                 // 2: no page
     const char* status = "";
     const char* err = "";  // in standard error
   };
@@ -48,35 +47,22 @@ TEST_F(ReportCommandTest, PageAndStatusForEachKindOfTable) {
       {.name = "clean",
        .sample = "--records 300",
        .code = 0,
-       .page = true,
        .status = "clean"},
       {.name = "damaged",
        .sample = "--records 300 --damage 0.1",
        .code = 1,
-       .page = true,
        .status = "damaged"},
-      {.name = "empty",
-       .sample = "--records 0",
-       .code = 0,
-       .page = true,
-       .status = "clean"},
+      {.name = "empty", .sample = "--records 0", .code = 0, .status = "clean"},
       {.name = "no_index",
        .sample = "--records 300",
        .remove = ".kxi",
        .code = 1,
-       .page = true,
        .status = "damaged",
        .err = "the index file is missing"},
-      {.name = "missing",
-       .sample = "",
-       .code = 2,
-       .page = false,
-       .err = "No such file or directory"},
+      {.name = "missing", .code = 2, .err = "No such file or directory"},
       {.name = "not_a_table",
-       .sample = "",
        .text = "these are not the bytes of a table\n",
        .code = 2,
-       .page = false,
        .err = "Cannot open"},
   };
   for (const Case& c : cases) {
@@ -92,8 +78,8 @@ TEST_F(ReportCommandTest, PageAndStatusForEachKindOfTable) {
     EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     // The same status as the check of the table.
     EXPECT_EQ(Kxtable("check -q '" + table + "'").code, c.code);
-    ASSERT_EQ(fs::exists(page), c.page);
-    if (!c.page) {
+    ASSERT_EQ(fs::exists(page), c.code != 2);
+    if (c.code == 2) {
       EXPECT_EQ(r.out, "");
       continue;
     }

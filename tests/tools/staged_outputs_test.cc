@@ -192,9 +192,16 @@ std::function<bool(const FaultEnv::Record&)> Staged(const char* extension) {
   };
 }
 
+// Fails the `nth` call of `call` on a path ending in `suffix` with `error`.
+std::function<void(StagedOutputsTest&, FaultEnv&)> Fail(Call call, int nth,
+                                                        int error,
+                                                        const char* suffix) {
+  return [=](auto&, FaultEnv& env) { env.FailCall(call, nth, error, suffix); };
+}
+
 struct Row {
   const char* name;
-  Command command;
+  Command command = Command::kRepair;
   std::function<void(StagedOutputsTest&)> arrange = {};
   std::function<void(StagedOutputsTest&, FaultEnv&)> fault = {};
   const char* kill = nullptr;  // run a child killed there instead
@@ -228,31 +235,18 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
   const Row rows[] = {
       // Repair.
       {.name = "repair: a record cannot be appended",
-       .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 3, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 3, ENOSPC, ".kxd"),
        .code = 2,
        .message = "No repaired table was written"},
       {.name = "repair: a record cannot be read",
-       .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kReadAt, 3, EIO, "/T.kxd");
-           },
+       .fault = Fail(Call::kReadAt, 3, EIO, "/T.kxd"),
        .code = 2,
        .message = "record 6554 of '"},
       {.name = "repair: a deletion mark cannot be read",
-       .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kReadAt, 2, EIO, "/T.kxa");
-           },
+       .fault = Fail(Call::kReadAt, 2, EIO, "/T.kxa"),
        .code = 2,
        .message = "cannot read the deletion mark"},
       {.name = "repair: the source is cut short while it is read",
-       .command = Command::kRepair,
        .fault =
            [](StagedOutputsTest& t, FaultEnv& env) {
              env.BeforeCall(
@@ -268,23 +262,14 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "record 101 of '",
        .source_changes = true},
       {.name = "repair: the commit cannot sync",
-       .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kSync, 1, EIO, ".kxa");
-           },
+       .fault = Fail(Call::kSync, 1, EIO, ".kxa"),
        .code = 2,
        .message = "could not be committed"},
       {.name = "repair: the first rename into place fails",
-       .command = Command::kRepair,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 1, EIO, "T_REPAIRED.kxd");
-           },
+       .fault = Fail(Call::kRename, 1, EIO, "T_REPAIRED.kxd"),
        .code = 2,
        .message = "nothing was replaced"},
       {.name = "repair: its lock is deleted and a second repair runs",
-       .command = Command::kRepair,
        .fault =
            [](StagedOutputsTest& t, FaultEnv& env) {
              env.BeforeCall(
@@ -309,7 +294,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
                     !fs::exists(t.Path("T_REPAIRED.kxt.lock"));
            }},
       {.name = "repair: links to the source appear at the output's names",
-       .command = Command::kRepair,
        .fault =
            [](StagedOutputsTest& t, FaultEnv& env) {
              env.BeforeCall(
@@ -323,7 +307,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
            },
        .target = Target::kNew},
       {.name = "repair: a link to the source at an output name",
-       .command = Command::kRepair,
        .arrange =
            [](StagedOutputsTest& t) {
              fs::remove(t.Path("T_REPAIRED.kxd"));
@@ -336,7 +319,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              return fs::is_symlink(t.Path("T_REPAIRED.kxd"));
            }},
       {.name = "repair: a file appears at the name of the copied definition",
-       .command = Command::kRepair,
        .fault =
            [&](auto&, FaultEnv& env) {
              env.BeforeCall(Call::kOpen, Staged(".kxt"),
@@ -353,7 +335,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              return kept;
            }},
       {.name = "repair: a link at the lock file's name",
-       .command = Command::kRepair,
        .arrange =
            [](StagedOutputsTest& t) {
              fs::create_symlink("elsewhere", t.Path("T_REPAIRED.kxt.lock"));
@@ -364,7 +345,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              return !fs::exists(t.Path("elsewhere"));
            }},
       {.name = "repair: other bits of a deletion mark are set",
-       .command = Command::kRepair,
        .arrange =
            [](StagedOutputsTest& t) {
              ASSERT_EQ(t.Kxtable("sample T.kxt --records 20000 --force").code,
@@ -377,19 +357,16 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              return Info(t, "T_REPAIRED.kxt") == "20000";
            }},
       {.name = "repair: the data file's header checksum is wrong",
-       .command = Command::kRepair,
        .arrange = [](auto& t) { Patch(t, "T.kxd", 12); },
        .code = 1,
        .message = "header checksum mismatch",
        .target = Target::kNew},
       {.name = "repair: the attribute file's header checksum is wrong",
-       .command = Command::kRepair,
        .arrange = [](auto& t) { Patch(t, "T.kxa", 12); },
        .code = 1,
        .message = "header checksum mismatch",
        .target = Target::kNew},
       {.name = "repair: a private source gives a private output",
-       .command = Command::kRepair,
        .arrange =
            [](StagedOutputsTest& t) {
              for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
@@ -411,7 +388,6 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              return true;
            }},
       {.name = "repair: a killed run's table goes, a live run's stays",
-       .command = Command::kRepair,
        .arrange =
            [&](StagedOutputsTest& t) {
              const std::string prefix =
@@ -438,12 +414,10 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
                     });
            }},
       {.name = "repair: killed while writing records",
-       .command = Command::kRepair,
        .kill = "pwrite64:when=6",
        .code = 137,
        .message = "Killed"},
       {.name = "repair: killed between the renames into place",
-       .command = Command::kRepair,
        .kill = "rename:when=5",
        .code = 137,
        .message = "Killed",
@@ -472,10 +446,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "exceeds 65536"},
       {.name = "import: the disk is full",
        .command = Command::kImport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 2, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 2, ENOSPC, ".kxd"),
        .code = 2,
        .message = "the new table was not put in place"},
       {.name = "import: the CSV is one of the table's files",
@@ -495,10 +466,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
       // Sample.
       {.name = "sample: the disk is full",
        .command = Command::kSample,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWriteAt, 3, ENOSPC, ".kxd");
-           },
+       .fault = Fail(Call::kWriteAt, 3, ENOSPC, ".kxd"),
        .code = 2,
        .message = "the new table was not put in place"},
       {.name = "sample: the truth is a second name of the table's data",
@@ -512,10 +480,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "which this command reads"},
       {.name = "sample: the index cannot be put in place",
        .command = Command::kSample,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 2, EIO, "/T.kxi");  // the first marks
-           },
+       .fault = Fail(Call::kRename, 2, EIO, "/T.kxi"),  // the first marks
        .code = 2,
        .message = "the table there is incomplete now",
        .target = Target::kIncomplete},
@@ -536,18 +501,12 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
        .message = "which this command reads"},
       {.name = "export: the disk is full",
        .command = Command::kExport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kWrite, 1, ENOSPC, ".new");
-           },
+       .fault = Fail(Call::kWrite, 1, ENOSPC, ".new"),
        .code = 2,
        .message = "No space left on device"},
       {.name = "export: it cannot be put in place",
        .command = Command::kExport,
-       .fault =
-           [](auto&, FaultEnv& env) {
-             env.FailCall(Call::kRename, 1, EIO, "out.csv");
-           },
+       .fault = Fail(Call::kRename, 1, EIO, "out.csv"),
        .code = 2,
        .message = "cannot put the file in place"},
       {.name = "export: a link at its name is replaced, not followed",
