@@ -612,31 +612,39 @@ class RepairPass {
       } else {
         stamp_ = previous_stamp_;
       }
-      // A record is appended only when its own bytes with the replacement
-      // stamp are in the output's buffer: appending whatever the buffer held
-      // before would write another record's bytes, or the bad stamp, while
-      // the log reports the record as skipped.
-      bool ready = Do(Step::kOutputBuffer, [&] {
-        output_->SetRecordBuffer(source_->RecordBuffer());
-      });
+      appended = Append(
+          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/true);
+      AddStampSet(n, failed_tests_ == Bit(StampTest::kOrder)
+                         ? StampReason::kOutOfOrder
+                         : StampReason::kFailedTest);
+    } else {
+      appended = Append(
+          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/false);
+    }
+    return appended;
+  }
+
+  // Appends the bytes `record` gives as record n's output, with stamp_ put
+  // in its date and time when `restamp`; gives whether it reached the
+  // output. A record is appended only when its own bytes (with the
+  // replacement stamp) are in the output's buffer: appending whatever the
+  // buffer held before would write another record's bytes, or the bad stamp,
+  // while the log reports the record as skipped.
+  template <class Record>
+  bool Append(int32_t n, Record&& record, bool restamp) {
+    bool ready =
+        Do(Step::kOutputBuffer, [&] { output_->SetRecordBuffer(record()); });
+    if (restamp) {
       ready = Do(Step::kPutDate,
                  [&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) &&
               ready;
       ready = Do(Step::kPutTime,
                  [&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) &&
               ready;
-      if (ready) {
-        appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
-        if (!appended) NoteUnwritten(n);
-      }
-      AddStampSet(n, failed_tests_ == Bit(StampTest::kOrder)
-                         ? StampReason::kOutOfOrder
-                         : StampReason::kFailedTest);
-    } else if (Do(Step::kOutputBuffer,
-                  [&] { output_->SetRecordBuffer(source_->RecordBuffer()); })) {
-      appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
-      if (!appended) NoteUnwritten(n);
     }
+    if (!ready) return false;
+    const bool appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
+    if (!appended) NoteUnwritten(n);
     return appended;
   }
 
@@ -788,23 +796,10 @@ class RepairPass {
     if (restamped) original_ = stamp_;
     stamp_.assign(decided.Stamp());
 
-    bool appended = false;
-    if (entry.held) {
-      bool ready = Do(Step::kOutputBuffer,
-                      [&] { output_->SetRecordBuffer(entry.bytes); });
-      if (restamped) {
-        ready = Do(Step::kPutDate,
-                   [&] { output_->FieldPut(1, StampPart(stamp_, 1, 10)); }) &&
-                ready;
-        ready = Do(Step::kPutTime,
-                   [&] { output_->FieldPut(2, StampPart(stamp_, 12, 19)); }) &&
-                ready;
-      }
-      if (ready) {
-        appended = Do(Step::kAppend, [&] { output_->AppendRecord(0); });
-        if (!appended) NoteUnwritten(m);
-      }
-    }
+    const bool appended =
+        entry.held &&
+        Append(
+            m, [&]() -> std::string_view { return entry.bytes; }, restamped);
     if (restamped) AddStampSet(m, ReasonFor(decided));
     previous_stamp_ = stamp_;
     NoteRecord(m, RecordClass::kExamined, !appended);

@@ -19,21 +19,6 @@ using kxos::FileInfo;
 
 namespace {
 
-std::string KindOf(FileInfo::Type type) {
-  switch (type) {
-    case FileInfo::Type::kDirectory:
-      return "a directory";
-    case FileInfo::Type::kFifo:
-      return "a FIFO";
-    case FileInfo::Type::kDevice:
-      return "a device";
-    case FileInfo::Type::kSocket:
-      return "a socket";
-    default:
-      return "not a regular file";
-  }
-}
-
 bool HasTableExtension(const std::string& path) {
   if (path.size() < 4 || path[path.size() - 4] != '.') return false;
   return (path[path.size() - 3] | 0x20) == 'k' &&
@@ -105,7 +90,7 @@ bool StagedTable::CheckTargetNames(const std::string& target_kxt,
     if (err != 0) Fail(name, ErrorText(err));
     if (info.type != FileInfo::Type::kRegular &&
         info.type != FileInfo::Type::kLink) {
-      Fail(name, "it is " + KindOf(info.type) +
+      Fail(name, "it is " + kxos::KindText(info.type) +
                      ", not a table file; nothing was replaced");
     }
     exists = true;
@@ -143,7 +128,8 @@ std::unique_ptr<StagedTable> StagedTable::CopyingDefinition(
     Fail(definition, "cannot read the definition: " + ErrorText(err));
   }
   if (info.type != FileInfo::Type::kRegular) {
-    Fail(definition, "it is " + KindOf(info.type) + ", not a table definition");
+    Fail(definition,
+         "it is " + kxos::KindText(info.type) + ", not a table definition");
   }
   table->Begin({}, &in, info.permissions);
   return table;

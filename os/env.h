@@ -205,6 +205,10 @@ inline int EnvWrapper::Open(const std::string& path, int flags, mode_t mode,
 // The system's words for an errno value ("No such file or directory").
 std::string ErrorText(int err);
 
+// What a file that is not a regular one is, for a message: "a directory",
+// "a FIFO", "a device", "a socket", or "not a regular file".
+std::string KindText(FileInfo::Type type);
+
 }  // namespace kxos
 
 #endif  // KXCHECK_OS_ENV_H_

@@ -201,4 +201,19 @@ Env* Env::Default() {
 
 std::string ErrorText(int err) { return std::strerror(err); }
 
+std::string KindText(FileInfo::Type type) {
+  switch (type) {
+    case FileInfo::Type::kDirectory:
+      return "a directory";
+    case FileInfo::Type::kFifo:
+      return "a FIFO";
+    case FileInfo::Type::kDevice:
+      return "a device";
+    case FileInfo::Type::kSocket:
+      return "a socket";
+    default:
+      return "not a regular file";
+  }
+}
+
 }  // namespace kxos

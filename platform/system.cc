@@ -55,21 +55,6 @@ class FileLock final : public kxcheck::Files::OutputLock {
   FileInfo held_;
 };
 
-std::string KindOf(FileInfo::Type type) {
-  switch (type) {
-    case FileInfo::Type::kDirectory:
-      return "a directory";
-    case FileInfo::Type::kFifo:
-      return "a FIFO";
-    case FileInfo::Type::kDevice:
-      return "a device";
-    case FileInfo::Type::kSocket:
-      return "a socket";
-    default:
-      return "not a regular file";
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<kxcheck::Files::StagedTable> StageTable(
@@ -119,7 +104,7 @@ std::unique_ptr<kxcheck::Files::OutputLock> LockOutput(
     FileInfo held;
     if ((err = env->StatOpen(fd.get(), held)) != 0) break;
     if (held.type != FileInfo::Type::kRegular) {
-      throw std::runtime_error(path + " is " + KindOf(held.type));
+      throw std::runtime_error(path + " is " + kxos::KindText(held.type));
     }
     if ((err = env->Lock(fd.get())) != 0) {
       if (err == EWOULDBLOCK) {
