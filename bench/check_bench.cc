@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/work_dir.h"
 #include "engine/record_table.h"
 #include "platform/system.h"
 
@@ -369,15 +370,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern = (fs::temp_directory_path() / "check_bench-XXXXXX");
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "check_bench");
   fs::create_directories(dir);
   bool all_met = true;
 

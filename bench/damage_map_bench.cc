@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/work_dir.h"
 
 namespace {
 
@@ -145,15 +146,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern = fs::temp_directory_path() / "damage_map_bench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "damage_map_bench");
   std::printf("damage_map_bench: damage %s, %d rounds, in %s\n", damage.c_str(),
               rounds, dir.c_str());
 

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/work_dir.h"
 #include "engine/record_codec.h"
 #include "engine/record_table.h"
 
@@ -206,13 +207,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern =
-        (fs::temp_directory_path() / "kxbench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) return 1;
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "kxbench");
   if (memory_child >= 0) return RunMemoryChild(dir, memory_child);
 
   std::string kxt = dir + "/bench.kxt";

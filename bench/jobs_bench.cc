@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/work_dir.h"
 
 namespace {
 
@@ -82,15 +83,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern = fs::temp_directory_path() / "jobs_bench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "jobs_bench");
   const std::string folder = dir + "/tables";
   const std::string err = dir + "/err.txt";
   fs::create_directories(folder);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/work_dir.h"
 
 namespace {
 
@@ -62,15 +63,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern = fs::temp_directory_path() / "report_bench-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "report_bench");
   const std::string kxt = dir + "/bench.kxt";
   const std::string err = dir + "/err.txt";
   Run({KXTABLE_PATH, "sample", kxt, "--records", std::to_string(records),

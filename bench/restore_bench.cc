@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/work_dir.h"
 #include "core/stamp.h"
 #include "core/stamp_time.h"
 #include "engine/record_table.h"
@@ -374,15 +375,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const bool own_dir = dir.empty();
-  if (own_dir) {
-    std::string pattern = (fs::temp_directory_path() / "restore_bench-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    dir = pattern;
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "restore_bench");
   fs::create_directories(dir);
 
   std::printf("restore_bench: %lld records a table, in %s\n\n",

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "adapter/engine_operations.h"
+#include "bench/support/work_dir.h"
 #include "core/operations.h"
 #include "tools/kxtable/console_host.h"
 #include "ui/frm_kxcheck.h"
@@ -99,12 +100,7 @@ int main(int argc, char** argv) {
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
 
-  bool own_dir = dir.empty();
-  if (own_dir) {
-    dir = (fs::temp_directory_path() /
-           ("kx_window_bench_" + std::to_string(getpid())))
-              .string();
-  }
+  const bool own_dir = kxbench::MakeWorkDir(dir, "window_bench");
   fs::create_directories(dir);
   std::string table = dir + "/bench.kxt";
   std::string make = std::string(KXTABLE_PATH) + " sample '" + table +
