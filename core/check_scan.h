@@ -316,22 +316,13 @@ class CheckScan {
 
 // Runs the check scan on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// Table).
-template <class HostType, class MakeTable>
+// Table). A watched scan tells `observer` (which may be null) of every step;
+// one that is not has no observer compiled in.
+template <bool kWatched = false, class HostType, class MakeTable>
 Outcome RunCheckScan(const std::string& path, HostType& host,
-                     MakeTable&& make_table) {
+                     MakeTable&& make_table, StepObserver* observer = nullptr) {
   check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
-                                 false>
-      scan(path, host, make_table, nullptr);
-  return RunStages(scan);
-}
-
-// The same, watched by `observer` (which may be null).
-template <class HostType, class MakeTable>
-Outcome RunCheckScan(const std::string& path, HostType& host,
-                     MakeTable&& make_table, StepObserver* observer) {
-  check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
-                                 true>
+                                 kWatched>
       scan(path, host, make_table, observer);
   return RunStages(scan);
 }

@@ -87,6 +87,9 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
+// `text` and, one to a line after it, `lines`.
+std::string WithLines(std::string text, const std::vector<std::string>& lines);
+
 // kRestoring: the restoring rule (options.rule), compiled apart so that the
 // record loop of the current rule carries none of it.
 template <class HostType, class MakeTable, bool kWatched, bool kRestoring>
@@ -258,8 +261,7 @@ class RepairPass {
     };
     add_closing("");
     add_closing("Output -> " + output_kxt_);
-    OperationTotals totals;
-    totals.output = output_kxt_;
+    OperationTotals totals = Totals(/*removed=*/false);
     Do(Step::kCountWritten, [&] {
       totals.written = output_->RecordCount();
       host_.AddResultAlways("Records Written: " +
@@ -268,10 +270,6 @@ class RepairPass {
     add_closing("");
     add_closing("*** Processing Complete ***");
     EndSpread();
-    totals.deleted = deleted_;
-    totals.null = null_;
-    totals.duplicate = duplicate_;
-    totals.corrupted = corrupted_;
 
     Do(Step::kCloseSource, [&] { source_->Close(); });
     source_.reset();
@@ -300,10 +298,7 @@ class RepairPass {
         publish_failed = true;
       }
     }
-    if (!unwritten.empty()) {
-      totals.written = 0;
-      totals.output_removed = true;
-    }
+    if (!unwritten.empty()) totals = Totals(/*removed=*/true);
     Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
 
     std::vector<std::string> problems;
@@ -322,17 +317,16 @@ class RepairPass {
     if (!unwritten.empty()) {
       std::vector<std::string> removal;
       DiscardStaged(removal);
-      std::string text = "No repaired table was written: " + unwritten +
-                         ". Its unfinished files were removed" +
-                         (publish_failed ? std::string(".") : EarlierOutput());
-      for (const std::string& problem : removal) text += "\n" + problem;
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines(
+          WithLines("No repaired table was written: " + unwritten +
+                        ". Its unfinished files were removed" +
+                        (publish_failed ? std::string(".") : EarlierOutput()),
+                    removal),
+          problems));
     } else if (!problems.empty()) {
-      std::string text =
-          "The repaired table '" + output_kxt_ + "' may be incomplete.";
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines(
+          "The repaired table '" + output_kxt_ + "' may be incomplete.",
+          problems));
     }
     lock_.reset();
     std::vector<std::string> leave_problems;
@@ -364,24 +358,14 @@ class RepairPass {
     DiscardStaged(problems);
     lock_.reset();
     if (!unreadable_.empty()) {
-      OperationTotals totals;
-      totals.deleted = deleted_;
-      totals.null = null_;
-      totals.duplicate = duplicate_;
-      totals.corrupted = corrupted_;
-      totals.output = output_kxt_;
-      totals.written = 0;
-      totals.output_removed = true;
-      Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
-      std::string text = "No repaired table was written: " + unreadable_ +
-                         " of '" + path_ + "' could not be read (" +
-                         unreadable_reason_ + ")" + EarlierOutput();
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Do(Step::kNoteTotals,
+         [&] { host_.NoteTotals(Totals(/*removed=*/true)); });
+      Warn(WithLines("No repaired table was written: " + unreadable_ + " of '" +
+                         path_ + "' could not be read (" + unreadable_reason_ +
+                         ")" + EarlierOutput(),
+                     problems));
     } else if (!problems.empty()) {
-      std::string text = "Repair stopped.";
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines("Repair stopped.", problems));
     }
     std::vector<std::string> leave_problems;
     if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
@@ -401,9 +385,7 @@ class RepairPass {
       std::vector<std::string> problems;
       DiscardStaged(problems);
       lock_.reset();
-      std::string warning = failure.text;
-      for (const std::string& problem : problems) warning += "\n" + problem;
-      Warn(warning);
+      Warn(WithLines(failure.text, problems));
       if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
       ShowSourceProblems();
       return Outcome::kFailed;
@@ -876,6 +858,22 @@ class RepairPass {
     staged_.reset();
   }
 
+  // The counts so far, for NoteTotals; with `removed`, of an output that
+  // could not be finished and was removed.
+  OperationTotals Totals(bool removed) const {
+    OperationTotals totals;
+    totals.deleted = deleted_;
+    totals.null = null_;
+    totals.duplicate = duplicate_;
+    totals.corrupted = corrupted_;
+    totals.output = output_kxt_;
+    if (removed) {
+      totals.written = 0;
+      totals.output_removed = true;
+    }
+    return totals;
+  }
+
   // What the warning of an output that was not written adds about the
   // output of an earlier Repair.
   std::string EarlierOutput() const {
@@ -974,34 +972,20 @@ class RepairPass {
 
 // Runs the repair pass on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// Table); the pass makes two, the source and the output.
-template <class HostType, class MakeTable>
+// Table); the pass makes two, the source and the output. A watched pass tells
+// `observer` (which may be null) of every step; one that is not has no
+// observer compiled in.
+template <bool kWatched = false, class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table,
-                      const RepairOptions& options = {}) {
+                      MakeTable&& make_table, const RepairOptions& options = {},
+                      StepObserver* observer = nullptr) {
   using Make = std::remove_reference_t<MakeTable>;
   if (options.rule == RepairRule::kRestoring) {
-    repair_pass_internal::RepairPass<HostType, Make, false, true> pass(
-        path, host, make_table, options, nullptr);
-    return RunStages(pass);
-  }
-  repair_pass_internal::RepairPass<HostType, Make, false, false> pass(
-      path, host, make_table, options, nullptr);
-  return RunStages(pass);
-}
-
-// The same, watched by `observer` (which may be null).
-template <class HostType, class MakeTable>
-Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table, const RepairOptions& options,
-                      StepObserver* observer) {
-  using Make = std::remove_reference_t<MakeTable>;
-  if (options.rule == RepairRule::kRestoring) {
-    repair_pass_internal::RepairPass<HostType, Make, true, true> pass(
+    repair_pass_internal::RepairPass<HostType, Make, kWatched, true> pass(
         path, host, make_table, options, observer);
     return RunStages(pass);
   }
-  repair_pass_internal::RepairPass<HostType, Make, true, false> pass(
+  repair_pass_internal::RepairPass<HostType, Make, kWatched, false> pass(
       path, host, make_table, options, observer);
   return RunStages(pass);
 }
