@@ -66,7 +66,6 @@ class FaultEnv : public Env {
   void BeforeCall(Call call, std::function<bool(const Record&)> when,
                   std::function<void(const std::string& path)> action);
   const std::vector<Record>& Calls() const { return calls_; }
-  void ClearCalls() { calls_.clear(); }
 
   int Open(const std::string& path, int flags, mode_t mode, Fd& out) override;
   int Close(int fd) override;

@@ -216,7 +216,6 @@ void frmKXCheck::OpenFromCommandLine(const QString& path) {
 
 void frmKXCheck::cmdCheck_Click() {
   RunOperation(cmdCheck, [this](const std::string& path) {
-    if (tables_) return kxcheck::CheckTable(path, *host_, *tables_);
     return adapter::CheckEngineTable(path, *host_);
   });
 }
@@ -226,7 +225,7 @@ void frmKXCheck::cmdRepair_Click() {
   const kxcheck::Outcome outcome =
       RunOperation(cmdRepair, [this, &path](const std::string& chosen) {
         path = chosen;
-        return Repair(path, kxcheck::RepairOptions{});
+        return adapter::RepairEngineTable(path, *host_);
       });
   // The current rule gave one stamp to a long run of records: the user may
   // have the copy written again with the stamps restored. Nothing changes
@@ -242,14 +241,8 @@ void frmKXCheck::cmdRepair_Click() {
     kxcheck::RepairOptions options;
     options.rule = kxcheck::RepairRule::kRestoring;
     options.replace_agreed = true;
-    return Repair(path, options);
+    return adapter::RepairEngineTable(path, *host_, options);
   });
-}
-
-kxcheck::Outcome frmKXCheck::Repair(const std::string& path,
-                                    const kxcheck::RepairOptions& options) {
-  if (tables_) return kxcheck::RepairTable(path, *host_, *tables_, options);
-  return adapter::RepairEngineTable(path, *host_, options);
 }
 
 std::string frmKXCheck::RestoreOffer(
