@@ -160,18 +160,10 @@ class CheckScan {
     const std::string message =
         FailureText(path_, steps_.Failed(), CurrentReason());
     table_.reset();
-    if (busy_) {
-      try {
-        Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-      } catch (...) {
-        // The warning below still goes out; nothing more can be done.
-      }
-    }
-    try {
-      Run(Step::kWarn, [&] { host_.WarnBox(message); });
-    } catch (...) {
-      // Nobody left to tell.
-    }
+    // The warning goes out even when the window could not leave the busy
+    // state.
+    if (busy_) steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+    steps_.Try(Step::kWarn, [&] { host_.WarnBox(message); });
     ShowProblems();
     return Outcome::kFailed;
   }
@@ -279,12 +271,8 @@ class CheckScan {
 
   void ShowProblems() {
     if (problems_.empty()) return;
-    try {
-      Run(Step::kShowProblems,
-          [&] { host_.ShowTableProblems(path_, problems_); });
-    } catch (...) {
-      // Nobody left to tell.
-    }
+    steps_.Try(Step::kShowProblems,
+               [&] { host_.ShowTableProblems(path_, problems_); });
   }
 
   const std::string& path_;

@@ -280,21 +280,17 @@ class RepairPass {
     if (!unwritten_reason_.empty()) {
       unwritten = "'" + output_kxt_ + "' could not be written in full (" +
                   unwritten_reason_ + ")";
-    } else {
-      try {
-        steps_.Run(Step::kCloseOutput, [&] { output_->Close(); });
-      } catch (...) {
-        unwritten = "'" + output_kxt_ + "' could not be committed (" +
-                    CurrentReason() + ")";
-      }
+    } else if (const auto failure =
+                   steps_.Try(Step::kCloseOutput, [&] { output_->Close(); })) {
+      unwritten =
+          "'" + output_kxt_ + "' could not be committed (" + *failure + ")";
     }
     output_.reset();
     if (unwritten.empty()) {
-      try {
-        steps_.Run(Step::kPublishOutput, [&] { staged_->Publish(); });
-      } catch (...) {
+      if (const auto failure =
+              steps_.Try(Step::kPublishOutput, [&] { staged_->Publish(); })) {
         unwritten = "'" + output_kxt_ + "' could not be put in place (" +
-                    CurrentReason() + ")";
+                    *failure + ")";
         publish_failed = true;
       }
     }
@@ -347,11 +343,8 @@ class RepairPass {
       restorer_->Finish();
       WriteDecided();
     }
-    try {
-      steps_.Run(Step::kCloseSource, [&] { source_->Close(); });
-    } catch (...) {
-      // The source was only read; nothing is lost.
-    }
+    // The source was only read: a failure to close it loses nothing.
+    steps_.Try(Step::kCloseSource, [&] { source_->Close(); });
     source_.reset();
     output_.reset();  // released without Close: nothing more is committed
     std::vector<std::string> problems;
@@ -580,7 +573,6 @@ class RepairPass {
   // Writes the record, with a replacement stamp when a test failed; gives
   // whether it reached the output.
   bool Write(int32_t n) {
-    bool appended = false;
     if (changed_ && kept_ > 1) {
       TakeWrittenStamp(n);
     } else {
@@ -589,19 +581,15 @@ class RepairPass {
     }
     if (changed_) {
       original_.swap(stamp_);  // the stamp as read, for the report
-      if (kept_ == 1) {
-        stamp_ = kFirstReplacementStamp;
-      } else {
-        stamp_ = previous_stamp_;
-      }
-      appended = Append(
-          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/true);
+      stamp_.assign(kept_ == 1 ? kFirstReplacementStamp
+                               : std::string_view(previous_stamp_));
+    }
+    const bool appended = Append(
+        n, [&] { return source_->RecordBuffer(); }, changed_);
+    if (changed_) {
       AddStampSet(n, failed_tests_ == Bit(StampTest::kOrder)
                          ? StampReason::kOutOfOrder
                          : StampReason::kFailedTest);
-    } else {
-      appended = Append(
-          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/false);
     }
     return appended;
   }
@@ -699,9 +687,8 @@ class RepairPass {
 
   void AddSevereLine(int32_t n) {
     ++severe_records_;
-    try {
-      steps_.Run(Step::kSevereLine, [&] { host_.AddResult(SevereLine(n)); });
-    } catch (...) {
+    if (steps_.Try(Step::kSevereLine,
+                   [&] { host_.AddResult(SevereLine(n)); })) {
       ++unlogged_records_;
     }
   }
@@ -837,23 +824,18 @@ class RepairPass {
   // The engine's problems with the source, shown at the very end.
   void ShowSourceProblems() {
     if (source_problems_.empty()) return;
-    try {
-      steps_.Run(Step::kShowProblems,
-                 [&] { host_.ShowTableProblems(path_, source_problems_); });
-    } catch (...) {
-      // Nothing is left to tell the user with.
-    }
+    steps_.Try(Step::kShowProblems,
+               [&] { host_.ShowTableProblems(path_, source_problems_); });
   }
 
   // Removes the staged output, if there is one; a problem is added to
   // `problems`.
   void DiscardStaged(std::vector<std::string>& problems) {
     if (!staged_) return;
-    try {
-      steps_.Run(Step::kRemoveOutput, [&] { staged_->Discard(); });
-    } catch (...) {
+    if (const auto failure =
+            steps_.Try(Step::kRemoveOutput, [&] { staged_->Discard(); })) {
       problems.push_back(RepairWords(Step::kRemoveOutput, path_, output_kxt_) +
-                         ": " + CurrentReason());
+                         ": " + *failure);
     }
     staged_.reset();
   }
@@ -882,23 +864,18 @@ class RepairPass {
   }
 
   void Warn(const std::string& text, Step step = Step::kWarn) {
-    try {
-      steps_.Run(step, [&] { host_.WarnBox(text); });
-    } catch (...) {
-      // Nothing is left to tell the user with.
-    }
+    steps_.Try(step, [&] { host_.WarnBox(text); });
   }
 
   bool LeaveBusy(std::vector<std::string>& problems) {
     busy_ = false;
-    try {
-      steps_.Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-      return true;
-    } catch (...) {
+    const auto failure =
+        steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+    if (failure) {
       problems.push_back(RepairWords(Step::kLeaveBusy, path_) + ": " +
-                         CurrentReason());
-      return false;
+                         *failure);
     }
+    return !failure;
   }
 
   const std::string& path_;
