@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "engine/record_table.h"
 #include "platform/system.h"
@@ -329,47 +330,24 @@ bool Target(const char* what, double value, const char* relation, double limit,
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  int64_t records = 1000000;
-  int64_t big = 10000000;
-  int64_t small = 100000;
-  int rounds = 5;
-  double damage = 0.01;
-  bool sqlite = true;
-  bool memory = true;
-  std::string self = argv[0];
-  for (int i = 1; i < argc; ++i) {
-    std::string flag = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s needs a value\n", flag.c_str());
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (flag == "--read-child") return ReadChild(value());
-    if (flag == "--engine-child") return EngineChild(value());
-    if (flag == "--dir") {
-      dir = value();
-    } else if (flag == "--records") {
-      records = std::atoll(value().c_str());
-    } else if (flag == "--big-records") {
-      big = std::atoll(value().c_str());
-    } else if (flag == "--small-records") {
-      small = std::atoll(value().c_str());
-    } else if (flag == "--rounds") {
-      rounds = std::max(1, std::atoi(value().c_str()));
-    } else if (flag == "--damage") {
-      damage = std::atof(value().c_str());
-    } else if (flag == "--no-sqlite") {
-      sqlite = false;
-    } else if (flag == "--no-memory") {
-      memory = false;
-    } else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
+  const kxbench::Flags flags(
+      argc, argv,
+      {"--read-child", "--engine-child", "--dir", "--records", "--big-records",
+       "--small-records", "--rounds", "--damage"},
+      {"--no-sqlite", "--no-memory"});
+  if (flags.Has("--read-child")) return ReadChild(flags.Text("--read-child"));
+  if (flags.Has("--engine-child")) {
+    return EngineChild(flags.Text("--engine-child"));
   }
+  std::string dir = flags.Text("--dir");
+  const int64_t records = flags.Number("--records", 1000000);
+  const int64_t big = flags.Number("--big-records", 10000000);
+  const int64_t small = flags.Number("--small-records", 100000);
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 5));
+  const double damage = std::atof(flags.Text("--damage", "0.01").c_str());
+  const bool sqlite = !flags.Has("--no-sqlite");
+  const bool memory = !flags.Has("--no-memory");
+  const std::string self = argv[0];
   const bool own_dir = kxbench::MakeWorkDir(dir, "check_bench");
   fs::create_directories(dir);
   bool all_met = true;

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "engine/record_codec.h"
 #include "engine/record_table.h"
@@ -184,29 +185,14 @@ long PeakRssKb(const std::string& self, const std::string& dir,
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  int rounds = 5;
-  int64_t records = 1000000;
-  int64_t big = 10000000;
-  int64_t memory_child = -1;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    std::string flag = argv[i];
-    std::string value = argv[i + 1];
-    if (flag == "--dir")
-      dir = value;
-    else if (flag == "--rounds")
-      rounds = std::max(1, std::atoi(value.c_str()));
-    else if (flag == "--records")
-      records = std::atoll(value.c_str());
-    else if (flag == "--big-records")
-      big = std::atoll(value.c_str());
-    else if (flag == "--memory-child")
-      memory_child = std::atoll(value.c_str());
-    else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
-  }
+  const kxbench::Flags flags(
+      argc, argv,
+      {"--dir", "--rounds", "--records", "--big-records", "--memory-child"});
+  std::string dir = flags.Text("--dir");
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 5));
+  const int64_t records = flags.Number("--records", 1000000);
+  const int64_t big = flags.Number("--big-records", 10000000);
+  const int64_t memory_child = flags.Number("--memory-child", -1);
   const bool own_dir = kxbench::MakeWorkDir(dir, "kxbench");
   if (memory_child >= 0) return RunMemoryChild(dir, memory_child);
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 
 namespace {
@@ -51,38 +52,15 @@ std::string Contents(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  int tables = 20;
-  long long records = 300000;
-  std::string damage = "0.02";
-  int rounds = 5;
-  bool full = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (flag == "--full") {
-      full = true;
-      continue;
-    }
-    if (i + 1 >= argc) {
-      std::fprintf(stderr, "%s needs a value\n", flag.c_str());
-      return 2;
-    }
-    const std::string value = argv[++i];
-    if (flag == "--dir") {
-      dir = value;
-    } else if (flag == "--tables") {
-      tables = std::max(2, std::atoi(value.c_str()));
-    } else if (flag == "--records") {
-      records = std::atoll(value.c_str());
-    } else if (flag == "--damage") {
-      damage = value;
-    } else if (flag == "--rounds") {
-      rounds = std::max(1, std::atoi(value.c_str()));
-    } else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
-  }
+  const kxbench::Flags flags(
+      argc, argv, {"--dir", "--tables", "--records", "--damage", "--rounds"},
+      {"--full"});
+  std::string dir = flags.Text("--dir");
+  const int tables = std::max<int>(2, flags.Number("--tables", 20));
+  const long long records = flags.Number("--records", 300000);
+  const std::string damage = flags.Text("--damage", "0.02");
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 5));
+  const bool full = flags.Has("--full");
   const bool own_dir = kxbench::MakeWorkDir(dir, "jobs_bench");
   const std::string folder = dir + "/tables";
   const std::string err = dir + "/err.txt";

@@ -51,6 +51,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "core/stamp.h"
 #include "core/stamp_time.h"
@@ -339,42 +340,17 @@ void PrintRow(const char* rule, const char* table, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  int64_t records = 1000000;
-  int64_t small = 100000;
-  int64_t large = 10000000;
-  int rounds = 5;
-  bool memory = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s needs a value\n", flag.c_str());
-        std::exit(2);
-      }
-      return argv[++i];
-    };
-    if (flag == "--dir") {
-      dir = value();
-    } else if (flag == "--records") {
-      records = std::atoll(value().c_str());
-    } else if (flag == "--small") {
-      small = std::atoll(value().c_str());
-    } else if (flag == "--large") {
-      large = std::atoll(value().c_str());
-    } else if (flag == "--rounds") {
-      rounds = std::max(1, std::atoi(value().c_str()));
-    } else if (flag == "--quick") {
-      records = 100000;
-      small = 10000;
-      large = 1000000;
-    } else if (flag == "--no-memory") {
-      memory = false;
-    } else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
-  }
+  const kxbench::Flags flags(
+      argc, argv, {"--dir", "--records", "--small", "--large", "--rounds"},
+      {"--quick", "--no-memory"});
+  // --quick makes the three sizes ten times smaller, whatever else is given.
+  const bool quick = flags.Has("--quick");
+  std::string dir = flags.Text("--dir");
+  const int64_t records = quick ? 100000 : flags.Number("--records", 1000000);
+  const int64_t small = quick ? 10000 : flags.Number("--small", 100000);
+  const int64_t large = quick ? 1000000 : flags.Number("--large", 10000000);
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 5));
+  const bool memory = !flags.Has("--no-memory");
   const bool own_dir = kxbench::MakeWorkDir(dir, "restore_bench");
   fs::create_directories(dir);
 

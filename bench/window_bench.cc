@@ -31,6 +31,7 @@
 #include <string>
 
 #include "adapter/engine_operations.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "core/operations.h"
 #include "tools/kxtable/console_host.h"
@@ -86,17 +87,12 @@ double WindowCheck(frmKXCheck& window, const std::string& table) {
 int main(int argc, char** argv) {
   alarm(600);
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  std::string dir;
-  int records = 1000000;
-  int rounds = 11;
-  std::string damage = "0.01";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
-    if (std::strcmp(argv[i], "--records") == 0)
-      records = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
-    if (std::strcmp(argv[i], "--damage") == 0) damage = argv[i + 1];
-  }
+  const kxbench::Flags flags(argc, argv,
+                             {"--dir", "--records", "--rounds", "--damage"});
+  std::string dir = flags.Text("--dir");
+  const int records = static_cast<int>(flags.Number("--records", 1000000));
+  const int rounds = static_cast<int>(flags.Number("--rounds", 11));
+  const std::string damage = flags.Text("--damage", "0.01");
   int qt_argc = 1;
   QApplication app(qt_argc, argv);
 

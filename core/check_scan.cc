@@ -57,7 +57,7 @@ void AddCountLine(Report& report, int32_t count, const char* what) {
 
 Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables,
                    StepObserver* observer) {
-  return RunCheckScan(
+  return RunCheckScan<true>(
       path, host, [&tables] { return tables.Create(); }, observer);
 }
 

@@ -160,18 +160,10 @@ class CheckScan {
     const std::string message =
         FailureText(path_, steps_.Failed(), CurrentReason());
     table_.reset();
-    if (busy_) {
-      try {
-        Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-      } catch (...) {
-        // The warning below still goes out; nothing more can be done.
-      }
-    }
-    try {
-      Run(Step::kWarn, [&] { host_.WarnBox(message); });
-    } catch (...) {
-      // Nobody left to tell.
-    }
+    // The warning goes out even when the window could not leave the busy
+    // state.
+    if (busy_) steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+    steps_.Try(Step::kWarn, [&] { host_.WarnBox(message); });
     ShowProblems();
     return Outcome::kFailed;
   }
@@ -279,12 +271,8 @@ class CheckScan {
 
   void ShowProblems() {
     if (problems_.empty()) return;
-    try {
-      Run(Step::kShowProblems,
-          [&] { host_.ShowTableProblems(path_, problems_); });
-    } catch (...) {
-      // Nobody left to tell.
-    }
+    steps_.Try(Step::kShowProblems,
+               [&] { host_.ShowTableProblems(path_, problems_); });
   }
 
   const std::string& path_;
@@ -316,22 +304,13 @@ class CheckScan {
 
 // Runs the check scan on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// Table).
-template <class HostType, class MakeTable>
+// Table). A watched scan tells `observer` (which may be null) of every step;
+// one that is not has no observer compiled in.
+template <bool kWatched = false, class HostType, class MakeTable>
 Outcome RunCheckScan(const std::string& path, HostType& host,
-                     MakeTable&& make_table) {
+                     MakeTable&& make_table, StepObserver* observer = nullptr) {
   check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
-                                 false>
-      scan(path, host, make_table, nullptr);
-  return RunStages(scan);
-}
-
-// The same, watched by `observer` (which may be null).
-template <class HostType, class MakeTable>
-Outcome RunCheckScan(const std::string& path, HostType& host,
-                     MakeTable&& make_table, StepObserver* observer) {
-  check_scan_internal::CheckScan<HostType, std::remove_reference_t<MakeTable>,
-                                 true>
+                                 kWatched>
       scan(path, host, make_table, observer);
   return RunStages(scan);
 }

@@ -10,21 +10,10 @@ std::string DateSetLine(int64_t n, std::string_view stamp) {
 }
 
 const char* StampReasonName(StampReason reason) {
-  switch (reason) {
-    case StampReason::kFailedTest:
-      return "failed test";
-    case StampReason::kOutOfOrder:
-      return "out of order";
-    case StampReason::kSpike:
-      return "spike";
-    case StampReason::kOffCadence:
-      return "off cadence";
-    case StampReason::kNotARealDate:
-      return "not a real date";
-    case StampReason::kSeparators:
-      return "separators";
-  }
-  return "";
+  static constexpr const char* kNames[kStampReasons] = {
+      "failed test", "out of order",    "spike",
+      "off cadence", "not a real date", "separators"};
+  return kNames[static_cast<size_t>(reason)];
 }
 
 std::string SpreadText(const Spread& spread, std::string_view shown_stamp) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/operations.h"
 #include "core/stamp.h"
@@ -62,6 +63,18 @@ class Steps {
     } catch (...) {
       failed_ = Position{phase_, record_, step};
       throw;
+    }
+  }
+
+  // Runs the call as Run does, catching its failure: gives the failure's
+  // reason, or nothing when the call returned.
+  template <class Call>
+  std::optional<std::string> Try(Step step, Call&& call) {
+    try {
+      Run(step, std::forward<Call>(call));
+      return std::nullopt;
+    } catch (...) {
+      return CurrentReason();
     }
   }
 

@@ -3,6 +3,7 @@
 #include "core/repair_pass.h"
 
 #include <string>
+#include <vector>
 
 namespace kxcheck {
 
@@ -11,6 +12,11 @@ namespace repair_pass_internal {
 std::string SevereLine(int64_t n) {
   return "Rec: " + std::to_string(n) +
          " - Encountered a Severe error - skipping!";
+}
+
+std::string WithLines(std::string text, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) text += "\n" + line;
+  return text;
 }
 
 }  // namespace repair_pass_internal
@@ -22,7 +28,7 @@ Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
 
 Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
                     const RepairOptions& options, StepObserver* observer) {
-  return RunRepairPass(
+  return RunRepairPass<true>(
       path, host, [&tables] { return tables.Create(); }, options, observer);
 }
 

@@ -87,6 +87,9 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
+// `text` and, one to a line after it, `lines`.
+std::string WithLines(std::string text, const std::vector<std::string>& lines);
+
 // kRestoring: the restoring rule (options.rule), compiled apart so that the
 // record loop of the current rule carries none of it.
 template <class HostType, class MakeTable, bool kWatched, bool kRestoring>
@@ -258,8 +261,7 @@ class RepairPass {
     };
     add_closing("");
     add_closing("Output -> " + output_kxt_);
-    OperationTotals totals;
-    totals.output = output_kxt_;
+    OperationTotals totals = Totals(/*removed=*/false);
     Do(Step::kCountWritten, [&] {
       totals.written = output_->RecordCount();
       host_.AddResultAlways("Records Written: " +
@@ -268,10 +270,6 @@ class RepairPass {
     add_closing("");
     add_closing("*** Processing Complete ***");
     EndSpread();
-    totals.deleted = deleted_;
-    totals.null = null_;
-    totals.duplicate = duplicate_;
-    totals.corrupted = corrupted_;
 
     Do(Step::kCloseSource, [&] { source_->Close(); });
     source_.reset();
@@ -282,28 +280,21 @@ class RepairPass {
     if (!unwritten_reason_.empty()) {
       unwritten = "'" + output_kxt_ + "' could not be written in full (" +
                   unwritten_reason_ + ")";
-    } else {
-      try {
-        steps_.Run(Step::kCloseOutput, [&] { output_->Close(); });
-      } catch (...) {
-        unwritten = "'" + output_kxt_ + "' could not be committed (" +
-                    CurrentReason() + ")";
-      }
+    } else if (const auto failure =
+                   steps_.Try(Step::kCloseOutput, [&] { output_->Close(); })) {
+      unwritten =
+          "'" + output_kxt_ + "' could not be committed (" + *failure + ")";
     }
     output_.reset();
     if (unwritten.empty()) {
-      try {
-        steps_.Run(Step::kPublishOutput, [&] { staged_->Publish(); });
-      } catch (...) {
+      if (const auto failure =
+              steps_.Try(Step::kPublishOutput, [&] { staged_->Publish(); })) {
         unwritten = "'" + output_kxt_ + "' could not be put in place (" +
-                    CurrentReason() + ")";
+                    *failure + ")";
         publish_failed = true;
       }
     }
-    if (!unwritten.empty()) {
-      totals.written = 0;
-      totals.output_removed = true;
-    }
+    if (!unwritten.empty()) totals = Totals(/*removed=*/true);
     Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
 
     std::vector<std::string> problems;
@@ -322,17 +313,16 @@ class RepairPass {
     if (!unwritten.empty()) {
       std::vector<std::string> removal;
       DiscardStaged(removal);
-      std::string text = "No repaired table was written: " + unwritten +
-                         ". Its unfinished files were removed" +
-                         (publish_failed ? std::string(".") : EarlierOutput());
-      for (const std::string& problem : removal) text += "\n" + problem;
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines(
+          WithLines("No repaired table was written: " + unwritten +
+                        ". Its unfinished files were removed" +
+                        (publish_failed ? std::string(".") : EarlierOutput()),
+                    removal),
+          problems));
     } else if (!problems.empty()) {
-      std::string text =
-          "The repaired table '" + output_kxt_ + "' may be incomplete.";
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines(
+          "The repaired table '" + output_kxt_ + "' may be incomplete.",
+          problems));
     }
     lock_.reset();
     std::vector<std::string> leave_problems;
@@ -353,35 +343,22 @@ class RepairPass {
       restorer_->Finish();
       WriteDecided();
     }
-    try {
-      steps_.Run(Step::kCloseSource, [&] { source_->Close(); });
-    } catch (...) {
-      // The source was only read; nothing is lost.
-    }
+    // The source was only read: a failure to close it loses nothing.
+    steps_.Try(Step::kCloseSource, [&] { source_->Close(); });
     source_.reset();
     output_.reset();  // released without Close: nothing more is committed
     std::vector<std::string> problems;
     DiscardStaged(problems);
     lock_.reset();
     if (!unreadable_.empty()) {
-      OperationTotals totals;
-      totals.deleted = deleted_;
-      totals.null = null_;
-      totals.duplicate = duplicate_;
-      totals.corrupted = corrupted_;
-      totals.output = output_kxt_;
-      totals.written = 0;
-      totals.output_removed = true;
-      Do(Step::kNoteTotals, [&] { host_.NoteTotals(totals); });
-      std::string text = "No repaired table was written: " + unreadable_ +
-                         " of '" + path_ + "' could not be read (" +
-                         unreadable_reason_ + ")" + EarlierOutput();
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Do(Step::kNoteTotals,
+         [&] { host_.NoteTotals(Totals(/*removed=*/true)); });
+      Warn(WithLines("No repaired table was written: " + unreadable_ + " of '" +
+                         path_ + "' could not be read (" + unreadable_reason_ +
+                         ")" + EarlierOutput(),
+                     problems));
     } else if (!problems.empty()) {
-      std::string text = "Repair stopped.";
-      for (const std::string& problem : problems) text += "\n" + problem;
-      Warn(text);
+      Warn(WithLines("Repair stopped.", problems));
     }
     std::vector<std::string> leave_problems;
     if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
@@ -401,9 +378,7 @@ class RepairPass {
       std::vector<std::string> problems;
       DiscardStaged(problems);
       lock_.reset();
-      std::string warning = failure.text;
-      for (const std::string& problem : problems) warning += "\n" + problem;
-      Warn(warning);
+      Warn(WithLines(failure.text, problems));
       if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
       ShowSourceProblems();
       return Outcome::kFailed;
@@ -598,7 +573,6 @@ class RepairPass {
   // Writes the record, with a replacement stamp when a test failed; gives
   // whether it reached the output.
   bool Write(int32_t n) {
-    bool appended = false;
     if (changed_ && kept_ > 1) {
       TakeWrittenStamp(n);
     } else {
@@ -607,19 +581,15 @@ class RepairPass {
     }
     if (changed_) {
       original_.swap(stamp_);  // the stamp as read, for the report
-      if (kept_ == 1) {
-        stamp_ = kFirstReplacementStamp;
-      } else {
-        stamp_ = previous_stamp_;
-      }
-      appended = Append(
-          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/true);
+      stamp_.assign(kept_ == 1 ? kFirstReplacementStamp
+                               : std::string_view(previous_stamp_));
+    }
+    const bool appended = Append(
+        n, [&] { return source_->RecordBuffer(); }, changed_);
+    if (changed_) {
       AddStampSet(n, failed_tests_ == Bit(StampTest::kOrder)
                          ? StampReason::kOutOfOrder
                          : StampReason::kFailedTest);
-    } else {
-      appended = Append(
-          n, [&] { return source_->RecordBuffer(); }, /*restamp=*/false);
     }
     return appended;
   }
@@ -717,9 +687,8 @@ class RepairPass {
 
   void AddSevereLine(int32_t n) {
     ++severe_records_;
-    try {
-      steps_.Run(Step::kSevereLine, [&] { host_.AddResult(SevereLine(n)); });
-    } catch (...) {
+    if (steps_.Try(Step::kSevereLine,
+                   [&] { host_.AddResult(SevereLine(n)); })) {
       ++unlogged_records_;
     }
   }
@@ -855,25 +824,36 @@ class RepairPass {
   // The engine's problems with the source, shown at the very end.
   void ShowSourceProblems() {
     if (source_problems_.empty()) return;
-    try {
-      steps_.Run(Step::kShowProblems,
-                 [&] { host_.ShowTableProblems(path_, source_problems_); });
-    } catch (...) {
-      // Nothing is left to tell the user with.
-    }
+    steps_.Try(Step::kShowProblems,
+               [&] { host_.ShowTableProblems(path_, source_problems_); });
   }
 
   // Removes the staged output, if there is one; a problem is added to
   // `problems`.
   void DiscardStaged(std::vector<std::string>& problems) {
     if (!staged_) return;
-    try {
-      steps_.Run(Step::kRemoveOutput, [&] { staged_->Discard(); });
-    } catch (...) {
+    if (const auto failure =
+            steps_.Try(Step::kRemoveOutput, [&] { staged_->Discard(); })) {
       problems.push_back(RepairWords(Step::kRemoveOutput, path_, output_kxt_) +
-                         ": " + CurrentReason());
+                         ": " + *failure);
     }
     staged_.reset();
+  }
+
+  // The counts so far, for NoteTotals; with `removed`, of an output that
+  // could not be finished and was removed.
+  OperationTotals Totals(bool removed) const {
+    OperationTotals totals;
+    totals.deleted = deleted_;
+    totals.null = null_;
+    totals.duplicate = duplicate_;
+    totals.corrupted = corrupted_;
+    totals.output = output_kxt_;
+    if (removed) {
+      totals.written = 0;
+      totals.output_removed = true;
+    }
+    return totals;
   }
 
   // What the warning of an output that was not written adds about the
@@ -884,23 +864,18 @@ class RepairPass {
   }
 
   void Warn(const std::string& text, Step step = Step::kWarn) {
-    try {
-      steps_.Run(step, [&] { host_.WarnBox(text); });
-    } catch (...) {
-      // Nothing is left to tell the user with.
-    }
+    steps_.Try(step, [&] { host_.WarnBox(text); });
   }
 
   bool LeaveBusy(std::vector<std::string>& problems) {
     busy_ = false;
-    try {
-      steps_.Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-      return true;
-    } catch (...) {
+    const auto failure =
+        steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
+    if (failure) {
       problems.push_back(RepairWords(Step::kLeaveBusy, path_) + ": " +
-                         CurrentReason());
-      return false;
+                         *failure);
     }
+    return !failure;
   }
 
   const std::string& path_;
@@ -974,34 +949,20 @@ class RepairPass {
 
 // Runs the repair pass on the table at `path`. `make_table` gives a new,
 // closed table object (a std::unique_ptr to any class with the operations of
-// Table); the pass makes two, the source and the output.
-template <class HostType, class MakeTable>
+// Table); the pass makes two, the source and the output. A watched pass tells
+// `observer` (which may be null) of every step; one that is not has no
+// observer compiled in.
+template <bool kWatched = false, class HostType, class MakeTable>
 Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table,
-                      const RepairOptions& options = {}) {
+                      MakeTable&& make_table, const RepairOptions& options = {},
+                      StepObserver* observer = nullptr) {
   using Make = std::remove_reference_t<MakeTable>;
   if (options.rule == RepairRule::kRestoring) {
-    repair_pass_internal::RepairPass<HostType, Make, false, true> pass(
-        path, host, make_table, options, nullptr);
-    return RunStages(pass);
-  }
-  repair_pass_internal::RepairPass<HostType, Make, false, false> pass(
-      path, host, make_table, options, nullptr);
-  return RunStages(pass);
-}
-
-// The same, watched by `observer` (which may be null).
-template <class HostType, class MakeTable>
-Outcome RunRepairPass(const std::string& path, HostType& host,
-                      MakeTable&& make_table, const RepairOptions& options,
-                      StepObserver* observer) {
-  using Make = std::remove_reference_t<MakeTable>;
-  if (options.rule == RepairRule::kRestoring) {
-    repair_pass_internal::RepairPass<HostType, Make, true, true> pass(
+    repair_pass_internal::RepairPass<HostType, Make, kWatched, true> pass(
         path, host, make_table, options, observer);
     return RunStages(pass);
   }
-  repair_pass_internal::RepairPass<HostType, Make, true, false> pass(
+  repair_pass_internal::RepairPass<HostType, Make, kWatched, false> pass(
       path, host, make_table, options, observer);
   return RunStages(pass);
 }

@@ -37,25 +37,13 @@ bool StampTestFails(StampTest test, std::string_view stamp,
 }
 
 std::string FindingSuffix(StampTest test, std::string_view previous) {
-  switch (test) {
-    case StampTest::kOrder:
-      return " Date is out of sequence with " + std::string(previous);
-    case StampTest::kYear:
-      return " --> Year is invalid!";
-    case StampTest::kMonth:
-      return " --> Month is invalid!";
-    case StampTest::kDay:
-      return " --> Day is invalid!";
-    case StampTest::kHour:
-      return " --> Hour is invalid!";
-    case StampTest::kMinute:
-      return " --> Minute is invalid!";
-    case StampTest::kSecond:
-      return " --> Second is invalid!";
-    case StampTest::kSeparators:
-      return " --> Separator(s) is invalid!";
+  if (test == StampTest::kOrder) {
+    return " Date is out of sequence with " + std::string(previous);
   }
-  return {};
+  static constexpr const char* kInvalid[kAllStampTests.size()] = {
+      "", "Year", "Month", "Day", "Hour", "Minute", "Second", "Separator(s)"};
+  return std::string(" --> ") + kInvalid[static_cast<size_t>(test)] +
+         " is invalid!";
 }
 
 std::string FindingLine(int64_t n, std::string_view stamp,
@@ -77,25 +65,10 @@ std::string ProgressText(int64_t n, int64_t total) {
 }
 
 const char* StampTestName(StampTest test) {
-  switch (test) {
-    case StampTest::kOrder:
-      return "order";
-    case StampTest::kYear:
-      return "year";
-    case StampTest::kMonth:
-      return "month";
-    case StampTest::kDay:
-      return "day";
-    case StampTest::kHour:
-      return "hour";
-    case StampTest::kMinute:
-      return "minute";
-    case StampTest::kSecond:
-      return "second";
-    case StampTest::kSeparators:
-      return "separators";
-  }
-  return "unknown";
+  static constexpr const char* kNames[kAllStampTests.size()] = {
+      "order", "year",   "month",  "day",
+      "hour",  "minute", "second", "separators"};
+  return kNames[static_cast<size_t>(test)];
 }
 
 }  // namespace kxcheck

@@ -12,19 +12,13 @@
 
 namespace kalvex {
 
+using format::HasTableExtension;
 using internal::Fail;
 using kxos::ErrorText;
 using kxos::Fd;
 using kxos::FileInfo;
 
 namespace {
-
-bool HasTableExtension(const std::string& path) {
-  if (path.size() < 4 || path[path.size() - 4] != '.') return false;
-  return (path[path.size() - 3] | 0x20) == 'k' &&
-         (path[path.size() - 2] | 0x20) == 'x' &&
-         (path[path.size() - 1] | 0x20) == 't';
-}
 
 // What MarkIncomplete replaced: the index's bytes and permission bits,
 // none when it left the file alone.

@@ -54,6 +54,14 @@ inline uint32_t GetU32(const unsigned char* p) {
 // zlib's CRC-32.
 uint32_t Checksum(const void* data, size_t size);
 
+// Whether a path ends in ".kxt", in any letter case.
+inline bool HasTableExtension(const std::string& path) {
+  if (path.size() < 4 || path[path.size() - 4] != '.') return false;
+  return (path[path.size() - 3] | 0x20) == 'k' &&
+         (path[path.size() - 2] | 0x20) == 'x' &&
+         (path[path.size() - 1] | 0x20) == 't';
+}
+
 // "" for a layout a definition can hold, or what is wrong with it.
 std::string LayoutProblem(const TableLayout& layout);
 std::string EncodeDefinition(const TableLayout& layout);

@@ -21,17 +21,6 @@ using kxos::FileInfo;
 
 namespace {
 
-bool EndsWithTableExtension(const std::string& path) {
-  if (path.size() < 4) return false;
-  static constexpr char kExt[] = ".kxt";
-  for (size_t i = 0; i < 4; ++i) {
-    char c = path[path.size() - 4 + i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kExt[i]) return false;
-  }
-  return true;
-}
-
 bool IsUpperExtension(const std::string& path) {
   return path.compare(path.size() - 4, 4, ".KXT") == 0;
 }
@@ -68,7 +57,7 @@ void RecordTable::Open(const std::string& path) {
   Impl& t = *impl_;
   if (t.open)
     Fail(path, "cannot open: this object already has " + t.kxt_path + " open");
-  if (!EndsWithTableExtension(path))
+  if (!format::HasTableExtension(path))
     Fail(path, "not a table definition file (the name must end in .kxt)");
   t.ResetState();
   t.problems.clear();

@@ -100,64 +100,6 @@ class Env {
   virtual int RandomBytes(unsigned char* out, size_t size) = 0;
 };
 
-// An Env that hands every call to another one: a test overrides only the
-// calls it cares about.
-class EnvWrapper : public Env {
- public:
-  explicit EnvWrapper(Env* target) : target_(target) {}
-  Env* target() const { return target_; }
-
-  int Open(const std::string& path, int flags, mode_t mode, Fd& out) override;
-  int Close(int fd) override { return target_->Close(fd); }
-  int Read(int fd, char* out, size_t size, size_t& done) override {
-    return target_->Read(fd, out, size, done);
-  }
-  int ReadAt(int fd, char* out, size_t size, int64_t offset,
-             size_t& done) override {
-    return target_->ReadAt(fd, out, size, offset, done);
-  }
-  int Write(int fd, const char* data, size_t size) override {
-    return target_->Write(fd, data, size);
-  }
-  int WriteAt(int fd, const char* data, size_t size, int64_t offset) override {
-    return target_->WriteAt(fd, data, size, offset);
-  }
-  int Sync(int fd) override { return target_->Sync(fd); }
-  int Truncate(int fd, int64_t size) override {
-    return target_->Truncate(fd, size);
-  }
-  int Lock(int fd) override { return target_->Lock(fd); }
-  int StatOpen(int fd, FileInfo& out) override {
-    return target_->StatOpen(fd, out);
-  }
-  int Stat(const std::string& path, FileInfo& out) override {
-    return target_->Stat(path, out);
-  }
-  int LinkStat(const std::string& path, FileInfo& out) override {
-    return target_->LinkStat(path, out);
-  }
-  bool FileExists(const std::string& path) override {
-    return target_->FileExists(path);
-  }
-  int Rename(const std::string& from, const std::string& to) override {
-    return target_->Rename(from, to);
-  }
-  int Link(const std::string& from, const std::string& to) override {
-    return target_->Link(from, to);
-  }
-  int Unlink(const std::string& path) override { return target_->Unlink(path); }
-  int ListDirectory(const std::string& path,
-                    std::vector<std::string>& names) override {
-    return target_->ListDirectory(path, names);
-  }
-  int RandomBytes(unsigned char* out, size_t size) override {
-    return target_->RandomBytes(out, size);
-  }
-
- private:
-  Env* target_;
-};
-
 // Owns one descriptor and closes it through the Env that opened it.
 class Fd {
  public:
@@ -179,8 +121,8 @@ class Fd {
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
-  // Closes through `env` from now on: a wrapper that hands Open on makes the
-  // descriptor's Close come back to itself.
+  // Closes through `env` from now on: an Env that hands Open on to another
+  // makes the descriptor's Close come back to itself.
   void CloseThrough(Env* env) { env_ = env; }
   // Closes, whatever the close reports.
   void Reset() { Close(); }
@@ -194,13 +136,6 @@ class Fd {
   Env* env_ = nullptr;
   int fd_ = -1;
 };
-
-inline int EnvWrapper::Open(const std::string& path, int flags, mode_t mode,
-                            Fd& out) {
-  const int err = target_->Open(path, flags, mode, out);
-  out.CloseThrough(this);
-  return err;
-}
 
 // The system's words for an errno value ("No such file or directory").
 std::string ErrorText(int err);

@@ -1,5 +1,6 @@
 #include "os/fault_env.h"
 
+#include <iterator>
 #include <utility>
 
 namespace kxos {
@@ -14,45 +15,13 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 }  // namespace
 
 const char* CallName(Call call) {
-  switch (call) {
-    case Call::kOpen:
-      return "open";
-    case Call::kClose:
-      return "close";
-    case Call::kRead:
-      return "read";
-    case Call::kReadAt:
-      return "pread";
-    case Call::kWrite:
-      return "write";
-    case Call::kWriteAt:
-      return "pwrite";
-    case Call::kSync:
-      return "fsync";
-    case Call::kTruncate:
-      return "ftruncate";
-    case Call::kLock:
-      return "flock";
-    case Call::kStatOpen:
-      return "fstat";
-    case Call::kStat:
-      return "stat";
-    case Call::kLinkStat:
-      return "lstat";
-    case Call::kFileExists:
-      return "exists";
-    case Call::kRename:
-      return "rename";
-    case Call::kLink:
-      return "link";
-    case Call::kUnlink:
-      return "unlink";
-    case Call::kListDirectory:
-      return "readdir";
-    case Call::kRandomBytes:
-      return "getrandom";
-  }
-  return "?";
+  static constexpr const char* kNames[] = {
+      "open",   "close",     "read",  "pread",  "write",   "pwrite",
+      "fsync",  "ftruncate", "flock", "fstat",  "stat",    "lstat",
+      "exists", "rename",    "link",  "unlink", "readdir", "getrandom"};
+  static_assert(std::size(kNames) ==
+                static_cast<size_t>(Call::kRandomBytes) + 1);
+  return kNames[static_cast<size_t>(call)];
 }
 
 void FaultEnv::FailCall(Call call, int nth, int error,
@@ -101,7 +70,8 @@ int FaultEnv::Open(const std::string& path, int flags, mode_t mode, Fd& out) {
     out.Reset();
     return err;
   }
-  const int err = EnvWrapper::Open(path, flags, mode, out);
+  const int err = target_->Open(path, flags, mode, out);
+  out.CloseThrough(this);
   if (err == 0) open_paths_[out.get()] = path;
   return err;
 }
@@ -109,107 +79,99 @@ int FaultEnv::Open(const std::string& path, int flags, mode_t mode, Fd& out) {
 int FaultEnv::Close(int fd) {
   const int injected = Enter({.call = Call::kClose, .path = PathOf(fd)});
   open_paths_.erase(fd);
-  const int err = EnvWrapper::Close(fd);
+  const int err = target_->Close(fd);
   return injected != 0 ? injected : err;
 }
 
 int FaultEnv::Read(int fd, char* out, size_t size, size_t& done) {
   done = 0;
-  if (int err = Enter({.call = Call::kRead, .path = PathOf(fd), .size = size}))
-    return err;
-  return EnvWrapper::Read(fd, out, size, done);
+  return Pass({.call = Call::kRead, .path = PathOf(fd), .size = size},
+              [&] { return target_->Read(fd, out, size, done); });
 }
 
 int FaultEnv::ReadAt(int fd, char* out, size_t size, int64_t offset,
                      size_t& done) {
   done = 0;
-  if (int err = Enter({.call = Call::kReadAt,
-                       .path = PathOf(fd),
-                       .offset = offset,
-                       .size = size}))
-    return err;
-  return EnvWrapper::ReadAt(fd, out, size, offset, done);
+  return Pass({.call = Call::kReadAt,
+               .path = PathOf(fd),
+               .offset = offset,
+               .size = size},
+              [&] { return target_->ReadAt(fd, out, size, offset, done); });
 }
 
 int FaultEnv::Write(int fd, const char* data, size_t size) {
-  if (int err = Enter({.call = Call::kWrite, .path = PathOf(fd), .size = size}))
-    return err;
-  return EnvWrapper::Write(fd, data, size);
+  return Pass({.call = Call::kWrite, .path = PathOf(fd), .size = size},
+              [&] { return target_->Write(fd, data, size); });
 }
 
 int FaultEnv::WriteAt(int fd, const char* data, size_t size, int64_t offset) {
-  if (int err = Enter({.call = Call::kWriteAt,
-                       .path = PathOf(fd),
-                       .offset = offset,
-                       .size = size}))
-    return err;
-  return EnvWrapper::WriteAt(fd, data, size, offset);
+  return Pass({.call = Call::kWriteAt,
+               .path = PathOf(fd),
+               .offset = offset,
+               .size = size},
+              [&] { return target_->WriteAt(fd, data, size, offset); });
 }
 
 int FaultEnv::Sync(int fd) {
-  if (int err = Enter({.call = Call::kSync, .path = PathOf(fd)})) return err;
-  return EnvWrapper::Sync(fd);
+  return Pass({.call = Call::kSync, .path = PathOf(fd)},
+              [&] { return target_->Sync(fd); });
 }
 
 int FaultEnv::Truncate(int fd, int64_t size) {
-  if (int err = Enter({.call = Call::kTruncate, .path = PathOf(fd)}))
-    return err;
-  return EnvWrapper::Truncate(fd, size);
+  return Pass({.call = Call::kTruncate, .path = PathOf(fd)},
+              [&] { return target_->Truncate(fd, size); });
 }
 
 int FaultEnv::Lock(int fd) {
-  if (int err = Enter({.call = Call::kLock, .path = PathOf(fd)})) return err;
-  return EnvWrapper::Lock(fd);
+  return Pass({.call = Call::kLock, .path = PathOf(fd)},
+              [&] { return target_->Lock(fd); });
 }
 
 int FaultEnv::StatOpen(int fd, FileInfo& out) {
-  if (int err = Enter({.call = Call::kStatOpen, .path = PathOf(fd)}))
-    return err;
-  return EnvWrapper::StatOpen(fd, out);
+  return Pass({.call = Call::kStatOpen, .path = PathOf(fd)},
+              [&] { return target_->StatOpen(fd, out); });
 }
 
 int FaultEnv::Stat(const std::string& path, FileInfo& out) {
-  if (int err = Enter({.call = Call::kStat, .path = path})) return err;
-  return EnvWrapper::Stat(path, out);
+  return Pass({.call = Call::kStat, .path = path},
+              [&] { return target_->Stat(path, out); });
 }
 
 int FaultEnv::LinkStat(const std::string& path, FileInfo& out) {
-  if (int err = Enter({.call = Call::kLinkStat, .path = path})) return err;
-  return EnvWrapper::LinkStat(path, out);
+  return Pass({.call = Call::kLinkStat, .path = path},
+              [&] { return target_->LinkStat(path, out); });
 }
 
 bool FaultEnv::FileExists(const std::string& path) {
-  if (Enter({.call = Call::kFileExists, .path = path}) != 0) return false;
-  return EnvWrapper::FileExists(path);
+  return Enter({.call = Call::kFileExists, .path = path}) == 0 &&
+         target_->FileExists(path);
 }
 
 int FaultEnv::Rename(const std::string& from, const std::string& to) {
-  if (int err = Enter({.call = Call::kRename, .path = from, .to = to}))
-    return err;
-  return EnvWrapper::Rename(from, to);
+  return Pass({.call = Call::kRename, .path = from, .to = to},
+              [&] { return target_->Rename(from, to); });
 }
 
 int FaultEnv::Link(const std::string& from, const std::string& to) {
-  if (int err = Enter({.call = Call::kLink, .path = from, .to = to}))
-    return err;
-  return EnvWrapper::Link(from, to);
+  return Pass({.call = Call::kLink, .path = from, .to = to},
+              [&] { return target_->Link(from, to); });
 }
 
 int FaultEnv::Unlink(const std::string& path) {
-  if (int err = Enter({.call = Call::kUnlink, .path = path})) return err;
-  return EnvWrapper::Unlink(path);
+  return Pass({.call = Call::kUnlink, .path = path},
+              [&] { return target_->Unlink(path); });
 }
 
 int FaultEnv::ListDirectory(const std::string& path,
                             std::vector<std::string>& names) {
   names.clear();
-  if (int err = Enter({.call = Call::kListDirectory, .path = path})) return err;
-  return EnvWrapper::ListDirectory(path, names);
+  return Pass({.call = Call::kListDirectory, .path = path},
+              [&] { return target_->ListDirectory(path, names); });
 }
 
 int FaultEnv::RandomBytes(unsigned char* out, size_t size) {
-  if (int err = Enter({.call = Call::kRandomBytes, .size = size})) return err;
-  return EnvWrapper::RandomBytes(out, size);
+  return Pass({.call = Call::kRandomBytes, .size = size},
+              [&] { return target_->RandomBytes(out, size); });
 }
 
 }  // namespace kxos

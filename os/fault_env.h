@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os/env.h"
@@ -35,10 +36,10 @@ enum class Call {
   kLink,
   kUnlink,
   kListDirectory,
-  kRandomBytes,
+  kRandomBytes,  // the last
 };
 
-class FaultEnv : public EnvWrapper {
+class FaultEnv : public Env {
  public:
   // One call as it was made. Calls on a descriptor carry the path it was
   // opened with ("" when it was not opened through this Env).
@@ -50,7 +51,8 @@ class FaultEnv : public EnvWrapper {
     size_t size = 0;      // reads and writes: the bytes asked for
   };
 
-  explicit FaultEnv(Env* target = Env::Default()) : EnvWrapper(target) {}
+  // Hands the calls that do not fail on to `target`.
+  explicit FaultEnv(Env* target = Env::Default()) : target_(target) {}
 
   // Makes the `nth` call of `call` from now on (1: the next one) fail with
   // `error` without reaching the target; with a `path_suffix`, only calls on
@@ -64,7 +66,6 @@ class FaultEnv : public EnvWrapper {
   void BeforeCall(Call call, std::function<bool(const Record&)> when,
                   std::function<void(const std::string& path)> action);
   const std::vector<Record>& Calls() const { return calls_; }
-  void ClearCalls() { calls_.clear(); }
 
   int Open(const std::string& path, int flags, mode_t mode, Fd& out) override;
   int Close(int fd) override;
@@ -104,8 +105,15 @@ class FaultEnv : public EnvWrapper {
   // Records the call and runs the hook it meets; returns the error it is to
   // fail with, or 0.
   int Enter(Record record);
+  // Enters `record` and, unless it is to fail, makes the call on the target.
+  template <class Forward>
+  int Pass(Record record, Forward&& forward) {
+    const int err = Enter(std::move(record));
+    return err != 0 ? err : forward();
+  }
   std::string PathOf(int fd) const;
 
+  Env* target_;
   std::vector<Record> calls_;
   std::vector<Fault> faults_;
   std::vector<Hook> hooks_;

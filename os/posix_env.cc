@@ -82,6 +82,13 @@ int WriteLoop(int fd, const char* data, size_t size, int64_t offset) {
 
 int Result(int rc) { return rc == 0 ? 0 : errno; }
 
+// `out` filled from what a stat call that returned `rc` put in `st`.
+int Filled(int rc, const struct stat& st, FileInfo& out) {
+  if (rc != 0) return errno;
+  out = InfoOf(st);
+  return 0;
+}
+
 class PosixEnv final : public Env {
  public:
   int Open(const std::string& path, int flags, mode_t mode, Fd& out) override {
@@ -115,23 +122,15 @@ class PosixEnv final : public Env {
   int Lock(int fd) override { return Result(::flock(fd, LOCK_EX | LOCK_NB)); }
   int StatOpen(int fd, FileInfo& out) override {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return errno;
-    out = InfoOf(st);
-    return 0;
+    return Filled(::fstat(fd, &st), st, out);
   }
   int Stat(const std::string& path, FileInfo& out) override {
     struct stat st;
-    if (!Usable(path)) return EINVAL;
-    if (::stat(path.c_str(), &st) != 0) return errno;
-    out = InfoOf(st);
-    return 0;
+    return Usable(path) ? Filled(::stat(path.c_str(), &st), st, out) : EINVAL;
   }
   int LinkStat(const std::string& path, FileInfo& out) override {
     struct stat st;
-    if (!Usable(path)) return EINVAL;
-    if (::lstat(path.c_str(), &st) != 0) return errno;
-    out = InfoOf(st);
-    return 0;
+    return Usable(path) ? Filled(::lstat(path.c_str(), &st), st, out) : EINVAL;
   }
   bool FileExists(const std::string& path) override {
     struct stat st;

@@ -65,7 +65,6 @@ class DirectoryLock {
   // when the wait was in vain. A file system that cannot lock folders
   // (ENOLCK, EOPNOTSUPP; NFS, which gives EBADF) gives 0 without a lock.
   int Take(Env* env, const std::string& path);
-  void Release() { fd_.Reset(); }
 
  private:
   Fd fd_;

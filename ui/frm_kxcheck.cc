@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QUrl>
 #include <exception>
+#include <iterator>
 
 #include "adapter/engine_operations.h"
 #include "adapter/engine_table.h"
@@ -34,7 +35,10 @@ namespace {
 constexpr int kClientWidth = 12732;
 constexpr int kClientHeight = 6600;
 
-void Place(QWidget* widget, int left, int top, int width, int height) {
+// Names a control and puts it at its place.
+void Place(QWidget* widget, const char* name, int left, int top, int width,
+           int height) {
+  widget->setObjectName(name);
   widget->setGeometry(kxui::TwipsToPixels(left), kxui::TwipsToPixels(top),
                       kxui::TwipsToPixels(width), kxui::TwipsToPixels(height));
 }
@@ -54,29 +58,24 @@ frmKXCheck::frmKXCheck(QWidget* parent)
       "Check Kalvex File For Date/Time Errors" + QString(17, u' ') +
           "(Click on Browse or Drag and Drop a file onto the textbox below)",
       this);
-  Frame1->setObjectName("Frame1");
-  Place(Frame1, 120, 120, 12492, 1095);
+  Place(Frame1, "Frame1", 120, 120, 12492, 1095);
 
   txtFilename = new QLineEdit(Frame1);
-  txtFilename->setObjectName("txtFilename");
   txtFilename->setReadOnly(true);
   txtFilename->setAcceptDrops(true);
   txtFilename->installEventFilter(this);
-  Place(txtFilename, 120, 240, 11172, 285);
+  Place(txtFilename, "txtFilename", 120, 240, 11172, 285);
 
   cmdBrowse = new QPushButton("Browse", Frame1);
-  cmdBrowse->setObjectName("cmdBrowse");
   // Enter on a focused button presses it, as Space does.
   cmdBrowse->setAutoDefault(true);
-  Place(cmdBrowse, 11520, 240, 855, 255);
+  Place(cmdBrowse, "cmdBrowse", 11520, 240, 855, 255);
 
   cmdCheck = new QPushButton("Check", Frame1);
-  cmdCheck->setObjectName("cmdCheck");
   cmdCheck->setAutoDefault(true);
-  Place(cmdCheck, 120, 600, 975, 375);
+  Place(cmdCheck, "cmdCheck", 120, 600, 975, 375);
 
   txtResults = new QPlainTextEdit(this);
-  txtResults->setObjectName("txtResults");
   txtResults->setReadOnly(true);
   txtResults->setTextInteractionFlags(Qt::TextSelectableByMouse |
                                       Qt::TextSelectableByKeyboard);
@@ -87,40 +86,34 @@ frmKXCheck::frmKXCheck(QWidget* parent)
   txtResults->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtResults->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  Place(txtResults, 120, 1320, 12492, 5175);
+  Place(txtResults, "txtResults", 120, 1320, 12492, 5175);
 
   cmdRepair = new QPushButton("Repair", Frame1);
-  cmdRepair->setObjectName("cmdRepair");
   cmdRepair->setAutoDefault(true);
   cmdRepair->setEnabled(false);
-  Place(cmdRepair, 1200, 600, 975, 375);
+  Place(cmdRepair, "cmdRepair", 1200, 600, 975, 375);
 
   chkDeleted = new QCheckBox("Skip Deleted Records", Frame1);
-  chkDeleted->setObjectName("chkDeleted");
   chkDeleted->setCheckState(Qt::Checked);
-  Place(chkDeleted, 2400, 720, 2175, 255);
+  Place(chkDeleted, "chkDeleted", 2400, 720, 2175, 255);
 
   chkDuplicates = new QCheckBox("Skip Duplicate Records", Frame1);
-  chkDuplicates->setObjectName("chkDuplicates");
   chkDuplicates->setCheckState(Qt::Checked);
-  Place(chkDuplicates, 4560, 720, 2052, 255);
+  Place(chkDuplicates, "chkDuplicates", 4560, 720, 2052, 255);
 
   lblRecords = new QLabel(Frame1);
-  lblRecords->setObjectName("lblRecords");
-  Place(lblRecords, 9960, 720, 2412, 252);
+  Place(lblRecords, "lblRecords", 9960, 720, 2412, 252);
 
   chkCorrupted = new QCheckBox("Skip Corrupted Records", Frame1);
-  chkCorrupted->setObjectName("chkCorrupted");
   chkCorrupted->setCheckState(Qt::Unchecked);
-  Place(chkCorrupted, 6840, 720, 2172, 252);
+  Place(chkCorrupted, "chkCorrupted", 6840, 720, 2172, 252);
 
-  setTabOrder(txtFilename, cmdBrowse);
-  setTabOrder(cmdBrowse, cmdCheck);
-  setTabOrder(cmdCheck, txtResults);
-  setTabOrder(txtResults, cmdRepair);
-  setTabOrder(cmdRepair, chkDeleted);
-  setTabOrder(chkDeleted, chkDuplicates);
-  setTabOrder(chkDuplicates, chkCorrupted);
+  QWidget* const tab_order[] = {txtFilename,   cmdBrowse,   cmdCheck,
+                                txtResults,    cmdRepair,   chkDeleted,
+                                chkDuplicates, chkCorrupted};
+  for (size_t i = 1; i < std::size(tab_order); ++i) {
+    setTabOrder(tab_order[i - 1], tab_order[i]);
+  }
   txtFilename->setFocus();
 
   kxui::HostControls controls;
@@ -216,7 +209,6 @@ void frmKXCheck::OpenFromCommandLine(const QString& path) {
 
 void frmKXCheck::cmdCheck_Click() {
   RunOperation(cmdCheck, [this](const std::string& path) {
-    if (tables_) return kxcheck::CheckTable(path, *host_, *tables_);
     return adapter::CheckEngineTable(path, *host_);
   });
 }
@@ -226,7 +218,7 @@ void frmKXCheck::cmdRepair_Click() {
   const kxcheck::Outcome outcome =
       RunOperation(cmdRepair, [this, &path](const std::string& chosen) {
         path = chosen;
-        return Repair(path, kxcheck::RepairOptions{});
+        return adapter::RepairEngineTable(path, *host_);
       });
   // The current rule gave one stamp to a long run of records: the user may
   // have the copy written again with the stamps restored. Nothing changes
@@ -242,14 +234,8 @@ void frmKXCheck::cmdRepair_Click() {
     kxcheck::RepairOptions options;
     options.rule = kxcheck::RepairRule::kRestoring;
     options.replace_agreed = true;
-    return Repair(path, options);
+    return adapter::RepairEngineTable(path, *host_, options);
   });
-}
-
-kxcheck::Outcome frmKXCheck::Repair(const std::string& path,
-                                    const kxcheck::RepairOptions& options) {
-  if (tables_) return kxcheck::RepairTable(path, *host_, *tables_, options);
-  return adapter::RepairEngineTable(path, *host_, options);
 }
 
 std::string frmKXCheck::RestoreOffer(

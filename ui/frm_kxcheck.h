@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/operations.h"
-#include "core/table.h"
 #include "ui/window_host.h"
 
 class QCheckBox;
@@ -54,9 +53,6 @@ class frmKXCheck : public QWidget {
   void SetOpenDialog(OpenDialogFunction dialog) {
     open_dialog_ = std::move(dialog);
   }
-  // Replaces the engine the operations open their tables with (tests); null
-  // restores the engine.
-  void SetTableFactory(kxcheck::TableFactory* tables) { tables_ = tables; }
   // True while Check or Repair runs.
   bool OperationRunning() const { return running_; }
 
@@ -100,13 +96,10 @@ class frmKXCheck : public QWidget {
   // when another operation was running.
   kxcheck::Outcome RunOperation(QPushButton* button,
                                 const Operation& operation);
-  kxcheck::Outcome Repair(const std::string& path,
-                          const kxcheck::RepairOptions& options);
   // Moves the window so that its outer frame, at its current size, is in the
   // middle of the primary screen.
   void CentreOuterFrame();
 
-  kxcheck::TableFactory* tables_ = nullptr;
   std::unique_ptr<kxui::WindowHost> host_;
   OpenDialogFunction open_dialog_;
   bool running_ = false;

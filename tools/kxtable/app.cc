@@ -5,6 +5,7 @@
 #include <new>
 
 #include "engine/record_table.h"
+#include "tools/kxtable/csv_new_table.h"
 #include "tools/kxtable/errors.h"
 #include "tools/kxtable/help_format.h"
 #include "tools/kxtable/standard_streams.h"
@@ -19,6 +20,15 @@ const char kExitStatusText[] =
     "a failed write). With several tables the status is the worst of them. "
     "A closed standard output ends a command quietly with status 2; a repair "
     "still writes or removes its table as a whole.";
+
+CLI::Validator TablePath() {
+  return CLI::Validator(
+      [](std::string& path) {
+        return HasKxtExtension(path) ? std::string()
+                                     : "a table path must end in .kxt";
+      },
+      "TABLE.kxt");
+}
 
 std::string StatusNote(const std::string& success, const std::string& found) {
   return "Exit status: 0 when " + success + ", 1 when " + found +

@@ -13,15 +13,6 @@ namespace kxtable {
 
 namespace {
 
-CLI::Validator TablePath() {
-  return CLI::Validator(
-      [](std::string& path) {
-        return HasKxtExtension(path) ? std::string()
-                                     : "a table path must end in .kxt";
-      },
-      "TABLE.kxt");
-}
-
 struct CsvArgs {
   std::string csv = "-";
   std::string table;

@@ -86,19 +86,15 @@ class InfoJson {
  public:
   explicit InfoJson(const std::string& path) : json_(WriteToStandardOutput) {
     json_.BeginObject();
-    json_.Key("schema");
-    json_.Number(kJsonSchema);
-    json_.Key("command");
-    json_.String("info");
-    json_.Key("table");
-    json_.String(path);
+    Put("schema", kJsonSchema);
+    Put("command", "info");
+    Put("table", path);
   }
 
   // What an opened table says of itself.
   void Table(kalvex::RecordTable& table) {
     const kalvex::TableLayout& layout = table.Layout();
-    json_.Key("record_length");
-    json_.Number(layout.RecordLength());
+    Put("record_length", layout.RecordLength());
     json_.Key("fields");
     json_.BeginArray();
     Field(1, "date", kalvex::kDateOffset, kalvex::kDateBytes);
@@ -110,10 +106,8 @@ class InfoJson {
       offset += f.width;
     }
     json_.EndArray();
-    json_.Key("record_count");
-    json_.Number(table.RecordCount());
-    json_.Key("deleted_count");
-    json_.Number(table.DeletedCount());
+    Put("record_count", table.RecordCount());
+    Put("deleted_count", table.DeletedCount());
     Stamp("first_stamp", StampOf(table, 1));
     Stamp("last_stamp", StampOf(table, table.RecordCount()));
     opened_ = true;
@@ -136,12 +130,9 @@ class InfoJson {
       bool missing = false;
       const std::optional<long long> size = FileSize(files[i], &missing);
       json_.BeginObject();
-      json_.Key("role");
-      json_.String(kFileRoles[i]);
-      json_.Key("path");
-      json_.String(files[i]);
-      json_.Key("kind");
-      json_.String(missing ? "missing" : size ? "file" : "other");
+      Put("role", kFileRoles[i]);
+      Put("path", files[i]);
+      Put("kind", missing ? "missing" : size ? "file" : "other");
       json_.Key("size");
       if (size) {
         json_.Number(*size);
@@ -155,10 +146,8 @@ class InfoJson {
     json_.BeginArray();
     for (const std::string& problem : problems) json_.String(problem);
     json_.EndArray();
-    json_.Key("status");
-    json_.String(status);
-    json_.Key("exit_status");
-    json_.Number(exit_status);
+    Put("status", status);
+    Put("exit_status", exit_status);
     json_.EndObject();
     return exit_status;
   }
@@ -170,17 +159,22 @@ class InfoJson {
     }
   }
 
+  void Put(std::string_view key, int64_t value) {
+    json_.Key(key);
+    json_.Number(value);
+  }
+  void Put(std::string_view key, std::string_view value) {
+    json_.Key(key);
+    json_.String(value);
+  }
+
   void Field(int64_t number, const std::string& name, int64_t offset,
              int64_t width) {
     json_.BeginObject();
-    json_.Key("number");
-    json_.Number(number);
-    json_.Key("name");
-    json_.String(name);
-    json_.Key("offset");
-    json_.Number(offset);
-    json_.Key("width");
-    json_.Number(width);
+    Put("number", number);
+    Put("name", name);
+    Put("offset", offset);
+    Put("width", width);
     json_.EndObject();
   }
 

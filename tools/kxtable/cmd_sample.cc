@@ -32,12 +32,7 @@ void AddSampleCommand(CLI::App& app, Runner& run) {
       "seed gives the same bytes.");
   sample->add_option("table", args->table, "table to create")
       ->required()
-      ->check(CLI::Validator(
-          [](std::string& path) {
-            return HasKxtExtension(path) ? std::string()
-                                         : "a table path must end in .kxt";
-          },
-          "TABLE.kxt"));
+      ->check(TablePath());
   sample->add_option("--records", args->options.records, "number of records")
       ->required()
       ->check(

@@ -33,6 +33,9 @@ int ReportTableProblems(const std::vector<std::string>& problems);
 // statuses 0 and 1 mean for it. The contract itself is in 'kxtable --help'.
 std::string StatusNote(const std::string& success, const std::string& found);
 
+// Refuses a table path that does not end in .kxt.
+CLI::Validator TablePath();
+
 }  // namespace kxtable
 
 #endif  // KXCHECK_TOOLS_KXTABLE_COMMANDS_H_

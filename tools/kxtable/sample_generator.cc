@@ -139,47 +139,27 @@ constexpr int kStampBytes = kalvex::kPayloadOffset;
 }  // namespace
 
 std::string_view SampleDamageName(SampleDamage damage) {
-  switch (damage) {
-    case SampleDamage::kNone:
-      return "none";
-    case SampleDamage::kNull:
-      return "null";
-    case SampleDamage::kDeleted:
-      return "deleted";
-    case SampleDamage::kCorrupted:
-      return "corrupted";
-    case SampleDamage::kDuplicate:
-      return "duplicate";
-    case SampleDamage::kOutOfOrder:
-      return "out of order";
-    case SampleDamage::kBadYear:
-      return "bad year";
-    case SampleDamage::kBadMonth:
-      return "bad month";
-    case SampleDamage::kBadDay:
-      return "bad day";
-    case SampleDamage::kBadHour:
-      return "bad hour";
-    case SampleDamage::kBadMinute:
-      return "bad minute";
-    case SampleDamage::kBadSecond:
-      return "bad second";
-    case SampleDamage::kWrongSeparators:
-      return "wrong separators";
-    case SampleDamage::kFutureYear:
-      return "future year";
-    case SampleDamage::kNulInStamp:
-      return "NUL in stamp";
-    case SampleDamage::kBitFlip:
-      return "bitflip";
-    case SampleDamage::kSmash:
-      return "smash";
-    case SampleDamage::kBlock:
-      return "block";
-    case SampleDamage::kZeroTime:
-      return "zerotime";
-  }
-  return "?";
+  static constexpr const char* kNames[kSampleAllDamageKinds + 1] = {
+      "none",
+      "null",
+      "deleted",
+      "corrupted",
+      "duplicate",
+      "out of order",
+      "bad year",
+      "bad month",
+      "bad day",
+      "bad hour",
+      "bad minute",
+      "bad second",
+      "wrong separators",
+      "future year",
+      "NUL in stamp",
+      "bitflip",
+      "smash",
+      "block",
+      "zerotime"};
+  return kNames[static_cast<size_t>(damage)];
 }
 
 bool SampleDamageNamed(std::string_view name, SampleDamage& damage) {

@@ -103,11 +103,4 @@ void StagedFile::Place() {
   }
 }
 
-void WriteNewFile(const std::string& path, std::string_view bytes, bool replace,
-                  const std::vector<std::string>& inputs) {
-  StagedFile file(path, replace, inputs);
-  file.Write(bytes);
-  file.Place();
-}
-
 }  // namespace kxtable

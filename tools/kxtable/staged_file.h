@@ -56,10 +56,6 @@ class StagedFile {
   bool placed_ = false;
 };
 
-// Writes `bytes` as the file at `path` through a StagedFile.
-void WriteNewFile(const std::string& path, std::string_view bytes, bool replace,
-                  const std::vector<std::string>& inputs = {});
-
 }  // namespace kxtable
 
 #endif  // KXCHECK_TOOLS_KXTABLE_STAGED_FILE_H_
