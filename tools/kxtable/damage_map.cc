@@ -42,42 +42,11 @@ const char* DamageKindName(int kind) {
 
 namespace {
 
-// Stamps are read eight characters at a time, each character a byte of a
-// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
-// the bytes that must be digits, 0 in the separators' places.
-constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
-  return byte * 0x0101010101010101u & mask;
-}
-
-// Eight characters of a stamp from `at` as a word.
-inline uint64_t Word(const unsigned char* at) {
-  uint64_t word;
-  std::memcpy(&word, at, 8);  // one load
-  if constexpr (std::endian::native == std::endian::big) {
-    word = __builtin_bswap64(word);
-  }
-  return word;
-}
-
-// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
-// of two digits: the byte of a pair's first digit gets the pair's value.
-// False when one of them is no digit. A byte is a digit when its high half
-// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
-// byte, since every byte is at most 0x3F once the high halves have passed).
-inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
-  const uint64_t digits = word & mask;
-  const uint64_t high = EveryByte(0xF0, mask);
-  const uint64_t zeros = EveryByte('0', mask);
-  if ((digits & high) != zeros) return false;
-  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
-  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
-  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
-  return true;
-}
-
-inline unsigned Byte(uint64_t word, int byte) {
-  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
-}
+using damage_map_internal::Byte;
+using damage_map_internal::Pairs;
+using damage_map_internal::StampWords;
+using damage_map_internal::TimeKey;
+using damage_map_internal::WordsOf;
 
 // A stamp's date, "YYYY-MM-" and "DD", as the number YYYYMMDD; 0 when it
 // names no day of the calendar.
@@ -98,37 +67,6 @@ uint64_t DateKey(uint64_t year_month, uint64_t day_word) {
     if (day > static_cast<unsigned>(last.day())) return 0;
   }
   return (uint64_t{year} * 100 + month) * 100 + day;
-}
-
-// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
-// 0 when the date or the time names none.
-[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
-                                               uint64_t time_word) {
-  uint64_t time;
-  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
-  const unsigned hour = Byte(time, 0);
-  const unsigned minute = Byte(time, 3);
-  const unsigned second = Byte(time, 6);
-  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
-  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
-}
-
-// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
-// 19-character stamp as words.
-struct StampWords {
-  uint64_t year_month;
-  uint64_t day;
-  uint64_t time;
-};
-inline StampWords WordsOf(std::string_view stamp) {
-  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
-  // The day's two characters alone, as the word of Word would hold them.
-  uint16_t day;
-  std::memcpy(&day, p + 8, 2);
-  if constexpr (std::endian::native == std::endian::big) {
-    day = __builtin_bswap16(day);
-  }
-  return {Word(p), day, Word(p + 11)};
 }
 
 }  // namespace
@@ -201,7 +139,7 @@ void DamageMap::SeekBin(int64_t record) {
   bin_end_ = BinStart(bin + 1);
 }
 
-void DamageMap::Add(const kxcheck::RecordNote& note) {
+void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
   if (n >= bin_end_ || n < bin_first_) SeekBin(n);
   Bin& bin = bins_[bin_];

@@ -76,8 +76,11 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 #define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -135,6 +138,80 @@ std::optional<int64_t> CalendarSeconds(std::string_view stamp);
 // "YYYY-MM-DD HH:MM:SS" of a key that CalendarKey gave.
 std::string KeyStamp(uint64_t key);
 
+// The reading of stamps that DamageMap::Add does at every record, here so
+// that its usual case is compiled into the scan that calls it.
+namespace damage_map_internal {
+
+// Stamps are read eight characters at a time, each character a byte of a
+// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
+// the bytes that must be digits, 0 in the separators' places.
+constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
+  return byte * 0x0101010101010101u & mask;
+}
+
+// Eight characters of a stamp from `at` as a word.
+inline uint64_t Word(const unsigned char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);  // one load
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
+  }
+  return word;
+}
+
+// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
+// of two digits: the byte of a pair's first digit gets the pair's value.
+// False when one of them is no digit. A byte is a digit when its high half
+// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
+// byte, since every byte is at most 0x3F once the high halves have passed).
+inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
+  const uint64_t digits = word & mask;
+  const uint64_t high = EveryByte(0xF0, mask);
+  const uint64_t zeros = EveryByte('0', mask);
+  if ((digits & high) != zeros) return false;
+  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
+  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
+  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
+  return true;
+}
+
+inline unsigned Byte(uint64_t word, int byte) {
+  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
+}
+
+// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
+// 0 when the date or the time names none.
+[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
+                                               uint64_t time_word) {
+  uint64_t time;
+  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
+  const unsigned hour = Byte(time, 0);
+  const unsigned minute = Byte(time, 3);
+  const unsigned second = Byte(time, 6);
+  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
+  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
+}
+
+// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
+// 19-character stamp as words.
+struct StampWords {
+  uint64_t year_month;
+  uint64_t day;
+  uint64_t time;
+};
+inline StampWords WordsOf(std::string_view stamp) {
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  // The day's two characters alone, as the word of Word would hold them.
+  uint16_t day;
+  std::memcpy(&day, p + 8, 2);
+  if constexpr (std::endian::native == std::endian::big) {
+    day = __builtin_bswap16(day);
+  }
+  return {Word(p), day, Word(p + 11)};
+}
+
+}  // namespace damage_map_internal
+
 class DamageMap {
  public:
   // `records` is the table's record count; notes are for records 1 to it.
@@ -143,7 +220,7 @@ class DamageMap {
   // The note of the next record, as the check scan hands it over. Notes come
   // in table order; a note for a record outside 1..records throws
   // std::out_of_range.
-  void Add(const kxcheck::RecordNote& note);
+  inline void Add(const kxcheck::RecordNote& note);
 
   // The data, as of the notes so far.
   std::string Json(const DamageMapTable& table) const;
@@ -232,6 +309,8 @@ class DamageMap {
     int64_t spread_count = 0;
   };
 
+  // Add for every record (the usual one too).
+  void AddNote(const kxcheck::RecordNote& note);
   int64_t BinStart(int64_t bin) const;
   // The bin of a record in 1..records; throws std::out_of_range otherwise.
   int64_t BinOf(int64_t record) const;
@@ -285,6 +364,39 @@ class DamageMap {
 
   std::unique_ptr<Repair> repair_;
 };
+
+// Most records of a long table were examined and passed every test, lie in
+// the bin of the record before, and have a stamp of 19 characters whose date
+// is that of the stamp before, which passed too: such a record changes no
+// more than is done here, and what AddNote would do with it comes to the
+// same. Any other record, and the first of each date, takes AddNote.
+inline void DamageMap::Add(const kxcheck::RecordNote& note) {
+  using namespace damage_map_internal;
+  const int64_t n = note.record;
+  if (note.kind == kxcheck::RecordClass::kExamined &&
+      (note.failed_tests & ((1u << kNullKind) - 1)) == 0 && !in_run_ &&
+      first_passed_record_ != 0 && n >= bin_first_ && n < bin_end_ &&
+      note.stamp.size() == 19) {
+    const StampWords words = WordsOf(note.stamp);
+    if (words.year_month == date_words_[0] && words.day == date_words_[1]) {
+      if (const uint64_t key = TimeKey(date_key_, words.time)) {
+        Bin& bin = bins_[bin_];
+        ++noted_;
+        ++examined_;
+        bin.passed_min = std::min(bin.passed_min, key);
+        bin.passed_max = std::max(bin.passed_max, key);
+        last_passed_record_ = n;
+        last_passed_ = key;
+        if (keep_previous_) {
+          std::memcpy(previous_short_.data(), note.stamp.data(), 19);
+          previous_size_ = 19;
+        }
+        return;
+      }
+    }
+  }
+  AddNote(note);
+}
 
 }  // namespace kxtable
 
