@@ -289,39 +289,90 @@ DamageMap::Repair& DamageMap::RepairData() {
 
 namespace {
 
-// Whether a stamp written differs from the one read in more than the
-// characters between the fields.
-bool StampReplaced(std::string_view read, std::string_view written) {
-  if (read.size() != written.size()) return true;
-  if (read == written) return false;
-  for (size_t i = 0; i < read.size(); ++i) {
-    const bool between = read.size() == 19 &&
-                         (i == 4 || i == 7 || i == 10 || i == 13 || i == 16);
-    if (!between && read[i] != written[i]) return true;
+// How a stamp written compares with the one read.
+struct StampChange {
+  bool replaced;  // it differs in more than the characters between fields
+  bool changed;   // it differs at all
+};
+
+StampChange CompareStamps(std::string_view read, std::string_view written) {
+  if (read.size() != written.size()) return {true, true};
+  if (read.size() == 19) {
+    // Characters 1-8, 9-16 and 12-19 as words (damage_map_internal::Word),
+    // and the bytes of the characters between the fields (5, 8, 11, 14 and
+    // 17) in them.
+    using damage_map_internal::Word;
+    const auto* r = reinterpret_cast<const unsigned char*>(read.data());
+    const auto* w = reinterpret_cast<const unsigned char*>(written.data());
+    const uint64_t d0 = Word(r) ^ Word(w);
+    const uint64_t d1 = Word(r + 8) ^ Word(w + 8);
+    const uint64_t d2 = Word(r + 11) ^ Word(w + 11);
+    constexpr uint64_t kBetween0 = 0xFF00'00FF'0000'0000u;  // 5 and 8
+    constexpr uint64_t kBetween1 = 0x0000'FF00'00FF'0000u;  // 11 and 14
+    constexpr uint64_t kBetween2 = 0x0000'FF00'00FF'0000u;  // 14 and 17
+    return {((d0 & ~kBetween0) | (d1 & ~kBetween1) | (d2 & ~kBetween2)) != 0,
+            (d0 | d1 | d2) != 0};
   }
-  return false;
+  if (read == written) return {false, false};
+  return {true, true};
 }
 
 }  // namespace
 
-void DamageMap::AddWritten(int64_t record, std::string_view read,
-                           std::string_view written) {
-  Repair& repair = RepairData();
+DamageMap::RepairBin& DamageMap::RepairBinOf(Repair& repair, int64_t record) {
   if (record >= repair.bin_end || record < repair.bin_first) {
     const int64_t bin = BinOf(record);
     repair.bin = static_cast<size_t>(bin);
     repair.bin_first = BinStart(bin);
     repair.bin_end = BinStart(bin + 1);
   }
+  return repair.bins[repair.bin];
+}
+
+bool DamageMap::SameAsLastWritten(const Repair& repair,
+                                  std::string_view written) {
+  if (!repair.have_written || written.size() != repair.last_size) return false;
+  if (written.size() > repair.last_short.size()) {
+    return written == repair.last_long;
+  }
+  return damage_map_internal::SameBytes(
+      written.data(), repair.last_short.data(), written.size());
+}
+
+void DamageMap::RememberWritten(Repair& repair, std::string_view written) {
+  repair.last_size = written.size();
+  if (written.size() == 19) {
+    std::memcpy(repair.last_short.data(), written.data(), 19);
+  } else if (written.size() <= repair.last_short.size()) {
+    std::memcpy(repair.last_short.data(), written.data(), written.size());
+  } else {
+    repair.last_long.assign(written);
+  }
+  repair.have_written = true;
+}
+
+uint64_t DamageMap::OldKey(Repair& repair, std::string_view read) const {
+  if (read.size() != 19) return 0;
+  const StampWords words = WordsOf(read);
+  if (words.year_month != repair.old_date_words[0] ||
+      words.day != repair.old_date_words[1]) {
+    repair.old_date_words = {words.year_month, words.day};
+    repair.old_date_key = DateKey(words.year_month, words.day);
+  }
+  return TimeKey(repair.old_date_key, words.time);
+}
+
+void DamageMap::AddWritten(int64_t record, std::string_view read,
+                           std::string_view written) {
+  Repair& repair = repair_ ? *repair_ : RepairData();
+  RepairBin& bin = RepairBinOf(repair, record);
   ++repair.written;
-  const bool replaced = StampReplaced(read, written);
-  const bool same_as_before =
-      repair.have_written && written == repair.last_written;
-  if (replaced) {
-    RepairBin& bin = repair.bins[repair.bin];
+  const StampChange change = CompareStamps(read, written);
+  const bool same_as_before = SameAsLastWritten(repair, written);
+  if (change.replaced) {
     ++bin.replaced;
     ++repair.replaced;
-    if (const uint64_t key = CalendarKey(read)) {
+    if (const uint64_t key = OldKey(repair, read)) {
       bin.old_min = std::min(bin.old_min, key);
       bin.old_max = std::max(bin.old_max, key);
     }
@@ -334,11 +385,11 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
       bin.new_min = std::min(bin.new_min, key);
       bin.new_max = std::max(bin.new_max, key);
     }
-  } else if (read != written) {
+  } else if (change.changed) {
     ++repair.separators;
   }
   // A spread: replaced stamps that all took the stamp written before them.
-  if (replaced && same_as_before) {
+  if (change.replaced && same_as_before) {
     Spread& open = repair.open;
     if (open.records == 0) {
       open.first = record;
@@ -347,14 +398,27 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
     }
     open.last = record;
     ++open.records;
-  } else {
+  } else if (repair.open.records != 0) {
     EndSpread(repair);
   }
   if (!same_as_before) {
-    repair.last_key_known = replaced;
-    repair.last_written.assign(written);
+    repair.last_key_known = change.replaced;
+    RememberWritten(repair, written);
     repair.last_source = record;
-    repair.have_written = true;
+  }
+}
+
+void DamageMap::AddUnchanged(int64_t record, std::string_view stamp) {
+  // As AddWritten with the stamp read and written alike: nothing replaced,
+  // and any spread ends here.
+  Repair& repair = repair_ ? *repair_ : RepairData();
+  RepairBinOf(repair, record);
+  ++repair.written;
+  if (repair.open.records != 0) EndSpread(repair);
+  if (!SameAsLastWritten(repair, stamp)) {
+    repair.last_key_known = false;
+    RememberWritten(repair, stamp);
+    repair.last_source = record;
   }
 }
 

@@ -210,6 +210,31 @@ inline StampWords WordsOf(std::string_view stamp) {
   return {Word(p), day, Word(p + 11)};
 }
 
+// Whether `size` bytes at `a` and at `b` are the same, compared eight at a
+// time without a call.
+inline bool SameBytes(const char* a, const char* b, size_t size) {
+  auto load = [](const char* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+  };
+  if (size < 8) {
+    for (size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  uint64_t differ = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) differ |= load(a + i) ^ load(b + i);
+  // The last eight bytes, overlapping those before.
+  if (i < size) differ |= load(a + size - 8) ^ load(b + size - 8);
+  return differ == 0;
+}
+inline bool SameBytes(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && SameBytes(a.data(), b.data(), a.size());
+}
+
 }  // namespace damage_map_internal
 
 class DamageMap {
@@ -230,6 +255,8 @@ class DamageMap {
   // the "repair" member.
   void AddWritten(int64_t record, std::string_view read,
                   std::string_view written);
+  // The same for a record written with its stamp as read.
+  void AddUnchanged(int64_t record, std::string_view stamp);
   // What the "repair" member says of the output (and adds it when no record
   // was written): its name, whether its stamps are only what a rule would
   // write, and why the comparison stopped early ("" when it did not).
@@ -298,10 +325,17 @@ class DamageMap {
     int64_t written = 0;
     int64_t replaced = 0;
     int64_t separators = 0;
-    // The stamp written last, and the record it was first written for.
-    std::string last_written;
+    // The stamp written last (in last_short when it fits, else in
+    // last_long), and the record it was first written for.
+    std::array<char, 32> last_short{};
+    size_t last_size = 0;
+    std::string last_long;
     int64_t last_source = 0;
     bool have_written = false;
+    // The date of the last stamp replaced, as Add keeps the date of the last
+    // stamp examined.
+    std::array<uint64_t, 2> old_date_words{};
+    uint64_t old_date_key = 0;
     uint64_t last_key = 0;  // CalendarKey of it, when last_key_known
     bool last_key_known = false;
     Spread open;                  // records == 0 while none
@@ -315,6 +349,13 @@ class DamageMap {
   // The bin of a record in 1..records; throws std::out_of_range otherwise.
   int64_t BinOf(int64_t record) const;
   Repair& RepairData();
+  // The repair's bin of `record`, which is then the current one.
+  RepairBin& RepairBinOf(Repair& repair, int64_t record);
+  // The stamp written last: whether `written` is it, and that it is.
+  static bool SameAsLastWritten(const Repair& repair, std::string_view written);
+  static void RememberWritten(Repair& repair, std::string_view written);
+  // CalendarKey of a stamp replaced.
+  uint64_t OldKey(Repair& repair, std::string_view read) const;
   void EndSpread(Repair& repair);
   void AppendRepair(std::string& text) const;
   void SeekBin(int64_t record);

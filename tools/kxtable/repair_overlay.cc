@@ -64,11 +64,20 @@ void RepairAligner::Add(const kxcheck::RecordNote& note, DamageMap& map) {
     if (!Fetch()) return;
   }
   const bool examined = note.kind == kxcheck::RecordClass::kExamined;
-  if (have_next_ && Payload(note.bytes) == Payload(next_)) {
+  if (have_next_ &&
+      damage_map_internal::SameBytes(Payload(note.bytes), Payload(next_))) {
     char read_room[19];
-    char written_room[19];
-    map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
-                   RecordStamp(next_, written_room));
+    if (note.bytes.size() >= kalvex::kPayloadOffset &&
+        next_.size() >= kalvex::kPayloadOffset &&
+        damage_map_internal::SameBytes(note.bytes.data(), next_.data(),
+                                       kalvex::kPayloadOffset)) {
+      // Most records are written as read: their stamp is made once.
+      map.AddUnchanged(note.record, RecordStamp(note.bytes, read_room));
+    } else {
+      char written_room[19];
+      map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
+                     RecordStamp(next_, written_room));
+    }
     ++paired_;
     Fetch();
     return;
@@ -122,7 +131,12 @@ void RestoreOverlay::Finish(DamageMap& map) {
 void RestoreOverlay::Drain(DamageMap& map) {
   while (restorer_.Ready()) {
     const kxcheck::RestoredStamp& out = restorer_.Front();
-    map.AddWritten(out.record, out.original, out.Stamp());
+    // A stamp kept is written as it was read.
+    if (out.fate == kxcheck::StampFate::kKept && out.original.size() == 19) {
+      map.AddUnchanged(out.record, out.original);
+    } else {
+      map.AddWritten(out.record, out.original, out.Stamp());
+    }
     restorer_.Pop();
   }
 }
