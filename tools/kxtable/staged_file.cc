@@ -61,8 +61,9 @@ StagedFile::~StagedFile() {
 
 void StagedFile::Write(std::string_view bytes) {
   // Small pieces are gathered in the buffer, which is given its size once;
-  // a large piece goes to the file as it is, with no copy made of it.
-  if (bytes.size() >= kBufferSize / 4) {
+  // a piece of some kilobytes goes to the file as it is, with no copy made of
+  // it (a report page's script and data).
+  if (bytes.size() >= kDirectSize) {
     Flush();
     WriteOut(bytes);
     return;
