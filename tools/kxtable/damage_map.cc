@@ -552,7 +552,7 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   // member.
   std::string text = data.dump();
   text.pop_back();
-  text.reserve(text.size() + bins_.size() * 96 + 512);
+  text.reserve(text.size() + bins_.size() * 120 + 512);
   text += ",\"bins\":";
   AppendBins(text);
   if (repair_) {
@@ -637,21 +637,32 @@ void DamageMap::AppendBins(std::string& text) const {
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     text.append(digits, end);
   };
-  // One array of the bins' values, `value(bin)` giving a number or nothing.
-  auto array = [&](const char* name, auto value) {
-    text += '"';
-    text += name;
-    text += "\":[";
+  // One array of the bins' values, `value(bin)` giving a number or nothing,
+  // written in place into room for its longest and then cut to its size:
+  // thousands of numbers, each with no call to add it.
+  auto array = [&](std::string_view name, auto value) {
+    constexpr size_t kNumberRoom = 21;  // "-9223372036854775808" and a comma
+    const size_t at = text.size();
+    text.resize(at + name.size() + 8 + bins_.size() * kNumberRoom);
+    char* out = text.data() + at;
+    auto put = [&out](std::string_view part) {
+      std::memcpy(out, part.data(), part.size());
+      out += part.size();
+    };
+    put("\"");
+    put(name);
+    put("\":[");
     for (size_t i = 0; i < bins_.size(); ++i) {
-      if (i > 0) text += ',';
+      if (i > 0) *out++ = ',';
       const std::optional<int64_t> v = value(i, bins_[i]);
       if (v) {
-        number(*v);
+        out = std::to_chars(out, out + kNumberRoom, *v).ptr;
       } else {
-        text += "null";
+        put("null");
       }
     }
-    text += ']';
+    *out++ = ']';
+    text.resize(static_cast<size_t>(out - text.data()));
   };
   auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
     if (key == none) return std::nullopt;
