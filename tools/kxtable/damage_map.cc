@@ -563,6 +563,41 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   return text;
 }
 
+namespace {
+
+// Adds "name":[...] to `text` with `count` values, `value(i)` giving a number
+// or nothing (null). The array is written in place into room for its longest
+// and then cut to its size: thousands of numbers, each with no call to add
+// it.
+template <class Value>
+void AppendArray(std::string& text, std::string_view name, size_t count,
+                 Value value) {
+  constexpr size_t kNumberRoom = 21;  // "-9223372036854775808" and a comma
+  const size_t at = text.size();
+  text.resize(at + name.size() + 8 + count * kNumberRoom);
+  char* out = text.data() + at;
+  auto put = [&out](std::string_view part) {
+    std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  };
+  put("\"");
+  put(name);
+  put("\":[");
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) *out++ = ',';
+    const std::optional<int64_t> v = value(i);
+    if (v) {
+      out = std::to_chars(out, out + kNumberRoom, *v).ptr;
+    } else {
+      put("null");
+    }
+  }
+  *out++ = ']';
+  text.resize(static_cast<size_t>(out - text.data()));
+}
+
+}  // namespace
+
 void DamageMap::AppendRepair(std::string& text) const {
   const Repair& repair = *repair_;
   JsonValue about;
@@ -600,20 +635,13 @@ void DamageMap::AppendRepair(std::string& text) const {
   head.pop_back();
   text += head;
 
-  auto key_array = [&](const char* name, auto value) {
-    text += '"';
-    text += name;
-    text += "\":[";
-    for (size_t i = 0; i < repair.bins.size(); ++i) {
-      if (i > 0) text += ',';
-      const uint64_t key = value(repair.bins[i]);
-      if (key == 0 || key == UINT64_MAX) {
-        text += "null";
-      } else {
-        text += std::to_string(KeySeconds(key));
-      }
-    }
-    text += ']';
+  auto key_array = [&](std::string_view name, auto value) {
+    AppendArray(text, name, repair.bins.size(),
+                [&](size_t i) -> std::optional<int64_t> {
+                  const uint64_t key = value(repair.bins[i]);
+                  if (key == 0 || key == UINT64_MAX) return std::nullopt;
+                  return KeySeconds(key);
+                });
   };
   text += ",\"bins\":{";
   key_array("old_min", [](const RepairBin& b) { return b.old_min; });
@@ -623,12 +651,12 @@ void DamageMap::AppendRepair(std::string& text) const {
   key_array("new_min", [](const RepairBin& b) { return b.new_min; });
   text += ',';
   key_array("new_max", [](const RepairBin& b) { return b.new_max; });
-  text += ",\"replaced\":[";
-  for (size_t i = 0; i < repair.bins.size(); ++i) {
-    if (i > 0) text += ',';
-    text += std::to_string(repair.bins[i].replaced);
-  }
-  text += "]}}";
+  text += ',';
+  AppendArray(text, "replaced", repair.bins.size(),
+              [&](size_t i) -> std::optional<int64_t> {
+                return repair.bins[i].replaced;
+              });
+  text += "}}";
 }
 
 void DamageMap::AppendBins(std::string& text) const {
@@ -637,32 +665,10 @@ void DamageMap::AppendBins(std::string& text) const {
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     text.append(digits, end);
   };
-  // One array of the bins' values, `value(bin)` giving a number or nothing,
-  // written in place into room for its longest and then cut to its size:
-  // thousands of numbers, each with no call to add it.
+  // One array of the bins' values, `value(bin)` giving a number or nothing.
   auto array = [&](std::string_view name, auto value) {
-    constexpr size_t kNumberRoom = 21;  // "-9223372036854775808" and a comma
-    const size_t at = text.size();
-    text.resize(at + name.size() + 8 + bins_.size() * kNumberRoom);
-    char* out = text.data() + at;
-    auto put = [&out](std::string_view part) {
-      std::memcpy(out, part.data(), part.size());
-      out += part.size();
-    };
-    put("\"");
-    put(name);
-    put("\":[");
-    for (size_t i = 0; i < bins_.size(); ++i) {
-      if (i > 0) *out++ = ',';
-      const std::optional<int64_t> v = value(i, bins_[i]);
-      if (v) {
-        out = std::to_chars(out, out + kNumberRoom, *v).ptr;
-      } else {
-        put("null");
-      }
-    }
-    *out++ = ']';
-    text.resize(static_cast<size_t>(out - text.data()));
+    AppendArray(text, name, bins_.size(),
+                [&](size_t i) { return value(i, bins_[i]); });
   };
   auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
     if (key == none) return std::nullopt;
