@@ -254,6 +254,79 @@ TEST(DamageMapTest, StampsArePlacedWhateverTheStampBefore) {
   EXPECT_EQ(data["totals"]["not_calendar"], 4);
 }
 
+// Records that share a bin: its least and greatest stamp, whatever came
+// before each (another date, a stamp of no calendar time, damage).
+TEST(DamageMapTest, StampsThatShareABin) {
+  struct Step {
+    const char* stamp;
+    uint32_t failed = 0;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    const char* passed_min;
+    const char* passed_max;
+    int not_calendar = 0;
+    int64_t last_passed;  // record
+  };
+  const std::vector<Case> cases = {
+      {.name = "one date",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 10:00:01"},
+                 {"2020-01-01 10:00:02"}},
+       .passed_min = "2020-01-01 10:00:00",
+       .passed_max = "2020-01-01 10:00:02",
+       .last_passed = 3},
+      {.name = "a new date",
+       .steps = {{"2020-01-01 23:59:59"},
+                 {"2020-01-02 00:00:00"},
+                 {"2020-01-02 00:00:01"}},
+       .passed_min = "2020-01-01 23:59:59",
+       .passed_max = "2020-01-02 00:00:01",
+       .last_passed = 3},
+      {.name = "a time of no calendar on the same date",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 10:0:000"},
+                 {"2020-01-01 10:00:01"}},
+       .passed_min = "2020-01-01 10:00:00",
+       .passed_max = "2020-01-01 10:00:01",
+       .not_calendar = 1,
+       .last_passed = 3},
+      {.name = "a day that is not in the month, twice",
+       .steps = {{"2021-02-28 10:00:00"},
+                 {"2021-02-29 10:00:00"},
+                 {"2021-02-29 10:00:01"}},
+       .passed_min = "2021-02-28 10:00:00",
+       .passed_max = "2021-02-28 10:00:00",
+       .not_calendar = 2,
+       .last_passed = 1},
+      {.name = "lower after a damaged stamp",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 09:00:00", kOrder},
+                 {"2020-01-01 09:30:00"},
+                 {"2020-01-01 09:30:01"}},
+       .passed_min = "2020-01-01 09:30:00",
+       .passed_max = "2020-01-01 10:00:00",
+       .last_passed = 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DamageMap map(static_cast<int64_t>(c.steps.size()), {.bins = 1});
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      map.Add({.record = static_cast<int64_t>(i) + 1,
+               .stamp = c.steps[i].stamp,
+               .failed_tests = c.steps[i].failed});
+    }
+    const Json data = DataOf(map);
+    EXPECT_EQ(data["bins"]["passed_min"][0], Seconds(c.passed_min));
+    EXPECT_EQ(data["bins"]["passed_max"][0], Seconds(c.passed_max));
+    EXPECT_EQ(data["bins"]["not_calendar"][0], c.not_calendar);
+    EXPECT_EQ(data["totals"]["examined"], c.steps.size());
+    EXPECT_EQ(data["totals"]["noted"], c.steps.size());
+    EXPECT_EQ(data["stamps"]["last_passed"]["record"], c.last_passed);
+  }
+}
+
 // The bins of a large table are fixed by its record count, as equal as whole
 // records allow, and every record lands in its own bin.
 TEST(DamageMapTest, BinsOfALargeTable) {
@@ -460,13 +533,20 @@ TEST(DamageMapTest, SpreadsOfOneWrittenStamp) {
     const char* name;
     int64_t taken;  // records that take record 1's stamp
     int64_t spreads;
+    bool unchanged = false;  // record 1 given as written as read
   };
-  for (const Case& c :
-       std::vector<Case>{{"100 records", 100, 0}, {"101 records", 101, 1}}) {
+  for (const Case& c : std::vector<Case>{
+           {"100 records", 100, 0},
+           {"101 records", 101, 1},
+           {"101 records after one written as read", 101, 1, true}}) {
     SCOPED_TRACE(c.name);
     const int64_t records = c.taken + 2;
     DamageMap map(records);
-    map.AddWritten(1, "2020-01-01 10:00:00", "2020-01-01 10:00:00");
+    if (c.unchanged) {
+      map.AddUnchanged(1, "2020-01-01 10:00:00");
+    } else {
+      map.AddWritten(1, "2020-01-01 10:00:00", "2020-01-01 10:00:00");
+    }
     for (int64_t n = 2; n < c.taken + 2; ++n) {
       map.AddWritten(n, "2019-01-01 10:00:00", "2020-01-01 10:00:00");
     }
@@ -483,6 +563,43 @@ TEST(DamageMapTest, SpreadsOfOneWrittenStamp) {
                     "\"2020-01-01 10:00:00\", \"seconds\": " +
                     std::to_string(Seconds("2020-01-01 10:00:00")) + "}]"));
     }
+  }
+}
+
+// A stamp written is replaced when it differs from the one read in more than
+// the characters between the fields, at whatever place.
+TEST(DamageMapTest, StampsReplacedOrTheirSeparatorsPutRight) {
+  struct Case {
+    const char* name;
+    const char* read;
+    const char* written;
+    int replaced;
+    int separators;
+  };
+  const std::vector<Case> cases = {
+      {"the same", "2020-01-01 10:00:00", "2020-01-01 10:00:00", 0, 0},
+      {"date separators", "2020/01/01 10:00:00", "2020-01-01 10:00:00", 0, 1},
+      {"the space", "2020-01-01T10:00:00", "2020-01-01 10:00:00", 0, 1},
+      {"time separators", "2020-01-01 10.00.00", "2020-01-01 10:00:00", 0, 1},
+      {"the year's first digit", "1020-01-01 10:00:00", "2020-01-01 10:00:00",
+       1, 0},
+      {"the month", "2020-11-01 10:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the day", "2020-01-09 10:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the hour", "2020-01-01 12:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the minute", "2020-01-01 10:30:00", "2020-01-01 10:00:00", 1, 0},
+      {"the last digit", "2020-01-01 10:00:09", "2020-01-01 10:00:00", 1, 0},
+      {"a separator and a digit", "2020/01/01 10:00:09", "2020-01-01 10:00:00",
+       1, 0},
+      {"a short stamp", "2020-01-01 10:00:0", "2020-01-01 10:00:00", 1, 0},
+      {"short, separators only", "2020/01/01 10", "2020-01-01 10", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DamageMap map(1);
+    map.AddWritten(1, c.read, c.written);
+    const Json repair = DataOf(map)["repair"];
+    EXPECT_EQ(repair["replaced"], c.replaced);
+    EXPECT_EQ(repair["separators"], c.separators);
   }
 }
 
