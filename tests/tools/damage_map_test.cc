@@ -425,6 +425,33 @@ std::string Record(const std::string& stamp, const std::string& payload) {
          stamp.substr(11, 8) + payload;
 }
 
+// A record's stamp as FieldGet(1), a space and FieldGet(2) give it: a field
+// of zero bytes only is empty.
+TEST(RepairAlignerTest, StampOfARecord) {
+  const std::string zeros9(9, '\0');
+  const std::string zeros8(8, '\0');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string stamp;
+  };
+  const std::vector<Case> cases = {
+      {"usual", Record("2020-01-01 10:00:00", "aa"), "2020-01-01 10:00:00"},
+      {"no date", zeros9 + "10:00:00aa", " 10:00:00"},
+      {"no time", Record("2020-01-01 10:00:00", "").substr(0, 9) + zeros8,
+       "2020-01-01 "},
+      {"neither", zeros9 + zeros8 + "aa", " "},
+      {"a date of one byte at its end", std::string(8, '\0') + "1" + "10:00:00",
+       "00" + std::string(7, '\0') + "1 10:00:00"},
+      {"too short", "2020", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char room[19];
+    EXPECT_EQ(kxtable::RecordStamp(c.bytes, room), c.stamp);
+  }
+}
+
 class Output : public OutputRecords {
  public:
   explicit Output(std::vector<std::string> records)

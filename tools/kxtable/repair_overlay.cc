@@ -1,6 +1,7 @@
 #include "tools/kxtable/repair_overlay.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -26,6 +27,22 @@ std::string_view Payload(std::string_view record) {
 
 std::string_view RecordStamp(std::string_view record, char (&room)[19]) {
   if (record.size() < kalvex::kPayloadOffset) return {};
+  static_assert(kalvex::kDateOffset == 0 && kalvex::kDateBytes == 9 &&
+                kalvex::kTimeOffset == 9 && kalvex::kTimeBytes == 8);
+  // The usual record: a date and a time with bytes that are not all zero,
+  // both seen in two loads.
+  uint64_t date_front, time_word;
+  std::memcpy(&date_front, record.data(), 8);
+  std::memcpy(&time_word, record.data() + kalvex::kTimeOffset, 8);
+  if ((date_front != 0 || record[8] != '\0') && time_word != 0) {
+    room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
+    room[1] = kalvex::CenturyLow(record[kalvex::kCenturyOffset]);
+    std::memcpy(room + 2, record.data() + kalvex::kYearOffset,
+                kalvex::kDateBytes - 1);
+    room[kalvex::kDateTextBytes] = ' ';
+    std::memcpy(room + kalvex::kDateTextBytes + 1, &time_word, 8);
+    return {room, 19};
+  }
   size_t size = 0;
   if (!AllZero(record.substr(kalvex::kDateOffset, kalvex::kDateBytes))) {
     room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
