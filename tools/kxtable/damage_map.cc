@@ -143,7 +143,6 @@ void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
   if (n >= bin_end_ || n < bin_first_) SeekBin(n);
   Bin& bin = bins_[bin_];
-  ++noted_;
   switch (note.kind) {
     case RecordClass::kNull:
       ++bin.findings[kNullKind];
@@ -496,7 +495,9 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   totals["examined"] = examined_;
   totals["failed"] = failed_;
   totals["not_calendar"] = not_calendar_;
-  totals["noted"] = noted_;
+  // Every note is of an examined record or of one of the four special ones.
+  totals["noted"] = examined_ + totals_[kNullKind] + totals_[kDeletedKind] +
+                    totals_[kDuplicateKind] + totals_[kCorruptedKind];
   data["totals"] = std::move(totals);
 
   auto stamp = [](int64_t record, uint64_t key) {

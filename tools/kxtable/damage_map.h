@@ -378,7 +378,6 @@ class DamageMap {
   int64_t examined_ = 0;
   int64_t failed_ = 0;  // examined records that failed a test
   int64_t not_calendar_ = 0;
-  int64_t noted_ = 0;
   int64_t first_passed_record_ = 0;  // 0 while none
   uint64_t first_passed_ = 0;
   int64_t last_passed_record_ = 0;
@@ -422,7 +421,6 @@ inline void DamageMap::Add(const kxcheck::RecordNote& note) {
     if (words.year_month == date_words_[0] && words.day == date_words_[1]) {
       if (const uint64_t key = TimeKey(date_key_, words.time)) {
         Bin& bin = bins_[bin_];
-        ++noted_;
         ++examined_;
         bin.passed_min = std::min(bin.passed_min, key);
         bin.passed_max = std::max(bin.passed_max, key);
