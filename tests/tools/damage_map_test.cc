@@ -376,6 +376,42 @@ std::vector<std::string> RawTextElements(const std::string& page,
   return texts;
 }
 
+// The data of a large map, with a repair, goes out in parts of bounded size
+// that make the same page as the data whole.
+TEST(DamageMapTest, DataInPartsMakesTheSamePage) {
+  const int64_t records = 100000;
+  DamageMap map(records);
+  for (int64_t n = 1; n <= records; ++n) {
+    char stamp[20];
+    std::snprintf(stamp, sizeof stamp, "2020-01-%02d %02d:%02d:%02d",
+                  static_cast<int>(n / 86400 + 1),
+                  static_cast<int>(n / 3600 % 24),
+                  static_cast<int>(n / 60 % 60), static_cast<int>(n % 60));
+    map.Add({.record = n, .stamp = stamp, .failed_tests = n % 7 ? 0 : kYear});
+    map.AddWritten(n, stamp, n % 5 ? stamp : "2020-01-01 00:00:00");
+  }
+  const kxtable::DamageMapTable table = {.path = "<t>.kxt"};
+  std::vector<std::string> parts;
+  map.WriteJson(table,
+                [&](std::string_view part) { parts.emplace_back(part); });
+  std::string whole;
+  for (const std::string& part : parts) {
+    EXPECT_LE(part.size(), size_t{128} << 10);
+    whole += part;
+  }
+  EXPECT_GT(parts.size(), 4u);
+  EXPECT_EQ(whole, map.Json(table));
+
+  auto page = [](const kxtable::ReportData& data) {
+    std::string text;
+    kxtable::WriteReportPage([&](std::string_view part) { text += part; },
+                             data);
+    return text;
+  };
+  EXPECT_EQ(page([&](const auto& put) { map.WriteJson(table, put); }),
+            page([&](const auto& put) { put(whole); }));
+}
+
 TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
   DamageMap map(2);
   map.Add({.record = 1, .stamp = "2020-01-01 10:00:00"});

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -466,6 +467,14 @@ int64_t DamageMap::FindingCount() const {
 }
 
 std::string DamageMap::Json(const DamageMapTable& table) const {
+  std::string text;
+  WriteJson(table, [&text](std::string_view part) { text += part; });
+  return text;
+}
+
+void DamageMap::WriteJson(
+    const DamageMapTable& table,
+    const std::function<void(std::string_view)>& put) const {
   JsonValue data;
   data["version"] = 1;
 
@@ -550,21 +559,22 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
                     {"first_findings", limits_.first_findings}};
 
   // The bins, thousands of numbers, are written here directly, as the last
-  // member.
+  // member, and handed on in parts as they grow.
   std::string text = data.dump();
   text.pop_back();
-  text.reserve(text.size() + bins_.size() * 120 + 512);
   text += ",\"bins\":";
-  AppendBins(text);
+  AppendBins(text, put);
   if (repair_) {
     text += ",\"repair\":";
-    AppendRepair(text);
+    AppendRepair(text, put);
   }
   text += '}';
-  return text;
+  put(text);
 }
 
 namespace {
+
+constexpr size_t kJsonPart = size_t{32} << 10;
 
 // Adds "name":[...] to `text` with `count` values, `value(i)` giving a number
 // or nothing (null). The array is written in place into room for its longest
@@ -572,34 +582,42 @@ namespace {
 // it.
 template <class Value>
 void AppendArray(std::string& text, std::string_view name, size_t count,
-                 Value value) {
+                 Value value,
+                 const std::function<void(std::string_view)>& put) {
   constexpr size_t kNumberRoom = 21;  // "-9223372036854775808" and a comma
   const size_t at = text.size();
   text.resize(at + name.size() + 8 + count * kNumberRoom);
   char* out = text.data() + at;
-  auto put = [&out](std::string_view part) {
+  auto copy = [&out](std::string_view part) {
     std::memcpy(out, part.data(), part.size());
     out += part.size();
   };
-  put("\"");
-  put(name);
-  put("\":[");
+  copy("\"");
+  copy(name);
+  copy("\":[");
   for (size_t i = 0; i < count; ++i) {
     if (i > 0) *out++ = ',';
     const std::optional<int64_t> v = value(i);
     if (v) {
       out = std::to_chars(out, out + kNumberRoom, *v).ptr;
     } else {
-      put("null");
+      copy("null");
     }
   }
   *out++ = ']';
   text.resize(static_cast<size_t>(out - text.data()));
+  // What is written goes on in parts of some tens of kilobytes, so that the
+  // text never holds all the arrays.
+  if (text.size() >= kJsonPart) {
+    put(text);
+    text.clear();
+  }
 }
 
 }  // namespace
 
-void DamageMap::AppendRepair(std::string& text) const {
+void DamageMap::AppendRepair(
+    std::string& text, const std::function<void(std::string_view)>& put) const {
   const Repair& repair = *repair_;
   JsonValue about;
   about["output"] = EscapeCell(repair.output);
@@ -637,12 +655,14 @@ void DamageMap::AppendRepair(std::string& text) const {
   text += head;
 
   auto key_array = [&](std::string_view name, auto value) {
-    AppendArray(text, name, repair.bins.size(),
-                [&](size_t i) -> std::optional<int64_t> {
-                  const uint64_t key = value(repair.bins[i]);
-                  if (key == 0 || key == UINT64_MAX) return std::nullopt;
-                  return KeySeconds(key);
-                });
+    AppendArray(
+        text, name, repair.bins.size(),
+        [&](size_t i) -> std::optional<int64_t> {
+          const uint64_t key = value(repair.bins[i]);
+          if (key == 0 || key == UINT64_MAX) return std::nullopt;
+          return KeySeconds(key);
+        },
+        put);
   };
   text += ",\"bins\":{";
   key_array("old_min", [](const RepairBin& b) { return b.old_min; });
@@ -653,14 +673,17 @@ void DamageMap::AppendRepair(std::string& text) const {
   text += ',';
   key_array("new_max", [](const RepairBin& b) { return b.new_max; });
   text += ',';
-  AppendArray(text, "replaced", repair.bins.size(),
-              [&](size_t i) -> std::optional<int64_t> {
-                return repair.bins[i].replaced;
-              });
+  AppendArray(
+      text, "replaced", repair.bins.size(),
+      [&](size_t i) -> std::optional<int64_t> {
+        return repair.bins[i].replaced;
+      },
+      put);
   text += "}}";
 }
 
-void DamageMap::AppendBins(std::string& text) const {
+void DamageMap::AppendBins(
+    std::string& text, const std::function<void(std::string_view)>& put) const {
   auto number = [&text](auto value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -668,8 +691,9 @@ void DamageMap::AppendBins(std::string& text) const {
   };
   // One array of the bins' values, `value(bin)` giving a number or nothing.
   auto array = [&](std::string_view name, auto value) {
-    AppendArray(text, name, bins_.size(),
-                [&](size_t i) { return value(i, bins_[i]); });
+    AppendArray(
+        text, name, bins_.size(), [&](size_t i) { return value(i, bins_[i]); },
+        put);
   };
   auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
     if (key == none) return std::nullopt;

@@ -81,6 +81,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -249,6 +250,10 @@ class DamageMap {
 
   // The data, as of the notes so far.
   std::string Json(const DamageMapTable& table) const;
+  // The same text handed to `put` in parts (of some tens of kilobytes), so
+  // that it need not be held whole.
+  void WriteJson(const DamageMapTable& table,
+                 const std::function<void(std::string_view)>& put) const;
 
   // Record `record` of the table (in table order, each once) went to the
   // output with the stamp `written`; `read` is its stamp in the table. Adds
@@ -357,11 +362,14 @@ class DamageMap {
   // CalendarKey of a stamp replaced.
   uint64_t OldKey(Repair& repair, std::string_view read) const;
   void EndSpread(Repair& repair);
-  void AppendRepair(std::string& text) const;
+  void AppendRepair(std::string& text,
+                    const std::function<void(std::string_view)>& put) const;
   void SeekBin(int64_t record);
   void RememberPrevious(std::string_view stamp);
-  // The bins as a JSON object, at the end of `text`.
-  void AppendBins(std::string& text) const;
+  // The bins as a JSON object, at the end of `text`, which goes to `put`
+  // whenever it has grown to a part.
+  void AppendBins(std::string& text,
+                  const std::function<void(std::string_view)>& put) const;
   void Damaged(int64_t record, uint32_t kinds);
   void KeepRun(const Run& run);
   void KeepFirst(int kind, const kxcheck::RecordNote& note);
