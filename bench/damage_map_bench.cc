@@ -14,16 +14,29 @@
 // takes more than 1.5 times the check's time at either size, or when what
 // report (with or without --repair or --restore) holds beyond what the
 // check holds grows with the table. The times of --repair and --restore are
-// printed against the check's for comparison.
+// printed against the check's for comparison, beside two floors that bound
+// them from below: the restoring rule alone over the table's stamps (run in
+// this process on stamps read beforehand: those of every record neither null
+// nor deleted), and the reading of the repair's output (`kxtable check` of
+// T_REPAIRED.kxt, and the engine's reading of its records in this process,
+// as --repair reads them).
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bench/support/child_process.h"
 #include "bench/support/work_dir.h"
+#include "core/stamp.h"
+#include "core/stamp_restore.h"
+#include "engine/record_table.h"
+#include "platform/system.h"
+#include "tools/kxtable/repair_overlay.h"
 
 namespace {
 
@@ -44,13 +57,92 @@ kxbench::ChildUsage Run(const std::vector<std::string>& argv,
   return u;
 }
 
+// Where the reads of ReadSeconds go, so that they are made.
+volatile uint64_t g_sink = 0;
+
+double ProcessSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The stamps of the records of `path` that are neither null nor deleted, as
+// the map's overlay of the restoring rule is given them: each in a slot of
+// 19 bytes of one block (freed whole, so that the children run after it do
+// not start from this process's peak), with its size.
+struct Stamps {
+  std::string slots;
+  std::vector<uint8_t> sizes;
+};
+
+Stamps TableStamps(const std::string& path) {
+  kalvex::RecordTable table;
+  table.Open(path);
+  Stamps stamps;
+  stamps.slots.reserve(static_cast<size_t>(table.RecordCount()) * 19);
+  stamps.sizes.reserve(static_cast<size_t>(table.RecordCount()));
+  for (int32_t n = 1; n <= table.RecordCount(); ++n) {
+    table.GoToRecord(n);
+    const std::string_view record = table.RecordBuffer();
+    if (kxcheck::IsCheckNull(record) || table.Deleted()) continue;
+    char room[19] = {};
+    const std::string_view stamp = kxtable::RecordStamp(record, room);
+    stamps.slots.append(room, 19);
+    stamps.sizes.push_back(static_cast<uint8_t>(stamp.size()));
+  }
+  return stamps;
+}
+
+// Processor seconds of the restoring rule over `stamps`, every ready stamp
+// taken as soon as it is ready; `kept` counts the stamps kept.
+double RestoreSeconds(const Stamps& stamps, int64_t& kept) {
+  const double start = ProcessSeconds();
+  kxcheck::StampRestorer restorer(platform::CurrentYear());
+  kept = 0;
+  auto drain = [&] {
+    while (restorer.Ready()) {
+      kept += restorer.Front().fate == kxcheck::StampFate::kKept;
+      restorer.Pop();
+    }
+  };
+  for (size_t i = 0; i < stamps.sizes.size(); ++i) {
+    restorer.Push(
+        static_cast<int64_t>(i) + 1,
+        std::string_view(stamps.slots).substr(i * 19, stamps.sizes[i]));
+    drain();
+  }
+  restorer.Finish();
+  drain();
+  return ProcessSeconds() - start;
+}
+
+// Processor seconds of reading every record of `path` through the engine,
+// as report --repair reads the repair's output; `sum` keeps the reads.
+double ReadSeconds(const std::string& path, uint64_t& sum) {
+  const double start = ProcessSeconds();
+  kalvex::RecordTable table;
+  table.Open(path);
+  sum = 0;
+  for (int32_t n = 1; n <= table.RecordCount(); ++n) {
+    table.GoToRecord(n);
+    const std::string_view record = table.RecordBuffer();
+    sum += static_cast<unsigned char>(record.back());
+  }
+  table.Close();
+  return ProcessSeconds() - start;
+}
+
 struct Figures {
   long long records = 0;
   double check_cpu = 0;  // best of the rounds
   double report_cpu = 0;
   double repair_cpu = 0;
   double restore_cpu = 0;
-  long check_rss_kb = 0;  // the largest of the rounds
+  double output_check_cpu = 0;  // kxtable check T_REPAIRED.kxt
+  double output_read_cpu = 0;   // the engine's reading of it, in process
+  double restore_rule_cpu = 0;  // the restoring rule alone, in process
+  int64_t rule_kept = 0;        // of the stamps given to it
+  long check_rss_kb = 0;        // the largest of the rounds
   long report_rss_kb = 0;
   long repair_rss_kb = 0;
   long restore_rss_kb = 0;
@@ -74,10 +166,16 @@ Figures Measure(const std::string& dir, long long records,
   std::vector<std::string> restore = report;
   restore.insert(restore.begin() + 2, "--restore");
   Run({KXTABLE_PATH, "repair", "--no-progress", "--replace", kxt}, err);
+  const std::string repaired = kxt.substr(0, kxt.size() - 4) + "_REPAIRED.kxt";
+  const std::vector<std::string> check_output = {KXTABLE_PATH, "check",
+                                                 "--no-progress", repaired};
   Run(check, err);  // into the page cache
+  Run(check_output, err);
   Figures f;
   f.records = records;
   for (int r = 0; r < rounds; ++r) {
+    const kxbench::ChildUsage o = Run(check_output, err);
+    f.output_check_cpu = r == 0 ? o.cpu : std::min(f.output_check_cpu, o.cpu);
     const kxbench::ChildUsage c = Run(check, err);
     const kxbench::ChildUsage p = Run(report, err);
     const kxbench::ChildUsage a = Run(repair, err);
@@ -96,6 +194,20 @@ Figures Measure(const std::string& dir, long long records,
         records, r + 1, c.cpu * 1e3, p.cpu * 1e3, a.cpu * 1e3, s.cpu * 1e3,
         p.cpu / c.cpu);
   }
+  // The floors, in this process, once every child has run.
+  {
+    const Stamps stamps = TableStamps(kxt);
+    for (int r = 0; r < rounds; ++r) {
+      int64_t kept = 0;
+      uint64_t sum = 0;
+      const double rule = RestoreSeconds(stamps, kept);
+      const double read = ReadSeconds(repaired, sum);
+      f.restore_rule_cpu = r == 0 ? rule : std::min(f.restore_rule_cpu, rule);
+      f.output_read_cpu = r == 0 ? read : std::min(f.output_read_cpu, read);
+      f.rule_kept = kept;
+      g_sink = sum;
+    }
+  }
   std::printf(
       "  %lld records: check %.2f ms (%.2f ns/record), report %.2f ms "
       "(%.2f ns/record); report / check %.2f (limit %.1f) %s\n",
@@ -107,6 +219,15 @@ Figures Measure(const std::string& dir, long long records,
       "--restore %.2f ms, / check %.2f\n",
       records, f.repair_cpu * 1e3, f.repair_cpu / f.check_cpu,
       f.restore_cpu * 1e3, f.restore_cpu / f.check_cpu);
+  std::printf(
+      "  %lld records: floors: the restoring rule alone %.2f ms (/ check "
+      "%.2f, %lld stamps kept); reading the output %.2f ms in process (/ check "
+      "%.2f), "
+      "kxtable check of it %.2f ms (/ check %.2f)\n",
+      records, f.restore_rule_cpu * 1e3, f.restore_rule_cpu / f.check_cpu,
+      static_cast<long long>(f.rule_kept), f.output_read_cpu * 1e3,
+      f.output_read_cpu / f.check_cpu, f.output_check_cpu * 1e3,
+      f.output_check_cpu / f.check_cpu);
   std::printf(
       "  %lld records: peak memory check %ld KiB, report %ld KiB, --repair "
       "%ld KiB, --restore %ld KiB\n",

@@ -254,6 +254,79 @@ TEST(DamageMapTest, StampsArePlacedWhateverTheStampBefore) {
   EXPECT_EQ(data["totals"]["not_calendar"], 4);
 }
 
+// Records that share a bin: its least and greatest stamp, whatever came
+// before each (another date, a stamp of no calendar time, damage).
+TEST(DamageMapTest, StampsThatShareABin) {
+  struct Step {
+    const char* stamp;
+    uint32_t failed = 0;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    const char* passed_min;
+    const char* passed_max;
+    int not_calendar = 0;
+    int64_t last_passed;  // record
+  };
+  const std::vector<Case> cases = {
+      {.name = "one date",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 10:00:01"},
+                 {"2020-01-01 10:00:02"}},
+       .passed_min = "2020-01-01 10:00:00",
+       .passed_max = "2020-01-01 10:00:02",
+       .last_passed = 3},
+      {.name = "a new date",
+       .steps = {{"2020-01-01 23:59:59"},
+                 {"2020-01-02 00:00:00"},
+                 {"2020-01-02 00:00:01"}},
+       .passed_min = "2020-01-01 23:59:59",
+       .passed_max = "2020-01-02 00:00:01",
+       .last_passed = 3},
+      {.name = "a time of no calendar on the same date",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 10:0:000"},
+                 {"2020-01-01 10:00:01"}},
+       .passed_min = "2020-01-01 10:00:00",
+       .passed_max = "2020-01-01 10:00:01",
+       .not_calendar = 1,
+       .last_passed = 3},
+      {.name = "a day that is not in the month, twice",
+       .steps = {{"2021-02-28 10:00:00"},
+                 {"2021-02-29 10:00:00"},
+                 {"2021-02-29 10:00:01"}},
+       .passed_min = "2021-02-28 10:00:00",
+       .passed_max = "2021-02-28 10:00:00",
+       .not_calendar = 2,
+       .last_passed = 1},
+      {.name = "lower after a damaged stamp",
+       .steps = {{"2020-01-01 10:00:00"},
+                 {"2020-01-01 09:00:00", kOrder},
+                 {"2020-01-01 09:30:00"},
+                 {"2020-01-01 09:30:01"}},
+       .passed_min = "2020-01-01 09:30:00",
+       .passed_max = "2020-01-01 10:00:00",
+       .last_passed = 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DamageMap map(static_cast<int64_t>(c.steps.size()), {.bins = 1});
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      map.Add({.record = static_cast<int64_t>(i) + 1,
+               .stamp = c.steps[i].stamp,
+               .failed_tests = c.steps[i].failed});
+    }
+    const Json data = DataOf(map);
+    EXPECT_EQ(data["bins"]["passed_min"][0], Seconds(c.passed_min));
+    EXPECT_EQ(data["bins"]["passed_max"][0], Seconds(c.passed_max));
+    EXPECT_EQ(data["bins"]["not_calendar"][0], c.not_calendar);
+    EXPECT_EQ(data["totals"]["examined"], c.steps.size());
+    EXPECT_EQ(data["totals"]["noted"], c.steps.size());
+    EXPECT_EQ(data["stamps"]["last_passed"]["record"], c.last_passed);
+  }
+}
+
 // The bins of a large table are fixed by its record count, as equal as whole
 // records allow, and every record lands in its own bin.
 TEST(DamageMapTest, BinsOfALargeTable) {
@@ -303,6 +376,42 @@ std::vector<std::string> RawTextElements(const std::string& page,
   return texts;
 }
 
+// The data of a large map, with a repair, goes out in parts of bounded size
+// that make the same page as the data whole.
+TEST(DamageMapTest, DataInPartsMakesTheSamePage) {
+  const int64_t records = 100000;
+  DamageMap map(records);
+  for (int64_t n = 1; n <= records; ++n) {
+    char stamp[20];
+    std::snprintf(stamp, sizeof stamp, "2020-01-%02d %02d:%02d:%02d",
+                  static_cast<int>(n / 86400 + 1),
+                  static_cast<int>(n / 3600 % 24),
+                  static_cast<int>(n / 60 % 60), static_cast<int>(n % 60));
+    map.Add({.record = n, .stamp = stamp, .failed_tests = n % 7 ? 0 : kYear});
+    map.AddWritten(n, stamp, n % 5 ? stamp : "2020-01-01 00:00:00");
+  }
+  const kxtable::DamageMapTable table = {.path = "<t>.kxt"};
+  std::vector<std::string> parts;
+  map.WriteJson(table,
+                [&](std::string_view part) { parts.emplace_back(part); });
+  std::string whole;
+  for (const std::string& part : parts) {
+    EXPECT_LE(part.size(), size_t{128} << 10);
+    whole += part;
+  }
+  EXPECT_GT(parts.size(), 4u);
+  EXPECT_EQ(whole, map.Json(table));
+
+  auto page = [](const kxtable::ReportData& data) {
+    std::string text;
+    kxtable::WriteReportPage([&](std::string_view part) { text += part; },
+                             data);
+    return text;
+  };
+  EXPECT_EQ(page([&](const auto& put) { map.WriteJson(table, put); }),
+            page([&](const auto& put) { put(whole); }));
+}
+
 TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
   DamageMap map(2);
   map.Add({.record = 1, .stamp = "2020-01-01 10:00:00"});
@@ -350,6 +459,33 @@ using kxtable::RestoreOverlay;
 std::string Record(const std::string& stamp, const std::string& payload) {
   return kalvex::PackCentury(stamp[0], stamp[1]) + stamp.substr(2, 8) +
          stamp.substr(11, 8) + payload;
+}
+
+// A record's stamp as FieldGet(1), a space and FieldGet(2) give it: a field
+// of zero bytes only is empty.
+TEST(RepairAlignerTest, StampOfARecord) {
+  const std::string zeros9(9, '\0');
+  const std::string zeros8(8, '\0');
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string stamp;
+  };
+  const std::vector<Case> cases = {
+      {"usual", Record("2020-01-01 10:00:00", "aa"), "2020-01-01 10:00:00"},
+      {"no date", zeros9 + "10:00:00aa", " 10:00:00"},
+      {"no time", Record("2020-01-01 10:00:00", "").substr(0, 9) + zeros8,
+       "2020-01-01 "},
+      {"neither", zeros9 + zeros8 + "aa", " "},
+      {"a date of one byte at its end", std::string(8, '\0') + "1" + "10:00:00",
+       "00" + std::string(7, '\0') + "1 10:00:00"},
+      {"too short", "2020", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char room[19];
+    EXPECT_EQ(kxtable::RecordStamp(c.bytes, room), c.stamp);
+  }
 }
 
 class Output : public OutputRecords {
@@ -460,13 +596,20 @@ TEST(DamageMapTest, SpreadsOfOneWrittenStamp) {
     const char* name;
     int64_t taken;  // records that take record 1's stamp
     int64_t spreads;
+    bool unchanged = false;  // record 1 given as written as read
   };
-  for (const Case& c :
-       std::vector<Case>{{"100 records", 100, 0}, {"101 records", 101, 1}}) {
+  for (const Case& c : std::vector<Case>{
+           {"100 records", 100, 0},
+           {"101 records", 101, 1},
+           {"101 records after one written as read", 101, 1, true}}) {
     SCOPED_TRACE(c.name);
     const int64_t records = c.taken + 2;
     DamageMap map(records);
-    map.AddWritten(1, "2020-01-01 10:00:00", "2020-01-01 10:00:00");
+    if (c.unchanged) {
+      map.AddUnchanged(1, "2020-01-01 10:00:00");
+    } else {
+      map.AddWritten(1, "2020-01-01 10:00:00", "2020-01-01 10:00:00");
+    }
     for (int64_t n = 2; n < c.taken + 2; ++n) {
       map.AddWritten(n, "2019-01-01 10:00:00", "2020-01-01 10:00:00");
     }
@@ -483,6 +626,43 @@ TEST(DamageMapTest, SpreadsOfOneWrittenStamp) {
                     "\"2020-01-01 10:00:00\", \"seconds\": " +
                     std::to_string(Seconds("2020-01-01 10:00:00")) + "}]"));
     }
+  }
+}
+
+// A stamp written is replaced when it differs from the one read in more than
+// the characters between the fields, at whatever place.
+TEST(DamageMapTest, StampsReplacedOrTheirSeparatorsPutRight) {
+  struct Case {
+    const char* name;
+    const char* read;
+    const char* written;
+    int replaced;
+    int separators;
+  };
+  const std::vector<Case> cases = {
+      {"the same", "2020-01-01 10:00:00", "2020-01-01 10:00:00", 0, 0},
+      {"date separators", "2020/01/01 10:00:00", "2020-01-01 10:00:00", 0, 1},
+      {"the space", "2020-01-01T10:00:00", "2020-01-01 10:00:00", 0, 1},
+      {"time separators", "2020-01-01 10.00.00", "2020-01-01 10:00:00", 0, 1},
+      {"the year's first digit", "1020-01-01 10:00:00", "2020-01-01 10:00:00",
+       1, 0},
+      {"the month", "2020-11-01 10:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the day", "2020-01-09 10:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the hour", "2020-01-01 12:00:00", "2020-01-01 10:00:00", 1, 0},
+      {"the minute", "2020-01-01 10:30:00", "2020-01-01 10:00:00", 1, 0},
+      {"the last digit", "2020-01-01 10:00:09", "2020-01-01 10:00:00", 1, 0},
+      {"a separator and a digit", "2020/01/01 10:00:09", "2020-01-01 10:00:00",
+       1, 0},
+      {"a short stamp", "2020-01-01 10:00:0", "2020-01-01 10:00:00", 1, 0},
+      {"short, separators only", "2020/01/01 10", "2020-01-01 10", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DamageMap map(1);
+    map.AddWritten(1, c.read, c.written);
+    const Json repair = DataOf(map)["repair"];
+    EXPECT_EQ(repair["replaced"], c.replaced);
+    EXPECT_EQ(repair["separators"], c.separators);
   }
 }
 

@@ -109,7 +109,7 @@ Preparation Prepare(const std::string& table, const std::string& page,
 // meanwhile), 2 when it could not be written. Failures are said on standard
 // error.
 int WritePage(const std::string& table, const std::string& page,
-              const std::string& data, bool force) {
+              const ReportData& data, bool force) {
   if (page == "-") {
     if (!WriteReportPage(stdout, data) || std::fflush(stdout) != 0) {
       ReportOutputFailure();
@@ -235,13 +235,17 @@ int ReportTable(const std::string& table, const ReportArgs& args,
     map->DescribeRepair(repaired, /*dry_run=*/true, "");
   }
 
-  const std::string data = map->Json({.path = table,
-                                      .layout = prepared.layout,
-                                      .problems = report.problems,
-                                      .warnings = report.warnings,
-                                      .exit_status = status,
-                                      .status = StatusWord(report),
-                                      .complete = complete});
+  const DamageMapTable about = {.path = table,
+                                .layout = prepared.layout,
+                                .problems = report.problems,
+                                .warnings = report.warnings,
+                                .exit_status = status,
+                                .status = StatusWord(report),
+                                .complete = complete};
+  // The data goes into the page as it is made, part by part.
+  const ReportData data = [&](const auto& part) {
+    map->WriteJson(about, part);
+  };
   const int written = WritePage(table, page, data, args.force);
   if (written == kExitSuccess && page != "-" && !args.quiet) {
     std::printf("%s\n", EscapeLine(page).c_str());

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -42,42 +43,11 @@ const char* DamageKindName(int kind) {
 
 namespace {
 
-// Stamps are read eight characters at a time, each character a byte of a
-// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
-// the bytes that must be digits, 0 in the separators' places.
-constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
-  return byte * 0x0101010101010101u & mask;
-}
-
-// Eight characters of a stamp from `at` as a word.
-inline uint64_t Word(const unsigned char* at) {
-  uint64_t word;
-  std::memcpy(&word, at, 8);  // one load
-  if constexpr (std::endian::native == std::endian::big) {
-    word = __builtin_bswap64(word);
-  }
-  return word;
-}
-
-// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
-// of two digits: the byte of a pair's first digit gets the pair's value.
-// False when one of them is no digit. A byte is a digit when its high half
-// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
-// byte, since every byte is at most 0x3F once the high halves have passed).
-inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
-  const uint64_t digits = word & mask;
-  const uint64_t high = EveryByte(0xF0, mask);
-  const uint64_t zeros = EveryByte('0', mask);
-  if ((digits & high) != zeros) return false;
-  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
-  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
-  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
-  return true;
-}
-
-inline unsigned Byte(uint64_t word, int byte) {
-  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
-}
+using damage_map_internal::Byte;
+using damage_map_internal::Pairs;
+using damage_map_internal::StampWords;
+using damage_map_internal::TimeKey;
+using damage_map_internal::WordsOf;
 
 // A stamp's date, "YYYY-MM-" and "DD", as the number YYYYMMDD; 0 when it
 // names no day of the calendar.
@@ -98,37 +68,6 @@ uint64_t DateKey(uint64_t year_month, uint64_t day_word) {
     if (day > static_cast<unsigned>(last.day())) return 0;
   }
   return (uint64_t{year} * 100 + month) * 100 + day;
-}
-
-// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
-// 0 when the date or the time names none.
-[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
-                                               uint64_t time_word) {
-  uint64_t time;
-  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
-  const unsigned hour = Byte(time, 0);
-  const unsigned minute = Byte(time, 3);
-  const unsigned second = Byte(time, 6);
-  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
-  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
-}
-
-// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
-// 19-character stamp as words.
-struct StampWords {
-  uint64_t year_month;
-  uint64_t day;
-  uint64_t time;
-};
-inline StampWords WordsOf(std::string_view stamp) {
-  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
-  // The day's two characters alone, as the word of Word would hold them.
-  uint16_t day;
-  std::memcpy(&day, p + 8, 2);
-  if constexpr (std::endian::native == std::endian::big) {
-    day = __builtin_bswap16(day);
-  }
-  return {Word(p), day, Word(p + 11)};
 }
 
 }  // namespace
@@ -201,11 +140,10 @@ void DamageMap::SeekBin(int64_t record) {
   bin_end_ = BinStart(bin + 1);
 }
 
-void DamageMap::Add(const kxcheck::RecordNote& note) {
+void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
   if (n >= bin_end_ || n < bin_first_) SeekBin(n);
   Bin& bin = bins_[bin_];
-  ++noted_;
   switch (note.kind) {
     case RecordClass::kNull:
       ++bin.findings[kNullKind];
@@ -351,39 +289,90 @@ DamageMap::Repair& DamageMap::RepairData() {
 
 namespace {
 
-// Whether a stamp written differs from the one read in more than the
-// characters between the fields.
-bool StampReplaced(std::string_view read, std::string_view written) {
-  if (read.size() != written.size()) return true;
-  if (read == written) return false;
-  for (size_t i = 0; i < read.size(); ++i) {
-    const bool between = read.size() == 19 &&
-                         (i == 4 || i == 7 || i == 10 || i == 13 || i == 16);
-    if (!between && read[i] != written[i]) return true;
+// How a stamp written compares with the one read.
+struct StampChange {
+  bool replaced;  // it differs in more than the characters between fields
+  bool changed;   // it differs at all
+};
+
+StampChange CompareStamps(std::string_view read, std::string_view written) {
+  if (read.size() != written.size()) return {true, true};
+  if (read.size() == 19) {
+    // Characters 1-8, 9-16 and 12-19 as words (damage_map_internal::Word),
+    // and the bytes of the characters between the fields (5, 8, 11, 14 and
+    // 17) in them.
+    using damage_map_internal::Word;
+    const auto* r = reinterpret_cast<const unsigned char*>(read.data());
+    const auto* w = reinterpret_cast<const unsigned char*>(written.data());
+    const uint64_t d0 = Word(r) ^ Word(w);
+    const uint64_t d1 = Word(r + 8) ^ Word(w + 8);
+    const uint64_t d2 = Word(r + 11) ^ Word(w + 11);
+    constexpr uint64_t kBetween0 = 0xFF00'00FF'0000'0000u;  // 5 and 8
+    constexpr uint64_t kBetween1 = 0x0000'FF00'00FF'0000u;  // 11 and 14
+    constexpr uint64_t kBetween2 = 0x0000'FF00'00FF'0000u;  // 14 and 17
+    return {((d0 & ~kBetween0) | (d1 & ~kBetween1) | (d2 & ~kBetween2)) != 0,
+            (d0 | d1 | d2) != 0};
   }
-  return false;
+  if (read == written) return {false, false};
+  return {true, true};
 }
 
 }  // namespace
 
-void DamageMap::AddWritten(int64_t record, std::string_view read,
-                           std::string_view written) {
-  Repair& repair = RepairData();
+DamageMap::RepairBin& DamageMap::RepairBinOf(Repair& repair, int64_t record) {
   if (record >= repair.bin_end || record < repair.bin_first) {
     const int64_t bin = BinOf(record);
     repair.bin = static_cast<size_t>(bin);
     repair.bin_first = BinStart(bin);
     repair.bin_end = BinStart(bin + 1);
   }
+  return repair.bins[repair.bin];
+}
+
+bool DamageMap::SameAsLastWritten(const Repair& repair,
+                                  std::string_view written) {
+  if (!repair.have_written || written.size() != repair.last_size) return false;
+  if (written.size() > repair.last_short.size()) {
+    return written == repair.last_long;
+  }
+  return damage_map_internal::SameBytes(
+      written.data(), repair.last_short.data(), written.size());
+}
+
+void DamageMap::RememberWritten(Repair& repair, std::string_view written) {
+  repair.last_size = written.size();
+  if (written.size() == 19) {
+    std::memcpy(repair.last_short.data(), written.data(), 19);
+  } else if (written.size() <= repair.last_short.size()) {
+    std::memcpy(repair.last_short.data(), written.data(), written.size());
+  } else {
+    repair.last_long.assign(written);
+  }
+  repair.have_written = true;
+}
+
+uint64_t DamageMap::OldKey(Repair& repair, std::string_view read) const {
+  if (read.size() != 19) return 0;
+  const StampWords words = WordsOf(read);
+  if (words.year_month != repair.old_date_words[0] ||
+      words.day != repair.old_date_words[1]) {
+    repair.old_date_words = {words.year_month, words.day};
+    repair.old_date_key = DateKey(words.year_month, words.day);
+  }
+  return TimeKey(repair.old_date_key, words.time);
+}
+
+void DamageMap::AddWritten(int64_t record, std::string_view read,
+                           std::string_view written) {
+  Repair& repair = repair_ ? *repair_ : RepairData();
+  RepairBin& bin = RepairBinOf(repair, record);
   ++repair.written;
-  const bool replaced = StampReplaced(read, written);
-  const bool same_as_before =
-      repair.have_written && written == repair.last_written;
-  if (replaced) {
-    RepairBin& bin = repair.bins[repair.bin];
+  const StampChange change = CompareStamps(read, written);
+  const bool same_as_before = SameAsLastWritten(repair, written);
+  if (change.replaced) {
     ++bin.replaced;
     ++repair.replaced;
-    if (const uint64_t key = CalendarKey(read)) {
+    if (const uint64_t key = OldKey(repair, read)) {
       bin.old_min = std::min(bin.old_min, key);
       bin.old_max = std::max(bin.old_max, key);
     }
@@ -396,11 +385,11 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
       bin.new_min = std::min(bin.new_min, key);
       bin.new_max = std::max(bin.new_max, key);
     }
-  } else if (read != written) {
+  } else if (change.changed) {
     ++repair.separators;
   }
   // A spread: replaced stamps that all took the stamp written before them.
-  if (replaced && same_as_before) {
+  if (change.replaced && same_as_before) {
     Spread& open = repair.open;
     if (open.records == 0) {
       open.first = record;
@@ -409,14 +398,27 @@ void DamageMap::AddWritten(int64_t record, std::string_view read,
     }
     open.last = record;
     ++open.records;
-  } else {
+  } else if (repair.open.records != 0) {
     EndSpread(repair);
   }
   if (!same_as_before) {
-    repair.last_key_known = replaced;
-    repair.last_written.assign(written);
+    repair.last_key_known = change.replaced;
+    RememberWritten(repair, written);
     repair.last_source = record;
-    repair.have_written = true;
+  }
+}
+
+void DamageMap::AddUnchanged(int64_t record, std::string_view stamp) {
+  // As AddWritten with the stamp read and written alike: nothing replaced,
+  // and any spread ends here.
+  Repair& repair = repair_ ? *repair_ : RepairData();
+  RepairBinOf(repair, record);
+  ++repair.written;
+  if (repair.open.records != 0) EndSpread(repair);
+  if (!SameAsLastWritten(repair, stamp)) {
+    repair.last_key_known = false;
+    RememberWritten(repair, stamp);
+    repair.last_source = record;
   }
 }
 
@@ -465,6 +467,14 @@ int64_t DamageMap::FindingCount() const {
 }
 
 std::string DamageMap::Json(const DamageMapTable& table) const {
+  std::string text;
+  WriteJson(table, [&text](std::string_view part) { text += part; });
+  return text;
+}
+
+void DamageMap::WriteJson(
+    const DamageMapTable& table,
+    const std::function<void(std::string_view)>& put) const {
   JsonValue data;
   data["version"] = 1;
 
@@ -494,7 +504,9 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
   totals["examined"] = examined_;
   totals["failed"] = failed_;
   totals["not_calendar"] = not_calendar_;
-  totals["noted"] = noted_;
+  // Every note is of an examined record or of one of the four special ones.
+  totals["noted"] = examined_ + totals_[kNullKind] + totals_[kDeletedKind] +
+                    totals_[kDuplicateKind] + totals_[kCorruptedKind];
   data["totals"] = std::move(totals);
 
   auto stamp = [](int64_t record, uint64_t key) {
@@ -547,21 +559,65 @@ std::string DamageMap::Json(const DamageMapTable& table) const {
                     {"first_findings", limits_.first_findings}};
 
   // The bins, thousands of numbers, are written here directly, as the last
-  // member.
+  // member, and handed on in parts as they grow.
   std::string text = data.dump();
   text.pop_back();
-  text.reserve(text.size() + bins_.size() * 96 + 512);
   text += ",\"bins\":";
-  AppendBins(text);
+  AppendBins(text, put);
   if (repair_) {
     text += ",\"repair\":";
-    AppendRepair(text);
+    AppendRepair(text, put);
   }
   text += '}';
-  return text;
+  put(text);
 }
 
-void DamageMap::AppendRepair(std::string& text) const {
+namespace {
+
+constexpr size_t kJsonPart = size_t{32} << 10;
+
+// Adds "name":[...] to `text` with `count` values, `value(i)` giving a number
+// or nothing (null). The array is written in place into room for its longest
+// and then cut to its size: thousands of numbers, each with no call to add
+// it.
+template <class Value>
+void AppendArray(std::string& text, std::string_view name, size_t count,
+                 Value value,
+                 const std::function<void(std::string_view)>& put) {
+  constexpr size_t kNumberRoom = 21;  // "-9223372036854775808" and a comma
+  const size_t at = text.size();
+  text.resize(at + name.size() + 8 + count * kNumberRoom);
+  char* out = text.data() + at;
+  auto copy = [&out](std::string_view part) {
+    std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  };
+  copy("\"");
+  copy(name);
+  copy("\":[");
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) *out++ = ',';
+    const std::optional<int64_t> v = value(i);
+    if (v) {
+      out = std::to_chars(out, out + kNumberRoom, *v).ptr;
+    } else {
+      copy("null");
+    }
+  }
+  *out++ = ']';
+  text.resize(static_cast<size_t>(out - text.data()));
+  // What is written goes on in parts of some tens of kilobytes, so that the
+  // text never holds all the arrays.
+  if (text.size() >= kJsonPart) {
+    put(text);
+    text.clear();
+  }
+}
+
+}  // namespace
+
+void DamageMap::AppendRepair(
+    std::string& text, const std::function<void(std::string_view)>& put) const {
   const Repair& repair = *repair_;
   JsonValue about;
   about["output"] = EscapeCell(repair.output);
@@ -598,20 +654,15 @@ void DamageMap::AppendRepair(std::string& text) const {
   head.pop_back();
   text += head;
 
-  auto key_array = [&](const char* name, auto value) {
-    text += '"';
-    text += name;
-    text += "\":[";
-    for (size_t i = 0; i < repair.bins.size(); ++i) {
-      if (i > 0) text += ',';
-      const uint64_t key = value(repair.bins[i]);
-      if (key == 0 || key == UINT64_MAX) {
-        text += "null";
-      } else {
-        text += std::to_string(KeySeconds(key));
-      }
-    }
-    text += ']';
+  auto key_array = [&](std::string_view name, auto value) {
+    AppendArray(
+        text, name, repair.bins.size(),
+        [&](size_t i) -> std::optional<int64_t> {
+          const uint64_t key = value(repair.bins[i]);
+          if (key == 0 || key == UINT64_MAX) return std::nullopt;
+          return KeySeconds(key);
+        },
+        put);
   };
   text += ",\"bins\":{";
   key_array("old_min", [](const RepairBin& b) { return b.old_min; });
@@ -621,35 +672,28 @@ void DamageMap::AppendRepair(std::string& text) const {
   key_array("new_min", [](const RepairBin& b) { return b.new_min; });
   text += ',';
   key_array("new_max", [](const RepairBin& b) { return b.new_max; });
-  text += ",\"replaced\":[";
-  for (size_t i = 0; i < repair.bins.size(); ++i) {
-    if (i > 0) text += ',';
-    text += std::to_string(repair.bins[i].replaced);
-  }
-  text += "]}}";
+  text += ',';
+  AppendArray(
+      text, "replaced", repair.bins.size(),
+      [&](size_t i) -> std::optional<int64_t> {
+        return repair.bins[i].replaced;
+      },
+      put);
+  text += "}}";
 }
 
-void DamageMap::AppendBins(std::string& text) const {
+void DamageMap::AppendBins(
+    std::string& text, const std::function<void(std::string_view)>& put) const {
   auto number = [&text](auto value) {
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     text.append(digits, end);
   };
   // One array of the bins' values, `value(bin)` giving a number or nothing.
-  auto array = [&](const char* name, auto value) {
-    text += '"';
-    text += name;
-    text += "\":[";
-    for (size_t i = 0; i < bins_.size(); ++i) {
-      if (i > 0) text += ',';
-      const std::optional<int64_t> v = value(i, bins_[i]);
-      if (v) {
-        number(*v);
-      } else {
-        text += "null";
-      }
-    }
-    text += ']';
+  auto array = [&](std::string_view name, auto value) {
+    AppendArray(
+        text, name, bins_.size(), [&](size_t i) { return value(i, bins_[i]); },
+        put);
   };
   auto seconds = [](uint64_t key, uint64_t none) -> std::optional<int64_t> {
     if (key == none) return std::nullopt;

@@ -76,8 +76,12 @@
 #ifndef KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 #define KXCHECK_TOOLS_KXTABLE_DAMAGE_MAP_H_
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -135,6 +139,105 @@ std::optional<int64_t> CalendarSeconds(std::string_view stamp);
 // "YYYY-MM-DD HH:MM:SS" of a key that CalendarKey gave.
 std::string KeyStamp(uint64_t key);
 
+// The reading of stamps that DamageMap::Add does at every record, here so
+// that its usual case is compiled into the scan that calls it.
+namespace damage_map_internal {
+
+// Stamps are read eight characters at a time, each character a byte of a
+// 64-bit word, the first in the lowest byte (see Word). A mask has 0xFF in
+// the bytes that must be digits, 0 in the separators' places.
+constexpr uint64_t EveryByte(uint64_t byte, uint64_t mask) {
+  return byte * 0x0101010101010101u & mask;
+}
+
+// Eight characters of a stamp from `at` as a word.
+inline uint64_t Word(const unsigned char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, 8);  // one load
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
+  }
+  return word;
+}
+
+// The characters of `word` that `mask` keeps, '0' to '9' each, as numbers
+// of two digits: the byte of a pair's first digit gets the pair's value.
+// False when one of them is no digit. A byte is a digit when its high half
+// is 3 and it stays so with 6 added (the added 6 cannot carry into the next
+// byte, since every byte is at most 0x3F once the high halves have passed).
+inline bool Pairs(uint64_t word, uint64_t mask, uint64_t& pairs) {
+  const uint64_t digits = word & mask;
+  const uint64_t high = EveryByte(0xF0, mask);
+  const uint64_t zeros = EveryByte('0', mask);
+  if ((digits & high) != zeros) return false;
+  if (((digits + EveryByte(6, mask)) & high) != zeros) return false;
+  const uint64_t values = digits - zeros;  // no byte borrows: each >= '0'
+  pairs = values * 10 + (values >> 8);     // at most 99 a byte: no carry
+  return true;
+}
+
+inline unsigned Byte(uint64_t word, int byte) {
+  return static_cast<unsigned>(word >> (8 * byte)) & 0xFF;
+}
+
+// The key of a stamp of date `date_key` whose "hh:mm:ss" is `time_word`;
+// 0 when the date or the time names none.
+[[gnu::always_inline]] inline uint64_t TimeKey(uint64_t date_key,
+                                               uint64_t time_word) {
+  uint64_t time;
+  if (date_key == 0 || !Pairs(time_word, 0xFFFF00FFFF00FFFFu, time)) return 0;
+  const unsigned hour = Byte(time, 0);
+  const unsigned minute = Byte(time, 3);
+  const unsigned second = Byte(time, 6);
+  if ((hour > 23) | (minute > 59) | (second > 59)) return 0;  // one branch
+  return date_key * 1000000 + hour * 10000 + minute * 100 + second;
+}
+
+// Characters 1-8 ("YYYY-MM-"), 9-10 ("DD") and 12-19 ("hh:mm:ss") of a
+// 19-character stamp as words.
+struct StampWords {
+  uint64_t year_month;
+  uint64_t day;
+  uint64_t time;
+};
+inline StampWords WordsOf(std::string_view stamp) {
+  const auto* p = reinterpret_cast<const unsigned char*>(stamp.data());
+  // The day's two characters alone, as the word of Word would hold them.
+  uint16_t day;
+  std::memcpy(&day, p + 8, 2);
+  if constexpr (std::endian::native == std::endian::big) {
+    day = __builtin_bswap16(day);
+  }
+  return {Word(p), day, Word(p + 11)};
+}
+
+// Whether `size` bytes at `a` and at `b` are the same, compared eight at a
+// time without a call.
+inline bool SameBytes(const char* a, const char* b, size_t size) {
+  auto load = [](const char* at) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+  };
+  if (size < 8) {
+    for (size_t i = 0; i < size; ++i) {
+      if (a[i] != b[i]) return false;
+    }
+    return true;
+  }
+  uint64_t differ = 0;
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) differ |= load(a + i) ^ load(b + i);
+  // The last eight bytes, overlapping those before.
+  if (i < size) differ |= load(a + size - 8) ^ load(b + size - 8);
+  return differ == 0;
+}
+inline bool SameBytes(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && SameBytes(a.data(), b.data(), a.size());
+}
+
+}  // namespace damage_map_internal
+
 class DamageMap {
  public:
   // `records` is the table's record count; notes are for records 1 to it.
@@ -143,16 +246,22 @@ class DamageMap {
   // The note of the next record, as the check scan hands it over. Notes come
   // in table order; a note for a record outside 1..records throws
   // std::out_of_range.
-  void Add(const kxcheck::RecordNote& note);
+  inline void Add(const kxcheck::RecordNote& note);
 
   // The data, as of the notes so far.
   std::string Json(const DamageMapTable& table) const;
+  // The same text handed to `put` in parts (of some tens of kilobytes), so
+  // that it need not be held whole.
+  void WriteJson(const DamageMapTable& table,
+                 const std::function<void(std::string_view)>& put) const;
 
   // Record `record` of the table (in table order, each once) went to the
   // output with the stamp `written`; `read` is its stamp in the table. Adds
   // the "repair" member.
   void AddWritten(int64_t record, std::string_view read,
                   std::string_view written);
+  // The same for a record written with its stamp as read.
+  void AddUnchanged(int64_t record, std::string_view stamp);
   // What the "repair" member says of the output (and adds it when no record
   // was written): its name, whether its stamps are only what a rule would
   // write, and why the comparison stopped early ("" when it did not).
@@ -221,10 +330,17 @@ class DamageMap {
     int64_t written = 0;
     int64_t replaced = 0;
     int64_t separators = 0;
-    // The stamp written last, and the record it was first written for.
-    std::string last_written;
+    // The stamp written last (in last_short when it fits, else in
+    // last_long), and the record it was first written for.
+    std::array<char, 32> last_short{};
+    size_t last_size = 0;
+    std::string last_long;
     int64_t last_source = 0;
     bool have_written = false;
+    // The date of the last stamp replaced, as Add keeps the date of the last
+    // stamp examined.
+    std::array<uint64_t, 2> old_date_words{};
+    uint64_t old_date_key = 0;
     uint64_t last_key = 0;  // CalendarKey of it, when last_key_known
     bool last_key_known = false;
     Spread open;                  // records == 0 while none
@@ -232,16 +348,28 @@ class DamageMap {
     int64_t spread_count = 0;
   };
 
+  // Add for every record (the usual one too).
+  void AddNote(const kxcheck::RecordNote& note);
   int64_t BinStart(int64_t bin) const;
   // The bin of a record in 1..records; throws std::out_of_range otherwise.
   int64_t BinOf(int64_t record) const;
   Repair& RepairData();
+  // The repair's bin of `record`, which is then the current one.
+  RepairBin& RepairBinOf(Repair& repair, int64_t record);
+  // The stamp written last: whether `written` is it, and that it is.
+  static bool SameAsLastWritten(const Repair& repair, std::string_view written);
+  static void RememberWritten(Repair& repair, std::string_view written);
+  // CalendarKey of a stamp replaced.
+  uint64_t OldKey(Repair& repair, std::string_view read) const;
   void EndSpread(Repair& repair);
-  void AppendRepair(std::string& text) const;
+  void AppendRepair(std::string& text,
+                    const std::function<void(std::string_view)>& put) const;
   void SeekBin(int64_t record);
   void RememberPrevious(std::string_view stamp);
-  // The bins as a JSON object, at the end of `text`.
-  void AppendBins(std::string& text) const;
+  // The bins as a JSON object, at the end of `text`, which goes to `put`
+  // whenever it has grown to a part.
+  void AppendBins(std::string& text,
+                  const std::function<void(std::string_view)>& put) const;
   void Damaged(int64_t record, uint32_t kinds);
   void KeepRun(const Run& run);
   void KeepFirst(int kind, const kxcheck::RecordNote& note);
@@ -258,7 +386,6 @@ class DamageMap {
   int64_t examined_ = 0;
   int64_t failed_ = 0;  // examined records that failed a test
   int64_t not_calendar_ = 0;
-  int64_t noted_ = 0;
   int64_t first_passed_record_ = 0;  // 0 while none
   uint64_t first_passed_ = 0;
   int64_t last_passed_record_ = 0;
@@ -285,6 +412,38 @@ class DamageMap {
 
   std::unique_ptr<Repair> repair_;
 };
+
+// Most records of a long table were examined and passed every test, lie in
+// the bin of the record before, and have a stamp of 19 characters whose date
+// is that of the stamp before, which passed too: such a record changes no
+// more than is done here, and what AddNote would do with it comes to the
+// same. Any other record, and the first of each date, takes AddNote.
+inline void DamageMap::Add(const kxcheck::RecordNote& note) {
+  using namespace damage_map_internal;
+  const int64_t n = note.record;
+  if (note.kind == kxcheck::RecordClass::kExamined &&
+      (note.failed_tests & ((1u << kNullKind) - 1)) == 0 && !in_run_ &&
+      first_passed_record_ != 0 && n >= bin_first_ && n < bin_end_ &&
+      note.stamp.size() == 19) {
+    const StampWords words = WordsOf(note.stamp);
+    if (words.year_month == date_words_[0] && words.day == date_words_[1]) {
+      if (const uint64_t key = TimeKey(date_key_, words.time)) {
+        Bin& bin = bins_[bin_];
+        ++examined_;
+        bin.passed_min = std::min(bin.passed_min, key);
+        bin.passed_max = std::max(bin.passed_max, key);
+        last_passed_record_ = n;
+        last_passed_ = key;
+        if (keep_previous_) {
+          std::memcpy(previous_short_.data(), note.stamp.data(), 19);
+          previous_size_ = 19;
+        }
+        return;
+      }
+    }
+  }
+  AddNote(note);
+}
 
 }  // namespace kxtable
 

@@ -1,6 +1,7 @@
 #include "tools/kxtable/repair_overlay.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -26,6 +27,22 @@ std::string_view Payload(std::string_view record) {
 
 std::string_view RecordStamp(std::string_view record, char (&room)[19]) {
   if (record.size() < kalvex::kPayloadOffset) return {};
+  static_assert(kalvex::kDateOffset == 0 && kalvex::kDateBytes == 9 &&
+                kalvex::kTimeOffset == 9 && kalvex::kTimeBytes == 8);
+  // The usual record: a date and a time with bytes that are not all zero,
+  // both seen in two loads.
+  uint64_t date_front, time_word;
+  std::memcpy(&date_front, record.data(), 8);
+  std::memcpy(&time_word, record.data() + kalvex::kTimeOffset, 8);
+  if ((date_front != 0 || record[8] != '\0') && time_word != 0) {
+    room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
+    room[1] = kalvex::CenturyLow(record[kalvex::kCenturyOffset]);
+    std::memcpy(room + 2, record.data() + kalvex::kYearOffset,
+                kalvex::kDateBytes - 1);
+    room[kalvex::kDateTextBytes] = ' ';
+    std::memcpy(room + kalvex::kDateTextBytes + 1, &time_word, 8);
+    return {room, 19};
+  }
   size_t size = 0;
   if (!AllZero(record.substr(kalvex::kDateOffset, kalvex::kDateBytes))) {
     room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
@@ -64,11 +81,20 @@ void RepairAligner::Add(const kxcheck::RecordNote& note, DamageMap& map) {
     if (!Fetch()) return;
   }
   const bool examined = note.kind == kxcheck::RecordClass::kExamined;
-  if (have_next_ && Payload(note.bytes) == Payload(next_)) {
+  if (have_next_ &&
+      damage_map_internal::SameBytes(Payload(note.bytes), Payload(next_))) {
     char read_room[19];
-    char written_room[19];
-    map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
-                   RecordStamp(next_, written_room));
+    if (note.bytes.size() >= kalvex::kPayloadOffset &&
+        next_.size() >= kalvex::kPayloadOffset &&
+        damage_map_internal::SameBytes(note.bytes.data(), next_.data(),
+                                       kalvex::kPayloadOffset)) {
+      // Most records are written as read: their stamp is made once.
+      map.AddUnchanged(note.record, RecordStamp(note.bytes, read_room));
+    } else {
+      char written_room[19];
+      map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
+                     RecordStamp(next_, written_room));
+    }
     ++paired_;
     Fetch();
     return;
@@ -122,7 +148,12 @@ void RestoreOverlay::Finish(DamageMap& map) {
 void RestoreOverlay::Drain(DamageMap& map) {
   while (restorer_.Ready()) {
     const kxcheck::RestoredStamp& out = restorer_.Front();
-    map.AddWritten(out.record, out.original, out.Stamp());
+    // A stamp kept is written as it was read.
+    if (out.fate == kxcheck::StampFate::kKept && out.original.size() == 19) {
+      map.AddUnchanged(out.record, out.original);
+    } else {
+      map.AddWritten(out.record, out.original, out.Stamp());
+    }
     restorer_.Pop();
   }
 }

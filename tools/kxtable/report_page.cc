@@ -15,27 +15,39 @@ extern const size_t kTailParts;
 }  // namespace report_page_text
 
 void WriteReportPage(const std::function<void(std::string_view)>& put,
-                     std::string_view data_json) {
+                     const ReportData& data) {
   using namespace report_page_text;
   for (size_t i = 0; i < kHeadParts; ++i) put(kHead[i]);
-  for (size_t at = 0; at < data_json.size();) {
-    const size_t lt = std::min(data_json.find('<', at), data_json.size());
-    put(data_json.substr(at, lt - at));
-    if (lt < data_json.size()) put("\\u003c");
-    at = lt + 1;
-  }
+  data([&put](std::string_view part) {
+    for (size_t at = 0; at < part.size();) {
+      const size_t lt = std::min(part.find('<', at), part.size());
+      put(part.substr(at, lt - at));
+      if (lt < part.size()) put("\\u003c");
+      at = lt + 1;
+    }
+  });
   for (size_t i = 0; i < kTailParts; ++i) put(kTail[i]);
 }
 
-bool WriteReportPage(std::FILE* out, std::string_view data_json) {
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     std::string_view data_json) {
+  WriteReportPage(put, [data_json](const auto& part) { part(data_json); });
+}
+
+bool WriteReportPage(std::FILE* out, const ReportData& data) {
   bool whole = true;
   WriteReportPage(
       [&](std::string_view text) {
         whole = whole &&
                 std::fwrite(text.data(), 1, text.size(), out) == text.size();
       },
-      data_json);
+      data);
   return whole;
+}
+
+bool WriteReportPage(std::FILE* out, std::string_view data_json) {
+  return WriteReportPage(
+      out, ReportData([data_json](const auto& part) { part(data_json); }));
 }
 
 std::string LayoutText(const kalvex::TableLayout& layout) {

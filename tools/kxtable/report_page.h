@@ -29,6 +29,15 @@ bool WriteReportPage(std::FILE* out, std::string_view data_json);
 void WriteReportPage(const std::function<void(std::string_view)>& put,
                      std::string_view data_json);
 
+// The data in parts: a function that hands each part, in order, to the
+// function it is given (as DamageMap::WriteJson does), so that the data need
+// not be held whole.
+using ReportData =
+    std::function<void(const std::function<void(std::string_view)>&)>;
+bool WriteReportPage(std::FILE* out, const ReportData& data);
+void WriteReportPage(const std::function<void(std::string_view)>& put,
+                     const ReportData& data);
+
 // The layout in a line: "date, time, sensor (6 bytes), ...; 40 bytes a
 // record".
 std::string LayoutText(const kalvex::TableLayout& layout);

@@ -60,16 +60,29 @@ StagedFile::~StagedFile() {
 }
 
 void StagedFile::Write(std::string_view bytes) {
+  // Small pieces are gathered in the buffer, which is given its size once;
+  // a piece of some kilobytes goes to the file as it is, with no copy made of
+  // it (a report page's script and data).
+  if (bytes.size() >= kDirectSize) {
+    Flush();
+    WriteOut(bytes);
+    return;
+  }
+  if (buffer_.size() + bytes.size() > kBufferSize) Flush();
+  if (buffer_.capacity() < kBufferSize) buffer_.reserve(kBufferSize);
   buffer_.append(bytes);
-  if (buffer_.size() >= (size_t{1} << 20)) Flush();
 }
 
 void StagedFile::Flush() {
   if (buffer_.empty()) return;
-  if (int err = env_->Write(fd_.get(), buffer_.data(), buffer_.size())) {
+  WriteOut(buffer_);
+  buffer_.clear();
+}
+
+void StagedFile::WriteOut(std::string_view bytes) {
+  if (int err = env_->Write(fd_.get(), bytes.data(), bytes.size())) {
     throw CannotWork(path_, "cannot write: " + ErrorText(err));
   }
-  buffer_.clear();
 }
 
 void StagedFile::Place() {

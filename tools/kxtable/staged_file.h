@@ -45,7 +45,11 @@ class StagedFile {
   void Place();
 
  private:
+  static constexpr size_t kBufferSize = size_t{256} << 10;
+  static constexpr size_t kDirectSize = size_t{4} << 10;
+
   void Flush();
+  void WriteOut(std::string_view bytes);
 
   kxos::Env* env_;
   std::string path_;
