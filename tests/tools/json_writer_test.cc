@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/kxtable/csv_codec.h"
@@ -124,6 +126,166 @@ TEST(JsonWriterTest, ALongLineGoesOutInPiecesOfTheChunkSize) {
   ASSERT_EQ(back.size(), 100001u);
   EXPECT_EQ(back[99999], 99999);
   EXPECT_EQ(back[100000], long_text);
+}
+
+// An overlapping writer hands its pieces over on its own thread: the text is
+// the same, in order, and what the sink throws there comes out of the writer
+// before the line is done, as it does from a writer without a thread.
+TEST(JsonWriterTest, AnOverlappingWriterGivesTheSameTextAndPassesOnFailures) {
+  struct Case {
+    const char* name;
+    bool overlap;
+    int throw_on;  // the sink's call that throws; 0: none
+  };
+  const Case cases[] = {
+      {.name = "in turn", .overlap = false, .throw_on = 0},
+      {.name = "overlapping", .overlap = true, .throw_on = 0},
+      {.name = "in turn, sink fails", .overlap = false, .throw_on = 3},
+      {.name = "overlapping, sink fails", .overlap = true, .throw_on = 3},
+      {.name = "overlapping, first piece fails",
+       .overlap = true,
+       .throw_on = 1},
+  };
+  // A line of many pieces, then a short one.
+  auto write = [](JsonWriter& json) {
+    json.BeginArray();
+    for (int i = 0; i < 50000; ++i) {
+      json.String("2024-03-01 08:00:00");
+      json.Number(i);
+    }
+    json.String(std::string(2 * JsonWriter::kChunk, 'x'));
+    json.EndArray();
+    json.Number(7);
+  };
+  Pieces reference;
+  {
+    JsonWriter json(reference.Sink());
+    write(json);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pieces out;
+    int calls = 0;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool on_caller = true;
+    bool threw = false;
+    {
+      JsonWriter json(
+          [&](std::string_view text) {
+            on_caller = on_caller && std::this_thread::get_id() == caller;
+            if (++calls == c.throw_on) throw std::runtime_error("disk full");
+            out.pieces.emplace_back(text);
+          },
+          c.overlap);
+      try {
+        write(json);
+      } catch (const std::runtime_error& e) {
+        threw = true;
+        EXPECT_STREQ(e.what(), "disk full");
+      }
+    }
+    EXPECT_EQ(threw, c.throw_on != 0);
+    EXPECT_EQ(on_caller, !c.overlap);
+    if (c.throw_on == 0) {
+      EXPECT_EQ(out.Text(), reference.Text());
+    } else {
+      // What was handed over is the text up to the failed piece, in order;
+      // the line's end never came.
+      EXPECT_EQ(out.pieces.size(), static_cast<size_t>(c.throw_on - 1));
+      const std::string text = out.Text();
+      EXPECT_EQ(reference.Text().compare(0, text.size(), text), 0);
+      EXPECT_EQ(text.find('\n'), std::string::npos);
+    }
+  }
+}
+
+// A record's element is written as pieces of text, the repeated ones kept
+// while their inputs stay the same (record after record under a spread):
+// each element is what its own calls say, whatever came before it.
+TEST(JsonReportTest, RepeatedPiecesAreTheTextOfTheirOwnRecord) {
+  using kxcheck::StampReason;
+  struct Call {
+    int64_t record;
+    StampTest test = StampTest::kOrder;  // a finding, unless set is given
+    std::string previous;
+    std::string set;
+    StampReason reason = StampReason::kOutOfOrder;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Call> calls;
+    std::string records;  // the "records" array's elements as written
+  };
+  const std::string a = "2024-03-01 08:00:00";
+  const std::string b = "2024-03-01 09:00:00";
+  const std::string odd = "201\xfc-04-27 \"16\":58";  // needs escaping
+  const Case cases[] = {
+      {.name = "one previous and set, record after record",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 1, .set = a},
+                 {.record = 2, .previous = a},
+                 {.record = 2, .set = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}],"set":"2024-03-01 08:00:00","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}],"set":"2024-03-01 08:00:00","reason":"out of order"})"},
+      {.name = "previous changes and comes back",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 2, .previous = b},
+                 {.record = 3, .previous = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}]},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 09:00:00"}]},)"
+           R"({"record":3,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}]})"},
+      {.name = "same stamp set for another reason",
+       .calls = {{.record = 1, .set = a},
+                 {.record = 2, .set = a, .reason = StampReason::kSpike},
+                 {.record = 3, .set = a, .reason = StampReason::kSpike}},
+       .records =
+           R"({"record":1,"stamp":"s","set":"2024-03-01 08:00:00","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","set":"2024-03-01 08:00:00","reason":"spike"},)"
+           R"({"record":3,"stamp":"s","set":"2024-03-01 08:00:00","reason":"spike"})"},
+      {.name = "bytes that need escaping, then plain ones",
+       .calls = {{.record = 1, .previous = odd},
+                 {.record = 1, .set = odd},
+                 {.record = 2, .previous = odd},
+                 {.record = 2, .set = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"201\\xfc-04-27 \"16\":58"}],"set":"201\\xfc-04-27 \"16\":58","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"201\\xfc-04-27 \"16\":58"}],"set":"2024-03-01 08:00:00","reason":"out of order"})"},
+      {.name = "other tests between order findings",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 1, .test = StampTest::kMonth},
+                 {.record = 1, .test = StampTest::kDay},
+                 {.record = 2, .test = StampTest::kMonth},
+                 {.record = 2, .previous = b}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"},{"test":"month"},{"test":"day"}]},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"month"},{"test":"order","previous":"2024-03-01 09:00:00"}]})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pieces out;
+    kxtable::JsonReport json(out.Sink(), kxtable::Operation::kRepair, "t");
+    json.RecordCount(3);
+    for (const Call& call : c.calls) {
+      if (!call.set.empty()) {
+        json.StampSet({.record = call.record,
+                       .stamp = call.set,
+                       .original = "s",
+                       .reason = call.reason});
+      } else {
+        json.Finding({.record = call.record,
+                      .test = call.test,
+                      .stamp = "s",
+                      .previous = call.previous});
+      }
+    }
+    json.End({.operation = kxtable::Operation::kRepair, .table = "t"});
+    const std::string text = out.Text();
+    const size_t from = text.find("\"records\":[") + 11;
+    EXPECT_EQ(text.substr(from, text.find("],\"finding_count\"") - from),
+              c.records);
+  }
 }
 
 // A repair's calls as the pass makes them, and some no pass makes: every
