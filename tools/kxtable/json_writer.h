@@ -44,7 +44,7 @@ class JsonWriter {
  public:
   // Takes the text in order; may throw, which the writer passes on.
   using Sink = std::function<void(std::string_view text)>;
-  static constexpr size_t kChunk = 1024 * 1024;
+  static constexpr size_t kChunk = 64 * 1024;
 
   explicit JsonWriter(Sink sink, bool overlap = false);
   ~JsonWriter();
