@@ -140,7 +140,6 @@ TEST(JsonWriterTest, AnOverlappingWriterGivesTheSameTextAndPassesOnFailures) {
     int throw_on;  // the sink's call that throws; 0: none
   };
   const Case cases[] = {
-      {.name = "in turn", .overlap = false, .throw_on = 0},
       {.name = "overlapping", .overlap = true, .throw_on = 0},
       {.name = "in turn, sink fails", .overlap = false, .throw_on = 3},
       {.name = "overlapping, sink fails", .overlap = true, .throw_on = 3},
