@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tools/kxtable/csv_codec.h"
@@ -128,77 +126,6 @@ TEST(JsonWriterTest, ALongLineGoesOutInPiecesOfTheChunkSize) {
   ASSERT_EQ(back.size(), static_cast<size_t>(numbers) + 1);
   EXPECT_EQ(back[numbers - 1], numbers - 1);
   EXPECT_EQ(back[numbers], long_text);
-}
-
-// An overlapping writer hands its pieces over on its own thread: the text is
-// the same, in order, and what the sink throws there comes out of the writer
-// before the line is done, as it does from a writer without a thread.
-TEST(JsonWriterTest, AnOverlappingWriterGivesTheSameTextAndPassesOnFailures) {
-  struct Case {
-    const char* name;
-    bool overlap;
-    int throw_on;  // the sink's call that throws; 0: none
-  };
-  const Case cases[] = {
-      {.name = "overlapping", .overlap = true, .throw_on = 0},
-      {.name = "in turn, sink fails", .overlap = false, .throw_on = 3},
-      {.name = "overlapping, sink fails", .overlap = true, .throw_on = 3},
-      {.name = "overlapping, first piece fails",
-       .overlap = true,
-       .throw_on = 1},
-  };
-  // A line of many pieces, then a short one.
-  auto write = [](JsonWriter& json) {
-    json.BeginArray();
-    // Some pieces' worth, then a text longer than a piece.
-    for (size_t i = 0; i < JsonWriter::kChunk / 8; ++i) {
-      json.String("2024-03-01 08:00:00");
-      json.Number(static_cast<int64_t>(i));
-    }
-    json.String(std::string(2 * JsonWriter::kChunk, 'x'));
-    json.EndArray();
-    json.Number(7);
-  };
-  Pieces reference;
-  {
-    JsonWriter json(reference.Sink());
-    write(json);
-  }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    Pieces out;
-    int calls = 0;
-    const std::thread::id caller = std::this_thread::get_id();
-    bool on_caller = true;
-    bool threw = false;
-    {
-      JsonWriter json(
-          [&](std::string_view text) {
-            on_caller = on_caller && std::this_thread::get_id() == caller;
-            if (++calls == c.throw_on) throw std::runtime_error("disk full");
-            out.pieces.emplace_back(text);
-          },
-          c.overlap);
-      try {
-        write(json);
-      } catch (const std::runtime_error& e) {
-        threw = true;
-        EXPECT_STREQ(e.what(), "disk full");
-      }
-    }
-    EXPECT_EQ(threw, c.throw_on != 0);
-    EXPECT_EQ(on_caller, !c.overlap);
-    if (c.throw_on == 0) {
-      EXPECT_EQ(out.Text(), reference.Text());
-    } else {
-      // What was handed over is the text up to the failed piece, in order;
-      // the line's end never came.
-      EXPECT_EQ(out.pieces.size(), static_cast<size_t>(c.throw_on - 1));
-      const std::string text = out.Text();
-      EXPECT_EQ(reference.Text().compare(0, text.size(), text), 0);
-      EXPECT_EQ(text.find('\n'), std::string::npos);
-    }
-  }
 }
 
 // A record's element is written as pieces of text, the repeated ones kept

@@ -122,22 +122,15 @@ ConsoleHost::ConsoleHost(ConsoleOptions options)
   out_is_terminal_ = isatty(StreamDescriptor(options_.out));
   Log().SetObserver(this);
   if (options_.json && options_.report != nullptr) {
-    // A report into a file or a pipe is written while the operation goes
-    // on: WriteOut then runs on the writer's thread, which only it and
-    // Finish (after the report's end) touch. A terminal's report shares it
-    // with the progress bar and is written in turn.
     json_ = std::make_unique<JsonReport>(
         [this](std::string_view text) { WriteOut(text); },
-        options_.report->operation, options_.table, options_.repair.rule,
-        /*overlap=*/!out_is_terminal_);
+        options_.report->operation, options_.table, options_.repair.rule);
   }
   if (options_.stop_on_signal) InstallStopHandlers();
   stop_flag_ = options_.stop_on_signal ? &stop_signal : &never_stop;
 }
 
 ConsoleHost::~ConsoleHost() {
-  // The report's writer thread ends before what it writes to.
-  json_.reset();
   Log().SetObserver(nullptr);
   EraseProgress();
   if (options_.stop_on_signal) RemoveStopHandlers();

@@ -45,9 +45,8 @@ void Count(JsonWriter& json, int64_t value) {
 }  // namespace
 
 JsonReport::JsonReport(JsonWriter::Sink sink, Operation operation,
-                       std::string table, kxcheck::RepairRule rule,
-                       bool overlap)
-    : json_(std::move(sink), overlap),
+                       std::string table, kxcheck::RepairRule rule)
+    : json_(std::move(sink)),
       operation_(operation),
       table_(std::move(table)),
       rule_(rule) {}

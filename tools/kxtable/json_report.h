@@ -52,11 +52,8 @@ class JsonFragment {
 
 class JsonReport {
  public:
-  // `overlap`: the sink is called on a thread of the writer's own (see
-  // JsonWriter) until End().
   JsonReport(JsonWriter::Sink sink, Operation operation, std::string table,
-             kxcheck::RepairRule rule = kxcheck::RepairRule::kCurrent,
-             bool overlap = false);
+             kxcheck::RepairRule rule = kxcheck::RepairRule::kCurrent);
 
   // The calls of the operation's report, in the order it makes them.
   void RecordCount(int64_t records);

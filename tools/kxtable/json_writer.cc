@@ -3,12 +3,8 @@
 #include <array>
 #include <cassert>
 #include <charconv>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <mutex>
 #include <nlohmann/json.hpp>
-#include <thread>
 #include <utility>
 
 #include "tools/kxtable/csv_codec.h"
@@ -82,89 +78,12 @@ struct JsonWriter::Escaper {
   std::string cell;
 };
 
-// What the writer and its thread share. `busy` while the thread hands
-// `text` (the spare buffer) to the sink.
-struct JsonWriter::Overlap {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::string_view text;
-  bool busy = false;
-  bool stop = false;
-  std::exception_ptr error;
-  std::thread thread;
-};
-
-JsonWriter::JsonWriter(Sink sink, bool overlap)
+JsonWriter::JsonWriter(Sink sink)
     : sink_(std::move(sink)),
       buffer_(std::make_unique<char[]>(kChunk)),
-      escaper_(std::make_unique<Escaper>()) {
-  if (overlap) {
-    overlap_ = std::make_unique<Overlap>();
-    spare_ = std::make_unique<char[]>(kChunk);
-  }
-}
+      escaper_(std::make_unique<Escaper>()) {}
 
-JsonWriter::~JsonWriter() {
-  if (!overlap_ || !overlap_->thread.joinable()) return;
-  {
-    // What the thread holds is handed over first.
-    std::lock_guard lock(overlap_->mutex);
-    overlap_->stop = true;
-  }
-  overlap_->changed.notify_all();
-  overlap_->thread.join();
-}
-
-void JsonWriter::ThreadLoop() {
-  Overlap& o = *overlap_;
-  std::unique_lock lock(o.mutex);
-  for (;;) {
-    o.changed.wait(lock, [&] { return o.busy || o.stop; });
-    if (!o.busy) return;
-    const std::string_view text = o.text;
-    lock.unlock();
-    std::exception_ptr error;
-    try {
-      sink_(text);
-    } catch (...) {
-      error = std::current_exception();
-    }
-    lock.lock();
-    if (error && !o.error) o.error = error;
-    o.busy = false;
-    o.changed.notify_all();
-  }
-}
-
-void JsonWriter::WaitForThread() {
-  if (!overlap_) return;
-  Overlap& o = *overlap_;
-  std::unique_lock lock(o.mutex);
-  o.changed.wait(lock, [&] { return !o.busy; });
-  if (o.error) std::rethrow_exception(std::exchange(o.error, nullptr));
-}
-
-void JsonWriter::Spill() {
-  if (!overlap_) {
-    Flush();
-    return;
-  }
-  WaitForThread();
-  if (used_ == 0) return;
-  Overlap& o = *overlap_;
-  {
-    std::lock_guard lock(o.mutex);
-    o.text = std::string_view(buffer_.get(), used_);
-    o.busy = true;
-  }
-  if (!o.thread.joinable()) {
-    o.thread = std::thread([this] { ThreadLoop(); });
-  } else {
-    o.changed.notify_all();
-  }
-  std::swap(buffer_, spare_);
-  used_ = 0;
-}
+JsonWriter::~JsonWriter() = default;
 
 void JsonWriter::BeforeValue() {
   if (after_key_) {
@@ -267,7 +186,6 @@ void JsonWriter::Null() {
 }
 
 void JsonWriter::Flush() {
-  WaitForThread();
   if (used_ == 0) return;
   // Emptied first: a sink that throws leaves nothing to hand over twice.
   const size_t used = used_;
@@ -276,11 +194,10 @@ void JsonWriter::Flush() {
 }
 
 void JsonWriter::PutLong(std::string_view text) {
-  Spill();
+  Flush();
   if (text.size() <= kChunk) {
     Put(text);
   } else {
-    WaitForThread();
     sink_(text);
   }
 }

@@ -11,11 +11,7 @@
 //
 // Each top-level value is one line (JSON Lines): when it is complete the
 // writer adds a line end and hands what it holds to the sink. Otherwise the
-// sink gets the text in pieces of kChunk bytes. An overlapping writer hands
-// those pieces over on a thread of its own while it fills its other buffer
-// (the sink is then called on that thread, one call at a time); whatever a
-// sink throws there comes out of the writer's next hand-over, and the end of
-// a line is always handed over before the call that ends it returns.
+// sink gets the text in pieces of kChunk bytes.
 //
 //   JsonWriter json(sink);
 //   json.BeginObject();
@@ -46,7 +42,7 @@ class JsonWriter {
   using Sink = std::function<void(std::string_view text)>;
   static constexpr size_t kChunk = 64 * 1024;
 
-  explicit JsonWriter(Sink sink, bool overlap = false);
+  explicit JsonWriter(Sink sink);
   ~JsonWriter();
   JsonWriter(const JsonWriter&) = delete;
   JsonWriter& operator=(const JsonWriter&) = delete;
@@ -90,7 +86,7 @@ class JsonWriter {
 
   // Text into the buffer, which goes to the sink whenever it is full.
   void Put(char c) {
-    if (used_ == kChunk) Spill();
+    if (used_ == kChunk) Flush();
     buffer_[used_++] = c;
   }
   void Put(std::string_view text) {
@@ -102,12 +98,6 @@ class JsonWriter {
     }
   }
   void PutLong(std::string_view text);
-  // Hands a full buffer over: to the thread when overlapping, else as Flush.
-  void Spill();
-  // Until the thread has handed over what it was given; passes on what the
-  // sink threw there.
-  void WaitForThread();
-  void ThreadLoop();
 
   Sink sink_;
   std::unique_ptr<char[]> buffer_;
@@ -125,12 +115,6 @@ class JsonWriter {
   std::string last_json_;
   // What Quoted() made of plain bytes.
   std::string quoted_;
-
-  // The overlapping writer's thread, started with its first full buffer,
-  // and the buffer it is handing over.
-  struct Overlap;
-  std::unique_ptr<Overlap> overlap_;
-  std::unique_ptr<char[]> spare_;
 };
 
 }  // namespace kxtable
