@@ -111,8 +111,10 @@ TEST(JsonWriterTest, ALongLineGoesOutInPiecesOfTheChunkSize) {
   Pieces out;
   JsonWriter json(out.Sink());
   const std::string long_text(3 * JsonWriter::kChunk, 'x');
+  // Numbers enough for more than two pieces.
+  const int numbers = static_cast<int>(JsonWriter::kChunk / 3);
   json.BeginArray();
-  for (int i = 0; i < 100000; ++i) json.Number(i);
+  for (int i = 0; i < numbers; ++i) json.Number(i);
   json.String(long_text);
   json.EndArray();
   // The writer holds at most a chunk; a longer text goes out as it is.
@@ -121,9 +123,98 @@ TEST(JsonWriterTest, ALongLineGoesOutInPiecesOfTheChunkSize) {
     EXPECT_TRUE(piece.size() <= JsonWriter::kChunk || piece == long_text);
   }
   const nlohmann::json back = nlohmann::json::parse(out.Text());
-  ASSERT_EQ(back.size(), 100001u);
-  EXPECT_EQ(back[99999], 99999);
-  EXPECT_EQ(back[100000], long_text);
+  ASSERT_EQ(back.size(), static_cast<size_t>(numbers) + 1);
+  EXPECT_EQ(back[numbers - 1], numbers - 1);
+  EXPECT_EQ(back[numbers], long_text);
+}
+
+// A record's element is written as pieces of text, the repeated ones kept
+// while their inputs stay the same (record after record under a spread):
+// each element is what its own calls say, whatever came before it.
+TEST(JsonReportTest, RepeatedPiecesAreTheTextOfTheirOwnRecord) {
+  using kxcheck::StampReason;
+  struct Call {
+    int64_t record;
+    StampTest test = StampTest::kOrder;  // a finding, unless set is given
+    std::string previous;
+    std::string set;
+    StampReason reason = StampReason::kOutOfOrder;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Call> calls;
+    std::string records;  // the "records" array's elements as written
+  };
+  const std::string a = "2024-03-01 08:00:00";
+  const std::string b = "2024-03-01 09:00:00";
+  const std::string odd = "201\xfc-04-27 \"16\":58";  // needs escaping
+  const Case cases[] = {
+      {.name = "one previous and set, record after record",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 1, .set = a},
+                 {.record = 2, .previous = a},
+                 {.record = 2, .set = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}],"set":"2024-03-01 08:00:00","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}],"set":"2024-03-01 08:00:00","reason":"out of order"})"},
+      {.name = "previous changes and comes back",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 2, .previous = b},
+                 {.record = 3, .previous = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}]},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 09:00:00"}]},)"
+           R"({"record":3,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"}]})"},
+      {.name = "same stamp set for another reason",
+       .calls = {{.record = 1, .set = a},
+                 {.record = 2, .set = a, .reason = StampReason::kSpike},
+                 {.record = 3, .set = a, .reason = StampReason::kSpike}},
+       .records =
+           R"({"record":1,"stamp":"s","set":"2024-03-01 08:00:00","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","set":"2024-03-01 08:00:00","reason":"spike"},)"
+           R"({"record":3,"stamp":"s","set":"2024-03-01 08:00:00","reason":"spike"})"},
+      {.name = "bytes that need escaping, then plain ones",
+       .calls = {{.record = 1, .previous = odd},
+                 {.record = 1, .set = odd},
+                 {.record = 2, .previous = odd},
+                 {.record = 2, .set = a}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"201\\xfc-04-27 \"16\":58"}],"set":"201\\xfc-04-27 \"16\":58","reason":"out of order"},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"order","previous":"201\\xfc-04-27 \"16\":58"}],"set":"2024-03-01 08:00:00","reason":"out of order"})"},
+      {.name = "other tests between order findings",
+       .calls = {{.record = 1, .previous = a},
+                 {.record = 1, .test = StampTest::kMonth},
+                 {.record = 1, .test = StampTest::kDay},
+                 {.record = 2, .test = StampTest::kMonth},
+                 {.record = 2, .previous = b}},
+       .records =
+           R"({"record":1,"stamp":"s","findings":[{"test":"order","previous":"2024-03-01 08:00:00"},{"test":"month"},{"test":"day"}]},)"
+           R"({"record":2,"stamp":"s","findings":[{"test":"month"},{"test":"order","previous":"2024-03-01 09:00:00"}]})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pieces out;
+    kxtable::JsonReport json(out.Sink(), kxtable::Operation::kRepair, "t");
+    json.RecordCount(3);
+    for (const Call& call : c.calls) {
+      if (!call.set.empty()) {
+        json.StampSet({.record = call.record,
+                       .stamp = call.set,
+                       .original = "s",
+                       .reason = call.reason});
+      } else {
+        json.Finding({.record = call.record,
+                      .test = call.test,
+                      .stamp = "s",
+                      .previous = call.previous});
+      }
+    }
+    json.End({.operation = kxtable::Operation::kRepair, .table = "t"});
+    const std::string text = out.Text();
+    const size_t from = text.find("\"records\":[") + 11;
+    EXPECT_EQ(text.substr(from, text.find("],\"finding_count\"") - from),
+              c.records);
+  }
 }
 
 // A repair's calls as the pass makes them, and some no pass makes: every

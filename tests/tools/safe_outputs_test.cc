@@ -140,8 +140,9 @@ TEST_F(SafeOutputsTest, UnwritableStandardOutputEndsTheCommand) {
   const std::string spread = Kxtable("repair --no-progress T.kxt").err;
   ASSERT_NE(spread.find(" took the stamp of record "), std::string::npos);
   for (std::string args :
-       {"repair --no-progress --replace T.kxt", "info T.kxt", "dump T.kxt",
-        "export T.kxt", "check --no-progress T.kxt",
+       {"repair --no-progress --replace T.kxt",
+        "repair --no-progress --replace --json T.kxt", "info T.kxt",
+        "dump T.kxt", "export T.kxt", "check --no-progress T.kxt",
         "check --no-progress --full --jobs 2 T.kxt T.kxt"}) {
     SCOPED_TRACE(args);
     // The repair's answer to its question is no error.
@@ -172,8 +173,9 @@ TEST_F(SafeOutputsTest, UnwritableStandardOutputEndsTheCommand) {
 // however long the reader takes.
 TEST_F(SafeOutputsTest, NonBlockingStandardOutputGetsTheWholeReport) {
   ASSERT_EQ(Kxtable("sample T.kxt --records 20000 --damage 0.2").code, 0);
-  for (std::string args : {"check --full T.kxt", "dump T.kxt",
-                           "check --full --jobs 2 T.kxt T.kxt"}) {
+  for (std::string args :
+       {"check --full T.kxt", "dump T.kxt", "check --json T.kxt",
+        "check --full --jobs 2 T.kxt T.kxt"}) {
     SCOPED_TRACE(args);
     const Result whole = Kxtable(args);
     ASSERT_GT(whole.out.size(), size_t{1} << 17);  // more than a pipe holds

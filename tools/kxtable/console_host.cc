@@ -165,12 +165,23 @@ void ConsoleHost::WriteOut(std::string_view text) {
   // The bar shares the terminal with the report when both go there.
   if (out_is_terminal_) EraseProgress();
   if (write_failed_) return;
-  size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
-  bytes_written_ += static_cast<int64_t>(written);
-  if (written != text.size() || std::ferror(options_.out)) {
+  // A large piece (a JSON report's) goes to standard output's descriptor as
+  // it is, not copied through the stream's buffer.
+  int err = 0;
+  if (options_.out == stdout && text.size() >= kWriteStraight) {
+    err = WriteStandardOutput(text.data(), text.size());
+    if (err == 0) bytes_written_ += static_cast<int64_t>(text.size());
+  } else {
+    size_t written = std::fwrite(text.data(), 1, text.size(), options_.out);
+    bytes_written_ += static_cast<int64_t>(written);
+    if (written != text.size() || std::ferror(options_.out)) {
+      err = errno != 0 ? errno : EIO;
+    }
+  }
+  if (err != 0) {
     // Reported by Finish; the operation itself goes on to its end.
     write_failed_ = true;
-    write_error_ = std::strerror(errno);
+    write_error_ = std::strerror(err);
     // Nobody takes the report: the operation stops where that is asked.
     if (options_.stop_when_unwritable) StopAllOperations();
     return;

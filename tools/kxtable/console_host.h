@@ -210,6 +210,8 @@ class ConsoleHost final : public platform::SystemHost,
   void WriteLog(std::string_view text);
   // Writes text to `out`, noting a failure for Finish.
   void WriteOut(std::string_view text);
+  // Pieces of standard output at least this long skip its stream's buffer.
+  static constexpr size_t kWriteStraight = 8192;
 
   ConsoleOptions options_;
   // The flag the stop signals set, or a flag that stays 0.

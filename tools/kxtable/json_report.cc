@@ -75,17 +75,24 @@ void JsonReport::RecordCount(int64_t records) {
   if (!head_written_) Head(records);
 }
 
+// The elements of "records" are written as pieces of text, not member by
+// member: their shape is fixed, and there are millions of them.
 void JsonReport::OpenEntry(int64_t record) {
   CloseEntry();
   json_.BeginObject();
-  json_.Key("record");
-  json_.Number(record);
+  json_.RawText("\"record\":");
+  json_.RawNumber(record);
   open_ = record;
+}
+
+void JsonReport::EntryStamp(std::string_view stamp) {
+  json_.RawText(",\"stamp\":");
+  json_.RawString(stamp);
 }
 
 void JsonReport::CloseFindings() {
   if (!in_findings_) return;
-  json_.EndArray();
+  json_.RawText("]");
   in_findings_ = false;
 }
 
@@ -99,22 +106,30 @@ void JsonReport::CloseEntry() {
 void JsonReport::Finding(const kxcheck::Finding& finding) {
   if (open_ != finding.record) {
     OpenEntry(finding.record);
-    json_.Key("stamp");
-    json_.String(finding.stamp);
+    EntryStamp(finding.stamp);
   }
   if (!in_findings_) {
-    json_.Key("findings");
-    json_.BeginArray();
+    json_.RawText(",\"findings\":[");
     in_findings_ = true;
+  } else {
+    json_.RawText(",");
   }
-  json_.BeginObject();
-  json_.Key("test");
-  json_.String(kxcheck::StampTestName(finding.test));
-  if (finding.test == StampTest::kOrder) {
-    json_.Key("previous");
-    json_.String(finding.previous);
+  const int test = static_cast<int>(finding.test);
+  if (finding.test != StampTest::kOrder) {
+    json_.RawText(finding_json_.Get(test, {}, [&](std::string& text) {
+      text.append("{\"test\":")
+          .append(json_.Quoted(kxcheck::StampTestName(finding.test)));
+      text += '}';
+    }));
+    return;
   }
-  json_.EndObject();
+  // Under a spread record after record has the same previous stamp.
+  json_.RawText(order_json_.Get(test, finding.previous, [&](std::string& text) {
+    text.append("{\"test\":")
+        .append(json_.Quoted(kxcheck::StampTestName(finding.test)));
+    text.append(",\"previous\":").append(json_.Quoted(finding.previous));
+    text += '}';
+  }));
 }
 
 void JsonReport::StampSet(const kxcheck::StampSet& set) {
@@ -123,32 +138,29 @@ void JsonReport::StampSet(const kxcheck::StampSet& set) {
   // tests (a spike, one off the cadence).
   if (open_ != set.record) {
     OpenEntry(set.record);
-    json_.Key("stamp");
-    json_.String(set.original);
+    EntryStamp(set.original);
   }
   CloseFindings();
-  json_.Key("set");
-  json_.String(set.stamp);
-  json_.Key("reason");
-  json_.String(kxcheck::StampReasonName(set.reason));
+  const int reason = static_cast<int>(set.reason);
+  json_.RawText(set_json_.Get(reason, set.stamp, [&](std::string& text) {
+    text.append(",\"set\":").append(json_.Quoted(set.stamp));
+    text.append(",\"reason\":")
+        .append(json_.Quoted(kxcheck::StampReasonName(set.reason)));
+  }));
 }
 
 void JsonReport::RecordWithNews(const kxcheck::RecordNote& note) {
   if (note.kind != RecordClass::kExamined) {
     OpenEntry(note.record);
-    json_.Key("class");
-    json_.String(ClassName(note.kind));
+    json_.RawText(",\"class\":");
+    json_.RawString(ClassName(note.kind));
   } else if (open_ != note.record) {
     // Examined without a finding, and left out: its append failed.
     OpenEntry(note.record);
-    json_.Key("stamp");
-    json_.String(note.stamp);
+    EntryStamp(note.stamp);
   }
   CloseFindings();
-  if (note.left_out) {
-    json_.Key("left_out");
-    json_.Bool(true);
-  }
+  if (note.left_out) json_.RawText(",\"left_out\":true");
   CloseEntry();
 }
 

@@ -24,6 +24,32 @@ namespace kxtable {
 // changes its meaning or goes; members may be added within a version.
 inline constexpr int kJsonSchema = 1;
 
+// A piece of JSON text made from a small key and one text, kept while both
+// stay the same: under a spread, record after record has the same "previous",
+// "set" and "reason".
+class JsonFragment {
+ public:
+  // The text `make` appends to an empty string, made again only when `key`
+  // or `bytes` differ from the last call's.
+  template <typename Make>
+  std::string_view Get(int key, std::string_view bytes, Make make) {
+    if (!made_ || key != key_ || bytes != bytes_) {
+      text_.clear();
+      make(text_);
+      made_ = true;
+      key_ = key;
+      bytes_.assign(bytes);
+    }
+    return text_;
+  }
+
+ private:
+  bool made_ = false;
+  int key_ = 0;
+  std::string bytes_;
+  std::string text_;
+};
+
 class JsonReport {
  public:
   JsonReport(JsonWriter::Sink sink, Operation operation, std::string table,
@@ -53,6 +79,7 @@ class JsonReport {
  private:
   void Head(int64_t records);
   void OpenEntry(int64_t record);
+  void EntryStamp(std::string_view stamp);
   void CloseFindings();
   void CloseEntry();
   void RecordWithNews(const kxcheck::RecordNote& note);
@@ -67,6 +94,11 @@ class JsonReport {
   // array is.
   int64_t open_ = 0;
   bool in_findings_ = false;
+  // A finding of a test other than order; an order finding; "set" with its
+  // "reason".
+  JsonFragment finding_json_;
+  JsonFragment order_json_;
+  JsonFragment set_json_;
 };
 
 }  // namespace kxtable

@@ -156,10 +156,21 @@ void JsonWriter::String(std::string_view bytes) {
 
 void JsonWriter::Number(int64_t value) {
   BeforeValue();
-  char digits[24];
+  RawNumber(value);
+  AfterValue();
+}
+
+void JsonWriter::RawNumber(int64_t value) {
+  constexpr size_t kDigits = 20;  // the longest int64_t, sign included
+  if (kDigits <= kChunk - used_) {
+    char* to = buffer_.get() + used_;
+    used_ +=
+        static_cast<size_t>(std::to_chars(to, to + kDigits, value).ptr - to);
+    return;
+  }
+  char digits[kDigits];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   Put(std::string_view(digits, static_cast<size_t>(end - digits)));
-  AfterValue();
 }
 
 void JsonWriter::Bool(bool value) {
@@ -206,10 +217,18 @@ void JsonWriter::PutString(std::string_view bytes) {
     }
     return;
   }
-  PutEscapedString(bytes);
+  Put(Escaped(bytes));
 }
 
-void JsonWriter::PutEscapedString(std::string_view bytes) {
+std::string_view JsonWriter::Quoted(std::string_view bytes) {
+  if (!Plain(bytes)) return Escaped(bytes);
+  quoted_.assign(1, '"');
+  quoted_.append(bytes);
+  quoted_ += '"';
+  return quoted_;
+}
+
+const std::string& JsonWriter::Escaped(std::string_view bytes) {
   if (bytes != last_bytes_) {
     std::string& cell = escaper_->cell;
     cell.clear();
@@ -217,7 +236,7 @@ void JsonWriter::PutEscapedString(std::string_view bytes) {
     last_json_.assign(escaper_->Escape(cell));
     last_bytes_.assign(bytes);
   }
-  Put(last_json_);
+  return last_json_;
 }
 
 }  // namespace kxtable

@@ -61,6 +61,19 @@ class JsonWriter {
   // Hands everything written so far to the sink.
   void Flush();
 
+  // Pieces of a value whose shape the caller keeps itself, as a report does
+  // for its element per record: text that is already JSON, a number, a
+  // string's JSON form. They go into the buffer as they are, with no comma
+  // added and nothing checked, so they belong inside a BeginObject() ...
+  // EndObject() (or array) whose contents are all written this way.
+  void RawText(std::string_view json) { Put(json); }
+  void RawNumber(int64_t value);
+  void RawString(std::string_view bytes) { PutString(bytes); }
+
+  // What String(bytes) writes, quotes included; valid until the next call
+  // that writes or quotes a string.
+  std::string_view Quoted(std::string_view bytes);
+
  private:
   // The comma before a value (or a key) that is not the first in its
   // container.
@@ -68,7 +81,8 @@ class JsonWriter {
   // After a whole value: a top-level one ends its line and is handed over.
   void AfterValue();
   void PutString(std::string_view bytes);
-  void PutEscapedString(std::string_view bytes);
+  // The JSON form of bytes that need escaping.
+  const std::string& Escaped(std::string_view bytes);
 
   // Text into the buffer, which goes to the sink whenever it is full.
   void Put(char c) {
@@ -99,6 +113,8 @@ class JsonWriter {
   // gives one stamp to long runs of records.
   std::string last_bytes_;
   std::string last_json_;
+  // What Quoted() made of plain bytes.
+  std::string quoted_;
 };
 
 }  // namespace kxtable

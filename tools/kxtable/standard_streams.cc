@@ -19,15 +19,18 @@ std::atomic<bool> output_closed{false};
 std::atomic<int> output_error{0};
 std::atomic<bool> output_failure_reported{false};
 
+// Keeps the first failure to write standard output for ReportOutputFailure.
+void NoteOutputError(int err) {
+  if (err == EPIPE) output_closed = true;
+  int none = 0;
+  output_error.compare_exchange_strong(none, err);
+}
+
 ssize_t WriteCookie(void* cookie, const char* data, size_t size) {
   const int fd = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
   const int err = WriteFully(fd, data, size);
   if (err == 0) return static_cast<ssize_t>(size);
-  if (fd == STDOUT_FILENO) {
-    if (err == EPIPE) output_closed = true;
-    int none = 0;
-    output_error.compare_exchange_strong(none, err);
-  }
+  if (fd == STDOUT_FILENO) NoteOutputError(err);
   errno = err;
   return -1;
 }
@@ -76,6 +79,14 @@ void UsePatientStandardStreams() {
     stdout = out;
   }
   if (std::FILE* err = PatientStream(STDERR_FILENO, _IOLBF)) stderr = err;
+}
+
+int WriteStandardOutput(const char* data, size_t size) {
+  // What the stream holds goes first; its failure is noted by the stream.
+  if (std::fflush(stdout) != 0) return errno != 0 ? errno : EIO;
+  const int err = WriteFully(STDOUT_FILENO, data, size);
+  if (err != 0) NoteOutputError(err);
+  return err;
 }
 
 int StreamDescriptor(std::FILE* stream) {

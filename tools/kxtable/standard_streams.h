@@ -25,6 +25,13 @@ void UsePatientStandardStreams();
 // failure.
 int WriteFully(int fd, const char* data, size_t size);
 
+// Writes all `size` bytes to standard output after what its stream holds,
+// straight to the descriptor: a large piece is not copied through the
+// stream's buffer first. A failure counts as one of the stream's would for
+// StandardOutputClosed() and ReportOutputFailure(). Returns 0, or the errno
+// of the failure.
+int WriteStandardOutput(const char* data, size_t size);
+
 // The descriptor a stream writes to; fileno() knows none for the streams
 // that UsePatientStandardStreams puts in place.
 int StreamDescriptor(std::FILE* stream);
