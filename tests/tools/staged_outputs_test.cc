@@ -477,7 +477,7 @@ TEST_F(StagedOutputsTest, TargetIsReplacedWholeOrNotAtAll) {
              t.truth_ = t.Path("truth.csv");
            },
        .code = 1,
-       .message = "which this command reads"},
+       .message = "the truth cannot be one of the table's files"},
       {.name = "sample: the index cannot be put in place",
        .command = Command::kSample,
        .fault = Fail(Call::kRename, 2, EIO, "/T.kxi"),  // the first marks

@@ -522,21 +522,26 @@ void WriteSampleTable(const std::string& kxt_path, const SampleOptions& options,
   SampleGenerator generator(options);
   std::unique_ptr<StagedFile> truth;
   if (!truth_path.empty()) {
-    // The truth would replace a file of the table itself, or the table it.
+    // The truth would replace a file of the table itself, or the table it:
+    // by the same name, or by another name of the same file.
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path truth_file = fs::weakly_canonical(truth_path, ec);
-    const std::vector<std::string> table_files = TableFiles(kxt_path);
-    for (const std::string& file : table_files) {
+    kxos::FileInfo truth_info;
+    const bool truth_exists = env->Stat(truth_path, truth_info) == 0;
+    for (const std::string& file : TableFiles(kxt_path)) {
       std::error_code file_ec;
-      if (!ec && fs::weakly_canonical(file, file_ec) == truth_file &&
-          !file_ec) {
+      kxos::FileInfo info;
+      const bool same_name =
+          !ec && fs::weakly_canonical(file, file_ec) == truth_file && !file_ec;
+      const bool same_file = truth_exists && env->Stat(file, info) == 0 &&
+                             info.SameFileAs(truth_info);
+      if (same_name || same_file) {
         throw std::runtime_error(truth_path +
                                  ": the truth cannot be one of the table's "
                                  "files");
       }
     }
-    RefuseInputs(table_files, {truth_path}, env);
     RefuseExistingTable(kxt_path, force, env);
     truth = std::make_unique<StagedFile>(truth_path, force,
                                          std::vector<std::string>{}, env);
