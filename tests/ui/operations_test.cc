@@ -21,8 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
-
 // What the window looked like at each PumpEvents of an operation.
 struct Watch {
   QStringList labels;  // distinct captions of lblRecords, in order
@@ -46,25 +44,12 @@ struct Watch {
   }
 };
 
-void Choose(frmKXCheck& w, const QString& path) {
-  auto data = kxtest::FileData({path});
-  w.txtFilename_OLEDragDrop(*data);
-}
-
 void ExpectIdle(frmKXCheck& w) {
   QVERIFY(w.cmdCheck->isEnabled());
   QVERIFY(w.cmdRepair->isEnabled());
   QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
   QCOMPARE(w.txtResults->viewport()->cursor().shape(), Qt::IBeamCursor);
   QVERIFY(!w.OperationRunning());
-}
-
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-bool EndsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
@@ -94,7 +79,7 @@ class OperationsTest : public QObject {
   void CheckReportsProgressBusyStateAndTheLog() {
     std::string table = Path("clean.kxt");
     kxtest::WriteTable(table, 2500);
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     Watch watch;
     watch.Attach(*w_);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
@@ -118,7 +103,7 @@ class OperationsTest : public QObject {
     kxtest::WriteTable(table, 40, [](int n) {
       return n == 17 ? std::string("2020-03-32 00:00:16") : kxtest::StampFor(n);
     });
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->txtResults->toPlainText().contains(
         "\nRec: 17 - 2020-03-32 00:00:16 --> Day is invalid!\n"));
@@ -133,7 +118,7 @@ class OperationsTest : public QObject {
     std::string table = Path("marks.kxt");
     kxtest::WriteTable(table, 30);
     fs::remove(table.substr(0, table.size() - 4) + ".kxa");
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QCOMPARE(w_->lblRecords->text(), QString("30 / 30"));
     ExpectIdle(*w_);
@@ -160,7 +145,7 @@ class OperationsTest : public QObject {
     std::string table =
         Path((std::string("keys_") + QTest::currentDataTag() + ".kxt").c_str());
     kxtest::WriteTable(table, 50);
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     w_->cmdRepair->setEnabled(true);
     w_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
@@ -183,7 +168,7 @@ class OperationsTest : public QObject {
   void MissingFileWarnsAndChangesNothing() {
     QFETCH(bool, repair);
     std::string missing = Path("missing.kxt");
-    Choose(*w_, QString::fromStdString(missing));
+    kxtest::Choose(*w_, missing);
     w_->Host().AddResult("kept");
     w_->Host().ShowProgress("5 / 5");
     w_->cmdRepair->setEnabled(repair);
@@ -205,7 +190,7 @@ class OperationsTest : public QObject {
     });
     std::string source_before =
         kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd");
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     QVERIFY(!w_->cmdRepair->isEnabled());
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->cmdRepair->isEnabled());
@@ -218,10 +203,10 @@ class OperationsTest : public QObject {
     QVERIFY(fs::exists(base + ".kxt"));
     const std::string& log = w_->Host().Log().Text();
     QCOMPARE(kxtest::BoxText(*w_), log);
-    QVERIFY(StartsWith(log, "Filename: " + table + "\r\n"));
+    QVERIFY(log.starts_with("Filename: " + table + "\r\n"));
     QVERIFY(log.find("\r\nOutput -> " + base +
                      ".kxt\r\nRecords Written: 1200\r\n") != std::string::npos);
-    QVERIFY(EndsWith(log, "\r\n\r\n*** Processing Complete ***\r\n"));
+    QVERIFY(log.ends_with("\r\n\r\n*** Processing Complete ***\r\n"));
     QCOMPARE(w_->lblRecords->text(), QString("1200 / 1200"));
     QCOMPARE(kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd"),
              source_before);
@@ -230,7 +215,7 @@ class OperationsTest : public QObject {
   void RepairDeclinedWhenTheOutputExists() {
     std::string table = Path("twice.kxt");
     kxtest::WriteTable(table, 30);
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);  // disabled: nothing
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
@@ -265,7 +250,7 @@ class OperationsTest : public QObject {
       return n % 1000 == 0 ? std::string("2020-03-01 99:00:00")
                            : kxtest::StampFor(n);
     });
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     calls_.dialog_result = Path("other.kxt");
     bool repair_disabled_after_choice = false;
     Watch watch;
@@ -274,7 +259,7 @@ class OperationsTest : public QObject {
       if (by_browse) {
         QTest::mouseClick(w_->cmdBrowse, Qt::LeftButton);
       } else {
-        Choose(*w_, QString::fromStdString(Path("other.kxt")));
+        kxtest::Choose(*w_, Path("other.kxt"));
       }
       repair_disabled_after_choice = !w_->cmdRepair->isEnabled();
     });
@@ -287,11 +272,11 @@ class OperationsTest : public QObject {
     QCOMPARE(kxtest::BoxText(*w_), log);
     // Records 2000 and 3000 come after the choice; 1000 and the header
     // before it.
-    QVERIFY(StartsWith(log, "Rec: 2000 - "));
+    QVERIFY(log.starts_with("Rec: 2000 - "));
     QVERIFY(log.find("Rec: 1000 ") == std::string::npos);
     QVERIFY(log.find("Filename: ") == std::string::npos);
     QVERIFY(log.find("Rec: 3000 - ") != std::string::npos);
-    QVERIFY(EndsWith(log, "*** Processing Complete ***\r\n"));
+    QVERIFY(log.ends_with("*** Processing Complete ***\r\n"));
     QCOMPARE(w_->lblRecords->text(), QString("3000 / 3000"));
     ExpectIdle(*w_);  // LeaveBusy enables Repair again
   }
@@ -303,7 +288,7 @@ class OperationsTest : public QObject {
     // Every tenth record carries the deletion mark: 100 of 1000.
     kxtest::WriteTable(table, 1000, kxtest::StampFor,
                        [](int n) { return n % 10 == 0; });
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->chkDeleted->isChecked());
     Watch watch;
@@ -341,12 +326,9 @@ class OperationsTest : public QObject {
     std::string table = Path((name + ".kxt").c_str());
     kxtest::WriteTable(table, 5000);
     std::string stem = table.substr(0, table.size() - 4);
-    Choose(*w_, QString::fromStdString(table));
+    kxtest::Choose(*w_, table);
     if (repair) QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
-    std::vector<std::string> before;
-    for (const char* ext : kCompanions) {
-      before.push_back(kxtest::ReadFile(stem + ext));
-    }
+    const std::vector<std::string> before = kxtest::TableFiles(stem);
     QSignalSpy last_closed(qApp, &QGuiApplication::lastWindowClosed);
     bool close_refused = false;
     bool still_visible = false;
@@ -366,14 +348,9 @@ class OperationsTest : public QObject {
     });
     // Pressed inside the application's event loop, which ends when the
     // window closes.
-    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
-    QTimer::singleShot(0, button,
-                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(30000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(
+        kxtest::ClickAndRunUntilClosed(repair ? w_->cmdRepair : w_->cmdCheck),
+        0);
     QVERIFY(close_refused || signal_number != 0);
     QVERIFY(still_visible || signal_number != 0);
     QVERIFY2(pumps_after_close == 0,
@@ -383,12 +360,10 @@ class OperationsTest : public QObject {
     QVERIFY(watch.pumps > 0);
     QVERIFY(!w_->OperationRunning());
     QVERIFY(w_->lblRecords->text() != QString("5000 / 5000"));
-    for (const char* ext : kCompanions) {
+    for (const char* ext : kxtest::kTableExtensions) {
       QVERIFY2(!fs::exists(stem + "_REPAIRED" + ext), ext);
     }
-    for (size_t i = 0; i < 4; ++i) {
-      QCOMPARE(kxtest::ReadFile(stem + kCompanions[i]), before[i]);
-    }
+    QVERIFY(kxtest::TableFiles(stem) == before);
   }
 
   // A signal does not wait for a message box to be answered: the box is
@@ -413,8 +388,7 @@ class OperationsTest : public QObject {
       kxtest::WriteTable(output, 7);
     }
     const std::string before = repair ? kxtest::ReadFile(output) : "";
-    Choose(*w_, QString::fromStdString(table));
-    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    kxtest::Choose(*w_, table);
     w_->cmdRepair->setEnabled(true);
     QString box_text;
     QTimer signal_when_asked;
@@ -426,13 +400,9 @@ class OperationsTest : public QObject {
       std::raise(signal_number);
     });
     signal_when_asked.start(10);
-    QTimer::singleShot(0, button,
-                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(30000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(
+        kxtest::ClickAndRunUntilClosed(repair ? w_->cmdRepair : w_->cmdCheck),
+        0);
     QCOMPARE(box_text, QString(repair ? "File '" +
                                             QString::fromStdString(table.substr(
                                                 0, table.size() - 4)) +

@@ -14,17 +14,6 @@
 
 namespace {
 
-const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
-
-// The files of the table at `base` (the path without ".kxt").
-std::vector<std::string> TableFiles(const std::string& base) {
-  std::vector<std::string> files;
-  for (const char* extension : kCompanions) {
-    files.push_back(kxtest::ReadFile(base + extension));
-  }
-  return files;
-}
-
 // kxtable's report of a repair of `table` with `options`, as the results box
 // holds it (CR LF line ends).
 std::string KxtableRepair(const std::string& table,
@@ -75,8 +64,7 @@ class RestoreOfferTest : public QObject {
       return n == 100 ? std::string("2024-01-01 00:00:00")
                       : kxtest::StampFor(n);
     });
-    auto data = kxtest::FileData({QString::fromStdString(table)});
-    w_->txtFilename_OLEDragDrop(*data);
+    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     calls_.answer_yes = yes;
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
@@ -99,9 +87,10 @@ class RestoreOfferTest : public QObject {
 
     const std::string log = w_->Host().Log().Text();
     QCOMPARE(kxtest::BoxText(*w_), log);
-    const std::vector<std::string> written = TableFiles(base + "_REPAIRED");
+    const std::vector<std::string> written =
+        kxtest::TableFiles(base + "_REPAIRED");
     QCOMPARE(KxtableRepair(table, yes ? "--restore" : ""), log);
-    QVERIFY(TableFiles(base + "_REPAIRED") == written);
+    QVERIFY(kxtest::TableFiles(base + "_REPAIRED") == written);
     QCOMPARE(log.find("Rec: 101 - ") != std::string::npos, !yes);
   }
 };
