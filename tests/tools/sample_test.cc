@@ -14,7 +14,6 @@
 
 #include "core/stamp.h"
 #include "core/stamp_time.h"
-#include "engine/record_codec.h"
 #include "engine/record_table.h"
 #include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/sample_generator.h"
@@ -33,19 +32,6 @@ using kxtest::Result;
 constexpr std::string_view kThisYear = "2026";
 
 // Field 1 and field 2 as the engine reads them, joined into a stamp.
-std::string StampOf(std::string_view record) {
-  std::string date, time;
-  if (record.substr(0, 9).find_first_not_of('\0') != std::string_view::npos) {
-    date += kalvex::CenturyHigh(record[0]);
-    date += kalvex::CenturyLow(record[0]);
-    date.append(record.substr(1, 8));
-  }
-  if (record.substr(9, 8).find_first_not_of('\0') != std::string_view::npos) {
-    time.append(record.substr(9, 8));
-  }
-  return kxcheck::MakeStamp(date, time);
-}
-
 std::set<StampTest> FieldFailures(std::string_view stamp) {
   std::set<StampTest> failed;
   for (StampTest test : kxcheck::kAllStampTests) {
@@ -110,7 +96,7 @@ TEST(SampleGeneratorTest, SameSeedSameBytesOtherSeedOtherBytes) {
 TEST(SampleGeneratorTest, SeedOneIsPinned) {
   SampleGenerator generator({3, 1, 0.0});
   generator.Next();
-  EXPECT_EQ(StampOf(generator.record()), "2010-05-27 00:26:26");
+  EXPECT_EQ(kxtest::RecordStamp(generator.record()), "2010-05-27 00:26:26");
   EXPECT_EQ(generator.record().substr(17), std::string("TT-101") + "21.52" +
                                                std::string(4, '\0') + "degC" +
                                                "OK" + std::string(2, '\0'));
@@ -126,7 +112,7 @@ TEST(SampleGeneratorTest, WithoutDamageEveryStampIsValidAndAscending) {
       ASSERT_EQ(generator.damage(), SampleDamage::kNone);
       ASSERT_EQ(generator.record().size(),
                 kxtable::SampleLayout().RecordLength());
-      const std::string stamp = StampOf(generator.record());
+      const std::string stamp = kxtest::RecordStamp(generator.record());
       ASSERT_TRUE(IsSoundStamp(stamp)) << i << ": " << stamp;
       ASSERT_GT(stamp, previous) << i;
       previous = stamp;
@@ -198,7 +184,7 @@ TEST(SampleGeneratorTest, CadenceAndJitter) {
       char truth[19];
       generator.TrueStamp(truth);
       const std::string stamp(truth, 19);
-      ASSERT_EQ(StampOf(generator.record()), stamp);
+      ASSERT_EQ(kxtest::RecordStamp(generator.record()), stamp);
       ASSERT_TRUE(IsSoundStamp(stamp)) << stamp;
       const int64_t t = Seconds(stamp);
       if (i > 0) steps.insert(t - previous);
@@ -234,7 +220,7 @@ TEST(SampleGeneratorTest, StorageDamageIsWhatItClaims) {
     char truth[19];
     generator.TrueStamp(truth);
     const std::string record(generator.record());
-    const std::string stamp = StampOf(record);
+    const std::string stamp = kxtest::RecordStamp(record);
     SCOPED_TRACE("record " + std::to_string(i + 1) + " (" +
                  std::string(kxtable::SampleDamageName(damage)) + ")");
     // The bytes of the date and time that differ from the truth's.
@@ -321,7 +307,7 @@ TEST(SampleGeneratorTest, EachDamageIsSeenAsWhatItClaims) {
     generator.Next();
     const SampleDamage damage = generator.damage();
     const std::string record(generator.record());
-    const std::string stamp = StampOf(record);
+    const std::string stamp = kxtest::RecordStamp(record);
     ++made[damage];
     const std::string clock_before = clock_stamp;
     clock_stamp =

@@ -50,6 +50,43 @@ std::string EngineRecord(const std::string& stamp, const std::string& payload,
   return record;
 }
 
+std::string DumpText(const std::vector<DumpRecord>& records) {
+  std::string text;
+  for (const DumpRecord& r : records) {
+    text += (r.deleted ? "D " : "- ") + Hex(r.bytes) + "\n";
+  }
+  return text;
+}
+
+std::vector<DumpRecord> ParseDump(const std::string& text) {
+  std::vector<DumpRecord> records;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 2) continue;
+    DumpRecord& record = records.emplace_back();
+    record.deleted = line[0] == 'D';
+    for (size_t i = 2; i + 1 < line.size(); i += 2) {
+      record.bytes +=
+          static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    }
+  }
+  return records;
+}
+
+std::string RecordStamp(std::string_view record) {
+  std::string stamp;
+  if (record.substr(0, 9).find_first_not_of('\0') != std::string_view::npos) {
+    stamp += kalvex::CenturyHigh(record[0]);
+    stamp += kalvex::CenturyLow(record[0]);
+    stamp.append(record.substr(1, 8));
+  }
+  stamp += ' ';
+  if (record.substr(9, 8).find_first_not_of('\0') != std::string_view::npos) {
+    stamp.append(record.substr(9, 8));
+  }
+  return stamp;
+}
+
 Result RunIn(const fs::path& dir, const std::string& program,
              const std::string& args, const std::string& input) {
   WriteFile(dir / "stdin", input);

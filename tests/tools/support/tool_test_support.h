@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kxtest {
 
@@ -34,6 +36,20 @@ std::string Hex(const std::string& bytes);
 // `length` bytes.
 std::string EngineRecord(const std::string& stamp, const std::string& payload,
                          size_t length);
+
+// A record as `kxtable dump` writes it and `kxtable load` reads it: "D "
+// (deleted) or "- ", then its bytes in Hex, one line a record.
+struct DumpRecord {
+  std::string bytes;
+  bool deleted = false;
+};
+std::string DumpText(const std::vector<DumpRecord>& records);
+std::vector<DumpRecord> ParseDump(const std::string& text);
+
+// A record's stamp as the engine's two stamp fields give it: the date (the
+// packed century and bytes 1-8), a space and the time (bytes 9-16); a field
+// whose bytes are all zero is empty.
+std::string RecordStamp(std::string_view record);
 
 // Runs `program` with `args` (already quoted for the shell) in `dir`, with
 // `input` on standard input. The streams pass through the files stdin,
