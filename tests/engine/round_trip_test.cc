@@ -15,6 +15,7 @@ namespace kalvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::ErrorOf;
 using testing_files::MakeRecord;
 using testing_files::ReadFile;
 using testing_files::TempDir;
@@ -51,15 +52,6 @@ void AppendRange(const std::string& path, int first, int last,
     t.AppendRecord(0);
   }
   if (close) t.Close();
-}
-
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const TableError& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 TableLayout TwoFields() { return TableLayout{{{"value", 6}, {"unit", 3}}}; }
