@@ -471,13 +471,8 @@ TEST_F(SampleCommandTest, TruthHasEveryRecordsTrueStamp) {
 }
 
 TEST_F(SampleCommandTest, NewOptionsExitCodes) {
-  struct Case {
-    std::string args;
-    int code;
-    std::string message;  // part of the one line on standard error
-  };
   kxtest::WriteFile(dir_ / "old.csv", "kept");
-  const std::vector<Case> cases = {
+  ExpectExits({
       {"sample a.kxt --records 10 --cadence 10 --jitter 2 --kinds "
        "bitflip,out-of-order --truth a.csv",
        0, ""},
@@ -488,13 +483,7 @@ TEST_F(SampleCommandTest, NewOptionsExitCodes) {
       {"sample b.kxt --records 10 --block-length 1", 2, "--block-length"},
       {"sample b.kxt --records 10 --truth old.csv", 1, "exists"},
       {"sample b.kxt --records 10 --truth b.kxd --force", 1, "table's files"},
-  };
-  for (const Case& c : cases) {
-    const Result result = Kxtable(c.args);
-    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
-                                                             << result.err;
-  }
+  });
   // A truth refused leaves no table, and the file there as it was.
   EXPECT_FALSE(fs::exists(dir_ / "b.kxt"));
   EXPECT_EQ(ReadFile(dir_ / "old.csv"), "kept");
@@ -509,12 +498,7 @@ TEST_F(SampleCommandTest, NewOptionsExitCodes) {
 }
 
 TEST_F(SampleCommandTest, ExitCodes) {
-  struct Case {
-    std::string args;
-    int code;
-    std::string message;  // part of the one line on standard error
-  };
-  const std::vector<Case> cases = {
+  ExpectExits({
       {"sample t.kxt --records 10", 0, ""},
       {"sample t.kxt --records 10", 1, "exists"},
       {"sample t.kxt --records 20 --force", 0, ""},
@@ -527,18 +511,7 @@ TEST_F(SampleCommandTest, ExitCodes) {
       {"sample t.kxt --records 10 --seed x --force", 2, "--seed"},
       {"sample t.csv --records 10", 2, ".kxt"},
       {"sample nodir/t.kxt --records 10", 2, "nodir"},  // cannot write
-  };
-  for (const Case& c : cases) {
-    const Result result = Kxtable(c.args);
-    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
-    if (c.code == 1) {
-      EXPECT_EQ(result.err.find("kxtable: "), 0u) << result.err;
-      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
-          << result.err;
-    }
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
-                                                             << result.err;
-  }
+  });
   // --force replaced the first table rather than adding to it.
   kalvex::RecordTable table;
   table.Open((dir_ / "t.kxt").string());

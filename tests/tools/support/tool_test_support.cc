@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -147,6 +148,20 @@ int ExitCode(pid_t pid) {
 }
 
 }  // namespace
+
+void KxtableTest::ExpectExits(const std::vector<Exit>& exits) const {
+  for (const Exit& e : exits) {
+    const Result r = Kxtable(e.args);
+    EXPECT_EQ(r.code, e.code) << e.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(e.err), std::string::npos) << e.args << "\n" << r.err;
+    if (e.code != 0) {
+      EXPECT_TRUE(r.err.starts_with("kxtable: ") &&
+                  std::count(r.err.begin(), r.err.end(), '\n') == 1)
+          << e.args << "\n"
+          << r.err;
+    }
+  }
+}
 
 Result KxtableTest::KxtableIntoClosedPipe(const std::string& args) const {
   int pipe_fds[2];

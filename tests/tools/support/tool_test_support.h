@@ -71,6 +71,17 @@ class KxtableTest : public ::testing::Test {
   // for the shell) and `input` on standard input.
   Result Kxtable(const std::string& args, const std::string& input = "") const;
 
+  // A command line, the exit status it must end with and a part of its
+  // standard error.
+  struct Exit {
+    std::string args;
+    int code;
+    std::string err;
+  };
+  // Runs each command line in turn and checks its status and standard
+  // error; with any status but 0 that is one line starting "kxtable: ".
+  void ExpectExits(const std::vector<Exit>& exits) const;
+
   // Runs kxtable with standard output a pipe whose reader has gone, as
   // `kxtable ... | head -1` leaves it once head has ended, and SIGPIPE at
   // its default as a shell starts it. `out` stays empty.
