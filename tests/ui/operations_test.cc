@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/ui/support/ui_support.h"
@@ -52,6 +53,19 @@ void ExpectIdle(frmKXCheck& w) {
   QVERIFY(!w.OperationRunning());
 }
 
+// kxtable's report of a repair of `table` with `options`, as the results box
+// holds it (CR LF line ends).
+std::string KxtableRepair(const std::string& table,
+                          const std::string& options) {
+  const std::string report = table + ".report";
+  const std::string command = std::string("'") + KXTABLE_PATH +
+                              "' repair --replace --crlf --no-progress " +
+                              options + " '" + table + "' > '" + report +
+                              "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) return "kxtable failed";
+  return kxtest::ReadFile(report);
+}
+
 }  // namespace
 
 class OperationsTest : public QObject {
@@ -65,6 +79,20 @@ class OperationsTest : public QObject {
   std::string Path(const char* name) {
     return dir_.filePath(name).toStdString();
   }
+  // Writes the table "<stem>.kxt" (as kxtest::WriteTable does), the row's
+  // data tag added to its stem in a data-driven test, and takes it as
+  // dropped; its path.
+  std::string ChooseNew(
+      std::string stem, int count,
+      const std::function<std::string(int)>& stamp = kxtest::StampFor,
+      const std::function<bool(int)>& deleted = nullptr) {
+    if (QTest::currentDataTag())
+      stem += std::string("_") + QTest::currentDataTag();
+    const std::string table = Path((stem + ".kxt").c_str());
+    kxtest::WriteTable(table, count, stamp, deleted);
+    kxtest::Choose(*w_, table);
+    return table;
+  }
 
  private slots:
   void init() {
@@ -77,9 +105,7 @@ class OperationsTest : public QObject {
   void cleanup() { w_.reset(); }
 
   void CheckReportsProgressBusyStateAndTheLog() {
-    std::string table = Path("clean.kxt");
-    kxtest::WriteTable(table, 2500);
-    kxtest::Choose(*w_, table);
+    const std::string table = ChooseNew("clean", 2500);
     Watch watch;
     watch.Attach(*w_);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
@@ -99,11 +125,9 @@ class OperationsTest : public QObject {
   }
 
   void CheckShowsFindingsInTheBox() {
-    std::string table = Path("bad.kxt");
-    kxtest::WriteTable(table, 40, [](int n) {
+    ChooseNew("bad", 40, [](int n) {
       return n == 17 ? std::string("2020-03-32 00:00:16") : kxtest::StampFor(n);
     });
-    kxtest::Choose(*w_, table);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->txtResults->toPlainText().contains(
         "\nRec: 17 - 2020-03-32 00:00:16 --> Day is invalid!\n"));
@@ -115,10 +139,8 @@ class OperationsTest : public QObject {
   // What the engine finds wrong with the files comes in one box once the
   // operation has ended, the window idle again.
   void EngineProblemsComeAfterTheOperation() {
-    std::string table = Path("marks.kxt");
-    kxtest::WriteTable(table, 30);
-    fs::remove(table.substr(0, table.size() - 4) + ".kxa");
-    kxtest::Choose(*w_, table);
+    const std::string table = ChooseNew("marks", 30);
+    fs::remove(Path("marks.kxa"));
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QCOMPARE(w_->lblRecords->text(), QString("30 / 30"));
     ExpectIdle(*w_);
@@ -142,10 +164,7 @@ class OperationsTest : public QObject {
   void KeyRunsTheFocusedButtonAgainAndAgain() {
     QFETCH(bool, repair);
     QFETCH(int, key);
-    std::string table =
-        Path((std::string("keys_") + QTest::currentDataTag() + ".kxt").c_str());
-    kxtest::WriteTable(table, 50);
-    kxtest::Choose(*w_, table);
+    ChooseNew("keys", 50);
     w_->cmdRepair->setEnabled(true);
     w_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
@@ -183,14 +202,11 @@ class OperationsTest : public QObject {
   }
 
   void RepairAfterCheckWithoutChoosingAgain() {
-    std::string table = Path("line4.kxt");
-    kxtest::WriteTable(table, 1200, [](int n) {
+    const std::string table = ChooseNew("line4", 1200, [](int n) {
       return n == 700 ? std::string("2020-13-01 00:00:00")
                       : kxtest::StampFor(n);
     });
-    std::string source_before =
-        kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd");
-    kxtest::Choose(*w_, table);
+    const std::string source_before = kxtest::ReadFile(Path("line4.kxd"));
     QVERIFY(!w_->cmdRepair->isEnabled());
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->cmdRepair->isEnabled());
@@ -208,14 +224,11 @@ class OperationsTest : public QObject {
                      ".kxt\r\nRecords Written: 1200\r\n") != std::string::npos);
     QVERIFY(log.ends_with("\r\n\r\n*** Processing Complete ***\r\n"));
     QCOMPARE(w_->lblRecords->text(), QString("1200 / 1200"));
-    QCOMPARE(kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd"),
-             source_before);
+    QCOMPARE(kxtest::ReadFile(Path("line4.kxd")), source_before);
   }
 
   void RepairDeclinedWhenTheOutputExists() {
-    std::string table = Path("twice.kxt");
-    kxtest::WriteTable(table, 30);
-    kxtest::Choose(*w_, table);
+    ChooseNew("twice", 30);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);  // disabled: nothing
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
@@ -244,13 +257,10 @@ class OperationsTest : public QObject {
   }
   void ChoosingDuringARunningCheck() {
     QFETCH(bool, by_browse);
-    std::string table =
-        Path((std::string("long_") + QTest::currentDataTag() + ".kxt").c_str());
-    kxtest::WriteTable(table, 3000, [](int n) {
+    ChooseNew("long", 3000, [](int n) {
       return n % 1000 == 0 ? std::string("2020-03-01 99:00:00")
                            : kxtest::StampFor(n);
     });
-    kxtest::Choose(*w_, table);
     calls_.dialog_result = Path("other.kxt");
     bool repair_disabled_after_choice = false;
     Watch watch;
@@ -284,11 +294,9 @@ class OperationsTest : public QObject {
   // The skip options are read at every use: a change during a Repair
   // takes effect from the next record on.
   void SkipOptionChangedDuringARepair() {
-    std::string table = Path("deleted.kxt");
     // Every tenth record carries the deletion mark: 100 of 1000.
-    kxtest::WriteTable(table, 1000, kxtest::StampFor,
-                       [](int n) { return n % 10 == 0; });
-    kxtest::Choose(*w_, table);
+    ChooseNew("deleted", 1000, kxtest::StampFor,
+              [](int n) { return n % 10 == 0; });
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->chkDeleted->isChecked());
     Watch watch;
@@ -322,11 +330,8 @@ class OperationsTest : public QObject {
     QFETCH(bool, repair);
     QFETCH(int, signal_number);
     kxui::CloseOnStopSignals(w_.get());
-    std::string name = std::string("closing_") + QTest::currentDataTag();
-    std::string table = Path((name + ".kxt").c_str());
-    kxtest::WriteTable(table, 5000);
-    std::string stem = table.substr(0, table.size() - 4);
-    kxtest::Choose(*w_, table);
+    const std::string table = ChooseNew("closing", 5000);
+    const std::string stem = table.substr(0, table.size() - 4);
     if (repair) QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     const std::vector<std::string> before = kxtest::TableFiles(stem);
     QSignalSpy last_closed(qApp, &QGuiApplication::lastWindowClosed);
@@ -413,6 +418,53 @@ class OperationsTest : public QObject {
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QVERIFY(!w_->OperationRunning());
     if (repair) QCOMPARE(kxtest::ReadFile(output), before);  // answered No
+  }
+
+  // After a Repair whose current rule gave one stamp to a long run of
+  // records the window offers the restoring rule: Yes writes the copy again
+  // as `kxtable repair --restore` writes it; No leaves the current rule's
+  // copy and log.
+  void RestoreOfferAnswered_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Yes") << true;
+    QTest::newRow("No") << false;
+  }
+  void RestoreOfferAnswered() {
+    QFETCH(bool, yes);
+    // Record 100 lies years ahead: the current rule gives its stamp to the
+    // 300 records after it.
+    const std::string table = ChooseNew("spread", 400, [](int n) {
+      return n == 100 ? std::string("2024-01-01 00:00:00")
+                      : kxtest::StampFor(n);
+    });
+    const std::string base = table.substr(0, table.size() - 4);
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    calls_.answer_yes = yes;
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+
+    // One question, the offer; Yes is also the answer to replacing the
+    // copy the current rule wrote.
+    QCOMPARE(calls_.questions.size(), size_t{1});
+    QCOMPARE(calls_.questions[0].first, kxui::WindowHost::Title());
+    QCOMPARE(calls_.questions[0].second.toStdString(),
+             "The repair of '" + table +
+                 "' gave one stamp to more than 100 following records:\n\n"
+                 "300 records from 101 to 400 took the stamp of record 100, "
+                 "2024-01-01 00:00:00\n\n"
+                 "Write the repaired copy again, with such stamps restored "
+                 "from the good stamps around them?");
+    QVERIFY(calls_.warnings.empty());
+    QVERIFY(w_->cmdCheck->isEnabled());
+    QVERIFY(w_->cmdRepair->isEnabled());
+    QCOMPARE(w_->lblRecords->text(), QString("400 / 400"));
+
+    const std::string log = w_->Host().Log().Text();
+    QCOMPARE(kxtest::BoxText(*w_), log);
+    const std::vector<std::string> written =
+        kxtest::TableFiles(base + "_REPAIRED");
+    QCOMPARE(KxtableRepair(table, yes ? "--restore" : ""), log);
+    QVERIFY(kxtest::TableFiles(base + "_REPAIRED") == written);
+    QCOMPARE(log.find("Rec: 101 - ") != std::string::npos, !yes);
   }
 };
 
