@@ -25,6 +25,7 @@ using ::kxtest::kOut;
 using ::kxtest::kOutFiles;
 using ::kxtest::kPath;
 using ::kxtest::Rec;
+using ::kxtest::Severe;
 using ::kxtest::WithStamp;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -32,11 +33,6 @@ using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-std::string Severe(int n) {
-  return "Rec: " + std::to_string(n) +
-         " - Encountered a Severe error - skipping!";
-}
 
 const FakeRecord r1 = Rec("2021-01-01 00:00:01", 1);
 const FakeRecord r2 = Rec("2021-01-01 00:00:02", 2);
@@ -58,11 +54,11 @@ struct LoopCase {
   std::vector<FailAt> failures;
   bool skip_deleted = true;
   bool skip_corrupted = false;
-  std::vector<std::string> lines;  // per-record lines
+  std::vector<std::string> lines;  // per-record lines before the Severe ones
+  std::vector<int> severe = {2};   // the records said to meet a Severe error
   // "Skipped " lines of the summary.
   std::vector<std::string> skipped = kDefaultSkipped;
   std::vector<std::string> written;  // the output's records
-  int severe_records = 1;
   // A record could not be appended: the output is removed at the end.
   bool removed = false;
 };
@@ -81,6 +77,7 @@ TEST_P(RepairLoopFailureTest, OnlyTheFailingActionIsAbandoned) {
   std::vector<std::string> expected = {
       "Filename: " + kPath, "Records:  " + std::to_string(c.records.size())};
   expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+  for (int record : c.severe) expected.push_back(Severe(record));
   expected.insert(expected.end(), c.skipped.begin(), c.skipped.end());
   for (const std::string& line :
        {std::string(""), "Output -> " + kOut,
@@ -93,7 +90,7 @@ TEST_P(RepairLoopFailureTest, OnlyTheFailingActionIsAbandoned) {
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0], HasSubstr("'" + kOut + "'"));
   EXPECT_THAT(s.host.warnings[0],
-              HasSubstr(std::to_string(c.severe_records) + " record(s)"));
+              HasSubstr(std::to_string(c.severe.size()) + " record(s)"));
   EXPECT_THAT(s.host.warnings[0], HasSubstr("injected failure"));
   EXPECT_EQ(s.host.events.back(), "LeaveBusy");
   if (c.removed) {
@@ -116,26 +113,22 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LoopCase{.name = "CharacterViewFails",
                  .failures = {{.step = Step::kReadRecord, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r2.bytes, r3.bytes}},
-        LoopCase{
-            .name = "CharacterViewFailsAndThePreviousViewDecides",
-            .records = {r1, r2_corrupted, r3},
-            .failures = {{.step = Step::kReadRecord, .record = 2}},
-            .skip_corrupted = true,
-            .lines = {kSeparatorFinding,
-                      "Rec: 2- Date set to --> 2021-01-01 00:00:02", Severe(2)},
-            .skipped = {"Skipped 0 Deleted records",
-                        "Skipped 0 Duplicate records",
-                        "Skipped 0 Corrupted records"},
-            .written = {r1.bytes,
-                        WithStamp(r2_corrupted, "2021-01-01 00:00:02"),
-                        r3.bytes}},
+        LoopCase{.name = "CharacterViewFailsAndThePreviousViewDecides",
+                 .records = {r1, r2_corrupted, r3},
+                 .failures = {{.step = Step::kReadRecord, .record = 2}},
+                 .skip_corrupted = true,
+                 .lines = {kSeparatorFinding,
+                           "Rec: 2- Date set to --> 2021-01-01 00:00:02"},
+                 .skipped = {"Skipped 0 Deleted records",
+                             "Skipped 0 Duplicate records",
+                             "Skipped 0 Corrupted records"},
+                 .written = {r1.bytes,
+                             WithStamp(r2_corrupted, "2021-01-01 00:00:02"),
+                             r3.bytes}},
         LoopCase{
             .name = "NullTestCannotReadTheBuffer",
-            .records = {r1, r2, r3},
             .failures = {{.step = Step::kNullTest, .record = 2}},
-            .lines = {Severe(2)},
             .skipped = {"Skipped 0 Deleted records", "Skipped 1 Null records",
                         "Skipped 0 Duplicate records"},
             .written = {r1.bytes, r3.bytes}},
@@ -143,90 +136,76 @@ INSTANTIATE_TEST_SUITE_P(
                  .records = {r1, r2_deleted, r3},
                  .failures = {{.step = Step::kDeletedOption, .record = 2}},
                  .skip_deleted = false,
-                 .lines = {Severe(2)},
                  .skipped = {"Skipped 0 Duplicate records"},
                  .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "DuplicateTestCannotReadTheBuffer",
                  .failures = {{.step = Step::kDuplicateTest, .record = 2}},
-                 .lines = {Severe(2)},
                  .skipped = {"Skipped 0 Deleted records",
                              "Skipped 1 Duplicate records"},
                  .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "StampCannotBeBuiltAndTheLastWrittenIsTested",
                  .records = {r1, r2_bad_hour, r3},
                  .failures = {{.step = Step::kReadStamp, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r2_bad_hour.bytes, r3.bytes}},
-        LoopCase{
-            .name = "ClockUnreadableFailsTheYearTest",
-            .records = {r1, r2, r3},
-            .failures = {{.step = Step::kClock, .record = 2}},
-            .lines = {"Rec: 2 - 2021-01-01 00:00:02 --> Year is invalid!",
-                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
-            .written = {r1.bytes, WithStamp(r2, "2021-01-01 00:00:01"),
-                        r3.bytes}},
-        LoopCase{
-            .name = "FindingLineLost",
-            .records = {r1, r2_bad_month, r3},
-            .failures = {{.step = Step::kFinding, .record = 2}},
-            .lines = {"Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
-            .written = {r1.bytes,
-                        WithStamp(r2_bad_month, "2021-01-01 00:00:01"),
-                        r3.bytes}},
-        LoopCase{
-            .name = "SeparatorRepairCannotPutTheDate",
-            .records = {r1, r2_corrupted, r3},
-            .failures = {{.step = Step::kPutDate, .record = 2}},
-            .lines = {kSeparatorFinding,
-                      "Rec: 2- Date set to --> 2021-01-01 00:00:02", Severe(2)},
-            .written = {r1.bytes,
-                        WithStamp(r2_corrupted, "2021/01/01 00:00:02"),
-                        r3.bytes}},
+        LoopCase{.name = "ClockUnreadableFailsTheYearTest",
+                 .failures = {{.step = Step::kClock, .record = 2}},
+                 .lines = {"Rec: 2 - 2021-01-01 00:00:02 --> Year is invalid!",
+                           "Rec: 2- Date set to --> 2021-01-01 00:00:01"},
+                 .written = {r1.bytes, WithStamp(r2, "2021-01-01 00:00:01"),
+                             r3.bytes}},
+        LoopCase{.name = "FindingLineLost",
+                 .records = {r1, r2_bad_month, r3},
+                 .failures = {{.step = Step::kFinding, .record = 2}},
+                 .lines = {"Rec: 2- Date set to --> 2021-01-01 00:00:01"},
+                 .written = {r1.bytes,
+                             WithStamp(r2_bad_month, "2021-01-01 00:00:01"),
+                             r3.bytes}},
+        LoopCase{.name = "SeparatorRepairCannotPutTheDate",
+                 .records = {r1, r2_corrupted, r3},
+                 .failures = {{.step = Step::kPutDate, .record = 2}},
+                 .lines = {kSeparatorFinding,
+                           "Rec: 2- Date set to --> 2021-01-01 00:00:02"},
+                 .written = {r1.bytes,
+                             WithStamp(r2_corrupted, "2021/01/01 00:00:02"),
+                             r3.bytes}},
         LoopCase{.name = "OutputBufferCannotBeSetSoTheRecordIsLeftOut",
                  .failures = {{.step = Step::kOutputBuffer, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r3.bytes}},
-        LoopCase{
-            .name = "OutputFieldCannotBePut",
-            .records = {r1, r2_bad_hour, r3},
-            .failures = {{.step = Step::kPutTime, .record = 2}},
-            .lines = {"Rec: 2 - 2021-01-01 25:00:02 --> Hour is invalid!",
-                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
-            .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "OutputFieldCannotBePut",
+                 .records = {r1, r2_bad_hour, r3},
+                 .failures = {{.step = Step::kPutTime, .record = 2}},
+                 .lines = {"Rec: 2 - 2021-01-01 25:00:02 --> Hour is invalid!",
+                           "Rec: 2- Date set to --> 2021-01-01 00:00:01"},
+                 .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "AppendFailsAndTheRecordIsLost",
                  .failures = {{.step = Step::kAppend, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r3.bytes},
                  .removed = true},
         LoopCase{.name = "PreviousRecordUnreadableSoTheNextIsNoDuplicate",
                  .records = {r1, r2, r2},
                  .failures = {{.step = Step::kKeepRecord, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r2.bytes, r2.bytes}},
         LoopCase{.name = "PumpFails",
                  .failures = {{.step = Step::kPumpEvents, .record = 2}},
-                 .lines = {Severe(2)},
                  .written = {r1.bytes, r2.bytes, r3.bytes}},
         LoopCase{.name = "LastRecordIsReportedBeforeTheSummary",
                  .failures = {{.step = Step::kAppend, .record = 3}},
-                 .lines = {Severe(3)},
+                 .severe = {3},
                  .written = {r1.bytes, r2.bytes},
                  .removed = true},
-        LoopCase{
-            .name = "SeveralFailuresInOneRecordGiveOneLine",
-            .records = {r1, r2_bad_month, r3},
-            .failures = {{.step = Step::kPutDate, .record = 2},
-                         {.step = Step::kPutTime, .record = 2},
-                         {.step = Step::kPumpEvents, .record = 2}},
-            .lines = {"Rec: 2 - 2021-13-01 00:00:02 --> Month is invalid!",
-                      "Rec: 2- Date set to --> 2021-01-01 00:00:01", Severe(2)},
-            .written = {r1.bytes, r3.bytes}},
+        LoopCase{.name = "SeveralFailuresInOneRecordGiveOneLine",
+                 .records = {r1, r2_bad_month, r3},
+                 .failures = {{.step = Step::kPutDate, .record = 2},
+                              {.step = Step::kPutTime, .record = 2},
+                              {.step = Step::kPumpEvents, .record = 2}},
+                 .lines = {"Rec: 2 - 2021-13-01 00:00:02 --> Month is invalid!",
+                           "Rec: 2- Date set to --> 2021-01-01 00:00:01"},
+                 .written = {r1.bytes, r3.bytes}},
         LoopCase{.name = "FailuresInTwoRecords",
                  .failures = {{.step = Step::kOutputBuffer, .record = 1},
                               {.step = Step::kAppend, .record = 3}},
-                 .lines = {Severe(1), Severe(3)},
+                 .severe = {1, 3},
                  .written = {r2.bytes},
-                 .severe_records = 2,
                  .removed = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -443,6 +422,7 @@ struct SetupCase {
   std::vector<FailAt> failures;
   bool old_output = false;  // an output of an earlier pass, to be replaced
   const char* warning;      // its beginning
+  const char* also = "";    // a part of its rest
   bool busy = true;         // the window went busy and must be idle again
   std::vector<std::string> output_files_left;
 };
@@ -461,6 +441,7 @@ TEST_P(RepairSetupFailureTest, WarnsAndRemovesWhatItMade) {
   ASSERT_EQ(s.host.warnings.size(), 1u);
   EXPECT_THAT(s.host.warnings[0], StartsWith(c.warning));
   EXPECT_THAT(s.host.warnings[0], HasSubstr("injected failure"));
+  EXPECT_THAT(s.host.warnings[0], HasSubstr(c.also));
   if (c.busy) {
     EXPECT_EQ(s.host.events.back(), "LeaveBusy");
   } else {
@@ -514,18 +495,9 @@ INSTANTIATE_TEST_SUITE_P(
                   .failures = {{.step = Step::kOpenOutput},
                                {.step = Step::kRemoveOutput}},
                   .warning = "Could not open the output table "
-                             "'/d/t_REPAIRED.kxt': "}),
+                             "'/d/t_REPAIRED.kxt': ",
+                  .also = "Could not remove the unfinished output "
+                          "'/d/t_REPAIRED.kxt'"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(RepairSetupFailure, UnremovableFilesAreNamedInTheWarning) {
-  Rig s({r1});
-  s.plan.Fail({.step = Step::kOpenOutput});
-  s.plan.Fail({.step = Step::kRemoveOutput});
-  EXPECT_EQ(s.Run(), Outcome::kFailed);
-  ASSERT_EQ(s.host.warnings.size(), 1u);
-  EXPECT_THAT(s.host.warnings[0],
-              HasSubstr("Could not remove the unfinished output "
-                        "'/d/t_REPAIRED.kxt'"));
-}
 
 }  // namespace

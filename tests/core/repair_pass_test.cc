@@ -30,8 +30,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-const std::string kSevere = " - Encountered a Severe error - skipping!";
-
 // The stamp a record's bytes carry, read as the engine reads its fields.
 std::string StampOf(const std::string& bytes) {
   std::string stamp;

@@ -28,6 +28,7 @@ using ::kxtest::FakeRecord;
 using ::kxtest::kOut;
 using ::kxtest::Rec;
 using ::kxtest::SetStamp;
+using ::kxtest::Severe;
 using ::kxtest::WithStamp;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -39,11 +40,6 @@ std::string S(int n) {
   kxcheck::WriteStampTime(
       kxcheck::DaysFromCivil(2021, 3, 1) * 86400 + 10 * int64_t{n}, stamp);
   return std::string(stamp, 19);
-}
-
-std::string Severe(int n) {
-  return "Rec: " + std::to_string(n) +
-         " - Encountered a Severe error - skipping!";
 }
 
 // Records 1 to 40 of the logger, with one stamp of every kind the rule

@@ -19,11 +19,13 @@ struct StampCase {
   StampTest test;
   std::string stamp;
   bool fails;
+  std::string previous = std::string(kxcheck::kStartStamp);
 };
 
-// Each field test on both sides of both of its limits, plus the odd cases
-// that plain character comparison gives.
-TEST(StampTest, FieldTestsOnTheirBoundaries) {
+// Each test on both sides of both of its limits, plus the odd cases that
+// plain character comparison gives; the order test compares character
+// codes.
+TEST(StampTest, TestsOnTheirBoundaries) {
   const std::vector<StampCase> cases = {
       {StampTest::kYear, "1989-06-15 12:00:00", true},
       {StampTest::kYear, "1990-06-15 12:00:00", false},
@@ -62,12 +64,32 @@ TEST(StampTest, FieldTestsOnTheirBoundaries) {
       {StampTest::kSeparators, "2020-06-15 12-00:00", true},
       {StampTest::kSeparators, "2020-06-15 12:00-00", true},
       {StampTest::kSeparators, "2020-06-15 12:00", true},  // no 17th char
+      {StampTest::kOrder, "2020-01-01 00:00:00", false},
+      {StampTest::kOrder, "0000-00-00 00-00-00", false},
+      {StampTest::kOrder, "0000-00-00 00:00:00", false},
+      {StampTest::kOrder, "0000-00-00 00-00-0", true},
+      {StampTest::kOrder, "0000-00-00 00 00 00", true},
+      {StampTest::kOrder, "2020-01-01 00:00:00", false,
+       "2020-01-01 00:00:00"},  // equal
+      {StampTest::kOrder, "2020-01-01 00:00:00", true, "2020-01-01 00:00:01"},
+      {StampTest::kOrder, "2020-01-01 00:00:02", false, "2020-01-01 00:00:01"},
+      {StampTest::kOrder, "2020-01-01", true,
+       "2020-01-01 00:00:00"},  // proper beginning
+      {StampTest::kOrder, "2020-01-01 00:00:00", false, "2020-01-01"},
+      // Codes above 127 sort after the digits, not before them.
+      {StampTest::kOrder,
+       "\xC0"
+       "020-01-01 00:00:00",
+       false, "2020-01-01 00:00:00"},
+      {StampTest::kOrder, "2020-01-01 00:00:00", true,
+       "\xC0"
+       "020-01-01 00:00:00"},
   };
   for (const StampCase& c : cases) {
-    EXPECT_EQ(
-        kxcheck::StampTestFails(c.test, c.stamp, kxcheck::kStartStamp, "2026"),
-        c.fails)
-        << kxcheck::StampTestName(c.test) << " test on \"" << c.stamp << "\"";
+    EXPECT_EQ(kxcheck::StampTestFails(c.test, c.stamp, c.previous, "2026"),
+              c.fails)
+        << kxcheck::StampTestName(c.test) << " test on \"" << c.stamp
+        << "\" after \"" << c.previous << "\"";
   }
 }
 
@@ -81,70 +103,28 @@ TEST(StampTest, StampOfTwoEmptyFieldsFailsEveryTest) {
   }
 }
 
-TEST(StampTest, OrderComparesCharacterCodes) {
-  struct OrderCase {
-    std::string stamp;
-    std::string previous;
-    bool fails;
-  };
-  const std::vector<OrderCase> cases = {
-      {"2020-01-01 00:00:00", std::string(kxcheck::kStartStamp), false},
-      {"0000-00-00 00-00-00", std::string(kxcheck::kStartStamp), false},
-      {"0000-00-00 00:00:00", std::string(kxcheck::kStartStamp), false},
-      {"0000-00-00 00-00-0", std::string(kxcheck::kStartStamp), true},
-      {"0000-00-00 00 00 00", std::string(kxcheck::kStartStamp), true},
-      {"2020-01-01 00:00:00", "2020-01-01 00:00:00", false},  // equal
-      {"2020-01-01 00:00:00", "2020-01-01 00:00:01", true},
-      {"2020-01-01 00:00:02", "2020-01-01 00:00:01", false},
-      {"2020-01-01", "2020-01-01 00:00:00", true},  // proper beginning
-      {"2020-01-01 00:00:00", "2020-01-01", false},
-      // Codes above 127 sort after the digits, not before them.
-      {"\xC0"
-       "020-01-01 00:00:00",
-       "2020-01-01 00:00:00", false},
-      {"2020-01-01 00:00:00",
-       "\xC0"
-       "020-01-01 00:00:00",
-       true},
-  };
-  for (const OrderCase& c : cases) {
-    EXPECT_EQ(
-        kxcheck::StampTestFails(StampTest::kOrder, c.stamp, c.previous, "2026"),
-        c.fails)
-        << "\"" << c.stamp << "\" after \"" << c.previous << "\"";
-  }
-}
-
 TEST(StampTest, FindingLinesAsTheLogShowsThem) {
   struct LineCase {
     StampTest test;
     std::string previous;
-    std::string line;
+    std::string suffix;  // after "Rec: 17 - <stamp>"
   };
   const std::string stamp = "2020-02-30 10:00:00";
   const std::vector<LineCase> cases = {
       {StampTest::kOrder, "2021-01-01 00:00:00",
-       "Rec: 17 - 2020-02-30 10:00:00 Date is out of sequence with "
-       "2021-01-01 00:00:00"},
-      {StampTest::kYear, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Year is invalid!"},
-      {StampTest::kMonth, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Month is invalid!"},
-      {StampTest::kDay, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Day is invalid!"},
-      {StampTest::kHour, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Hour is invalid!"},
-      {StampTest::kMinute, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Minute is invalid!"},
-      {StampTest::kSecond, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Second is invalid!"},
-      {StampTest::kSeparators, "",
-       "Rec: 17 - 2020-02-30 10:00:00 --> Separator(s) is invalid!"},
+       " Date is out of sequence with 2021-01-01 00:00:00"},
+      {StampTest::kYear, "", " --> Year is invalid!"},
+      {StampTest::kMonth, "", " --> Month is invalid!"},
+      {StampTest::kDay, "", " --> Day is invalid!"},
+      {StampTest::kHour, "", " --> Hour is invalid!"},
+      {StampTest::kMinute, "", " --> Minute is invalid!"},
+      {StampTest::kSecond, "", " --> Second is invalid!"},
+      {StampTest::kSeparators, "", " --> Separator(s) is invalid!"},
   };
   for (const LineCase& c : cases) {
     EXPECT_EQ(kxcheck::FindingLine(17, stamp,
                                    kxcheck::FindingSuffix(c.test, c.previous)),
-              c.line);
+              "Rec: 17 - " + stamp + c.suffix);
   }
   // Record bytes above 127 become one character each, in UTF-8.
   EXPECT_EQ(

@@ -15,6 +15,7 @@ namespace kalvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::ErrorOf;
 using testing_files::MakeRecord;
 using testing_files::ReadFile;
 using testing_files::TempDir;
@@ -53,21 +54,20 @@ void AppendRange(const std::string& path, int first, int last,
   if (close) t.Close();
 }
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const TableError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 TableLayout TwoFields() { return TableLayout{{{"value", 6}, {"unit", 3}}}; }
 
-TEST(RoundTrip, AppendThenReadGivesTheSameRecordsAndMarks) {
+// Each test has a folder of its own, and there the definition of the table
+// "t.kxt" with TwoFields and no records.
+class RoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RecordTable::CreateDefinition(path, TwoFields(), false);
+  }
   TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+  const std::string path = dir.Path("t.kxt");
+};
+
+TEST_F(RoundTrip, AppendThenReadGivesTheSameRecordsAndMarks) {
   std::vector<std::string> records;
   {
     RecordTable t;
@@ -111,8 +111,7 @@ TEST(RoundTrip, AppendThenReadGivesTheSameRecordsAndMarks) {
 // Records are copied in pieces that depend on their length: every length
 // from the shortest to past the longest that is copied piece by piece, with
 // no two bytes alike, comes back as it went in.
-TEST(RoundTrip, RecordsOfEveryLengthKeepEveryByte) {
-  TempDir dir;
+TEST_F(RoundTrip, RecordsOfEveryLengthKeepEveryByte) {
   for (uint32_t width = 0; width <= 50; ++width) {
     std::string name = std::to_string(width);
     name += ".kxt";
@@ -153,10 +152,7 @@ TEST(RoundTrip, RecordsOfEveryLengthKeepEveryByte) {
   }
 }
 
-TEST(RoundTrip, AppendingToAClosedTableKeepsItsRecords) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, AppendingToAClosedTableKeepsItsRecords) {
   AppendRange(path, 0, 10);
   AppendRange(path, 10, 25);
   RecordTable t;
@@ -171,8 +167,7 @@ TEST(RoundTrip, AppendingToAClosedTableKeepsItsRecords) {
   EXPECT_EQ(ReadFile(dir.Path("t.kxa")).size(), 16u + 25);
 }
 
-TEST(RoundTrip, AppendModeCreatesMissingCompanionsForACopiedDefinition) {
-  TempDir dir;
+TEST_F(RoundTrip, AppendModeCreatesMissingCompanionsForACopiedDefinition) {
   RecordTable::CreateDefinition(dir.Path("src.kxt"), TwoFields(), false);
   AppendRange(dir.Path("src.kxt"), 0, 5);
   fs::copy_file(dir.Path("src.kxt"), dir.Path("out.kxt"));
@@ -194,10 +189,7 @@ TEST(RoundTrip, AppendModeCreatesMissingCompanionsForACopiedDefinition) {
   EXPECT_TRUE(check.Problems().empty());
 }
 
-TEST(RoundTrip, ReadOnlyTablesAreNeverWritten) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, ReadOnlyTablesAreNeverWritten) {
   AppendRange(path, 0, 3);
   auto before = Snapshot(dir.Path(""));
   {
@@ -231,10 +223,7 @@ TEST(RoundTrip, ReadOnlyTablesAreNeverWritten) {
   EXPECT_EQ(Snapshot(dir.Path("")), before);
 }
 
-TEST(RoundTrip, ReleasingWithoutCloseCommitsNothing) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, ReleasingWithoutCloseCommitsNothing) {
   AppendRange(path, 0, 4);
   AppendRange(path, 4, 9, /*close=*/false);
   RecordTable t;
@@ -243,10 +232,7 @@ TEST(RoundTrip, ReleasingWithoutCloseCommitsNothing) {
   EXPECT_TRUE(t.Problems().empty());
 }
 
-TEST(RoundTrip, AppendAfterACrashKeepsTheCommittedRecords) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, AppendAfterACrashKeepsTheCommittedRecords) {
   AppendRange(path, 0, 10);
   // Enough records that the engine writes some of them to the files before
   // the "crash" (release without Close).
@@ -272,10 +258,7 @@ TEST(RoundTrip, AppendAfterACrashKeepsTheCommittedRecords) {
   EXPECT_EQ(ReadFile(dir.Path("t.kxd")).size(), 16u + 13 * 26);
 }
 
-TEST(RoundTrip, RecordsAppendedInThisSessionCanBeRead) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, RecordsAppendedInThisSessionCanBeRead) {
   AppendRange(path, 0, 3);
   RecordTable t;
   t.SetAccessMode(kAppend);
@@ -313,10 +296,7 @@ TEST(RoundTrip, RecordsAppendedInThisSessionCanBeRead) {
 
 // Positioning shows the cached record itself; whatever changes or outlives
 // it works on a copy.
-TEST(RoundTrip, TheWorkingRecordIsCopiedBeforeItChanges) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, TheWorkingRecordIsCopiedBeforeItChanges) {
   AppendRange(path, 0, 30000);
   RecordTable t;
   t.SetAccessMode(kAppend);
@@ -359,10 +339,7 @@ struct ModeError {
   std::string message_part;
 };
 
-TEST(RoundTrip, MisuseIsAnErrorThatSaysWhatAndWhere) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, MisuseIsAnErrorThatSaysWhatAndWhere) {
   AppendRange(path, 0, 3);
   const ModeError cases[] = {
       {"option 1", [](RecordTable& t) { t.AppendRecord(1); },
@@ -405,10 +382,7 @@ TEST(RoundTrip, MisuseIsAnErrorThatSaysWhatAndWhere) {
             std::string::npos);
 }
 
-TEST(RoundTrip, OnlyOneAppenderAtATime) {
-  TempDir dir;
-  std::string path = dir.Path("t.kxt");
-  RecordTable::CreateDefinition(path, TwoFields(), false);
+TEST_F(RoundTrip, OnlyOneAppenderAtATime) {
   RecordTable first;
   first.SetAccessMode(kAppend);
   first.Open(path);
@@ -422,8 +396,7 @@ TEST(RoundTrip, OnlyOneAppenderAtATime) {
   second.Open(path);
 }
 
-TEST(RoundTrip, BasePathStripsTheExtensionInAnyCase) {
-  TempDir dir;
+TEST_F(RoundTrip, BasePathStripsTheExtensionInAnyCase) {
   for (std::string ext : {".kxt", ".KXT", ".Kxt", ".kXt"}) {
     std::string path = dir.Path("Data.v2" + ext);
     RecordTable::CreateDefinition(path, TwoFields(), true);

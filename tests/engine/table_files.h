@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
 #include "engine/record_codec.h"
+#include "engine/record_table.h"
 
 namespace testing_files {
 
@@ -54,6 +56,17 @@ inline std::string MakeRecord(const std::string& date, const std::string& time,
   r.replace(kalvex::kYearOffset, 8, date.substr(2, 8));
   r.replace(kalvex::kTimeOffset, kalvex::kTimeBytes, time);
   return r + payload;
+}
+
+// The text of the TableError that `f` throws; "(no error)" when it throws
+// none.
+inline std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const kalvex::TableError& e) {
+    return e.what();
+  }
+  return "(no error)";
 }
 
 }  // namespace testing_files

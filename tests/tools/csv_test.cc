@@ -466,12 +466,7 @@ TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
   WriteFile(dir_ / "two.csv",
             "date,time,v\n2024-01-05,10:00:00,a\n2024-01-05,10:00:01,b\n");
   WriteFile(dir_ / "bad.csv", "date,time,v\n2024-01-05,10:00:00\n");
-  struct Case {
-    std::string args;
-    int code;
-    std::string message;
-  };
-  const std::vector<Case> cases = {
+  ExpectExits({
       {"import two.csv t.kxt", 0, ""},
       {"import good.csv t.kxt", 1, "t.kxt: the table exists"},
       {"import bad.csv t.kxt --force", 1, "bad.csv: line 2: 2 columns"},
@@ -483,18 +478,7 @@ TEST_F(CsvFileTest, ExitCodesAndExistingTables) {
       {"export missing.kxt", 2, "missing.kxt: No such file or directory"},
       {"export", 2, "table"},
       {"export two.csv", 2, ".kxt"},
-  };
-  for (const Case& c : cases) {
-    const Result result = Kxtable(c.args);
-    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
-                                                             << result.err;
-    if (c.code == 1) {
-      EXPECT_EQ(result.err.rfind("kxtable: ", 0), 0u) << result.err;
-      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
-          << result.err;
-    }
-  }
+  });
   EXPECT_FALSE(fs::exists(dir_ / "u.kxt"));
   // The refused imports left the first table as it was ...
   const Result before = Kxtable("export t.kxt");

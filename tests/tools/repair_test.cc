@@ -12,7 +12,6 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,17 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using kxtest::DumpRecord;
+using kxtest::DumpText;
 using kxtest::Hex;
+using kxtest::ParseDump;
 using kxtest::ReadFile;
 using kxtest::Result;
-
-std::string Unhex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
 
 constexpr size_t kRecordLength = 40;
 
@@ -49,49 +43,6 @@ std::string Rec(const std::string& stamp, const std::string& payload) {
 std::string WithStamp(const std::string& record, const std::string& stamp) {
   std::string out = Rec(stamp, "");
   return out.substr(0, 17) + record.substr(17);
-}
-
-struct DumpRecord {
-  std::string bytes;
-  bool deleted = false;
-};
-
-std::string DumpText(const std::vector<DumpRecord>& records) {
-  std::string text;
-  for (const DumpRecord& r : records) {
-    text += (r.deleted ? "D " : "- ") + Hex(r.bytes) + "\n";
-  }
-  return text;
-}
-
-std::vector<DumpRecord> ParseDump(const std::string& text) {
-  std::vector<DumpRecord> records;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.size() < 2) continue;
-    records.push_back({Unhex(line.substr(2)), line[0] == 'D'});
-  }
-  return records;
-}
-
-// The engine's reading and writing of the two stamp fields.
-std::string DateField(const std::string& b) {
-  if (b.size() < 17) return {};
-  bool zero = true;
-  for (int i = 0; i < 9; ++i) zero = zero && b[i] == '\0';
-  if (zero) return {};
-  std::string text;
-  text += kalvex::CenturyHigh(b[0]);
-  text += kalvex::CenturyLow(b[0]);
-  return text + b.substr(1, 8);
-}
-
-std::string TimeField(const std::string& b) {
-  if (b.size() < 17) return {};
-  bool zero = true;
-  for (int i = 9; i < 17; ++i) zero = zero && b[i] == '\0';
-  return zero ? std::string() : b.substr(9, 8);
 }
 
 void PutStamp(std::string& b, const std::string& stamp) {
@@ -166,7 +117,7 @@ Expected RepairFromDump(const std::string& path,
       continue;
     }
     ++kept;
-    std::string stamp = DateField(buffer) + " " + TimeField(buffer);
+    std::string stamp = kxtest::RecordStamp(buffer);
     bool changed = false;
     for (StampTest test : kxcheck::kAllStampTests) {
       if (test == StampTest::kSeparators) continue;

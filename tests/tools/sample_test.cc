@@ -14,7 +14,6 @@
 
 #include "core/stamp.h"
 #include "core/stamp_time.h"
-#include "engine/record_codec.h"
 #include "engine/record_table.h"
 #include "tests/tools/support/tool_test_support.h"
 #include "tools/kxtable/sample_generator.h"
@@ -33,19 +32,6 @@ using kxtest::Result;
 constexpr std::string_view kThisYear = "2026";
 
 // Field 1 and field 2 as the engine reads them, joined into a stamp.
-std::string StampOf(std::string_view record) {
-  std::string date, time;
-  if (record.substr(0, 9).find_first_not_of('\0') != std::string_view::npos) {
-    date += kalvex::CenturyHigh(record[0]);
-    date += kalvex::CenturyLow(record[0]);
-    date.append(record.substr(1, 8));
-  }
-  if (record.substr(9, 8).find_first_not_of('\0') != std::string_view::npos) {
-    time.append(record.substr(9, 8));
-  }
-  return kxcheck::MakeStamp(date, time);
-}
-
 std::set<StampTest> FieldFailures(std::string_view stamp) {
   std::set<StampTest> failed;
   for (StampTest test : kxcheck::kAllStampTests) {
@@ -110,7 +96,7 @@ TEST(SampleGeneratorTest, SameSeedSameBytesOtherSeedOtherBytes) {
 TEST(SampleGeneratorTest, SeedOneIsPinned) {
   SampleGenerator generator({3, 1, 0.0});
   generator.Next();
-  EXPECT_EQ(StampOf(generator.record()), "2010-05-27 00:26:26");
+  EXPECT_EQ(kxtest::RecordStamp(generator.record()), "2010-05-27 00:26:26");
   EXPECT_EQ(generator.record().substr(17), std::string("TT-101") + "21.52" +
                                                std::string(4, '\0') + "degC" +
                                                "OK" + std::string(2, '\0'));
@@ -126,7 +112,7 @@ TEST(SampleGeneratorTest, WithoutDamageEveryStampIsValidAndAscending) {
       ASSERT_EQ(generator.damage(), SampleDamage::kNone);
       ASSERT_EQ(generator.record().size(),
                 kxtable::SampleLayout().RecordLength());
-      const std::string stamp = StampOf(generator.record());
+      const std::string stamp = kxtest::RecordStamp(generator.record());
       ASSERT_TRUE(IsSoundStamp(stamp)) << i << ": " << stamp;
       ASSERT_GT(stamp, previous) << i;
       previous = stamp;
@@ -198,7 +184,7 @@ TEST(SampleGeneratorTest, CadenceAndJitter) {
       char truth[19];
       generator.TrueStamp(truth);
       const std::string stamp(truth, 19);
-      ASSERT_EQ(StampOf(generator.record()), stamp);
+      ASSERT_EQ(kxtest::RecordStamp(generator.record()), stamp);
       ASSERT_TRUE(IsSoundStamp(stamp)) << stamp;
       const int64_t t = Seconds(stamp);
       if (i > 0) steps.insert(t - previous);
@@ -234,7 +220,7 @@ TEST(SampleGeneratorTest, StorageDamageIsWhatItClaims) {
     char truth[19];
     generator.TrueStamp(truth);
     const std::string record(generator.record());
-    const std::string stamp = StampOf(record);
+    const std::string stamp = kxtest::RecordStamp(record);
     SCOPED_TRACE("record " + std::to_string(i + 1) + " (" +
                  std::string(kxtable::SampleDamageName(damage)) + ")");
     // The bytes of the date and time that differ from the truth's.
@@ -321,7 +307,7 @@ TEST(SampleGeneratorTest, EachDamageIsSeenAsWhatItClaims) {
     generator.Next();
     const SampleDamage damage = generator.damage();
     const std::string record(generator.record());
-    const std::string stamp = StampOf(record);
+    const std::string stamp = kxtest::RecordStamp(record);
     ++made[damage];
     const std::string clock_before = clock_stamp;
     clock_stamp =
@@ -485,13 +471,8 @@ TEST_F(SampleCommandTest, TruthHasEveryRecordsTrueStamp) {
 }
 
 TEST_F(SampleCommandTest, NewOptionsExitCodes) {
-  struct Case {
-    std::string args;
-    int code;
-    std::string message;  // part of the one line on standard error
-  };
   kxtest::WriteFile(dir_ / "old.csv", "kept");
-  const std::vector<Case> cases = {
+  ExpectExits({
       {"sample a.kxt --records 10 --cadence 10 --jitter 2 --kinds "
        "bitflip,out-of-order --truth a.csv",
        0, ""},
@@ -502,13 +483,7 @@ TEST_F(SampleCommandTest, NewOptionsExitCodes) {
       {"sample b.kxt --records 10 --block-length 1", 2, "--block-length"},
       {"sample b.kxt --records 10 --truth old.csv", 1, "exists"},
       {"sample b.kxt --records 10 --truth b.kxd --force", 1, "table's files"},
-  };
-  for (const Case& c : cases) {
-    const Result result = Kxtable(c.args);
-    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
-                                                             << result.err;
-  }
+  });
   // A truth refused leaves no table, and the file there as it was.
   EXPECT_FALSE(fs::exists(dir_ / "b.kxt"));
   EXPECT_EQ(ReadFile(dir_ / "old.csv"), "kept");
@@ -523,12 +498,7 @@ TEST_F(SampleCommandTest, NewOptionsExitCodes) {
 }
 
 TEST_F(SampleCommandTest, ExitCodes) {
-  struct Case {
-    std::string args;
-    int code;
-    std::string message;  // part of the one line on standard error
-  };
-  const std::vector<Case> cases = {
+  ExpectExits({
       {"sample t.kxt --records 10", 0, ""},
       {"sample t.kxt --records 10", 1, "exists"},
       {"sample t.kxt --records 20 --force", 0, ""},
@@ -541,18 +511,7 @@ TEST_F(SampleCommandTest, ExitCodes) {
       {"sample t.kxt --records 10 --seed x --force", 2, "--seed"},
       {"sample t.csv --records 10", 2, ".kxt"},
       {"sample nodir/t.kxt --records 10", 2, "nodir"},  // cannot write
-  };
-  for (const Case& c : cases) {
-    const Result result = Kxtable(c.args);
-    EXPECT_EQ(result.code, c.code) << c.args << "\n" << result.err;
-    if (c.code == 1) {
-      EXPECT_EQ(result.err.find("kxtable: "), 0u) << result.err;
-      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1)
-          << result.err;
-    }
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.args << "\n"
-                                                             << result.err;
-  }
+  });
   // --force replaced the first table rather than adding to it.
   kalvex::RecordTable table;
   table.Open((dir_ / "t.kxt").string());

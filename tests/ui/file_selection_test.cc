@@ -33,14 +33,6 @@ void OnNextDialog(std::function<void(QFileDialog*)> act) {
   });
 }
 
-// A window with a chosen path, some results and Repair enabled.
-void Prime(frmKXCheck& w) {
-  auto data = kxtest::FileData({"/data/before.kxt"});
-  w.txtFilename_OLEDragDrop(*data);
-  w.Host().AddResult("Filename: /data/before.kxt");
-  w.cmdRepair->setEnabled(true);
-}
-
 }  // namespace
 
 class FileSelectionTest : public QObject {
@@ -137,7 +129,7 @@ class FileSelectionTest : public QObject {
     frmKXCheck w;
     kxtest::Calls calls;
     kxtest::UseDoubles(w, calls);
-    Prime(w);
+    kxtest::Prime(w);
     calls.dialog_result = answer.toStdString();
     QTest::mouseClick(w.cmdBrowse, Qt::LeftButton);
     QCOMPARE(calls.dialogs.size(), size_t(1));
@@ -202,28 +194,10 @@ class FileSelectionTest : public QObject {
     frmKXCheck w;
     kxtest::Calls calls;
     kxtest::UseDoubles(w, calls);
-    Prime(w);
-    auto data = kxtest::UrlData(urls);
-    w.txtFilename_OLEDragDrop(*data);
-    if (taken == "-" || taken.isEmpty()) {
-      QCOMPARE(w.txtFilename->text(), QString("/data/before.kxt"));
-      QCOMPARE(w.txtResults->toPlainText(),
-               QString("Filename: /data/before.kxt\n"));
-      QVERIFY(w.cmdRepair->isEnabled());
-      if (taken == "-") {
-        QVERIFY(calls.warnings.empty());
-      } else {
-        QCOMPARE(calls.warnings.size(), size_t(1));
-        QCOMPARE(calls.warnings[0].first, kxui::WindowHost::Title());
-        QCOMPARE(calls.warnings[0].second, QString("Invalid Filetype!"));
-      }
-    } else {
-      QCOMPARE(w.txtFilename->text(), taken);
-      QVERIFY(w.txtResults->toPlainText().isEmpty());
-      QCOMPARE(w.Host().ResultsLength(), 0);
-      QVERIFY(!w.cmdRepair->isEnabled());
-      QVERIFY(calls.warnings.empty());
-    }
+    kxtest::Prime(w);
+    w.txtFilename_OLEDragDrop(*kxtest::UrlData(urls));
+    kxtest::ExpectChoice(w, calls, taken == "-" ? "" : taken,
+                         taken.isEmpty() ? "Invalid Filetype!" : "");
   }
 
   void DroppedFolderEndingInKxtIsTaken() {

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/ui/support/ui_support.h"
@@ -20,8 +21,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kCompanions[] = {".kxt", ".kxd", ".kxi", ".kxa"};
 
 // What the window looked like at each PumpEvents of an operation.
 struct Watch {
@@ -46,11 +45,6 @@ struct Watch {
   }
 };
 
-void Choose(frmKXCheck& w, const QString& path) {
-  auto data = kxtest::FileData({path});
-  w.txtFilename_OLEDragDrop(*data);
-}
-
 void ExpectIdle(frmKXCheck& w) {
   QVERIFY(w.cmdCheck->isEnabled());
   QVERIFY(w.cmdRepair->isEnabled());
@@ -59,12 +53,17 @@ void ExpectIdle(frmKXCheck& w) {
   QVERIFY(!w.OperationRunning());
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-bool EndsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() &&
-         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+// kxtable's report of a repair of `table` with `options`, as the results box
+// holds it (CR LF line ends).
+std::string KxtableRepair(const std::string& table,
+                          const std::string& options) {
+  const std::string report = table + ".report";
+  const std::string command = std::string("'") + KXTABLE_PATH +
+                              "' repair --replace --crlf --no-progress " +
+                              options + " '" + table + "' > '" + report +
+                              "' 2>/dev/null";
+  if (std::system(command.c_str()) != 0) return "kxtable failed";
+  return kxtest::ReadFile(report);
 }
 
 }  // namespace
@@ -80,6 +79,20 @@ class OperationsTest : public QObject {
   std::string Path(const char* name) {
     return dir_.filePath(name).toStdString();
   }
+  // Writes the table "<stem>.kxt" (as kxtest::WriteTable does), the row's
+  // data tag added to its stem in a data-driven test, and takes it as
+  // dropped; its path.
+  std::string ChooseNew(
+      std::string stem, int count,
+      const std::function<std::string(int)>& stamp = kxtest::StampFor,
+      const std::function<bool(int)>& deleted = nullptr) {
+    if (QTest::currentDataTag())
+      stem += std::string("_") + QTest::currentDataTag();
+    const std::string table = Path((stem + ".kxt").c_str());
+    kxtest::WriteTable(table, count, stamp, deleted);
+    kxtest::Choose(*w_, table);
+    return table;
+  }
 
  private slots:
   void init() {
@@ -92,9 +105,7 @@ class OperationsTest : public QObject {
   void cleanup() { w_.reset(); }
 
   void CheckReportsProgressBusyStateAndTheLog() {
-    std::string table = Path("clean.kxt");
-    kxtest::WriteTable(table, 2500);
-    Choose(*w_, QString::fromStdString(table));
+    const std::string table = ChooseNew("clean", 2500);
     Watch watch;
     watch.Attach(*w_);
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
@@ -114,11 +125,9 @@ class OperationsTest : public QObject {
   }
 
   void CheckShowsFindingsInTheBox() {
-    std::string table = Path("bad.kxt");
-    kxtest::WriteTable(table, 40, [](int n) {
+    ChooseNew("bad", 40, [](int n) {
       return n == 17 ? std::string("2020-03-32 00:00:16") : kxtest::StampFor(n);
     });
-    Choose(*w_, QString::fromStdString(table));
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->txtResults->toPlainText().contains(
         "\nRec: 17 - 2020-03-32 00:00:16 --> Day is invalid!\n"));
@@ -130,10 +139,8 @@ class OperationsTest : public QObject {
   // What the engine finds wrong with the files comes in one box once the
   // operation has ended, the window idle again.
   void EngineProblemsComeAfterTheOperation() {
-    std::string table = Path("marks.kxt");
-    kxtest::WriteTable(table, 30);
-    fs::remove(table.substr(0, table.size() - 4) + ".kxa");
-    Choose(*w_, QString::fromStdString(table));
+    const std::string table = ChooseNew("marks", 30);
+    fs::remove(Path("marks.kxa"));
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QCOMPARE(w_->lblRecords->text(), QString("30 / 30"));
     ExpectIdle(*w_);
@@ -157,10 +164,7 @@ class OperationsTest : public QObject {
   void KeyRunsTheFocusedButtonAgainAndAgain() {
     QFETCH(bool, repair);
     QFETCH(int, key);
-    std::string table =
-        Path((std::string("keys_") + QTest::currentDataTag() + ".kxt").c_str());
-    kxtest::WriteTable(table, 50);
-    Choose(*w_, QString::fromStdString(table));
+    ChooseNew("keys", 50);
     w_->cmdRepair->setEnabled(true);
     w_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w_.get()));
@@ -183,7 +187,7 @@ class OperationsTest : public QObject {
   void MissingFileWarnsAndChangesNothing() {
     QFETCH(bool, repair);
     std::string missing = Path("missing.kxt");
-    Choose(*w_, QString::fromStdString(missing));
+    kxtest::Choose(*w_, missing);
     w_->Host().AddResult("kept");
     w_->Host().ShowProgress("5 / 5");
     w_->cmdRepair->setEnabled(repair);
@@ -198,14 +202,11 @@ class OperationsTest : public QObject {
   }
 
   void RepairAfterCheckWithoutChoosingAgain() {
-    std::string table = Path("line4.kxt");
-    kxtest::WriteTable(table, 1200, [](int n) {
+    const std::string table = ChooseNew("line4", 1200, [](int n) {
       return n == 700 ? std::string("2020-13-01 00:00:00")
                       : kxtest::StampFor(n);
     });
-    std::string source_before =
-        kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd");
-    Choose(*w_, QString::fromStdString(table));
+    const std::string source_before = kxtest::ReadFile(Path("line4.kxd"));
     QVERIFY(!w_->cmdRepair->isEnabled());
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->cmdRepair->isEnabled());
@@ -218,19 +219,16 @@ class OperationsTest : public QObject {
     QVERIFY(fs::exists(base + ".kxt"));
     const std::string& log = w_->Host().Log().Text();
     QCOMPARE(kxtest::BoxText(*w_), log);
-    QVERIFY(StartsWith(log, "Filename: " + table + "\r\n"));
+    QVERIFY(log.starts_with("Filename: " + table + "\r\n"));
     QVERIFY(log.find("\r\nOutput -> " + base +
                      ".kxt\r\nRecords Written: 1200\r\n") != std::string::npos);
-    QVERIFY(EndsWith(log, "\r\n\r\n*** Processing Complete ***\r\n"));
+    QVERIFY(log.ends_with("\r\n\r\n*** Processing Complete ***\r\n"));
     QCOMPARE(w_->lblRecords->text(), QString("1200 / 1200"));
-    QCOMPARE(kxtest::ReadFile(table.substr(0, table.size() - 4) + ".kxd"),
-             source_before);
+    QCOMPARE(kxtest::ReadFile(Path("line4.kxd")), source_before);
   }
 
   void RepairDeclinedWhenTheOutputExists() {
-    std::string table = Path("twice.kxt");
-    kxtest::WriteTable(table, 30);
-    Choose(*w_, QString::fromStdString(table));
+    ChooseNew("twice", 30);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);  // disabled: nothing
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
@@ -259,13 +257,10 @@ class OperationsTest : public QObject {
   }
   void ChoosingDuringARunningCheck() {
     QFETCH(bool, by_browse);
-    std::string table =
-        Path((std::string("long_") + QTest::currentDataTag() + ".kxt").c_str());
-    kxtest::WriteTable(table, 3000, [](int n) {
+    ChooseNew("long", 3000, [](int n) {
       return n % 1000 == 0 ? std::string("2020-03-01 99:00:00")
                            : kxtest::StampFor(n);
     });
-    Choose(*w_, QString::fromStdString(table));
     calls_.dialog_result = Path("other.kxt");
     bool repair_disabled_after_choice = false;
     Watch watch;
@@ -274,7 +269,7 @@ class OperationsTest : public QObject {
       if (by_browse) {
         QTest::mouseClick(w_->cmdBrowse, Qt::LeftButton);
       } else {
-        Choose(*w_, QString::fromStdString(Path("other.kxt")));
+        kxtest::Choose(*w_, Path("other.kxt"));
       }
       repair_disabled_after_choice = !w_->cmdRepair->isEnabled();
     });
@@ -287,11 +282,11 @@ class OperationsTest : public QObject {
     QCOMPARE(kxtest::BoxText(*w_), log);
     // Records 2000 and 3000 come after the choice; 1000 and the header
     // before it.
-    QVERIFY(StartsWith(log, "Rec: 2000 - "));
+    QVERIFY(log.starts_with("Rec: 2000 - "));
     QVERIFY(log.find("Rec: 1000 ") == std::string::npos);
     QVERIFY(log.find("Filename: ") == std::string::npos);
     QVERIFY(log.find("Rec: 3000 - ") != std::string::npos);
-    QVERIFY(EndsWith(log, "*** Processing Complete ***\r\n"));
+    QVERIFY(log.ends_with("*** Processing Complete ***\r\n"));
     QCOMPARE(w_->lblRecords->text(), QString("3000 / 3000"));
     ExpectIdle(*w_);  // LeaveBusy enables Repair again
   }
@@ -299,11 +294,9 @@ class OperationsTest : public QObject {
   // The skip options are read at every use: a change during a Repair
   // takes effect from the next record on.
   void SkipOptionChangedDuringARepair() {
-    std::string table = Path("deleted.kxt");
     // Every tenth record carries the deletion mark: 100 of 1000.
-    kxtest::WriteTable(table, 1000, kxtest::StampFor,
-                       [](int n) { return n % 10 == 0; });
-    Choose(*w_, QString::fromStdString(table));
+    ChooseNew("deleted", 1000, kxtest::StampFor,
+              [](int n) { return n % 10 == 0; });
     QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
     QVERIFY(w_->chkDeleted->isChecked());
     Watch watch;
@@ -337,16 +330,10 @@ class OperationsTest : public QObject {
     QFETCH(bool, repair);
     QFETCH(int, signal_number);
     kxui::CloseOnStopSignals(w_.get());
-    std::string name = std::string("closing_") + QTest::currentDataTag();
-    std::string table = Path((name + ".kxt").c_str());
-    kxtest::WriteTable(table, 5000);
-    std::string stem = table.substr(0, table.size() - 4);
-    Choose(*w_, QString::fromStdString(table));
+    const std::string table = ChooseNew("closing", 5000);
+    const std::string stem = table.substr(0, table.size() - 4);
     if (repair) QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
-    std::vector<std::string> before;
-    for (const char* ext : kCompanions) {
-      before.push_back(kxtest::ReadFile(stem + ext));
-    }
+    const std::vector<std::string> before = kxtest::TableFiles(stem);
     QSignalSpy last_closed(qApp, &QGuiApplication::lastWindowClosed);
     bool close_refused = false;
     bool still_visible = false;
@@ -366,14 +353,9 @@ class OperationsTest : public QObject {
     });
     // Pressed inside the application's event loop, which ends when the
     // window closes.
-    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
-    QTimer::singleShot(0, button,
-                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(30000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(
+        kxtest::ClickAndRunUntilClosed(repair ? w_->cmdRepair : w_->cmdCheck),
+        0);
     QVERIFY(close_refused || signal_number != 0);
     QVERIFY(still_visible || signal_number != 0);
     QVERIFY2(pumps_after_close == 0,
@@ -383,12 +365,10 @@ class OperationsTest : public QObject {
     QVERIFY(watch.pumps > 0);
     QVERIFY(!w_->OperationRunning());
     QVERIFY(w_->lblRecords->text() != QString("5000 / 5000"));
-    for (const char* ext : kCompanions) {
+    for (const char* ext : kxtest::kTableExtensions) {
       QVERIFY2(!fs::exists(stem + "_REPAIRED" + ext), ext);
     }
-    for (size_t i = 0; i < 4; ++i) {
-      QCOMPARE(kxtest::ReadFile(stem + kCompanions[i]), before[i]);
-    }
+    QVERIFY(kxtest::TableFiles(stem) == before);
   }
 
   // A signal does not wait for a message box to be answered: the box is
@@ -413,8 +393,7 @@ class OperationsTest : public QObject {
       kxtest::WriteTable(output, 7);
     }
     const std::string before = repair ? kxtest::ReadFile(output) : "";
-    Choose(*w_, QString::fromStdString(table));
-    QPushButton* button = repair ? w_->cmdRepair : w_->cmdCheck;
+    kxtest::Choose(*w_, table);
     w_->cmdRepair->setEnabled(true);
     QString box_text;
     QTimer signal_when_asked;
@@ -426,13 +405,9 @@ class OperationsTest : public QObject {
       std::raise(signal_number);
     });
     signal_when_asked.start(10);
-    QTimer::singleShot(0, button,
-                       [button] { QTest::mouseClick(button, Qt::LeftButton); });
-    QTimer guard;
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(30000);
-    QCOMPARE(QCoreApplication::exec(), 0);
+    QCOMPARE(
+        kxtest::ClickAndRunUntilClosed(repair ? w_->cmdRepair : w_->cmdCheck),
+        0);
     QCOMPARE(box_text, QString(repair ? "File '" +
                                             QString::fromStdString(table.substr(
                                                 0, table.size() - 4)) +
@@ -443,6 +418,53 @@ class OperationsTest : public QObject {
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QVERIFY(!w_->OperationRunning());
     if (repair) QCOMPARE(kxtest::ReadFile(output), before);  // answered No
+  }
+
+  // After a Repair whose current rule gave one stamp to a long run of
+  // records the window offers the restoring rule: Yes writes the copy again
+  // as `kxtable repair --restore` writes it; No leaves the current rule's
+  // copy and log.
+  void RestoreOfferAnswered_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Yes") << true;
+    QTest::newRow("No") << false;
+  }
+  void RestoreOfferAnswered() {
+    QFETCH(bool, yes);
+    // Record 100 lies years ahead: the current rule gives its stamp to the
+    // 300 records after it.
+    const std::string table = ChooseNew("spread", 400, [](int n) {
+      return n == 100 ? std::string("2024-01-01 00:00:00")
+                      : kxtest::StampFor(n);
+    });
+    const std::string base = table.substr(0, table.size() - 4);
+    QTest::mouseClick(w_->cmdCheck, Qt::LeftButton);
+    calls_.answer_yes = yes;
+    QTest::mouseClick(w_->cmdRepair, Qt::LeftButton);
+
+    // One question, the offer; Yes is also the answer to replacing the
+    // copy the current rule wrote.
+    QCOMPARE(calls_.questions.size(), size_t{1});
+    QCOMPARE(calls_.questions[0].first, kxui::WindowHost::Title());
+    QCOMPARE(calls_.questions[0].second.toStdString(),
+             "The repair of '" + table +
+                 "' gave one stamp to more than 100 following records:\n\n"
+                 "300 records from 101 to 400 took the stamp of record 100, "
+                 "2024-01-01 00:00:00\n\n"
+                 "Write the repaired copy again, with such stamps restored "
+                 "from the good stamps around them?");
+    QVERIFY(calls_.warnings.empty());
+    QVERIFY(w_->cmdCheck->isEnabled());
+    QVERIFY(w_->cmdRepair->isEnabled());
+    QCOMPARE(w_->lblRecords->text(), QString("400 / 400"));
+
+    const std::string log = w_->Host().Log().Text();
+    QCOMPARE(kxtest::BoxText(*w_), log);
+    const std::vector<std::string> written =
+        kxtest::TableFiles(base + "_REPAIRED");
+    QCOMPARE(KxtableRepair(table, yes ? "--restore" : ""), log);
+    QVERIFY(kxtest::TableFiles(base + "_REPAIRED") == written);
+    QCOMPARE(log.find("Rec: 101 - ") != std::string::npos, !yes);
   }
 };
 

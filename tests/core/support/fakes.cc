@@ -64,11 +64,6 @@ void PrintTo(const SetStamp& set, std::ostream* out) {
        << kxcheck::StampReasonName(set.reason) << "}";
 }
 
-void FakeTable::SetAccessMode(int mode) {
-  Call("SetAccessMode");
-  mode_ = mode;
-}
-
 void FakeTable::Open(const std::string& path) {
   Call("Open");
   if (open_) throw std::runtime_error("table is open already");
@@ -97,16 +92,6 @@ FakeTableData& FakeTable::Data() {
   return disk_.tables[path_];
 }
 
-std::string FakeTable::BasePath() {
-  Call("BasePath");
-  return StripKxt(path_);
-}
-
-int32_t FakeTable::RecordCount() {
-  Call("RecordCount");
-  return static_cast<int32_t>(Data().records.size());
-}
-
 void FakeTable::GoToRecord(int32_t n) {
   Call("GoToRecord");
   FakeTableData& data = Data();
@@ -116,16 +101,6 @@ void FakeTable::GoToRecord(int32_t n) {
   }
   current_ = n;
   buffer_ = data.records[n - 1].bytes;
-}
-
-std::string_view FakeTable::RecordBuffer() {
-  Call("RecordBuffer");
-  return buffer_;
-}
-
-void FakeTable::SetRecordBuffer(std::string_view bytes) {
-  Call("SetRecordBuffer");
-  buffer_ = bytes;
 }
 
 bool FakeTable::Deleted() {
@@ -220,61 +195,6 @@ int64_t FakeHost::Calls(const std::string& name) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
-void FakeHost::AddResult(const std::string& line) {
-  Call("AddResult");
-  LogHost::AddResult(line);
-}
-
-void FakeHost::AddResultAlways(const std::string& line) {
-  Call("AddResultAlways");
-  LogHost::AddResultAlways(line);
-}
-
-void FakeHost::ClearResults() {
-  Call("ClearResults");
-  events.push_back("ClearResults");
-  LogHost::ClearResults();
-}
-
-int64_t FakeHost::ResultsLength() {
-  Call("ResultsLength");
-  return LogHost::ResultsLength();
-}
-
-void FakeHost::ShowProgress(const std::string& text) {
-  Call("ShowProgress");
-  events.push_back("Progress " + text);
-  progress.push_back(text);
-}
-
-void FakeHost::EnterBusy() {
-  Call("EnterBusy");
-  events.push_back("EnterBusy");
-}
-
-void FakeHost::LeaveBusy() {
-  Call("LeaveBusy");
-  events.push_back("LeaveBusy");
-}
-
-void FakeHost::PumpEvents() {
-  Call("PumpEvents");
-  ++pumps;
-  if (on_pump) on_pump(pumps);
-}
-
-void FakeHost::WarnBox(const std::string& text) {
-  Call("WarnBox");
-  events.push_back("Warn " + text);
-  warnings.push_back(text);
-}
-
-bool FakeHost::AskYesNo(const std::string& text) {
-  Call("AskYesNo");
-  events.push_back("Ask " + text);
-  return answer_yes;
-}
-
 bool FakeHost::SkipOption(kxcheck::SkipKind which) {
   Call("SkipOption");
   switch (which) {
@@ -288,11 +208,6 @@ bool FakeHost::SkipOption(kxcheck::SkipKind which) {
   return false;
 }
 
-bool FakeHost::WantsRecordNotes() {
-  Call("WantsRecordNotes");
-  return want_notes;
-}
-
 void FakeHost::NoteRecord(const kxcheck::RecordNote& note) {
   Call("NoteRecord");
   notes.push_back({note.record, note.kind, note.left_out,
@@ -304,16 +219,6 @@ void FakeHost::AddStampSet(const kxcheck::StampSet& set) {
   stamps_set.push_back({set.record, std::string(set.stamp),
                         std::string(set.original), set.reason});
   LogHost::AddStampSet(set);
-}
-
-void FakeHost::NoteSpread(const kxcheck::Spread& spread) {
-  Call("NoteSpread");
-  spreads.push_back(spread);
-}
-
-bool FakeHost::FileExists(const std::string& path) {
-  Call("FileExists");
-  return disk_.Exists(path);
 }
 
 class FakeHost::Staged final : public kxcheck::Files::StagedTable {
@@ -376,11 +281,6 @@ std::unique_ptr<kxcheck::Files::StagedTable> FakeHost::StageTable(
   auto staged = std::make_unique<Staged>(*this, target);
   disk_.files.insert(staged->Path());
   return staged;
-}
-
-int FakeHost::CurrentYear() {
-  Call("CurrentYear");
-  return year;
 }
 
 std::vector<std::string> FakeHost::Lines() const {

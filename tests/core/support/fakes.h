@@ -115,13 +115,28 @@ class FakeTable : public kxcheck::Table {
   FakeTable(FakeDisk& disk, const FailurePlan& plan, CallCounts& calls)
       : disk_(disk), plan_(plan), calls_(calls) {}
 
-  void SetAccessMode(int mode) override;
+  void SetAccessMode(int mode) override {
+    Call("SetAccessMode");
+    mode_ = mode;
+  }
   void Open(const std::string& path) override;
-  std::string BasePath() override;
-  int32_t RecordCount() override;
+  std::string BasePath() override {
+    Call("BasePath");
+    return StripKxt(path_);
+  }
+  int32_t RecordCount() override {
+    Call("RecordCount");
+    return static_cast<int32_t>(Data().records.size());
+  }
   void GoToRecord(int32_t n) override;
-  std::string_view RecordBuffer() override;
-  void SetRecordBuffer(std::string_view bytes) override;
+  std::string_view RecordBuffer() override {
+    Call("RecordBuffer");
+    return buffer_;
+  }
+  void SetRecordBuffer(std::string_view bytes) override {
+    Call("SetRecordBuffer");
+    buffer_ = bytes;
+  }
   bool Deleted() override;
   std::string FieldGet(int field) override;
   void FieldPut(int field, std::string_view text) override;
@@ -167,28 +182,62 @@ class FakeHost : public kxcheck::LogHost {
   FakeHost(FakeDisk& disk, const FailurePlan& plan)
       : disk_(disk), plan_(plan) {}
 
-  void AddResult(const std::string& line) override;
-  void AddResultAlways(const std::string& line) override;
-  void ClearResults() override;
-  int64_t ResultsLength() override;
-  void ShowProgress(const std::string& text) override;
-  void EnterBusy() override;
-  void LeaveBusy() override;
-  void PumpEvents() override;
-  void WarnBox(const std::string& text) override;
-  bool AskYesNo(const std::string& text) override;
+  void AddResult(const std::string& line) override {
+    Call("AddResult");
+    LogHost::AddResult(line);
+  }
+  void AddResultAlways(const std::string& line) override {
+    Call("AddResultAlways");
+    LogHost::AddResultAlways(line);
+  }
+  void ClearResults() override {
+    Event("ClearResults");
+    LogHost::ClearResults();
+  }
+  int64_t ResultsLength() override {
+    Call("ResultsLength");
+    return LogHost::ResultsLength();
+  }
+  void ShowProgress(const std::string& text) override {
+    Event("ShowProgress", "Progress " + text);
+    progress.push_back(text);
+  }
+  void EnterBusy() override { Event("EnterBusy"); }
+  void LeaveBusy() override { Event("LeaveBusy"); }
+  void PumpEvents() override {
+    Call("PumpEvents");
+    ++pumps;
+    if (on_pump) on_pump(pumps);
+  }
+  void WarnBox(const std::string& text) override {
+    Event("WarnBox", "Warn " + text);
+    warnings.push_back(text);
+  }
+  bool AskYesNo(const std::string& text) override {
+    Event("AskYesNo", "Ask " + text);
+    return answer_yes;
+  }
   void ShowTableProblems(const std::string& path,
                          const std::vector<std::string>& problems) override {
     WarnBox(kxcheck::TableProblemsText(path, problems));
   }
   bool SkipOption(kxcheck::SkipKind which) override;
   bool StopRequested() override { return stop_requested; }
-  bool WantsRecordNotes() override;
+  bool WantsRecordNotes() override {
+    Call("WantsRecordNotes");
+    return want_notes;
+  }
   void NoteRecord(const kxcheck::RecordNote& note) override;
   // Kept as data, and the stamps set shown in the log as well.
   void AddStampSet(const kxcheck::StampSet& set) override;
-  void NoteSpread(const kxcheck::Spread& spread) override;
-  bool FileExists(const std::string& path) override;
+  void NoteSpread(const kxcheck::Spread& spread) override {
+    Call("NoteSpread");
+    spreads.push_back(spread);
+  }
+  bool FileExists(const std::string& path) override {
+    Call("FileExists");
+    return disk_.Exists(path);
+  }
   // A staged table whose main file is "<folder>/.staged-<target's name>";
   // Publish moves its files and records to the target's names.
   std::unique_ptr<StagedTable> StageTable(const std::string& definition,
@@ -198,7 +247,10 @@ class FakeHost : public kxcheck::LogHost {
     Call("LockOutput");
     return nullptr;
   }
-  int CurrentYear() override;
+  int CurrentYear() override {
+    Call("CurrentYear");
+    return year;
+  }
 
   // The log's text as lines, without their CR LF.
   std::vector<std::string> Lines() const;
@@ -229,6 +281,12 @@ class FakeHost : public kxcheck::LogHost {
  private:
   class Staged;
   void Call(const std::string& name);
+  // A call that is also an event: `event` goes to `events` ("" for the
+  // call's name).
+  void Event(const std::string& name, const std::string& event = "") {
+    Call(name);
+    events.push_back(event.empty() ? name : event);
+  }
 
   FakeDisk& disk_;
   const FailurePlan& plan_;

@@ -3,6 +3,7 @@
 #ifndef KXCHECK_TESTS_CORE_SUPPORT_REPAIR_RIG_H_
 #define KXCHECK_TESTS_CORE_SUPPORT_REPAIR_RIG_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ FakeRecord Rec(const std::string& stamp, int tag, bool deleted = false);
 
 // The bytes of `record` with its stamp replaced by `stamp`.
 std::string WithStamp(const FakeRecord& record, const std::string& stamp);
+
+// The line of a record that met a Severe error.
+inline std::string Severe(int64_t record) {
+  return "Rec: " + std::to_string(record) +
+         " - Encountered a Severe error - skipping!";
+}
 
 struct RepairRig {
   RepairRig() = default;

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -48,6 +49,43 @@ std::string EngineRecord(const std::string& stamp, const std::string& payload,
   record += payload;
   record.resize(length, ' ');
   return record;
+}
+
+std::string DumpText(const std::vector<DumpRecord>& records) {
+  std::string text;
+  for (const DumpRecord& r : records) {
+    text += (r.deleted ? "D " : "- ") + Hex(r.bytes) + "\n";
+  }
+  return text;
+}
+
+std::vector<DumpRecord> ParseDump(const std::string& text) {
+  std::vector<DumpRecord> records;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 2) continue;
+    DumpRecord& record = records.emplace_back();
+    record.deleted = line[0] == 'D';
+    for (size_t i = 2; i + 1 < line.size(); i += 2) {
+      record.bytes +=
+          static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    }
+  }
+  return records;
+}
+
+std::string RecordStamp(std::string_view record) {
+  std::string stamp;
+  if (record.substr(0, 9).find_first_not_of('\0') != std::string_view::npos) {
+    stamp += kalvex::CenturyHigh(record[0]);
+    stamp += kalvex::CenturyLow(record[0]);
+    stamp.append(record.substr(1, 8));
+  }
+  stamp += ' ';
+  if (record.substr(9, 8).find_first_not_of('\0') != std::string_view::npos) {
+    stamp.append(record.substr(9, 8));
+  }
+  return stamp;
 }
 
 Result RunIn(const fs::path& dir, const std::string& program,
@@ -110,6 +148,20 @@ int ExitCode(pid_t pid) {
 }
 
 }  // namespace
+
+void KxtableTest::ExpectExits(const std::vector<Exit>& exits) const {
+  for (const Exit& e : exits) {
+    const Result r = Kxtable(e.args);
+    EXPECT_EQ(r.code, e.code) << e.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(e.err), std::string::npos) << e.args << "\n" << r.err;
+    if (e.code != 0) {
+      EXPECT_TRUE(r.err.starts_with("kxtable: ") &&
+                  std::count(r.err.begin(), r.err.end(), '\n') == 1)
+          << e.args << "\n"
+          << r.err;
+    }
+  }
+}
 
 Result KxtableTest::KxtableIntoClosedPipe(const std::string& args) const {
   int pipe_fds[2];

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace kxtest {
 
@@ -35,6 +37,20 @@ std::string Hex(const std::string& bytes);
 std::string EngineRecord(const std::string& stamp, const std::string& payload,
                          size_t length);
 
+// A record as `kxtable dump` writes it and `kxtable load` reads it: "D "
+// (deleted) or "- ", then its bytes in Hex, one line a record.
+struct DumpRecord {
+  std::string bytes;
+  bool deleted = false;
+};
+std::string DumpText(const std::vector<DumpRecord>& records);
+std::vector<DumpRecord> ParseDump(const std::string& text);
+
+// A record's stamp as the engine's two stamp fields give it: the date (the
+// packed century and bytes 1-8), a space and the time (bytes 9-16); a field
+// whose bytes are all zero is empty.
+std::string RecordStamp(std::string_view record);
+
 // Runs `program` with `args` (already quoted for the shell) in `dir`, with
 // `input` on standard input. The streams pass through the files stdin,
 // stdout and stderr in `dir`.
@@ -54,6 +70,17 @@ class KxtableTest : public ::testing::Test {
   // Runs kxtable in the test's directory with the arguments (already quoted
   // for the shell) and `input` on standard input.
   Result Kxtable(const std::string& args, const std::string& input = "") const;
+
+  // A command line, the exit status it must end with and a part of its
+  // standard error.
+  struct Exit {
+    std::string args;
+    int code;
+    std::string err;
+  };
+  // Runs each command line in turn and checks its status and standard
+  // error; with any status but 0 that is one line starting "kxtable: ".
+  void ExpectExits(const std::vector<Exit>& exits) const;
 
   // Runs kxtable with standard output a pipe whose reader has gone, as
   // `kxtable ... | head -1` leaves it once head has ended, and SIGPIPE at

@@ -1,6 +1,10 @@
 #include "tests/ui/support/ui_support.h"
 
+#include <QAbstractButton>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -51,6 +55,14 @@ std::string ReadFile(const std::string& path) {
   return out.str();
 }
 
+std::vector<std::string> TableFiles(const std::string& base) {
+  std::vector<std::string> files;
+  for (const char* extension : kTableExtensions) {
+    files.push_back(ReadFile(base + extension));
+  }
+  return files;
+}
+
 std::unique_ptr<QMimeData> UrlData(const QList<QUrl>& urls) {
   auto data = std::make_unique<QMimeData>();
   data->setUrls(urls);
@@ -79,6 +91,47 @@ void UseDoubles(frmKXCheck& window, Calls& calls) {
     calls.dialogs.push_back({owner, dir, title, filter, must_exist});
     return calls.dialog_result;
   });
+}
+
+void Choose(frmKXCheck& window, const std::string& path) {
+  window.txtFilename_OLEDragDrop(*FileData({QString::fromStdString(path)}));
+}
+
+void Prime(frmKXCheck& window) {
+  Choose(window, "/data/before.kxt");
+  window.Host().AddResult("Filename: /data/before.kxt");
+  window.cmdRepair->setEnabled(true);
+}
+
+void ExpectChoice(frmKXCheck& window, const Calls& calls, const QString& taken,
+                  const QString& warning) {
+  if (taken.isEmpty()) {
+    QCOMPARE(window.txtFilename->text(), QString("/data/before.kxt"));
+    QCOMPARE(window.txtResults->toPlainText(),
+             QString("Filename: /data/before.kxt\n"));
+    QVERIFY(window.cmdRepair->isEnabled());
+  } else {
+    QCOMPARE(window.txtFilename->text(), taken);
+    QVERIFY(window.txtResults->toPlainText().isEmpty());
+    QCOMPARE(window.Host().ResultsLength(), 0);
+    QVERIFY(!window.cmdRepair->isEnabled());
+  }
+  QCOMPARE(calls.warnings.size(), size_t(warning.isEmpty() ? 0 : 1));
+  if (!warning.isEmpty()) {
+    QCOMPARE(calls.warnings[0].first, kxui::WindowHost::Title());
+    QCOMPARE(calls.warnings[0].second, warning);
+  }
+}
+
+int ClickAndRunUntilClosed(QAbstractButton* button) {
+  QTimer::singleShot(0, button,
+                     [button] { QTest::mouseClick(button, Qt::LeftButton); });
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout,
+                   [] { QCoreApplication::exit(99); });
+  guard.start(30000);
+  return QCoreApplication::exec();
 }
 
 std::string BoxText(const frmKXCheck& window) {

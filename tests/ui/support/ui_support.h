@@ -3,6 +3,7 @@
 #ifndef KXCHECK_TESTS_UI_SUPPORT_UI_SUPPORT_H_
 #define KXCHECK_TESTS_UI_SUPPORT_UI_SUPPORT_H_
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QList>
 #include <QMimeData>
@@ -33,6 +34,13 @@ void WriteTable(const std::string& kxt_path, int count,
 // The bytes of a file ("" when it cannot be read).
 std::string ReadFile(const std::string& path);
 
+// The extensions of a table's four files.
+inline constexpr const char* kTableExtensions[] = {".kxt", ".kxd", ".kxi",
+                                                   ".kxa"};
+// The bytes of the four files of the table at `base` (its path without
+// ".kxt"), in the order of kTableExtensions.
+std::vector<std::string> TableFiles(const std::string& base);
+
 // Drop data carrying these URLs.
 std::unique_ptr<QMimeData> UrlData(const QList<QUrl>& urls);
 std::unique_ptr<QMimeData> FileData(const QStringList& paths);
@@ -54,6 +62,25 @@ struct Calls {
 // Replaces the message boxes and the dialog of `window` by doubles that
 // record into `calls`.
 void UseDoubles(frmKXCheck& window, Calls& calls);
+
+// Takes `path` as if it were dropped on the file-name box.
+void Choose(frmKXCheck& window, const std::string& path);
+
+// Gives the window a chosen path ("/data/before.kxt"), a results line
+// ("Filename: /data/before.kxt") and an enabled Repair.
+void Prime(frmKXCheck& window);
+
+// Checks the window after a choice: with `taken` the path is in the
+// file-name box, the results are emptied and Repair is disabled; with
+// `taken` empty the window is as Prime left it. `warning` is the one
+// warning shown, "" for none.
+void ExpectChoice(frmKXCheck& window, const Calls& calls, const QString& taken,
+                  const QString& warning = "");
+
+// Clicks `button` from inside the application's event loop and runs that
+// loop until the last window closes: exec's status, 99 when 30 seconds
+// pass first.
+int ClickAndRunUntilClosed(QAbstractButton* button);
 
 // The results box's text with line breaks as CR LF, for comparing with the
 // results log.
