@@ -506,11 +506,8 @@ class RepairPass : public OperationState {
     if (!changed_ && SeparatorsFail(stamp_)) {
       AddFinding(n, StampTest::kSeparators);
       original_ = stamp_;
-      for (size_t position : {5, 8}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = '-';
-      }
-      for (size_t position : {14, 17}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = ':';
+      for (size_t at : {4, 7, 13, 16}) {
+        if (at < stamp_.size()) stamp_[at] = at < 10 ? '-' : ':';
       }
       Do(Step::kPutDate,
          [&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
@@ -757,17 +754,10 @@ class RepairPass : public OperationState {
     if (decided.fate == StampFate::kSeparatorsPutRight) {
       return StampReason::kSeparators;
     }
-    switch (decided.reason) {
-      case RestoreReason::kOutOfOrder:
-        return StampReason::kOutOfOrder;
-      case RestoreReason::kSpike:
-        return StampReason::kSpike;
-      case RestoreReason::kOffCadence:
-        return StampReason::kOffCadence;
-      case RestoreReason::kInvalid:
-      case RestoreReason::kNone:
-        break;
-    }
+    using R = RestoreReason;
+    if (decided.reason == R::kOutOfOrder) return StampReason::kOutOfOrder;
+    if (decided.reason == R::kSpike) return StampReason::kSpike;
+    if (decided.reason == R::kOffCadence) return StampReason::kOffCadence;
     constexpr uint32_t kFieldTests =
         ~(Bit(StampTest::kOrder) | Bit(StampTest::kSeparators));
     return (failed_tests_ & kFieldTests) != 0 ? StampReason::kFailedTest
