@@ -75,9 +75,15 @@ inline std::string_view StampPart(std::string_view stamp, int i, int j) {
 
 // Compares two texts character code by character code, a proper beginning
 // sorting first: negative, 0 or positive.
-// (char_traits<char> compares characters as unsigned char.)
 inline int CompareText(std::string_view a, std::string_view b) {
-  return a.compare(b);
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
 }
 
 // Whether a part of a stamp lies below `low` or above `high`.
