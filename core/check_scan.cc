@@ -22,19 +22,12 @@ std::string FailureText(const std::string& path, const Position& at,
     default:
       break;
   }
-  std::string where;
-  switch (at.phase) {
-    case Phase::kBefore:
-      where = "Check stopped before the first record";
-      break;
-    case Phase::kLoop:
-      where = "Check stopped at record " + std::to_string(at.record);
-      break;
-    case Phase::kAfter:
-      where = "Check stopped after the last record";
-      break;
-  }
-  return where + " while " + CheckWords(at.step) + ": " + reason;
+  const std::string where =
+      at.phase == Phase::kLoop     ? "at record " + std::to_string(at.record)
+      : at.phase == Phase::kBefore ? "before the first record"
+                                   : "after the last record";
+  return "Check stopped " + where + " while " + CheckWords(at.step) + ": " +
+         reason;
 }
 
 void ReadStampFromFields(Table& table, PackedStamp& stamp) {

@@ -60,16 +60,17 @@ inline void ReadStamp(TableType& table, PackedStamp& stamp) {
 }
 
 template <class HostType, class MakeTable, bool kWatched>
-class CheckScan {
+class CheckScan : public OperationState {
  public:
   CheckScan(const std::string& path, HostType& host, MakeTable& make_table,
             StepObserver* observer)
-      : path_(path), host_(host), make_table_(make_table), steps_(observer) {}
+      : OperationState(path),
+        host_(host),
+        make_table_(make_table),
+        steps_(observer) {}
 
   // The stages, as RunStages runs them.
-  const std::string& Path() const { return path_; }
   Steps<kWatched>& steps() { return steps_; }
-  int32_t Total() const { return total_; }
 
   std::optional<Outcome> Prepare() {
     if (!Run(Step::kLookForSource, [&] { return host_.FileExists(path_); })) {
@@ -77,7 +78,7 @@ class CheckScan {
           [&] { host_.WarnBox("Filename does not exist!"); });
       return Outcome::kNotFound;
     }
-    busy_ = true;  // a half-done EnterBusy still wants its LeaveBusy
+    busy_ = true;
     Run(Step::kEnterBusy, [&] { host_.EnterBusy(); });
     Run(Step::kClearResults, [&] { host_.ClearResults(); });
 
@@ -128,14 +129,7 @@ class CheckScan {
   Outcome Summary() {
     Run(Step::kShowProgress,
         [&] { host_.ShowProgress(ProgressText(total_, total_)); });
-    Run(Step::kNoteTotals, [&] {
-      OperationTotals totals;
-      totals.deleted = deleted_;
-      totals.null = null_;
-      totals.duplicate = duplicate_;
-      totals.corrupted = corrupted_;
-      host_.NoteTotals(totals);
-    });
+    Run(Step::kNoteTotals, [&] { host_.NoteTotals(Counts()); });
     if (Run(Step::kMeasureLog,
             [&] { return host_.ResultsLength() > ResultsLog::kCap; })) {
       Run(Step::kTruncationNotice,
@@ -164,7 +158,7 @@ class CheckScan {
     // state.
     if (busy_) steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
     steps_.Try(Step::kWarn, [&] { host_.WarnBox(message); });
-    ShowProblems();
+    ShowProblems(host_, steps_);
     return Outcome::kFailed;
   }
 
@@ -265,39 +259,20 @@ class CheckScan {
     table_.reset();
     busy_ = false;
     Run(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-    ShowProblems();
+    ShowProblems(host_, steps_);
     return outcome;
   }
 
-  void ShowProblems() {
-    if (problems_.empty()) return;
-    steps_.Try(Step::kShowProblems,
-               [&] { host_.ShowTableProblems(path_, problems_); });
-  }
-
-  const std::string& path_;
   HostType& host_;
   MakeTable& make_table_;
   Steps<kWatched> steps_;
 
   decltype(std::declval<MakeTable&>()()) table_;
-  bool busy_ = false;
-  // What the engine found wrong with the table's files: shown once the scan
-  // has ended, whichever way.
-  std::vector<std::string> problems_;
-  bool notes_ = false;
-
-  int32_t total_ = 0;
-  int32_t deleted_ = 0;
-  int32_t null_ = 0;
-  int32_t duplicate_ = 0;
-  int32_t corrupted_ = 0;
   // The record being examined and the one examined before it (at
   // previous_), which change roles after every examined record.
   RecordBytes bytes_[2];
   PackedStamp stamps_[2];
   int previous_ = 0;
-  CurrentYearText year_;
 };
 
 }  // namespace check_scan_internal

@@ -25,11 +25,14 @@ std::string SpreadText(const Spread& spread, std::string_view shown_stamp) {
   return text;
 }
 
+std::string WithLines(std::string text, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) text += "\n" + line;
+  return text;
+}
+
 std::string TableProblemsText(const std::string& path,
                               const std::vector<std::string>& problems) {
-  std::string text = "Problems found in the files of '" + path + "':";
-  for (const std::string& problem : problems) text += "\n" + problem;
-  return text;
+  return WithLines("Problems found in the files of '" + path + "':", problems);
 }
 
 void LogHost::AddFinding(const Finding& finding) {

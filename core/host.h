@@ -229,6 +229,9 @@ class Host : public Report, public User, public Files, public Clock {};
 // "Rec: n- Date set to --> stamp": the stamp a repair writes for record n.
 std::string DateSetLine(int64_t n, std::string_view stamp);
 
+// `text` and, one to a line after it, `lines`.
+std::string WithLines(std::string text, const std::vector<std::string>& lines);
+
 // "Problems found in the files of 'path':" and one line per problem.
 std::string TableProblemsText(const std::string& path,
                               const std::vector<std::string>& problems);

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "core/operations.h"
 #include "core/stamp.h"
@@ -39,6 +40,49 @@ class CurrentYearText {
  private:
   int year_ = 0;
   std::string text_;
+};
+
+// What the check scan and the repair pass both keep: the source's path and
+// what the engine found wrong with its files, whether the host is busy and
+// wants record notes, the records counted by kind, and the year's text.
+class OperationState {
+ public:
+  // For RunStages.
+  const std::string& Path() const { return path_; }
+  int32_t Total() const { return total_; }
+
+ protected:
+  explicit OperationState(const std::string& path) : path_(path) {}
+
+  // The counts so far, for NoteTotals.
+  OperationTotals Counts() const {
+    OperationTotals totals;
+    totals.deleted = deleted_;
+    totals.null = null_;
+    totals.duplicate = duplicate_;
+    totals.corrupted = corrupted_;
+    return totals;
+  }
+
+  // The engine's problems with the source's files, shown once the operation
+  // has ended, whichever way.
+  template <class HostType, class StepsType>
+  void ShowProblems(HostType& host, StepsType& steps) {
+    if (problems_.empty()) return;
+    steps.Try(Step::kShowProblems,
+              [&] { host.ShowTableProblems(path_, problems_); });
+  }
+
+  const std::string& path_;
+  std::vector<std::string> problems_;
+  bool busy_ = false;  // a half-done EnterBusy still wants its LeaveBusy
+  bool notes_ = false;
+  int32_t total_ = 0;  // the records the loop visits
+  int32_t deleted_ = 0;
+  int32_t null_ = 0;
+  int32_t duplicate_ = 0;
+  int32_t corrupted_ = 0;
+  CurrentYearText year_;
 };
 
 // Runs an operation's calls, each as one step, and keeps where the last call

@@ -48,9 +48,7 @@ Outcome CheckTable(const std::string& path, Host& host, TableFactory& tables,
 // Writes a repaired copy of the table beside it, its base path ending in
 // "_REPAIRED".
 Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
-                    StepObserver* observer = nullptr);
-Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
-                    const RepairOptions& options,
+                    const RepairOptions& options = {},
                     StepObserver* observer = nullptr);
 
 }  // namespace kxcheck

@@ -106,11 +106,7 @@ class PackedStamp {
     uint64_t number;
     std::memcpy(&number, text, 8);  // gcc optimizes this to a plain load
     if constexpr (std::endian::native == std::endian::little) {
-      number = (number & 0x00000000FFFFFFFF) << 32 | number >> 32;
-      number = (number & 0x0000FFFF0000FFFF) << 16 |
-               (number & 0xFFFF0000FFFF0000) >> 16;
-      number = (number & 0x00FF00FF00FF00FF) << 8 |
-               (number & 0xFF00FF00FF00FF00) >> 8;
+      number = __builtin_bswap64(number);
     }
     return number;
   }

@@ -14,17 +14,7 @@ std::string SevereLine(int64_t n) {
          " - Encountered a Severe error - skipping!";
 }
 
-std::string WithLines(std::string text, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) text += "\n" + line;
-  return text;
-}
-
 }  // namespace repair_pass_internal
-
-Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
-                    StepObserver* observer) {
-  return RepairTable(path, host, tables, RepairOptions{}, observer);
-}
 
 Outcome RepairTable(const std::string& path, Host& host, TableFactory& tables,
                     const RepairOptions& options, StepObserver* observer) {

@@ -87,26 +87,21 @@ struct SetupFailure {
 
 std::string SevereLine(int64_t n);
 
-// `text` and, one to a line after it, `lines`.
-std::string WithLines(std::string text, const std::vector<std::string>& lines);
-
 // kRestoring: the restoring rule (options.rule), compiled apart so that the
 // record loop of the current rule carries none of it.
 template <class HostType, class MakeTable, bool kWatched, bool kRestoring>
-class RepairPass {
+class RepairPass : public OperationState {
  public:
   RepairPass(const std::string& path, HostType& host, MakeTable& make_table,
              const RepairOptions& options, StepObserver* observer)
-      : path_(path),
+      : OperationState(path),
         host_(host),
         make_table_(make_table),
         options_(options),
         steps_(observer) {}
 
   // The stages, as RunStages runs them.
-  const std::string& Path() const { return path_; }
   Steps<kWatched>& steps() { return steps_; }
-  int32_t Total() const { return total_; }
 
   std::optional<Outcome> Prepare() {
     if (!Setup(Step::kLookForSource, [&] { return host_.FileExists(path_); })) {
@@ -122,11 +117,10 @@ class RepairPass {
       output_ = make_table_();
     });
     Setup(Step::kOpenSource, [&] { source_->Open(path_); });
-    source_problems_ =
-        Setup(Step::kReadProblems, [&] { return source_->Problems(); });
+    problems_ = Setup(Step::kReadProblems, [&] { return source_->Problems(); });
     if (Setup(Step::kReadMarksMissing,
               [&] { return source_->DeletionMarksMissing(); })) {
-      source_problems_.emplace_back(
+      problems_.emplace_back(
           "Deleted records may be in the output: not every deletion mark of "
           "the source could be read.");
     }
@@ -145,10 +139,8 @@ class RepairPass {
                                   ".kxt' already exists ... Replace?");
           });
       if (!replace) {
-        source_.reset();
-        output_.reset();
-        std::vector<std::string> problems;
-        if (!LeaveBusy(problems)) Warn(problems.front());
+        Abandon();
+        LeaveBusy();
         return Outcome::kDeclined;
       }
     }
@@ -325,10 +317,8 @@ class RepairPass {
           problems));
     }
     lock_.reset();
-    std::vector<std::string> leave_problems;
-    const bool idle = LeaveBusy(leave_problems);
-    if (!idle) Warn(leave_problems.front());
-    ShowSourceProblems();
+    const bool idle = LeaveBusy();
+    ShowProblems(host_, steps_);
     return idle && problems.empty() && unwritten.empty() ? Outcome::kCompleted
                                                          : Outcome::kFailed;
   }
@@ -345,11 +335,7 @@ class RepairPass {
     }
     // The source was only read: a failure to close it loses nothing.
     steps_.Try(Step::kCloseSource, [&] { source_->Close(); });
-    source_.reset();
-    output_.reset();  // released without Close: nothing more is committed
-    std::vector<std::string> problems;
-    DiscardStaged(problems);
-    lock_.reset();
+    const std::vector<std::string> problems = Abandon();
     if (!unreadable_.empty()) {
       Do(Step::kNoteTotals,
          [&] { host_.NoteTotals(Totals(/*removed=*/true)); });
@@ -360,9 +346,8 @@ class RepairPass {
     } else if (!problems.empty()) {
       Warn(WithLines("Repair stopped.", problems));
     }
-    std::vector<std::string> leave_problems;
-    if (!LeaveBusy(leave_problems)) Warn(leave_problems.front());
-    ShowSourceProblems();
+    LeaveBusy();
+    ShowProblems(host_, steps_);
     return unreadable_.empty() ? Outcome::kStopped : Outcome::kFailed;
   }
 
@@ -373,14 +358,9 @@ class RepairPass {
     try {
       throw;
     } catch (const SetupFailure& failure) {
-      source_.reset();
-      output_.reset();
-      std::vector<std::string> problems;
-      DiscardStaged(problems);
-      lock_.reset();
-      Warn(WithLines(failure.text, problems));
-      if (busy_ && !LeaveBusy(problems)) Warn(problems.back());
-      ShowSourceProblems();
+      Warn(WithLines(failure.text, Abandon()));
+      if (busy_) LeaveBusy();
+      ShowProblems(host_, steps_);
       return Outcome::kFailed;
     }
   }
@@ -416,12 +396,9 @@ class RepairPass {
   // counts as holding.
   template <typename Test>
   bool Holds(Step step, Test&& test) {
-    try {
-      return steps_.Run(step, std::forward<Test>(test));
-    } catch (...) {
-      NoteFailure(step);
-      return true;
-    }
+    bool holds = true;
+    Do(step, [&] { holds = test(); });
+    return holds;
   }
 
   // Runs a call that reads the source's record or its deletion mark. A
@@ -529,11 +506,8 @@ class RepairPass {
     if (!changed_ && SeparatorsFail(stamp_)) {
       AddFinding(n, StampTest::kSeparators);
       original_ = stamp_;
-      for (size_t position : {5, 8}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = '-';
-      }
-      for (size_t position : {14, 17}) {
-        if (stamp_.size() >= position) stamp_[position - 1] = ':';
+      for (size_t at : {4, 7, 13, 16}) {
+        if (at < stamp_.size()) stamp_[at] = at < 10 ? '-' : ':';
       }
       Do(Step::kPutDate,
          [&] { source_->FieldPut(1, StampPart(stamp_, 1, 10)); });
@@ -780,17 +754,10 @@ class RepairPass {
     if (decided.fate == StampFate::kSeparatorsPutRight) {
       return StampReason::kSeparators;
     }
-    switch (decided.reason) {
-      case RestoreReason::kOutOfOrder:
-        return StampReason::kOutOfOrder;
-      case RestoreReason::kSpike:
-        return StampReason::kSpike;
-      case RestoreReason::kOffCadence:
-        return StampReason::kOffCadence;
-      case RestoreReason::kInvalid:
-      case RestoreReason::kNone:
-        break;
-    }
+    using R = RestoreReason;
+    if (decided.reason == R::kOutOfOrder) return StampReason::kOutOfOrder;
+    if (decided.reason == R::kSpike) return StampReason::kSpike;
+    if (decided.reason == R::kOffCadence) return StampReason::kOffCadence;
     constexpr uint32_t kFieldTests =
         ~(Bit(StampTest::kOrder) | Bit(StampTest::kSeparators));
     return (failed_tests_ & kFieldTests) != 0 ? StampReason::kFailedTest
@@ -821,11 +788,16 @@ class RepairPass {
     return {};
   }
 
-  // The engine's problems with the source, shown at the very end.
-  void ShowSourceProblems() {
-    if (source_problems_.empty()) return;
-    steps_.Try(Step::kShowProblems,
-               [&] { host_.ShowTableProblems(path_, source_problems_); });
+  // Releases both tables without Close (nothing more is committed), removes
+  // the staged output and lets the output's lock go; gives what could not be
+  // removed.
+  std::vector<std::string> Abandon() {
+    source_.reset();
+    output_.reset();
+    std::vector<std::string> problems;
+    DiscardStaged(problems);
+    lock_.reset();
+    return problems;
   }
 
   // Removes the staged output, if there is one; a problem is added to
@@ -843,11 +815,7 @@ class RepairPass {
   // The counts so far, for NoteTotals; with `removed`, of an output that
   // could not be finished and was removed.
   OperationTotals Totals(bool removed) const {
-    OperationTotals totals;
-    totals.deleted = deleted_;
-    totals.null = null_;
-    totals.duplicate = duplicate_;
-    totals.corrupted = corrupted_;
+    OperationTotals totals = Counts();
     totals.output = output_kxt_;
     if (removed) {
       totals.written = 0;
@@ -867,18 +835,15 @@ class RepairPass {
     steps_.Try(step, [&] { host_.WarnBox(text); });
   }
 
-  bool LeaveBusy(std::vector<std::string>& problems) {
+  // Back to idle; a failure is warned of.
+  bool LeaveBusy() {
     busy_ = false;
     const auto failure =
         steps_.Try(Step::kLeaveBusy, [&] { host_.LeaveBusy(); });
-    if (failure) {
-      problems.push_back(RepairWords(Step::kLeaveBusy, path_) + ": " +
-                         *failure);
-    }
+    if (failure) Warn(RepairWords(Step::kLeaveBusy, path_) + ": " + *failure);
     return !failure;
   }
 
-  const std::string& path_;
   HostType& host_;
   MakeTable& make_table_;
   RepairOptions options_;
@@ -893,12 +858,8 @@ class RepairPass {
   std::unique_ptr<Files::StagedTable> staged_;
   bool had_output_ = false;  // an output was there before, and the user
                              // chose to replace it
-  bool busy_ = false;
-  std::vector<std::string> source_problems_;
-  bool notes_ = false;
 
   // State of the record loop.
-  int32_t total_ = 0;
   // The character view of the current record, as far as anything looks at
   // it: whether it has "-" and ":" where a well-formed record has them. The
   // view of no record at all (empty) has not.
@@ -907,13 +868,8 @@ class RepairPass {
   std::string previous_stamp_{kStartStamp};
   // The source's bytes of the record last written.
   RecordBytes previous_record_;
-  CurrentYearText year_;
   bool changed_ = false;
   int32_t kept_ = 0;
-  int32_t null_ = 0;
-  int32_t deleted_ = 0;
-  int32_t corrupted_ = 0;
-  int32_t duplicate_ = 0;
   int32_t current_ = 0;  // the record being processed
   bool pending_ = false;
   bool reported_ = false;  // the current record has its severe-error line

@@ -1,12 +1,12 @@
 #include "core/results_log.h"
 
+#include <algorithm>
+
 namespace kxcheck {
 
 std::string LogLine(std::string_view line) {
   std::string out(line);
-  for (char& c : out) {
-    if (c == '\0') c = '?';
-  }
+  std::ranges::replace(out, '\0', '?');
   out += "\r\n";
   return out;
 }
@@ -48,11 +48,8 @@ std::string BytesToText(std::string_view bytes) {
 }
 
 int64_t CountCharacters(std::string_view utf8) {
-  int64_t n = 0;
-  for (unsigned char b : utf8) {
-    if ((b & 0xC0) != 0x80) ++n;
-  }
-  return n;
+  return std::ranges::count_if(
+      utf8, [](unsigned char b) { return (b & 0xC0) != 0x80; });
 }
 
 }  // namespace kxcheck

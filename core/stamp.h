@@ -27,20 +27,14 @@ inline constexpr std::string_view kFirstReplacementStamp =
 
 // Null for the check scan: at least 17 bytes, bytes 1 to 16 all zero.
 inline bool IsCheckNull(std::string_view buffer) {
-  if (buffer.size() < 17) return false;
-  for (size_t i = 1; i <= 16; ++i) {
-    if (buffer[i] != '\0') return false;
-  }
-  return true;
+  return buffer.size() >= 17 &&
+         buffer.substr(1, 16).find_first_not_of('\0') == std::string_view::npos;
 }
 
 // Null for the repair pass: at least 34 bytes, bytes 2 to 33 all zero.
 inline bool IsRepairNull(std::string_view buffer) {
-  if (buffer.size() < 34) return false;
-  for (size_t i = 2; i <= 33; ++i) {
-    if (buffer[i] != '\0') return false;
-  }
-  return true;
+  return buffer.size() >= 34 &&
+         buffer.substr(2, 32).find_first_not_of('\0') == std::string_view::npos;
 }
 
 // "-" at offsets 3 and 6 and ":" at 11 and 14. A buffer too short fails.

@@ -107,19 +107,9 @@ int LongestRun(const Point* followers, int count, int64_t low) {
 }  // namespace
 
 const char* RestoreReasonName(RestoreReason reason) {
-  switch (reason) {
-    case RestoreReason::kNone:
-      return "";
-    case RestoreReason::kInvalid:
-      return "invalid";
-    case RestoreReason::kOutOfOrder:
-      return "out of order";
-    case RestoreReason::kSpike:
-      return "spike";
-    case RestoreReason::kOffCadence:
-      return "off cadence";
-  }
-  return "";
+  static constexpr const char* kNames[] = {"", "invalid", "out of order",
+                                           "spike", "off cadence"};
+  return kNames[static_cast<size_t>(reason)];
 }
 
 StampRestorer::StampRestorer(int current_year)
@@ -241,22 +231,16 @@ bool StampRestorer::Keepable(const Point& point, uint64_t index,
   if (rival >= 0) {
     const int with = 1 + LongestRun(followers, count, point.time);
     const int without = LongestRun(followers, count, floor);
-    if (with < without) {
+    // One stamp against another: on a regular cadence the grid decides,
+    // otherwise the one nearer its neighbours' line.
+    if (with < without ||
+        (with == without &&
+         !(regular_ ? OnFollowersGrid(point, followers, count)
+                    : FitsBetterThan(point, followers, count, rival)))) {
       reason = RestoreReason::kSpike;
       return false;
     }
-    if (with == without) {
-      // One stamp against another: on a regular cadence the grid decides
-      // (below), otherwise the one nearer its neighbours' line.
-      if (!regular_) {
-        if (FitsBetterThan(point, followers, count, rival)) return true;
-        reason = RestoreReason::kSpike;
-        return false;
-      }
-      if (OnFollowersGrid(point, followers, count)) return true;
-      reason = RestoreReason::kSpike;
-      return false;
-    }
+    if (with == without) return true;
   }
   if (regular_ && !OnFollowersGrid(point, followers, count)) {
     reason = RestoreReason::kOffCadence;

@@ -21,7 +21,6 @@ int64_t DaysFromCivil(int64_t year, int month, int day);
 // The date `days` days after 1970-01-01.
 void CivilFromDays(int64_t days, int& year, int& month, int& day);
 
-bool IsLeapYear(int64_t year);
 int DaysInMonth(int64_t year, int month);
 
 // Reads a stamp of 19 characters "YYYY-MM-DD HH:MM:SS" as a real calendar

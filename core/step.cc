@@ -104,20 +104,17 @@ std::string RepairWords(Step step, const std::string& source,
                         const std::string& output, const std::string& file) {
   std::string text = "Could not ";
   // {source}, {output} and {file} become the quoted names.
-  for (const char* c = kWords[static_cast<size_t>(step)].repair; *c != '\0';
-       ++c) {
-    if (*c != '{') {
-      text += *c;
-      continue;
-    }
-    const std::string_view rest(c);
-    const std::string& name = rest.starts_with("{source}")   ? source
-                              : rest.starts_with("{output}") ? output
-                                                             : file;
+  std::string_view words = kWords[static_cast<size_t>(step)].repair;
+  for (size_t brace; (brace = words.find('{')) != std::string_view::npos;) {
+    text += words.substr(0, brace);
+    words.remove_prefix(brace);
+    const std::string& name = words.starts_with("{source}")   ? source
+                              : words.starts_with("{output}") ? output
+                                                              : file;
     text += "'" + name + "'";
-    c += rest.find('}');
+    words.remove_prefix(words.find('}') + 1);
   }
-  return text;
+  return text += words;
 }
 
 }  // namespace kxcheck

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "engine/table_impl.h"
 
@@ -12,9 +13,22 @@ using internal::Fail;
 namespace {
 
 bool AllZero(std::string_view s, size_t from, size_t n) {
-  for (size_t i = from; i < from + n; ++i)
-    if (s[i] != '\0') return false;
-  return true;
+  return s.substr(from, n).find_first_not_of('\0') == std::string_view::npos;
+}
+
+// Where field 2 or a payload field lies in a record of the table `t`, as
+// {offset, width}; `call` fails for a field the table does not have.
+std::pair<size_t, size_t> FieldPlace(const auto& t, int field,
+                                     const char* call) {
+  if (field == 2) return {kTimeOffset, kTimeBytes};
+  if (field >= 3 && static_cast<size_t>(field - 3) < t.layout.payload.size()) {
+    size_t offset = kPayloadOffset;
+    for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
+    return {offset, t.layout.payload[field - 3].width};
+  }
+  Fail(t.kxt_path, std::string(call) + ": no field " + std::to_string(field) +
+                       " (the table has fields 1 to " +
+                       std::to_string(2 + t.layout.payload.size()) + ")");
 }
 
 }  // namespace
@@ -43,20 +57,9 @@ std::string RecordTable::FieldGet(int field) const {
     std::memcpy(text + 2, b.data() + kYearOffset, kDateBytes - 1);
     return std::string(text, kDateTextBytes);
   }
-  if (field == 2) {
-    if (AllZero(b, kTimeOffset, kTimeBytes)) return {};
-    return std::string(b.substr(kTimeOffset, kTimeBytes));
-  }
-  if (field >= 3 && static_cast<size_t>(field - 3) < t.layout.payload.size()) {
-    size_t offset = kPayloadOffset;
-    for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
-    size_t width = t.layout.payload[field - 3].width;
-    if (AllZero(b, offset, width)) return {};
-    return std::string(b.substr(offset, width));
-  }
-  Fail(t.kxt_path, "FieldGet: no field " + std::to_string(field) +
-                       " (the table has fields 1 to " +
-                       std::to_string(2 + t.layout.payload.size()) + ")");
+  const auto [offset, width] = FieldPlace(t, field, "FieldGet");
+  if (AllZero(b, offset, width)) return {};
+  return std::string(b.substr(offset, width));
 }
 
 void RecordTable::FieldPutSlow(int field, std::string_view text) {
@@ -87,21 +90,7 @@ void RecordTable::FieldPutSlow(int field, std::string_view text) {
       std::memcpy(b.data() + kYearOffset, text.data() + 2, text.size() - 2);
     return;
   }
-  size_t offset;
-  size_t width;
-  if (field == 2) {
-    offset = kTimeOffset;
-    width = kTimeBytes;
-  } else if (field >= 3 &&
-             static_cast<size_t>(field - 3) < t.layout.payload.size()) {
-    offset = kPayloadOffset;
-    for (int i = 0; i < field - 3; ++i) offset += t.layout.payload[i].width;
-    width = t.layout.payload[field - 3].width;
-  } else {
-    Fail(t.kxt_path, "FieldPut: no field " + std::to_string(field) +
-                         " (the table has fields 1 to " +
-                         std::to_string(2 + t.layout.payload.size()) + ")");
-  }
+  const auto [offset, width] = FieldPlace(t, field, "FieldPut");
   if (text.size() > width) too_long(width);
   std::memset(b.data() + offset, 0, width);
   std::memcpy(b.data() + offset, text.data(), text.size());

@@ -19,14 +19,6 @@ using kxos::ErrorText;
 using kxos::Fd;
 using kxos::FileInfo;
 
-namespace {
-
-bool IsUpperExtension(const std::string& path) {
-  return path.compare(path.size() - 4, 4, ".KXT") == 0;
-}
-
-}  // namespace
-
 uint32_t TableLayout::RecordLength() const {
   uint64_t n = kPayloadOffset;
   for (const FieldDef& f : payload) n += f.width;
@@ -171,7 +163,7 @@ void RecordTable::Impl::ResetState() {
 std::string RecordTable::Impl::Companion(const char* lower_ext,
                                          const char* upper_ext) {
   std::string lower = base + lower_ext;
-  if (!IsUpperExtension(kxt_path)) return lower;
+  if (!kxt_path.ends_with(".KXT")) return lower;
   std::string upper = base + upper_ext;
   bool has_upper = env->FileExists(upper);
   bool has_lower = env->FileExists(lower);

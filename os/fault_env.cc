@@ -5,15 +5,6 @@
 
 namespace kxos {
 
-namespace {
-
-bool EndsWith(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-}  // namespace
-
 const char* CallName(Call call) {
   static constexpr const char* kNames[] = {
       "open",   "close",     "read",  "pread",  "write",   "pwrite",
@@ -46,8 +37,8 @@ int FaultEnv::Enter(Record record) {
   int error = 0;
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->call != record.call) continue;
-    if (!it->suffix.empty() && !EndsWith(record.path, it->suffix) &&
-        !EndsWith(record.to, it->suffix)) {
+    if (!record.path.ends_with(it->suffix) &&
+        !record.to.ends_with(it->suffix)) {
       continue;
     }
     if (--it->countdown == 0) {

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 #include "os/env.h"
 
@@ -21,19 +23,15 @@ bool Usable(const std::string& path) {
 }
 
 FileInfo InfoOf(const struct stat& st) {
+  using Type = FileInfo::Type;
+  static constexpr std::pair<mode_t, Type> kTypes[] = {
+      {S_IFREG, Type::kRegular}, {S_IFDIR, Type::kDirectory},
+      {S_IFLNK, Type::kLink},    {S_IFIFO, Type::kFifo},
+      {S_IFSOCK, Type::kSocket}, {S_IFCHR, Type::kDevice},
+      {S_IFBLK, Type::kDevice}};
   FileInfo info;
-  if (S_ISREG(st.st_mode)) {
-    info.type = FileInfo::Type::kRegular;
-  } else if (S_ISDIR(st.st_mode)) {
-    info.type = FileInfo::Type::kDirectory;
-  } else if (S_ISLNK(st.st_mode)) {
-    info.type = FileInfo::Type::kLink;
-  } else if (S_ISFIFO(st.st_mode)) {
-    info.type = FileInfo::Type::kFifo;
-  } else if (S_ISSOCK(st.st_mode)) {
-    info.type = FileInfo::Type::kSocket;
-  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
-    info.type = FileInfo::Type::kDevice;
+  for (const auto& [bits, type] : kTypes) {
+    if ((st.st_mode & S_IFMT) == bits) info.type = type;
   }
   info.device = st.st_dev;
   info.inode = st.st_ino;
@@ -42,39 +40,28 @@ FileInfo InfoOf(const struct stat& st) {
   return info;
 }
 
-// The one read loop and the one write loop: at `offset`, or at the file
-// position when it is negative.
-int ReadLoop(int fd, char* out, size_t size, int64_t offset, size_t& done) {
+// The one loop of reads (into `data`) and of writes (from a const `data`):
+// at `offset`, or at the file position when it is negative. A read stops at
+// the end of the file; a write that makes no progress fails.
+template <class Byte>
+int Loop(int fd, Byte* data, size_t size, int64_t offset, size_t& done) {
+  constexpr bool kWrite = std::is_const_v<Byte>;
   done = 0;
   while (done < size) {
-    const ssize_t n =
-        offset < 0
-            ? ::read(fd, out + done, size - done)
-            : ::pread(fd, out + done, size - done,
-                      static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    const off_t at = static_cast<off_t>(offset + static_cast<int64_t>(done));
+    ssize_t n;
+    if constexpr (kWrite) {
+      n = offset < 0 ? ::write(fd, data + done, size - done)
+                     : ::pwrite(fd, data + done, size - done, at);
+    } else {
+      n = offset < 0 ? ::read(fd, data + done, size - done)
+                     : ::pread(fd, data + done, size - done, at);
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-int WriteLoop(int fd, const char* data, size_t size, int64_t offset) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n =
-        offset < 0
-            ? ::write(fd, data + done, size - done)
-            : ::pwrite(fd, data + done, size - done,
-                       static_cast<off_t>(offset + static_cast<int64_t>(done)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
+    if (n == 0) return kWrite ? EIO : 0;
     done += static_cast<size_t>(n);
   }
   return 0;
@@ -101,19 +88,19 @@ class PosixEnv final : public Env {
   }
   int Close(int fd) override { return Result(::close(fd)); }
   int Read(int fd, char* out, size_t size, size_t& done) override {
-    return ReadLoop(fd, out, size, -1, done);
+    return Loop(fd, out, size, -1, done);
   }
   int ReadAt(int fd, char* out, size_t size, int64_t offset,
              size_t& done) override {
-    if (offset < 0) return EINVAL;
-    return ReadLoop(fd, out, size, offset, done);
+    return offset < 0 ? EINVAL : Loop(fd, out, size, offset, done);
   }
   int Write(int fd, const char* data, size_t size) override {
-    return WriteLoop(fd, data, size, -1);
+    size_t done;
+    return Loop(fd, data, size, -1, done);
   }
   int WriteAt(int fd, const char* data, size_t size, int64_t offset) override {
-    if (offset < 0) return EINVAL;
-    return WriteLoop(fd, data, size, offset);
+    size_t done;
+    return offset < 0 ? EINVAL : Loop(fd, data, size, offset, done);
   }
   int Sync(int fd) override { return Result(::fsync(fd)); }
   int Truncate(int fd, int64_t size) override {
@@ -201,18 +188,12 @@ Env* Env::Default() {
 std::string ErrorText(int err) { return std::strerror(err); }
 
 std::string KindText(FileInfo::Type type) {
-  switch (type) {
-    case FileInfo::Type::kDirectory:
-      return "a directory";
-    case FileInfo::Type::kFifo:
-      return "a FIFO";
-    case FileInfo::Type::kDevice:
-      return "a device";
-    case FileInfo::Type::kSocket:
-      return "a socket";
-    default:
-      return "not a regular file";
-  }
+  using Type = FileInfo::Type;
+  return type == Type::kDirectory ? "a directory"
+         : type == Type::kFifo    ? "a FIFO"
+         : type == Type::kDevice  ? "a device"
+         : type == Type::kSocket  ? "a socket"
+                                  : "not a regular file";
 }
 
 }  // namespace kxos

@@ -2,36 +2,17 @@
 
 #include <QFileDialog>
 #include <QString>
-#include <vector>
 
 namespace modKXCheck {
 
-namespace {
-
-// The members of a NUL-separated list, up to (not including) the first empty
-// one.
-std::vector<std::string> SplitAtNul(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\0', start);
-    if (end == std::string::npos) end = text.size();
-    if (end == start) break;  // the doubled NUL ends the list
-    parts.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
-
-}  // namespace
-
 QStringList FilterList(const std::string& filter) {
-  std::vector<std::string> parts = SplitAtNul(filter);
+  QStringList parts = QString::fromStdString(filter).split(QChar(u'\0'));
+  parts = parts.mid(0, parts.indexOf(QString()));  // up to the doubled NUL
   QStringList list;
-  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
-    QString patterns = QString::fromStdString(parts[i + 1]).trimmed();
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1].trimmed();
     patterns.replace(u';', u' ');
-    list << QString::fromStdString(parts[i]) + " (" + patterns + ")";
+    list << parts[i] + " (" + patterns + ")";
   }
   return list;
 }

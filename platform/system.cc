@@ -1,7 +1,6 @@
 #include "platform/system.h"
 
 #include <climits>
-#include <ctime>
 #include <stdexcept>
 #include <utility>
 
@@ -126,14 +125,7 @@ std::unique_ptr<kxcheck::Files::OutputLock> LockOutput(
                            ErrorText(err));
 }
 
-int CurrentYear() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) {
-    throw std::runtime_error("Cannot read the system clock");
-  }
-  return local.tm_year + 1900;
-}
+int CurrentYear() { return YearClock().Year(); }
 
 bool SystemHost::FileExists(const std::string& path) {
   return modKXCheck::FileExists(path);

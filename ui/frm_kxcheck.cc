@@ -116,22 +116,18 @@ frmKXCheck::frmKXCheck(QWidget* parent)
   }
   txtFilename->setFocus();
 
-  kxui::HostControls controls;
-  controls.window = this;
-  controls.results = txtResults;
-  controls.progress = lblRecords;
-  controls.check = cmdCheck;
-  controls.repair = cmdRepair;
-  controls.skip_deleted = chkDeleted;
-  controls.skip_corrupted = chkCorrupted;
-  controls.skip_duplicates = chkDuplicates;
-  host_ = std::make_unique<kxui::WindowHost>(controls);
-
-  connect(cmdBrowse, &QPushButton::clicked, this,
-          [this] { cmdBrowse_Click(); });
-  connect(cmdCheck, &QPushButton::clicked, this, [this] { cmdCheck_Click(); });
-  connect(cmdRepair, &QPushButton::clicked, this,
-          [this] { cmdRepair_Click(); });
+  host_ = std::make_unique<kxui::WindowHost>(
+      kxui::HostControls{.window = this,
+                         .results = txtResults,
+                         .progress = lblRecords,
+                         .check = cmdCheck,
+                         .repair = cmdRepair,
+                         .skip_deleted = chkDeleted,
+                         .skip_corrupted = chkCorrupted,
+                         .skip_duplicates = chkDuplicates});
+  connect(cmdBrowse, &QPushButton::clicked, this, &frmKXCheck::cmdBrowse_Click);
+  connect(cmdCheck, &QPushButton::clicked, this, &frmKXCheck::cmdCheck_Click);
+  connect(cmdRepair, &QPushButton::clicked, this, &frmKXCheck::cmdRepair_Click);
 }
 
 frmKXCheck::~frmKXCheck() = default;
@@ -231,10 +227,9 @@ void frmKXCheck::cmdRepair_Click() {
       RestoreOffer(path, host_->Spreads(), host_->SpreadCount());
   if (!host_->AskYesNo(offer)) return;
   RunOperation(cmdRepair, [this, &path](const std::string& /*chosen*/) {
-    kxcheck::RepairOptions options;
-    options.rule = kxcheck::RepairRule::kRestoring;
-    options.replace_agreed = true;
-    return adapter::RepairEngineTable(path, *host_, options);
+    return adapter::RepairEngineTable(
+        path, *host_,
+        {.rule = kxcheck::RepairRule::kRestoring, .replace_agreed = true});
   });
 }
 
@@ -289,11 +284,8 @@ bool frmKXCheck::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (drag->mimeData()->hasUrls()) {
-          drag->acceptProposedAction();
-        } else {
-          drag->ignore();
-        }
+        drag->mimeData()->hasUrls() ? drag->acceptProposedAction()
+                                    : drag->ignore();
         return true;
       }
       case QEvent::Drop: {

@@ -82,10 +82,8 @@ QFont FitWindowFont(QWidget& window, const QList<const QWidget*>& controls,
   QFont font = desktop;
   const double largest = PointSizeOf(desktop);
   auto all_fit = [&controls] {
-    for (const QWidget* control : controls) {
-      if (!CaptionFits(*control)) return false;
-    }
-    return true;
+    return std::ranges::all_of(
+        controls, [](const QWidget* control) { return CaptionFits(*control); });
   };
   // Whole steps below the default, so that 9 pt tries 8.5, 8, ... 7.
   for (int step = 0;; ++step) {

@@ -12,22 +12,6 @@
 
 namespace kxui {
 
-namespace {
-
-void DefaultWarn(QWidget* parent, const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
-  box.exec();
-}
-
-bool DefaultAsk(QWidget* parent, const QString& title, const QString& text) {
-  QMessageBox box(QMessageBox::NoIcon, title, text,
-                  QMessageBox::Yes | QMessageBox::No, parent);
-  box.setDefaultButton(QMessageBox::Yes);
-  return box.exec() == QMessageBox::Yes;
-}
-
-}  // namespace
-
 QString LogTextForBox(std::string_view text) {
   QString out =
       QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -158,33 +142,26 @@ void WindowHost::PumpIfDue() {
 void WindowHost::WarnBox(const std::string& text) {
   FlushResults();
   QString message = QString::fromStdString(text);
-  if (warn_) {
-    warn_(Title(), message);
-  } else {
-    DefaultWarn(controls_.window, Title(), message);
-  }
+  if (warn_) return warn_(Title(), message);
+  QMessageBox box(QMessageBox::Warning, Title(), message, QMessageBox::Ok,
+                  controls_.window);
+  box.exec();
 }
 
 bool WindowHost::AskYesNo(const std::string& text) {
   FlushResults();
   QString message = QString::fromStdString(text);
   if (ask_) return ask_(Title(), message);
-  return DefaultAsk(controls_.window, Title(), message);
+  QMessageBox box(QMessageBox::NoIcon, Title(), message,
+                  QMessageBox::Yes | QMessageBox::No, controls_.window);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
 }
 
 bool WindowHost::SkipOption(kxcheck::SkipKind which) {
-  QCheckBox* box = nullptr;
-  switch (which) {
-    case kxcheck::SkipKind::kDeleted:
-      box = controls_.skip_deleted;
-      break;
-    case kxcheck::SkipKind::kCorrupted:
-      box = controls_.skip_corrupted;
-      break;
-    case kxcheck::SkipKind::kDuplicates:
-      box = controls_.skip_duplicates;
-      break;
-  }
+  QCheckBox* const boxes[] = {controls_.skip_deleted, controls_.skip_corrupted,
+                              controls_.skip_duplicates};  // as SkipKind
+  QCheckBox* box = boxes[static_cast<int>(which)];
   return box != nullptr && box->checkState() == Qt::Checked;
 }
 
