@@ -45,29 +45,10 @@ namespace {
 namespace fs = std::filesystem;
 
 using Usage = kxbench::ChildUsage;
-
-// Runs the program and ends the benchmark unless it exits 0, or 1 when
-// `damage_found_ok` (kxtable check's status for a damaged table).
-Usage MustSpawn(const std::vector<std::string>& argv, const std::string& in,
-                const std::string& out, const std::string& err,
-                bool damage_found_ok = false) {
-  Usage u = kxbench::RunChild(argv, in, out, err);
-  if (u.code != 0 && !(damage_found_ok && u.code == 1)) {
-    std::string line;
-    for (const std::string& a : argv) line += a + " ";
-    std::fprintf(stderr, "failed (exit %d): %s(see %s)\n", u.code, line.c_str(),
-                 err.c_str());
-    std::exit(1);
-  }
-  return u;
-}
-
-void Best(Usage& best, const Usage& u) {
-  if (best.code < 0 || u.cpu < best.cpu) best.cpu = u.cpu;
-  if (best.code < 0 || u.wall < best.wall) best.wall = u.wall;
-  best.max_rss_kb = std::max(best.max_rss_kb, u.max_rss_kb);
-  best.code = u.code;
-}
+using kxbench::KeepBest;
+using kxbench::MustRun;
+using kxbench::ReadText;
+using kxbench::RemoveTable;
 
 std::string Base(const std::string& kxt) {
   return fs::path(kxt).replace_extension().string();
@@ -110,13 +91,6 @@ int EngineChild(const std::string& kxt) {
   }
   table.Close();
   return sum == 0 ? 1 : 0;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 void WriteText(const std::string& path, const std::string& text) {
@@ -255,8 +229,8 @@ SqliteRun RunSqlite(const std::string& dir, const std::string& kxt, int rounds,
   std::string db = dir + "/check.db";
   std::string sql = dir + "/check.sql";
   fs::remove(db);
-  run.export_run = MustSpawn({KXTABLE_PATH, "export", kxt}, "/dev/null", csv,
-                             dir + "/export.err");
+  run.export_run =
+      MustRun({KXTABLE_PATH, "export", kxt}, csv, dir + "/export.err");
   // The export writes a NUL byte as \x00; it goes back in as character 1,
   // which sorts below the digits as NUL does and is shown as "?" again.
   WriteText(dir + "/load.sql",
@@ -264,19 +238,19 @@ SqliteRun RunSqlite(const std::string& dir, const std::string& kxt, int rounds,
                 " t\n"
                 "UPDATE t SET date = replace(date, '\\x00', char(1)),"
                 " time = replace(time, '\\x00', char(1));\n");
-  run.load = MustSpawn({"sqlite3", db}, dir + "/load.sql", "/dev/null",
-                       dir + "/load.err");
+  run.load = MustRun({"sqlite3", db}, "/dev/null", dir + "/load.err", false,
+                     dir + "/load.sql");
   CheckSql queries = CheckQueries(PayloadColumns(csv), platform::CurrentYear());
   WriteText(sql, queries.findings);
   WriteText(dir + "/counts.sql", queries.counts);
   for (int r = 0; r < rounds; ++r) {
-    Best(run.query, MustSpawn({"sqlite3", db}, sql, dir + "/sqlite.out",
-                              dir + "/sqlite.err"));
+    KeepBest(run.query, MustRun({"sqlite3", db}, dir + "/sqlite.out",
+                                dir + "/sqlite.err", false, sql));
   }
   run.output = ReadText(dir + "/sqlite.out");
   if (with_counts) {
-    MustSpawn({"sqlite3", "-separator", "\n", db}, dir + "/counts.sql",
-              dir + "/counts.out", dir + "/sqlite.err");
+    MustRun({"sqlite3", "-separator", "\n", db}, dir + "/counts.out",
+            dir + "/sqlite.err", false, dir + "/counts.sql");
     run.counts = ReadText(dir + "/counts.out");
   }
   return run;
@@ -298,21 +272,15 @@ void Sample(const std::string& kxt, int64_t records, double damage,
             const std::string& dir) {
   char d[32];
   std::snprintf(d, sizeof d, "%g", damage);
-  MustSpawn({KXTABLE_PATH, "sample", kxt, "--records", std::to_string(records),
-             "--seed", "1", "--damage", d},
-            "/dev/null", "/dev/null", dir + "/sample.err");
+  MustRun({KXTABLE_PATH, "sample", kxt, "--records", std::to_string(records),
+           "--seed", "1", "--damage", d},
+          "/dev/null", dir + "/sample.err");
 }
 
 Usage Check(const std::string& kxt, const std::string& dir,
             const std::string& out = "/dev/null") {
-  return MustSpawn({KXTABLE_PATH, "check", "--crlf", "--no-progress", kxt},
-                   "/dev/null", out, dir + "/check.err", true);
-}
-
-void RemoveTable(const std::string& kxt) {
-  for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-    fs::remove(Base(kxt) + ext);
-  }
+  return MustRun({KXTABLE_PATH, "check", "--crlf", "--no-progress", kxt}, out,
+                 dir + "/check.err", true);
 }
 
 void Line(const char* what, const Usage& u) {
@@ -358,14 +326,14 @@ int main(int argc, char** argv) {
       static_cast<long long>(records), damage, rounds, dir.c_str());
   Sample(kxt, records, damage, dir);
   Usage check, read, engine;
-  MustSpawn({self, "--read-child", kxt}, "/dev/null", "/dev/null",
-            dir + "/read.err");  // into the page cache
+  MustRun({self, "--read-child", kxt}, "/dev/null",
+          dir + "/read.err");  // into the page cache
   for (int r = 0; r < rounds; ++r) {
-    Best(check, Check(kxt, dir));
-    Best(read, MustSpawn({self, "--read-child", kxt}, "/dev/null", "/dev/null",
-                         dir + "/read.err"));
-    Best(engine, MustSpawn({self, "--engine-child", kxt}, "/dev/null",
-                           "/dev/null", dir + "/engine.err"));
+    KeepBest(check, Check(kxt, dir));
+    KeepBest(read, MustRun({self, "--read-child", kxt}, "/dev/null",
+                           dir + "/read.err"));
+    KeepBest(engine, MustRun({self, "--engine-child", kxt}, "/dev/null",
+                             dir + "/engine.err"));
   }
   Line("kxtable check (console host, stdout /dev/null)", check);
   Line("read() loop, 64 KiB, four files", read);
