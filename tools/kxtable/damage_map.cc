@@ -35,6 +35,23 @@ bool Longer(const Run& a, const Run& b) {
   return a.first < b.first;
 }
 
+// Keeps `run` in `longest`, a heap whose front is the shortest kept, when it
+// is among the `limit` longest.
+template <class Run>
+void KeepLongest(std::vector<Run>& longest, const Run& run, size_t limit) {
+  if (limit == 0) return;
+  auto shorter_first = [](const Run& a, const Run& b) { return Longer(a, b); };
+  if (longest.size() < limit) {
+    longest.push_back(run);
+  } else if (Longer(run, longest.front())) {
+    std::pop_heap(longest.begin(), longest.end(), shorter_first);
+    longest.back() = run;
+  } else {
+    return;
+  }
+  std::push_heap(longest.begin(), longest.end(), shorter_first);
+}
+
 }  // namespace
 
 const char* DamageKindName(int kind) {
@@ -133,44 +150,29 @@ int64_t DamageMap::BinOf(int64_t record) const {
   return bin;
 }
 
-void DamageMap::SeekBin(int64_t record) {
-  const int64_t bin = BinOf(record);
-  bin_ = static_cast<size_t>(bin);
-  bin_first_ = BinStart(bin);
-  bin_end_ = BinStart(bin + 1);
+void DamageMap::SeekBin(int64_t record, size_t& bin, int64_t& first,
+                        int64_t& end) const {
+  const int64_t found = BinOf(record);
+  bin = static_cast<size_t>(found);
+  first = BinStart(found);
+  end = BinStart(found + 1);
 }
 
 void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
-  if (n >= bin_end_ || n < bin_first_) SeekBin(n);
+  if (n >= bin_end_ || n < bin_first_) SeekBin(n, bin_, bin_first_, bin_end_);
   Bin& bin = bins_[bin_];
-  switch (note.kind) {
-    case RecordClass::kNull:
-      ++bin.findings[kNullKind];
-      ++totals_[kNullKind];
-      KeepFirst(kNullKind, note);
-      Damaged(n, 1u << kNullKind);
-      return;
-    case RecordClass::kDeleted:
-      // Normal: no part of a run, and no end of one either.
-      ++bin.findings[kDeletedKind];
-      ++totals_[kDeletedKind];
-      KeepFirst(kDeletedKind, note);
-      return;
-    case RecordClass::kCorrupted:
-      ++bin.findings[kCorruptedKind];
-      ++totals_[kCorruptedKind];
-      KeepFirst(kCorruptedKind, note);
-      Damaged(n, 1u << kCorruptedKind);
-      return;
-    case RecordClass::kDuplicate:
-      ++bin.findings[kDuplicateKind];
-      ++totals_[kDuplicateKind];
-      KeepFirst(kDuplicateKind, note);
-      Damaged(n, 1u << kDuplicateKind);
-      return;
-    case RecordClass::kExamined:
-      break;
+  if (note.kind != RecordClass::kExamined) {
+    const int kind = note.kind == RecordClass::kNull        ? kNullKind
+                     : note.kind == RecordClass::kDeleted   ? kDeletedKind
+                     : note.kind == RecordClass::kCorrupted ? kCorruptedKind
+                                                            : kDuplicateKind;
+    ++bin.findings[kind];
+    ++totals_[kind];
+    KeepFirst(kind, note);
+    // A deleted record is normal: no part of a run, and no end of one either.
+    if (kind != kDeletedKind) Damaged(n, 1u << kind);
+    return;
   }
 
   ++examined_;
@@ -192,7 +194,7 @@ void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   }
   if (failed == 0) {
     if (in_run_) {
-      KeepRun(run_);
+      KeepLongest(longest_, run_, limits_.runs);
       in_run_ = false;
     }
     if (key != 0) {
@@ -248,19 +250,6 @@ void DamageMap::Damaged(int64_t record, uint32_t kinds) {
   run_.last = record;
   ++run_.damaged;
   run_.kinds |= kinds;
-}
-
-void DamageMap::KeepRun(const Run& run) {
-  if (limits_.runs == 0) return;
-  auto shorter_first = [](const Run& a, const Run& b) { return Longer(a, b); };
-  if (longest_.size() < limits_.runs) {
-    longest_.push_back(run);
-    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
-  } else if (Longer(run, longest_.front())) {
-    std::pop_heap(longest_.begin(), longest_.end(), shorter_first);
-    longest_.back() = run;
-    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
-  }
 }
 
 void DamageMap::KeepFirst(int kind, const kxcheck::RecordNote& note) {
@@ -321,10 +310,7 @@ StampChange CompareStamps(std::string_view read, std::string_view written) {
 
 DamageMap::RepairBin& DamageMap::RepairBinOf(Repair& repair, int64_t record) {
   if (record >= repair.bin_end || record < repair.bin_first) {
-    const int64_t bin = BinOf(record);
-    repair.bin = static_cast<size_t>(bin);
-    repair.bin_first = BinStart(bin);
-    repair.bin_end = BinStart(bin + 1);
+    SeekBin(record, repair.bin, repair.bin_first, repair.bin_end);
   }
   return repair.bins[repair.bin];
 }
@@ -426,22 +412,7 @@ void DamageMap::EndSpread(Repair& repair) {
   Spread& open = repair.open;
   if (open.records > kSpreadWarnAbove) {
     ++repair.spread_count;
-    if (limits_.runs > 0) {
-      auto shorter_first = [](const Spread& a, const Spread& b) {
-        return Longer(a, b);
-      };
-      if (repair.longest.size() < limits_.runs) {
-        repair.longest.push_back(open);
-        std::push_heap(repair.longest.begin(), repair.longest.end(),
-                       shorter_first);
-      } else if (Longer(open, repair.longest.front())) {
-        std::pop_heap(repair.longest.begin(), repair.longest.end(),
-                      shorter_first);
-        repair.longest.back() = open;
-        std::push_heap(repair.longest.begin(), repair.longest.end(),
-                       shorter_first);
-      }
-    }
+    KeepLongest(repair.longest, open, limits_.runs);
   }
   open.records = 0;
 }
@@ -482,16 +453,11 @@ void DamageMap::WriteJson(
   about["path"] = EscapeCell(table.path);
   about["layout"] = EscapeCell(table.layout);
   about["records"] = records_;
-  JsonValue problems = JsonValue::array();
-  for (const std::string& problem : table.problems) {
-    problems.push_back(EscapeCell(problem));
+  for (const auto& [key, texts] : {std::pair{"problems", &table.problems},
+                                   {"warnings", &table.warnings}}) {
+    JsonValue& list = about[key] = JsonValue::array();
+    for (const std::string& text : *texts) list.push_back(EscapeCell(text));
   }
-  about["problems"] = std::move(problems);
-  JsonValue warnings = JsonValue::array();
-  for (const std::string& warning : table.warnings) {
-    warnings.push_back(EscapeCell(warning));
-  }
-  about["warnings"] = std::move(warnings);
   about["exit_status"] = table.exit_status;
   about["status"] = table.status;
   about["complete"] = table.complete;

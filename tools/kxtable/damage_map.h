@@ -364,14 +364,14 @@ class DamageMap {
   void EndSpread(Repair& repair);
   void AppendRepair(std::string& text,
                     const std::function<void(std::string_view)>& put) const;
-  void SeekBin(int64_t record);
+  // The bin of `record` and its records [first, end).
+  void SeekBin(int64_t record, size_t& bin, int64_t& first, int64_t& end) const;
   void RememberPrevious(std::string_view stamp);
   // The bins as a JSON object, at the end of `text`, which goes to `put`
   // whenever it has grown to a part.
   void AppendBins(std::string& text,
                   const std::function<void(std::string_view)>& put) const;
   void Damaged(int64_t record, uint32_t kinds);
-  void KeepRun(const Run& run);
   void KeepFirst(int kind, const kxcheck::RecordNote& note);
 
   int64_t records_;
