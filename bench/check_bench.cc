@@ -100,10 +100,7 @@ void WriteText(const std::string& path, const std::string& text) {
 
 std::string Quoted(const std::string& name) {
   std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
+  for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
   return q + "\"";
 }
 
@@ -123,10 +120,7 @@ CheckSql CheckQueries(const std::vector<std::string>& payload, int year) {
   std::snprintf(y, sizeof y, "%04d", year);
   std::string q = "WITH\ncls AS (\n  SELECT rowid AS n, date, time";
   for (size_t i = 0; i < payload.size(); ++i) {
-    q += ", ";
-    q += Quoted(payload[i]);
-    q += " AS p";
-    q += std::to_string(i);
+    q += ", " + Quoted(payload[i]) + " AS p" + std::to_string(i);
   }
   q += R"(,
     CASE
@@ -141,13 +135,8 @@ cand AS (
     COALESCE(LAG(date || ' ' || time) OVER w, '0000-00-00 00-00-00') AS ps,
     date IS LAG(date) OVER w AND time IS LAG(time) OVER w)";
   for (size_t i = 0; i < payload.size(); ++i) {
-    std::string p = "p";
-    p += std::to_string(i);
-    q += " AND ";
-    q += p;
-    q += " IS LAG(";
-    q += p;
-    q += ") OVER w";
+    const std::string p = "p" + std::to_string(i);
+    q += " AND " + p + " IS LAG(" + p + ") OVER w";
   }
   q += R"( AS dup
   FROM cls WHERE k = 0 WINDOW w AS (ORDER BY n)),
@@ -175,19 +164,9 @@ f AS (
   for (const auto& f : fields) {
     std::string part = "substr(s, " + std::to_string(f.from) + ", " +
                        std::to_string(f.length) + ")";
-    q += "  UNION ALL SELECT n, ";
-    q += std::to_string(order++);
-    q += ", ' --> ";
-    q += f.name;
-    q += " is invalid!', s FROM ex WHERE ";
-    q += part;
-    q += " < '";
-    q += f.low;
-    q += "' OR ";
-    q += part;
-    q += " > '";
-    q += f.high;
-    q += "'\n";
+    q += "  UNION ALL SELECT n, " + std::to_string(order++) + ", ' --> " +
+         f.name + " is invalid!', s FROM ex WHERE " + part + " < '" + f.low +
+         "' OR " + part + " > '" + f.high + "'\n";
   }
   q += R"(  UNION ALL SELECT n, 7, ' --> Separator(s) is invalid!', s FROM ex
     WHERE substr(s, 5, 1) <> '-' OR substr(s, 8, 1) <> '-'
