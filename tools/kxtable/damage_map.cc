@@ -9,6 +9,8 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "core/stamp.h"
 #include "tools/kxtable/csv_codec.h"
@@ -631,14 +633,13 @@ void DamageMap::AppendRepair(
         put);
   };
   text += ",\"bins\":{";
-  key_array("old_min", [](const RepairBin& b) { return b.old_min; });
-  text += ',';
-  key_array("old_max", [](const RepairBin& b) { return b.old_max; });
-  text += ',';
-  key_array("new_min", [](const RepairBin& b) { return b.new_min; });
-  text += ',';
-  key_array("new_max", [](const RepairBin& b) { return b.new_max; });
-  text += ',';
+  for (const auto& [name, key] : {std::pair{"old_min", &RepairBin::old_min},
+                                  {"old_max", &RepairBin::old_max},
+                                  {"new_min", &RepairBin::new_min},
+                                  {"new_max", &RepairBin::new_max}}) {
+    key_array(name, [key](const RepairBin& b) { return b.*key; });
+    text += ',';
+  }
   AppendArray(
       text, "replaced", repair.bins.size(),
       [&](size_t i) -> std::optional<int64_t> {
@@ -650,11 +651,6 @@ void DamageMap::AppendRepair(
 
 void DamageMap::AppendBins(
     std::string& text, const std::function<void(std::string_view)>& put) const {
-  auto number = [&text](auto value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    text.append(digits, end);
-  };
   // One array of the bins' values, `value(bin)` giving a number or nothing.
   auto array = [&](std::string_view name, auto value) {
     AppendArray(
@@ -665,27 +661,21 @@ void DamageMap::AppendBins(
     if (key == none) return std::nullopt;
     return KeySeconds(key);
   };
-  text += "{\"count\":";
-  number(bins_.size());
-  text += ',';
+  text += "{\"count\":" + std::to_string(bins_.size()) + ',';
   array("first", [this](size_t i, const Bin&) -> std::optional<int64_t> {
     return BinStart(static_cast<int64_t>(i));
   });
   text += ',';
-  array("passed_min", [&](size_t, const Bin& bin) {
-    return seconds(bin.passed_min, UINT64_MAX);
-  });
-  text += ',';
-  array("passed_max",
-        [&](size_t, const Bin& bin) { return seconds(bin.passed_max, 0); });
-  text += ',';
-  array("failed_min", [&](size_t, const Bin& bin) {
-    return seconds(bin.failed_min, UINT64_MAX);
-  });
-  text += ',';
-  array("failed_max",
-        [&](size_t, const Bin& bin) { return seconds(bin.failed_max, 0); });
-  text += ',';
+  // The least stamps are UINT64_MAX where there are none, the greatest 0.
+  for (const auto& [name, key, none] :
+       {std::tuple{"passed_min", &Bin::passed_min, UINT64_MAX},
+        {"passed_max", &Bin::passed_max, uint64_t{0}},
+        {"failed_min", &Bin::failed_min, UINT64_MAX},
+        {"failed_max", &Bin::failed_max, uint64_t{0}}}) {
+    array(name,
+          [&](size_t, const Bin& bin) { return seconds(bin.*key, none); });
+    text += ',';
+  }
   array("not_calendar", [](size_t, const Bin& bin) -> std::optional<int64_t> {
     return bin.not_calendar;
   });
