@@ -349,35 +349,37 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
     if (!source) throw CannotWork(csv_path, std::strerror(errno));
   }
   if (StartsAsUtf16(source.get())) source = Utf16ToUtf8(source.get(), name);
-  auto open = [&]() {
-    std::rewind(source.get());
-    return std::make_unique<CsvReader>(source.get(), name, format.delimiter);
-  };
-
-  // First pass: check every row and size the payload fields.
+  // Reads the file from its start: the header (into `csv` when
+  // `read_layout`), then every row into `row`, handed to `take`.
   CsvLayout csv;
-  ImportResult result;
   RowBytes row;
-  {
-    std::unique_ptr<CsvReader> reading = open();
-    CsvReader& reader = *reading;
-    csv = ReadHeader(reader, format);
+  auto each_row = [&](bool read_layout, auto take) {
+    std::rewind(source.get());
+    CsvReader reader(source.get(), name, format.delimiter);
+    CsvLayout header = ReadHeader(reader, format);
+    if (read_layout) csv = std::move(header);
     std::span<const std::string> cells;
     int64_t line = 0;
     while (reader.ReadRow(cells, line)) {
       DecodeRow(reader, line, cells, csv, format, row);
-      for (size_t i = 0; i < csv.payload.size(); ++i) {
-        if (row.payload[i].size() > csv.payload[i].width) {
-          csv.payload[i].width = static_cast<uint32_t>(row.payload[i].size());
-        }
-      }
-      if (++result.records > std::numeric_limits<int32_t>::max()) {
-        throw std::runtime_error(reader.Where(line) +
-                                 "more rows than a table can hold");
-      }
-      if (row.deleted) ++result.deleted;
+      take(reader, line);
     }
-  }
+  };
+
+  // First pass: check every row and size the payload fields.
+  ImportResult result;
+  each_row(true, [&](const CsvReader& reader, int64_t line) {
+    for (size_t i = 0; i < csv.payload.size(); ++i) {
+      if (row.payload[i].size() > csv.payload[i].width) {
+        csv.payload[i].width = static_cast<uint32_t>(row.payload[i].size());
+      }
+    }
+    if (++result.records > std::numeric_limits<int32_t>::max()) {
+      throw std::runtime_error(reader.Where(line) +
+                               "more rows than a table can hold");
+    }
+    if (row.deleted) ++result.deleted;
+  });
   kalvex::TableLayout layout;
   for (const ColumnHeading& heading : csv.payload) {
     layout.payload.push_back(
@@ -385,16 +387,10 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   }
 
   // Second pass: write the records.
-  std::unique_ptr<CsvReader> reading = open();
-  CsvReader& reader = *reading;
-  ReadHeader(reader, format);
   NewTable output(kxt_path, layout, force, inputs, env);
   kalvex::RecordTable& table = output.table();
   const std::string blank(layout.RecordLength(), '\0');
-  std::span<const std::string> cells;
-  int64_t line = 0;
-  while (reader.ReadRow(cells, line)) {
-    DecodeRow(reader, line, cells, csv, format, row);
+  each_row(false, [&](const CsvReader& reader, int64_t line) {
     try {
       table.SetRecordBuffer(blank);
       if (!row.date.empty()) table.FieldPut(1, row.date);
@@ -408,7 +404,7 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
       throw std::runtime_error(reader.Where(line) + e.what());
     }
     output.Append(row.deleted);
-  }
+  });
   output.Commit();
   return result;
 }
