@@ -173,9 +173,7 @@ int Load(const std::string& path, int64_t default_length, bool length_given,
     table->table().SetRecordBuffer(record);
     table->Append(deleted);
   }
-  if (std::ferror(stdin))
-    throw CannotWork(
-        "", std::string("cannot read standard input: ") + std::strerror(errno));
+  CheckCall(std::ferror(stdin), "", "cannot read standard input: ");
   if (!table) {
     table = std::make_unique<NewTable>(
         path, LayoutFor(static_cast<uint32_t>(default_length)), force, inputs);

@@ -242,7 +242,7 @@ char DetectDelimiter(std::string_view line) {
 CsvReader::CsvReader(const std::string& path, char delimiter)
     : path_(path), delimiter_(delimiter) {
   file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) throw CannotWork(path, std::strerror(errno));
+  CheckCall(file_ == nullptr, path, "");
   owns_file_ = true;
   try {
     Start();
@@ -319,10 +319,7 @@ void CsvReader::FeedLine() {
   errno = 0;
   const ssize_t length = getline(&line_buffer_, &line_capacity_, file_);
   if (length < 0) {
-    if (std::ferror(file_)) {
-      throw CannotWork(path_,
-                       std::string("cannot read: ") + std::strerror(errno));
-    }
+    CheckCall(std::ferror(file_), path_, "cannot read: ");
     at_end_ = true;
     if (csv_fini(parser_, OnField, OnRowEnd, this) != 0) {
       throw std::runtime_error(

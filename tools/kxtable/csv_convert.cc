@@ -202,24 +202,14 @@ using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 // it, so that it can be read twice.
 FilePtr SpoolStandardInput() {
   FilePtr spool(std::tmpfile(), &std::fclose);
-  if (!spool) {
-    throw CannotWork(
-        "", std::string("cannot make a temporary file for standard input: ") +
-                std::strerror(errno));
-  }
+  CheckCall(!spool, "", "cannot make a temporary file for standard input: ");
   char chunk[1 << 16];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
-    if (std::fwrite(chunk, 1, n, spool.get()) != n) {
-      throw CannotWork(
-          "", std::string("cannot keep standard input in a temporary file: ") +
-                  std::strerror(errno));
-    }
+    CheckCall(std::fwrite(chunk, 1, n, spool.get()) != n, "",
+              "cannot keep standard input in a temporary file: ");
   }
-  if (std::ferror(stdin)) {
-    throw CannotWork(
-        "", std::string("cannot read standard input: ") + std::strerror(errno));
-  }
+  CheckCall(std::ferror(stdin), "", "cannot read standard input: ");
   return spool;
 }
 
@@ -237,18 +227,11 @@ bool StartsAsUtf16(std::FILE* file) {
 // file of its own.
 FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
   FilePtr out(std::tmpfile(), &std::fclose);
-  if (!out) {
-    throw CannotWork(name,
-                     std::string("cannot make a temporary file to read it "
-                                 "as UTF-16: ") +
-                         std::strerror(errno));
-  }
+  CheckCall(!out, name, "cannot make a temporary file to read it as UTF-16: ");
   // "UTF-16" takes the byte order from the mark and drops it.
   iconv_t convert = ::iconv_open("UTF-8", "UTF-16");
-  if (convert == reinterpret_cast<iconv_t>(-1)) {
-    throw CannotWork(
-        name, std::string("cannot read UTF-16: ") + std::strerror(errno));
-  }
+  CheckCall(convert == reinterpret_cast<iconv_t>(-1), name,
+            "cannot read UTF-16: ");
   struct Close {
     iconv_t c;
     ~Close() { ::iconv_close(c); }
@@ -260,10 +243,7 @@ FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
   for (;;) {
     const size_t got =
         std::fread(in_bytes + kept, 1, sizeof in_bytes - kept, in);
-    if (std::ferror(in)) {
-      throw CannotWork(name,
-                       std::string("cannot read: ") + std::strerror(errno));
-    }
+    CheckCall(std::ferror(in), name, "cannot read: ");
     const bool last = got == 0;
     size_t left = kept + got;
     char* from = in_bytes;
@@ -277,11 +257,8 @@ FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
           "mark");
     }
     const size_t made = static_cast<size_t>(to - out_bytes);
-    if (std::fwrite(out_bytes, 1, made, out.get()) != made) {
-      throw CannotWork(name, std::string("cannot keep it as UTF-8 in a "
-                                         "temporary file: ") +
-                                 std::strerror(errno));
-    }
+    CheckCall(std::fwrite(out_bytes, 1, made, out.get()) != made, name,
+              "cannot keep it as UTF-8 in a temporary file: ");
     if (last) break;
     offset += from - in_bytes;
     std::memmove(in_bytes, from, left);
@@ -346,7 +323,7 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
     std::rewind(source.get());
   } else {
     source.reset(std::fopen(csv_path.c_str(), "rb"));
-    if (!source) throw CannotWork(csv_path, std::strerror(errno));
+    CheckCall(!source, csv_path, "");
   }
   if (StartsAsUtf16(source.get())) source = Utf16ToUtf8(source.get(), name);
   // Reads the file from its start: the header (into `csv` when
