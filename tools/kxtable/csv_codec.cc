@@ -239,29 +239,10 @@ char DetectDelimiter(std::string_view line) {
   return semicolon ? ';' : tab ? '\t' : ',';
 }
 
-CsvReader::CsvReader(const std::string& path, char delimiter)
-    : path_(path), delimiter_(delimiter) {
-  file_ = std::fopen(path.c_str(), "rb");
-  CheckCall(file_ == nullptr, path, "");
-  owns_file_ = true;
-  try {
-    Start();
-  } catch (...) {
-    std::fclose(file_);
-    throw;
-  }
-}
-
 CsvReader::CsvReader(std::FILE* file, const std::string& name, char delimiter)
-    : path_(name), file_(file), delimiter_(delimiter) {
-  Start();
-}
-
-void CsvReader::Start() {
-  parser_ = new csv_parser;
+    : path_(name), file_(file), delimiter_(delimiter), parser_(new csv_parser) {
   if (csv_init(parser_, CSV_STRICT | CSV_STRICT_FINI) != 0) {
     delete parser_;
-    parser_ = nullptr;
     throw std::bad_alloc();
   }
   csv_set_space_func(parser_, NoBlanks);
@@ -271,7 +252,6 @@ CsvReader::~CsvReader() {
   csv_free(parser_);
   delete parser_;
   std::free(line_buffer_);
-  if (owns_file_) std::fclose(file_);
 }
 
 std::string CsvReader::Where(int64_t line) const {
