@@ -92,8 +92,6 @@ class CsvReader {
   std::string Where(int64_t line, size_t column) const;
   const std::string& name() const { return path_; }
 
-  char delimiter() const { return delimiter_; }
-
  private:
   struct Row {
     std::vector<std::string> cells;

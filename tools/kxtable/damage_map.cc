@@ -54,14 +54,6 @@ void KeepLongest(std::vector<Run>& longest, const Run& run, size_t limit) {
   std::push_heap(longest.begin(), longest.end(), shorter_first);
 }
 
-}  // namespace
-
-const char* DamageKindName(int kind) {
-  return kind >= 0 && kind < kDamageKinds ? kKindNames[kind] : "unknown";
-}
-
-namespace {
-
 using damage_map_internal::Byte;
 using damage_map_internal::Pairs;
 using damage_map_internal::StampWords;
@@ -431,12 +423,6 @@ int64_t DamageMap::SpreadCount() const {
   if (!repair_) return 0;
   return repair_->spread_count +
          (repair_->open.records > kSpreadWarnAbove ? 1 : 0);
-}
-
-int64_t DamageMap::FindingCount() const {
-  int64_t count = 0;
-  for (int kind = 0; kind < kNullKind; ++kind) count += totals_[kind];
-  return count;
 }
 
 std::string DamageMap::Json(const DamageMapTable& table) const {

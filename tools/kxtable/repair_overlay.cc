@@ -95,7 +95,6 @@ void RepairAligner::Add(const kxcheck::RecordNote& note, DamageMap& map) {
       map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
                      RecordStamp(next_, written_room));
     }
-    ++paired_;
     Fetch();
     return;
   }
