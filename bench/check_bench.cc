@@ -45,40 +45,17 @@ namespace {
 namespace fs = std::filesystem;
 
 using Usage = kxbench::ChildUsage;
-
-// Runs the program and ends the benchmark unless it exits 0, or 1 when
-// `damage_found_ok` (kxtable check's status for a damaged table).
-Usage MustSpawn(const std::vector<std::string>& argv, const std::string& in,
-                const std::string& out, const std::string& err,
-                bool damage_found_ok = false) {
-  Usage u = kxbench::RunChild(argv, in, out, err);
-  if (u.code != 0 && !(damage_found_ok && u.code == 1)) {
-    std::string line;
-    for (const std::string& a : argv) line += a + " ";
-    std::fprintf(stderr, "failed (exit %d): %s(see %s)\n", u.code, line.c_str(),
-                 err.c_str());
-    std::exit(1);
-  }
-  return u;
-}
-
-void Best(Usage& best, const Usage& u) {
-  if (best.code < 0 || u.cpu < best.cpu) best.cpu = u.cpu;
-  if (best.code < 0 || u.wall < best.wall) best.wall = u.wall;
-  best.max_rss_kb = std::max(best.max_rss_kb, u.max_rss_kb);
-  best.code = u.code;
-}
-
-std::string Base(const std::string& kxt) {
-  return fs::path(kxt).replace_extension().string();
-}
+using kxbench::KeepBest;
+using kxbench::MustRun;
+using kxbench::ReadText;
+using kxbench::RemoveTable;
 
 // Child: a plain read() loop over the four files.
 int ReadChild(const std::string& kxt) {
   std::vector<char> buffer(64 << 10);
   uint64_t sum = 0;
   for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-    int fd = ::open((Base(kxt) + ext).c_str(), O_RDONLY);
+    int fd = ::open((kxt.substr(0, kxt.size() - 4) + ext).c_str(), O_RDONLY);
     if (fd < 0) return 1;
     for (;;) {
       ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -112,13 +89,6 @@ int EngineChild(const std::string& kxt) {
   return sum == 0 ? 1 : 0;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
@@ -126,10 +96,7 @@ void WriteText(const std::string& path, const std::string& text) {
 
 std::string Quoted(const std::string& name) {
   std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
+  for (char c : name) q += c == '"' ? std::string("\"\"") : std::string(1, c);
   return q + "\"";
 }
 
@@ -149,10 +116,7 @@ CheckSql CheckQueries(const std::vector<std::string>& payload, int year) {
   std::snprintf(y, sizeof y, "%04d", year);
   std::string q = "WITH\ncls AS (\n  SELECT rowid AS n, date, time";
   for (size_t i = 0; i < payload.size(); ++i) {
-    q += ", ";
-    q += Quoted(payload[i]);
-    q += " AS p";
-    q += std::to_string(i);
+    q += ", " + Quoted(payload[i]) + " AS p" + std::to_string(i);
   }
   q += R"(,
     CASE
@@ -167,13 +131,8 @@ cand AS (
     COALESCE(LAG(date || ' ' || time) OVER w, '0000-00-00 00-00-00') AS ps,
     date IS LAG(date) OVER w AND time IS LAG(time) OVER w)";
   for (size_t i = 0; i < payload.size(); ++i) {
-    std::string p = "p";
-    p += std::to_string(i);
-    q += " AND ";
-    q += p;
-    q += " IS LAG(";
-    q += p;
-    q += ") OVER w";
+    const std::string p = "p" + std::to_string(i);
+    q += " AND " + p + " IS LAG(" + p + ") OVER w";
   }
   q += R"( AS dup
   FROM cls WHERE k = 0 WINDOW w AS (ORDER BY n)),
@@ -201,19 +160,9 @@ f AS (
   for (const auto& f : fields) {
     std::string part = "substr(s, " + std::to_string(f.from) + ", " +
                        std::to_string(f.length) + ")";
-    q += "  UNION ALL SELECT n, ";
-    q += std::to_string(order++);
-    q += ", ' --> ";
-    q += f.name;
-    q += " is invalid!', s FROM ex WHERE ";
-    q += part;
-    q += " < '";
-    q += f.low;
-    q += "' OR ";
-    q += part;
-    q += " > '";
-    q += f.high;
-    q += "'\n";
+    q += "  UNION ALL SELECT n, " + std::to_string(order++) + ", ' --> " +
+         f.name + " is invalid!', s FROM ex WHERE " + part + " < '" + f.low +
+         "' OR " + part + " > '" + f.high + "'\n";
   }
   q += R"(  UNION ALL SELECT n, 7, ' --> Separator(s) is invalid!', s FROM ex
     WHERE substr(s, 5, 1) <> '-' OR substr(s, 8, 1) <> '-'
@@ -255,8 +204,8 @@ SqliteRun RunSqlite(const std::string& dir, const std::string& kxt, int rounds,
   std::string db = dir + "/check.db";
   std::string sql = dir + "/check.sql";
   fs::remove(db);
-  run.export_run = MustSpawn({KXTABLE_PATH, "export", kxt}, "/dev/null", csv,
-                             dir + "/export.err");
+  run.export_run =
+      MustRun({KXTABLE_PATH, "export", kxt}, csv, dir + "/export.err");
   // The export writes a NUL byte as \x00; it goes back in as character 1,
   // which sorts below the digits as NUL does and is shown as "?" again.
   WriteText(dir + "/load.sql",
@@ -264,19 +213,19 @@ SqliteRun RunSqlite(const std::string& dir, const std::string& kxt, int rounds,
                 " t\n"
                 "UPDATE t SET date = replace(date, '\\x00', char(1)),"
                 " time = replace(time, '\\x00', char(1));\n");
-  run.load = MustSpawn({"sqlite3", db}, dir + "/load.sql", "/dev/null",
-                       dir + "/load.err");
+  run.load = MustRun({"sqlite3", db}, "/dev/null", dir + "/load.err", false,
+                     dir + "/load.sql");
   CheckSql queries = CheckQueries(PayloadColumns(csv), platform::CurrentYear());
   WriteText(sql, queries.findings);
   WriteText(dir + "/counts.sql", queries.counts);
   for (int r = 0; r < rounds; ++r) {
-    Best(run.query, MustSpawn({"sqlite3", db}, sql, dir + "/sqlite.out",
-                              dir + "/sqlite.err"));
+    KeepBest(run.query, MustRun({"sqlite3", db}, dir + "/sqlite.out",
+                                dir + "/sqlite.err", false, sql));
   }
   run.output = ReadText(dir + "/sqlite.out");
   if (with_counts) {
-    MustSpawn({"sqlite3", "-separator", "\n", db}, dir + "/counts.sql",
-              dir + "/counts.out", dir + "/sqlite.err");
+    MustRun({"sqlite3", "-separator", "\n", db}, dir + "/counts.out",
+            dir + "/sqlite.err", false, dir + "/counts.sql");
     run.counts = ReadText(dir + "/counts.out");
   }
   return run;
@@ -298,21 +247,15 @@ void Sample(const std::string& kxt, int64_t records, double damage,
             const std::string& dir) {
   char d[32];
   std::snprintf(d, sizeof d, "%g", damage);
-  MustSpawn({KXTABLE_PATH, "sample", kxt, "--records", std::to_string(records),
-             "--seed", "1", "--damage", d},
-            "/dev/null", "/dev/null", dir + "/sample.err");
+  MustRun({KXTABLE_PATH, "sample", kxt, "--records", std::to_string(records),
+           "--seed", "1", "--damage", d},
+          "/dev/null", dir + "/sample.err");
 }
 
 Usage Check(const std::string& kxt, const std::string& dir,
             const std::string& out = "/dev/null") {
-  return MustSpawn({KXTABLE_PATH, "check", "--crlf", "--no-progress", kxt},
-                   "/dev/null", out, dir + "/check.err", true);
-}
-
-void RemoveTable(const std::string& kxt) {
-  for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-    fs::remove(Base(kxt) + ext);
-  }
+  return MustRun({KXTABLE_PATH, "check", "--crlf", "--no-progress", kxt}, out,
+                 dir + "/check.err", true);
 }
 
 void Line(const char* what, const Usage& u) {
@@ -358,14 +301,14 @@ int main(int argc, char** argv) {
       static_cast<long long>(records), damage, rounds, dir.c_str());
   Sample(kxt, records, damage, dir);
   Usage check, read, engine;
-  MustSpawn({self, "--read-child", kxt}, "/dev/null", "/dev/null",
-            dir + "/read.err");  // into the page cache
+  MustRun({self, "--read-child", kxt}, "/dev/null",
+          dir + "/read.err");  // into the page cache
   for (int r = 0; r < rounds; ++r) {
-    Best(check, Check(kxt, dir));
-    Best(read, MustSpawn({self, "--read-child", kxt}, "/dev/null", "/dev/null",
-                         dir + "/read.err"));
-    Best(engine, MustSpawn({self, "--engine-child", kxt}, "/dev/null",
-                           "/dev/null", dir + "/engine.err"));
+    KeepBest(check, Check(kxt, dir));
+    KeepBest(read, MustRun({self, "--read-child", kxt}, "/dev/null",
+                           dir + "/read.err"));
+    KeepBest(engine, MustRun({self, "--engine-child", kxt}, "/dev/null",
+                             dir + "/engine.err"));
   }
   Line("kxtable check (console host, stdout /dev/null)", check);
   Line("read() loop, 64 KiB, four files", read);

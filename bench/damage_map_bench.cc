@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "core/stamp.h"
 #include "core/stamp_restore.h"
@@ -44,17 +45,10 @@ namespace fs = std::filesystem;
 
 constexpr double kLimit = 1.5;
 
+// check and report exit 1 on a damaged table.
 kxbench::ChildUsage Run(const std::vector<std::string>& argv,
                         const std::string& err) {
-  kxbench::ChildUsage u =
-      kxbench::RunChild(argv, "/dev/null", "/dev/null", err);
-  // check and report exit 1 on a damaged table.
-  if (u.code != 0 && u.code != 1) {
-    std::fprintf(stderr, "%s %s failed (exit %d), see %s\n", argv[0].c_str(),
-                 argv[1].c_str(), u.code, err.c_str());
-    std::exit(1);
-  }
-  return u;
+  return kxbench::MustRun(argv, "/dev/null", err, /*found_ok=*/true);
 }
 
 // Where the reads of ReadSeconds go, so that they are made.
@@ -132,21 +126,15 @@ double ReadSeconds(const std::string& path, uint64_t& sum) {
   return ProcessSeconds() - start;
 }
 
+// The best times and the largest peak memory of the rounds.
 struct Figures {
   long long records = 0;
-  double check_cpu = 0;  // best of the rounds
-  double report_cpu = 0;
-  double repair_cpu = 0;
-  double restore_cpu = 0;
-  double output_check_cpu = 0;  // kxtable check T_REPAIRED.kxt
-  double output_read_cpu = 0;   // the engine's reading of it, in process
-  double restore_rule_cpu = 0;  // the restoring rule alone, in process
-  int64_t rule_kept = 0;        // of the stamps given to it
-  long check_rss_kb = 0;        // the largest of the rounds
-  long report_rss_kb = 0;
-  long repair_rss_kb = 0;
-  long restore_rss_kb = 0;
-  double Ratio() const { return report_cpu / check_cpu; }
+  kxbench::ChildUsage check, report, repair, restore;
+  kxbench::ChildUsage output_check;  // kxtable check T_REPAIRED.kxt
+  double output_read_cpu = 0;        // the engine's reading of it, in process
+  double restore_rule_cpu = 0;       // the restoring rule alone, in process
+  int64_t rule_kept = 0;             // of the stamps given to it
+  double Ratio() const { return report.cpu / check.cpu; }
 };
 
 Figures Measure(const std::string& dir, long long records,
@@ -174,20 +162,15 @@ Figures Measure(const std::string& dir, long long records,
   Figures f;
   f.records = records;
   for (int r = 0; r < rounds; ++r) {
-    const kxbench::ChildUsage o = Run(check_output, err);
-    f.output_check_cpu = r == 0 ? o.cpu : std::min(f.output_check_cpu, o.cpu);
+    kxbench::KeepBest(f.output_check, Run(check_output, err));
     const kxbench::ChildUsage c = Run(check, err);
     const kxbench::ChildUsage p = Run(report, err);
     const kxbench::ChildUsage a = Run(repair, err);
     const kxbench::ChildUsage s = Run(restore, err);
-    f.check_cpu = r == 0 ? c.cpu : std::min(f.check_cpu, c.cpu);
-    f.report_cpu = r == 0 ? p.cpu : std::min(f.report_cpu, p.cpu);
-    f.repair_cpu = r == 0 ? a.cpu : std::min(f.repair_cpu, a.cpu);
-    f.restore_cpu = r == 0 ? s.cpu : std::min(f.restore_cpu, s.cpu);
-    f.check_rss_kb = std::max(f.check_rss_kb, c.max_rss_kb);
-    f.report_rss_kb = std::max(f.report_rss_kb, p.max_rss_kb);
-    f.repair_rss_kb = std::max(f.repair_rss_kb, a.max_rss_kb);
-    f.restore_rss_kb = std::max(f.restore_rss_kb, s.max_rss_kb);
+    kxbench::KeepBest(f.check, c);
+    kxbench::KeepBest(f.report, p);
+    kxbench::KeepBest(f.repair, a);
+    kxbench::KeepBest(f.restore, s);
     std::printf(
         "  %lld records, round %d: check %8.2f ms  report %8.2f ms  "
         "--repair %8.2f ms  --restore %8.2f ms  ratio %.2f\n",
@@ -211,62 +194,44 @@ Figures Measure(const std::string& dir, long long records,
   std::printf(
       "  %lld records: check %.2f ms (%.2f ns/record), report %.2f ms "
       "(%.2f ns/record); report / check %.2f (limit %.1f) %s\n",
-      records, f.check_cpu * 1e3, f.check_cpu / records * 1e9,
-      f.report_cpu * 1e3, f.report_cpu / records * 1e9, f.Ratio(), kLimit,
+      records, f.check.cpu * 1e3, f.check.cpu / records * 1e9,
+      f.report.cpu * 1e3, f.report.cpu / records * 1e9, f.Ratio(), kLimit,
       f.Ratio() <= kLimit ? "within" : "OVER");
   std::printf(
       "  %lld records: report --repair %.2f ms, / check %.2f; report "
       "--restore %.2f ms, / check %.2f\n",
-      records, f.repair_cpu * 1e3, f.repair_cpu / f.check_cpu,
-      f.restore_cpu * 1e3, f.restore_cpu / f.check_cpu);
+      records, f.repair.cpu * 1e3, f.repair.cpu / f.check.cpu,
+      f.restore.cpu * 1e3, f.restore.cpu / f.check.cpu);
   std::printf(
       "  %lld records: floors: the restoring rule alone %.2f ms (/ check "
       "%.2f, %lld stamps kept); reading the output %.2f ms in process (/ check "
       "%.2f), "
       "kxtable check of it %.2f ms (/ check %.2f)\n",
-      records, f.restore_rule_cpu * 1e3, f.restore_rule_cpu / f.check_cpu,
+      records, f.restore_rule_cpu * 1e3, f.restore_rule_cpu / f.check.cpu,
       static_cast<long long>(f.rule_kept), f.output_read_cpu * 1e3,
-      f.output_read_cpu / f.check_cpu, f.output_check_cpu * 1e3,
-      f.output_check_cpu / f.check_cpu);
+      f.output_read_cpu / f.check.cpu, f.output_check.cpu * 1e3,
+      f.output_check.cpu / f.check.cpu);
   std::printf(
       "  %lld records: peak memory check %ld KiB, report %ld KiB, --repair "
       "%ld KiB, --restore %ld KiB\n",
-      records, f.check_rss_kb, f.report_rss_kb, f.repair_rss_kb,
-      f.restore_rss_kb);
-  const std::string base = kxt.substr(0, kxt.size() - 4);
-  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
-    fs::remove(base + ext);
-    fs::remove(base + "_REPAIRED" + ext);
-  }
+      records, f.check.max_rss_kb, f.report.max_rss_kb, f.repair.max_rss_kb,
+      f.restore.max_rss_kb);
+  kxbench::RemoveTable(kxt);
   return f;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  long long records = 1000000;
-  long long large = 10000000;
-  std::string damage = "0.01";
-  int rounds = 5;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string flag = argv[i];
-    const std::string value = argv[i + 1];
-    if (flag == "--dir") {
-      dir = value;
-    } else if (flag == "--records") {
-      records = std::max(1LL, std::atoll(value.c_str()));
-    } else if (flag == "--large") {
-      large = std::max(0LL, std::atoll(value.c_str()));
-    } else if (flag == "--damage") {
-      damage = value;
-    } else if (flag == "--rounds") {
-      rounds = std::max(1, std::atoi(value.c_str()));
-    } else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
-  }
+  const kxbench::Flags flags(
+      argc, argv, {"--dir", "--records", "--large", "--damage", "--rounds"});
+  std::string dir = flags.Text("--dir");
+  const long long records =
+      std::max<int64_t>(1, flags.Number("--records", 1000000));
+  const long long large =
+      std::max<int64_t>(0, flags.Number("--large", 10000000));
+  const std::string damage = flags.Text("--damage", "0.01");
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 5));
   const bool own_dir = kxbench::MakeWorkDir(dir, "damage_map_bench");
   std::printf("damage_map_bench: damage %s, %d rounds, in %s\n", damage.c_str(),
               rounds, dir.c_str());
@@ -281,9 +246,11 @@ int main(int argc, char** argv) {
   // allocator's rounding.
   bool bounded = true;
   if (sizes.size() == 2) {
-    auto compare = [&](const char* what, long Figures::*rss) {
-      const long small_extra = sizes[0].*rss - sizes[0].check_rss_kb;
-      const long large_extra = sizes[1].*rss - sizes[1].check_rss_kb;
+    auto compare = [&](const char* what, kxbench::ChildUsage Figures::*run) {
+      const long small_extra =
+          (sizes[0].*run).max_rss_kb - sizes[0].check.max_rss_kb;
+      const long large_extra =
+          (sizes[1].*run).max_rss_kb - sizes[1].check.max_rss_kb;
       const bool within =
           large_extra <= small_extra + std::max(2048L, small_extra / 10);
       std::printf(
@@ -293,9 +260,9 @@ int main(int argc, char** argv) {
           within ? "does not grow with the table" : "GROWS with the table");
       bounded = bounded && within;
     };
-    compare("report", &Figures::report_rss_kb);
-    compare("report --repair", &Figures::repair_rss_kb);
-    compare("report --restore", &Figures::restore_rss_kb);
+    compare("report", &Figures::report);
+    compare("report --repair", &Figures::repair);
+    compare("report --restore", &Figures::restore);
   }
   if (own_dir) fs::remove_all(dir);
   return fast && bounded ? 0 : 1;

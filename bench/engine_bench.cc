@@ -14,8 +14,6 @@
 //
 // Prints one line per measurement and exits 1 when a ratio is over its limit.
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/child_process.h"
 #include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "engine/record_codec.h"
@@ -69,9 +68,7 @@ std::string RecordFor(int64_t i) {
 
 // Writes a table through the engine; returns the seconds taken.
 double EngineAppend(const std::string& kxt, int64_t records) {
-  fs::path base = fs::path(kxt).replace_extension();
-  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"})
-    fs::remove(base.string() + ext);
+  kxbench::RemoveTable(kxt);
   std::string record = RecordFor(0);
   auto start = Clock::now();
   kalvex::RecordTable::CreateDefinition(kxt, BenchLayout(), true);
@@ -128,8 +125,8 @@ double EngineRead(const std::string& kxt, uint64_t& sum) {
   return CpuNow() - start;
 }
 
-double PlainReadFile(const std::string& path, std::vector<char>& buffer,
-                     uint64_t& sum) {
+void PlainReadFile(const std::string& path, std::vector<char>& buffer,
+                   uint64_t& sum) {
   int fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) std::abort();
   for (;;) {
@@ -138,7 +135,6 @@ double PlainReadFile(const std::string& path, std::vector<char>& buffer,
     sum += static_cast<unsigned char>(buffer[0]);
   }
   ::close(fd);
-  return 0;
 }
 
 double PlainRead(const std::string& kxt, size_t buffer_size, uint64_t& sum) {
@@ -157,29 +153,15 @@ int RunMemoryChild(const std::string& dir, int64_t records) {
   EngineAppend(kxt, records);
   uint64_t sum = 0;
   EngineRead(kxt, sum);
-  for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"})
-    fs::remove(dir + "/memory" + ext);
+  kxbench::RemoveTable(kxt);
   return sum == 0 ? 1 : 0;
 }
 
 long PeakRssKb(const std::string& self, const std::string& dir,
                int64_t records) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::string n = std::to_string(records);
-    ::execl(self.c_str(), self.c_str(), "--memory-child", n.c_str(), "--dir",
-            dir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid ||
-      !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "memory child for %lld records failed\n",
-                 static_cast<long long>(records));
-    std::exit(1);
-  }
-  return usage.ru_maxrss;
+  return kxbench::MustRun(
+             {self, "--memory-child", std::to_string(records), "--dir", dir})
+      .max_rss_kb;
 }
 
 }  // namespace
@@ -220,19 +202,18 @@ int main(int argc, char** argv) {
   }
   double plain_read = std::min(plain_read_64k, plain_read_1m);
 
-  std::printf("%-46s %9.2f ms\n",
-              "read: engine GoToRecord+RecordBuffer+Deleted",
-              engine_read * 1e3);
-  std::printf("%-46s %9.2f ms\n", "read: plain read() loop, 64 KiB buffer",
-              plain_read_64k * 1e3);
-  std::printf("%-46s %9.2f ms\n", "read: plain read() loop, 1 MiB buffer",
-              plain_read_1m * 1e3);
-  std::printf("%-46s %9.2f ms\n", "append: engine AppendRecord + Close",
-              engine_append * 1e3);
-  std::printf("%-46s %9.2f ms\n", "append: plain fwrite + fsync",
-              plain_sync * 1e3);
-  std::printf("%-46s %9.2f ms\n", "append: plain fwrite, no fsync",
-              plain_nosync * 1e3);
+  const struct {
+    const char* what;
+    double seconds;
+  } times[] = {{"read: engine GoToRecord+RecordBuffer+Deleted", engine_read},
+               {"read: plain read() loop, 64 KiB buffer", plain_read_64k},
+               {"read: plain read() loop, 1 MiB buffer", plain_read_1m},
+               {"append: engine AppendRecord + Close", engine_append},
+               {"append: plain fwrite + fsync", plain_sync},
+               {"append: plain fwrite, no fsync", plain_nosync}};
+  for (const auto& t : times) {
+    std::printf("%-46s %9.2f ms\n", t.what, t.seconds * 1e3);
+  }
 
   std::string self = fs::read_symlink("/proc/self/exe").string();
   long small_rss = PeakRssKb(self, dir, 100000);

@@ -30,23 +30,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// check exits 1 on a damaged table.
 kxbench::ChildUsage Run(const std::vector<std::string>& argv,
                         const std::string& out, const std::string& err) {
-  kxbench::ChildUsage u = kxbench::RunChild(argv, "/dev/null", out, err);
-  // check exits 1 on a damaged table.
-  if (u.code != 0 && u.code != 1) {
-    std::fprintf(stderr, "%s %s failed (exit %d), see %s\n", argv[0].c_str(),
-                 argv[1].c_str(), u.code, err.c_str());
-    std::exit(1);
-  }
-  return u;
-}
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return kxbench::MustRun(argv, out, err, /*found_ok=*/true);
 }
 
 }  // namespace
@@ -95,7 +82,7 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     const kxbench::ChildUsage one = Run(command("1"), one_out, err);
     const kxbench::ChildUsage two = Run(command("2"), two_out, err);
-    same &= Contents(one_out) == Contents(two_out);
+    same &= kxbench::ReadText(one_out) == kxbench::ReadText(two_out);
     if (r == 0 || one.wall < best_one.wall) best_one = one;
     if (r == 0 || two.wall < best_two.wall) best_two = two;
     std::printf(

@@ -51,10 +51,11 @@ std::string Table(const std::string& name) {
   return (g_dir / (name + ".kxt")).string();
 }
 
-std::vector<std::string> Files(const std::string& base) {
+// The four files of table `base` in `dir`.
+std::vector<std::string> Files(const fs::path& dir, const std::string& base) {
   std::vector<std::string> files;
   for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-    files.push_back((g_dir / (base + ext)).string());
+    files.push_back((dir / (base + ext)).string());
   }
   return files;
 }
@@ -89,15 +90,13 @@ void Copy(benchmark::State& state, bool sync, const std::string& key) {
     fs::remove_all(to);
     fs::create_directory(to);
     std::vector<std::string> args = {"cp"};
-    for (const std::string& f : Files("t1m")) args.push_back(f);
+    for (const std::string& f : Files(g_dir, "t1m")) args.push_back(f);
     args.push_back(to.string());
     Run run = RunProgram(args);
     g_cpu_seconds[key].push_back(run.cpu);
     if (sync) {
-      std::vector<std::string> sync_args = {"sync"};
-      for (const char* ext : {".kxt", ".kxd", ".kxi", ".kxa"}) {
-        sync_args.push_back((to / ("t1m" + std::string(ext))).string());
-      }
+      std::vector<std::string> sync_args = Files(to, "t1m");
+      sync_args.insert(sync_args.begin(), "sync");
       run.wall += RunProgram(sync_args).wall;
     }
     state.SetIterationTime(run.wall);
@@ -115,24 +114,13 @@ void BM_RepairMemory10M(benchmark::State& state) {
   Repair(state, "t10m", "rss10m");
 }
 
-BENCHMARK(BM_Repair1M)
-    ->UseManualTime()
-    ->Iterations(5)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Cp1M)->UseManualTime()->Iterations(5)->Unit(
-    benchmark::kMillisecond);
-BENCHMARK(BM_CpSync1M)
-    ->UseManualTime()
-    ->Iterations(5)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RepairMemory100k)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RepairMemory10M)
-    ->UseManualTime()
-    ->Iterations(1)
-    ->Unit(benchmark::kMillisecond);
+// Each timed by its runs' wall time, in milliseconds.
+void Register(const char* name, void (*run)(benchmark::State&), int times) {
+  benchmark::RegisterBenchmark(name, run)
+      ->UseManualTime()
+      ->Iterations(times)
+      ->Unit(benchmark::kMillisecond);
+}
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -155,11 +143,13 @@ int main(int argc, char** argv) {
     MakeSample("t1m", 1000000);
     MakeSample("t100k", 100000);
     MakeSample("t10m", 10000000);
+    Register("BM_Repair1M", BM_Repair1M, 5);
+    Register("BM_Cp1M", BM_Cp1M, 5);
+    Register("BM_CpSync1M", BM_CpSync1M, 5);
+    Register("BM_RepairMemory100k", BM_RepairMemory100k, 1);
+    Register("BM_RepairMemory10M", BM_RepairMemory10M, 1);
     if (std::getenv("KX_BASELINE_KXTABLE") != nullptr) {
-      benchmark::RegisterBenchmark("BM_BaselineRepair1M", BM_BaselineRepair1M)
-          ->UseManualTime()
-          ->Iterations(5)
-          ->Unit(benchmark::kMillisecond);
+      Register("BM_BaselineRepair1M", BM_BaselineRepair1M, 5);
     }
     benchmark::RunSpecifiedBenchmarks();
 

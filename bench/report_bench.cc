@@ -28,22 +28,17 @@
 #include <vector>
 
 #include "bench/support/child_process.h"
+#include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+// check exits 1 on a damaged table.
 kxbench::ChildUsage Run(const std::vector<std::string>& argv,
                         const std::string& out, const std::string& err) {
-  kxbench::ChildUsage u = kxbench::RunChild(argv, "/dev/null", out, err);
-  // check exits 1 on a damaged table.
-  if (u.code != 0 && u.code != 1) {
-    std::fprintf(stderr, "%s %s failed (exit %d), see %s\n", argv[0].c_str(),
-                 argv[1].c_str(), u.code, err.c_str());
-    std::exit(1);
-  }
-  return u;
+  return kxbench::MustRun(argv, out, err, /*found_ok=*/true);
 }
 
 // The lowest, median and highest of some values.
@@ -110,28 +105,16 @@ void PrintRepairRuns(const RepairRuns& runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir;
-  long long records = 1000000;
-  std::string damage = "0.01";
-  int rounds = 7;
-  std::string only;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string flag = argv[i];
-    const std::string value = argv[i + 1];
-    if (flag == "--dir") {
-      dir = value;
-    } else if (flag == "--records") {
-      records = std::atoll(value.c_str());
-    } else if (flag == "--damage") {
-      damage = value;
-    } else if (flag == "--only" && (value == "check" || value == "repair")) {
-      only = value;
-    } else if (flag == "--rounds") {
-      rounds = std::max(1, std::atoi(value.c_str()));
-    } else {
-      std::fprintf(stderr, "unknown flag %s\n", flag.c_str());
-      return 2;
-    }
+  const kxbench::Flags flags(
+      argc, argv, {"--dir", "--records", "--damage", "--only", "--rounds"});
+  std::string dir = flags.Text("--dir");
+  const long long records = flags.Number("--records", 1000000);
+  const std::string damage = flags.Text("--damage", "0.01");
+  const int rounds = std::max<int>(1, flags.Number("--rounds", 7));
+  const std::string only = flags.Text("--only");
+  if (!only.empty() && only != "check" && only != "repair") {
+    std::fprintf(stderr, "--only takes check or repair\n");
+    return 2;
   }
   const bool own_dir = kxbench::MakeWorkDir(dir, "report_bench");
   const std::string kxt = dir + "/bench.kxt";
@@ -149,18 +132,13 @@ int main(int argc, char** argv) {
     const std::vector<std::string> json = {KXTABLE_PATH, "check", "--json",
                                            "--no-progress", kxt};
     Run(full, dir + "/full.txt", err);  // into the page cache
-    double best_full = 0;
-    double best_json = 0;
-    long full_rss = 0;
-    long json_rss = 0;
+    kxbench::ChildUsage best_full, best_json;
     std::vector<double> ratios;
     for (int r = 0; r < rounds; ++r) {
       const kxbench::ChildUsage f = Run(full, dir + "/full.txt", err);
       const kxbench::ChildUsage j = Run(json, dir + "/report.json", err);
-      best_full = r == 0 ? f.cpu : std::min(best_full, f.cpu);
-      best_json = r == 0 ? j.cpu : std::min(best_json, j.cpu);
-      full_rss = std::max(full_rss, f.max_rss_kb);
-      json_rss = std::max(json_rss, j.max_rss_kb);
+      kxbench::KeepBest(best_full, f);
+      kxbench::KeepBest(best_json, j);
       ratios.push_back(j.cpu / f.cpu);
       std::printf(
           "  round %d: check --full cpu %7.1f ms (wall %7.1f)   "
@@ -169,7 +147,7 @@ int main(int argc, char** argv) {
           ratios.back());
     }
     std::sort(ratios.begin(), ratios.end());
-    const double ratio = best_json / best_full;
+    const double ratio = best_json.cpu / best_full.cpu;
     met = ratio <= 1.5;
     std::printf("  output: %ju bytes of text, %ju bytes of JSON\n",
                 static_cast<uintmax_t>(fs::file_size(dir + "/full.txt")),
@@ -180,8 +158,8 @@ int main(int argc, char** argv) {
         ratio, met ? "met" : "MISSED");
     std::printf("  per-round ratios: lowest %.2f, median %.2f, highest %.2f\n",
                 ratios.front(), ratios[ratios.size() / 2], ratios.back());
-    std::printf("  peak memory: check --full %ld KB, --json %ld KB\n", full_rss,
-                json_rss);
+    std::printf("  peak memory: check --full %ld KB, --json %ld KB\n",
+                best_full.max_rss_kb, best_json.max_rss_kb);
   }
 
   // The repair, for comparison.

@@ -39,8 +39,6 @@
 //
 // --quick: 100,000 records, memory at 10,000 and 1,000,000. Exits 1 when a
 // target of the restoring rule is missed.
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -56,31 +54,14 @@
 #include "core/stamp.h"
 #include "core/stamp_time.h"
 #include "engine/record_table.h"
+#include "platform/system.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 using Usage = kxbench::ChildUsage;
-
-int CurrentYear() {
-  const time_t now = ::time(nullptr);
-  struct tm local {};
-  ::localtime_r(&now, &local);
-  return local.tm_year + 1900;
-}
-
-Usage MustRun(const std::vector<std::string>& argv,
-              const std::string& out = "/dev/null") {
-  Usage u = kxbench::RunChild(argv, "/dev/null", out, out + ".err");
-  if (u.code != 0) {
-    std::string line;
-    for (const std::string& a : argv) line += a + " ";
-    std::fprintf(stderr, "failed (exit %d): %s\n", u.code, line.c_str());
-    std::exit(1);
-  }
-  return u;
-}
+using kxbench::RemoveTable;
 
 // The truth file, read line by line in record order.
 class Truth {
@@ -157,32 +138,26 @@ struct Figures {
 
 // What one rule wrote, against the truth.
 struct Tally {
-  int64_t examined = 0;
-  int64_t damaged = 0;
-  int64_t restored = 0;
-  int64_t true_stamps = 0;
-  int64_t changed = 0;
-  int64_t below = 0;
-  int64_t unreal = 0;
-  int64_t failing = 0;
+  Figures f;
   std::vector<int64_t> errors;  // seconds, damaged stamps written real
 
   void Add(const std::string& read, const std::string& truth,
            const std::string& written, int year_number,
            const std::string& year) {
-    ++examined;
+    ++f.examined;
     const bool damaged_stamp = read != truth;
     if (damaged_stamp) {
-      ++damaged;
-      if (written == truth) ++restored;
+      ++f.damaged;
+      if (written == truth) ++f.restored;
     } else {
-      ++true_stamps;
-      if (written != truth) ++changed;
+      ++f.true_stamps;
+      if (written != truth) ++f.changed;
     }
-    if (kxcheck::CompareText(written, previous_) < 0 && examined > 1) ++below;
+    if (kxcheck::CompareText(written, previous_) < 0 && f.examined > 1)
+      ++f.below;
     for (kxcheck::StampTest test : kxcheck::kAllStampTests) {
       if (kxcheck::StampTestFails(test, written, previous_, year)) {
-        ++failing;
+        ++f.failing;
         break;
       }
     }
@@ -190,7 +165,7 @@ struct Tally {
     const bool real =
         kxcheck::ReadStampTime(written, year_number, written_time) &&
         kxcheck::HasStampSeparators(written);
-    if (!real) ++unreal;
+    if (!real) ++f.unreal;
     if (damaged_stamp && real &&
         kxcheck::ReadStampTime(truth, year_number, true_time)) {
       errors.push_back(std::llabs(written_time - true_time));
@@ -200,8 +175,6 @@ struct Tally {
 
   // The counts, and the errors' median and largest.
   Figures Result() {
-    Figures f{examined, damaged, restored, true_stamps,
-              changed,  below,   unreal,   failing};
     if (!errors.empty()) {
       std::nth_element(errors.begin(), errors.begin() + errors.size() / 2,
                        errors.end());
@@ -219,7 +192,7 @@ struct Tally {
 // the pass examined.
 Figures EvaluateOutput(const std::string& source, const std::string& output,
                        const std::string& truth_path) {
-  const int year = CurrentYear();
+  const int year = platform::CurrentYear();
   const std::string year_text = kxcheck::YearText(year);
   ExaminedRecords examined(source);
   kalvex::RecordTable written;
@@ -286,7 +259,7 @@ void MakeSample(const std::string& kxt, const std::string& truth,
     argv.push_back("--truth");
     argv.push_back(truth);
   }
-  MustRun(argv);
+  kxbench::MustRun(argv);
 }
 
 std::string Repaired(const std::string& kxt) {
@@ -300,24 +273,9 @@ Usage RunRepair(const std::string& kxt, int rounds, bool restore) {
   std::vector<std::string> argv = {KXTABLE_PATH, "repair", "--replace",
                                    "--no-progress", kxt};
   if (restore) argv.push_back("--restore");
-  for (int i = 0; i < rounds; ++i) {
-    Usage u = MustRun(argv);
-    if (best.code < 0 || u.wall < best.wall) best.wall = u.wall;
-    if (best.code < 0 || u.cpu < best.cpu) best.cpu = u.cpu;
-    best.max_rss_kb = std::max(best.max_rss_kb, u.max_rss_kb);
-    best.code = 0;
-  }
+  for (int i = 0; i < rounds; ++i)
+    kxbench::KeepBest(best, kxbench::MustRun(argv));
   return best;
-}
-
-void RemoveTable(const std::string& kxt) {
-  const std::string base = kxt.substr(0, kxt.size() - 4);
-  for (const std::string& b : {base, base + "_REPAIRED"}) {
-    for (const char* suffix : {".kxt", ".kxd", ".kxa", ".kxi"}) {
-      std::error_code ec;
-      fs::remove(b + suffix, ec);
-    }
-  }
 }
 
 void PrintRow(const char* rule, const char* table, const Figures& f) {

@@ -31,6 +31,7 @@
 #include <string>
 
 #include "adapter/engine_operations.h"
+#include "bench/support/child_process.h"
 #include "bench/support/flags.h"
 #include "bench/support/work_dir.h"
 #include "core/operations.h"
@@ -99,13 +100,9 @@ int main(int argc, char** argv) {
   const bool own_dir = kxbench::MakeWorkDir(dir, "window_bench");
   fs::create_directories(dir);
   std::string table = dir + "/bench.kxt";
-  std::string make = std::string(KXTABLE_PATH) + " sample '" + table +
-                     "' --records " + std::to_string(records) +
-                     " --seed 7 --damage " + damage + " --force";
-  if (std::system(make.c_str()) != 0) {
-    std::fprintf(stderr, "could not make the table: %s\n", make.c_str());
-    return 2;
-  }
+  kxbench::MustRun({KXTABLE_PATH, "sample", table, "--records",
+                    std::to_string(records), "--seed", "7", "--damage", damage,
+                    "--force"});
 
   std::FILE* sink = std::fopen("/dev/null", "w");
   frmKXCheck window;

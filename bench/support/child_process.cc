@@ -5,9 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace kxbench {
 
@@ -54,6 +58,43 @@ ChildUsage RunChild(const std::vector<std::string>& argv, const std::string& in,
   usage.max_rss_kb = ru.ru_maxrss;
   usage.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   return usage;
+}
+
+ChildUsage MustRun(const std::vector<std::string>& argv, const std::string& out,
+                   const std::string& err, bool found_ok,
+                   const std::string& in) {
+  const ChildUsage usage = RunChild(argv, in, out, err);
+  if (usage.code == 0 || (found_ok && usage.code == 1)) return usage;
+  std::string line;
+  for (const std::string& a : argv) line += a + " ";
+  std::fprintf(stderr, "failed (exit %d): %s(see %s)\n", usage.code,
+               line.c_str(), err.c_str());
+  std::exit(1);
+}
+
+void KeepBest(ChildUsage& best, const ChildUsage& run) {
+  const bool first = best.code < 0;
+  best.cpu = first ? run.cpu : std::min(best.cpu, run.cpu);
+  best.wall = first ? run.wall : std::min(best.wall, run.wall);
+  best.max_rss_kb = std::max(best.max_rss_kb, run.max_rss_kb);
+  best.code = run.code;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void RemoveTable(const std::string& kxt) {
+  const std::string base = kxt.substr(0, kxt.size() - 4);
+  for (const std::string& b : {base, base + "_REPAIRED"}) {
+    for (const char* ext : {".kxt", ".kxd", ".kxa", ".kxi"}) {
+      std::error_code ec;
+      std::filesystem::remove(b + ext, ec);
+    }
+  }
 }
 
 }  // namespace kxbench

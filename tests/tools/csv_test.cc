@@ -149,7 +149,7 @@ TEST_F(CsvFileTest, ReaderFollowsQuotingAndNamesStartingLines) {
     std::vector<std::string> cells;
     bool operator==(const Row&) const = default;
   };
-  kxtable::CsvReader reader(
+  const std::string path =
       Csv("a,b,c\r\n"
           "\"x,1\",\"say \"\"hi\"\"\", plain \r\n"
           "\r\n"
@@ -157,13 +157,16 @@ TEST_F(CsvFileTest, ReaderFollowsQuotingAndNamesStartingLines) {
           ",,\n"
           "\n"
           "\"\",\"\"\"\",\\x41\n"
-          "nul\0byte,\xff,last"s));
+          "nul\0byte,\xff,last"s);
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  kxtable::CsvReader reader(file, path, '\0');
   std::vector<Row> rows;
   std::span<const std::string> cells;
   int64_t line = 0;
   while (reader.ReadRow(cells, line)) {
     rows.push_back({line, {cells.begin(), cells.end()}});
   }
+  std::fclose(file);
   const std::vector<Row> expected = {
       {1, {"a", "b", "c"}},
       {2, {"x,1", "say \"hi\"", " plain "}},

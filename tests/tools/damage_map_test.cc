@@ -424,7 +424,8 @@ TEST(DamageMapTest, PageCarriesTheDataWhateverTheTextsHold) {
   char* written = nullptr;
   size_t size = 0;
   std::FILE* out = open_memstream(&written, &size);
-  ASSERT_TRUE(kxtable::WriteReportPage(out, data));
+  ASSERT_TRUE(
+      kxtable::WriteReportPage(out, [&](const auto& put) { put(data); }));
   std::fclose(out);
   const std::string page(written, size);
   std::free(written);

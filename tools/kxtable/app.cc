@@ -1,6 +1,7 @@
 #include "tools/kxtable/app.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -53,6 +54,10 @@ void BuildApp(CLI::App& app, Runner& run, const std::string& version) {
   AddCheckCommand(app, run);
   AddRepairCommand(app, run);
   AddReportCommand(app, run);
+}
+
+std::vector<const CLI::App*> Commands(const CLI::App& app) {
+  return app.get_subcommands(std::function<bool(const CLI::App*)>());
 }
 
 int RunCommand(const Runner& run) {

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 #include "tools/kxtable/commands.h"
 
@@ -16,6 +17,9 @@ extern const char kExitStatusText[];
 
 // Sets up `app` as kxtable, version `version`, with all its commands.
 void BuildApp(CLI::App& app, Runner& run, const std::string& version);
+
+// The commands of `app`, in the order they were added.
+std::vector<const CLI::App*> Commands(const CLI::App& app);
 
 // Runs the work the command line asked for and reports a failure that ends
 // it as one line on standard error; returns the exit status.

@@ -121,17 +121,14 @@ kalvex::TableLayout LayoutFor(uint32_t record_length) {
   return layout;
 }
 
-void CheckRecordLength(int64_t length, const std::string& where) {
-  if (length < kalvex::kPayloadOffset || length > 65536)
-    throw CannotWork("", where + ": record length " + std::to_string(length) +
-                             " is outside 17 to 65536");
-}
-
 int Load(const std::string& path, int64_t default_length, bool length_given,
          bool force) {
   if (!HasKxtExtension(path))
     throw CannotWork(path, "a table path must end in .kxt");
-  CheckRecordLength(default_length, "--record-length");
+  if (default_length < kalvex::kPayloadOffset || default_length > 65536)
+    throw CannotWork("", "--record-length: record length " +
+                             std::to_string(default_length) +
+                             " is outside 17 to 65536");
   // Standard input may be one of the table's own files.
   const std::vector<std::string> inputs = {"/dev/stdin"};
   RefuseExistingTable(path, force);
@@ -173,9 +170,7 @@ int Load(const std::string& path, int64_t default_length, bool length_given,
     table->table().SetRecordBuffer(record);
     table->Append(deleted);
   }
-  if (std::ferror(stdin))
-    throw CannotWork(
-        "", std::string("cannot read standard input: ") + std::strerror(errno));
+  CheckCall(std::ferror(stdin), "", "cannot read standard input: ");
   if (!table) {
     table = std::make_unique<NewTable>(
         path, LayoutFor(static_cast<uint32_t>(default_length)), force, inputs);

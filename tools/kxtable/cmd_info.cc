@@ -108,8 +108,8 @@ class InfoJson {
     json_.EndArray();
     Put("record_count", table.RecordCount());
     Put("deleted_count", table.DeletedCount());
-    Stamp("first_stamp", StampOf(table, 1));
-    Stamp("last_stamp", StampOf(table, table.RecordCount()));
+    Put("first_stamp", StampOf(table, 1));
+    Put("last_stamp", StampOf(table, table.RecordCount()));
     opened_ = true;
   }
 
@@ -120,8 +120,7 @@ class InfoJson {
     if (!opened_) {
       for (const char* key : {"record_length", "fields", "record_count",
                               "deleted_count", "first_stamp", "last_stamp"}) {
-        json_.Key(key);
-        json_.Null();
+        Put(key, std::optional<int64_t>());
       }
     }
     json_.Key("files");
@@ -133,12 +132,7 @@ class InfoJson {
       Put("role", kFileRoles[i]);
       Put("path", files[i]);
       Put("kind", missing ? "missing" : size ? "file" : "other");
-      json_.Key("size");
-      if (size) {
-        json_.Number(*size);
-      } else {
-        json_.Null();
-      }
+      Put("size", size);
       json_.EndObject();
     }
     json_.EndArray();
@@ -178,13 +172,12 @@ class InfoJson {
     json_.EndObject();
   }
 
-  void Stamp(const char* key, const std::optional<std::string>& stamp) {
+  // The value, or null when there is none.
+  template <class Value>
+  void Put(std::string_view key, const std::optional<Value>& value) {
+    if (value) return Put(key, *value);
     json_.Key(key);
-    if (stamp) {
-      json_.String(*stamp);
-    } else {
-      json_.Null();
-    }
+    json_.Null();
   }
 
   JsonWriter json_;

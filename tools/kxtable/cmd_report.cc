@@ -54,14 +54,10 @@ struct ReportArgs {
   std::string repaired;  // the repair's output; "" for T_REPAIRED.kxt
 };
 
-constexpr char kPageSuffix[] = ".report.html";
-
-// T.kxt gives T.report.html.
-std::string DefaultPagePath(const std::string& table) {
-  if (HasKxtExtension(table)) {
-    return table.substr(0, table.size() - 4) + kPageSuffix;
-  }
-  return table + kPageSuffix;
+// T.kxt and ".report.html" give T.report.html.
+std::string BesideTable(const std::string& table, const char* suffix) {
+  return (HasKxtExtension(table) ? table.substr(0, table.size() - 4) : table) +
+         suffix;
 }
 
 // What is known of the table before the scan: whether the engine opens it,
@@ -158,18 +154,16 @@ class EngineOutput final : public OutputRecords {
 int ReportTable(const std::string& table, const ReportArgs& args,
                 bool& stopped) {
   const std::string page =
-      args.output.empty() ? DefaultPagePath(table) : args.output;
+      args.output.empty() ? BesideTable(table, ".report.html") : args.output;
   const Preparation prepared = Prepare(table, page, args.force);
   if (prepared.refused != 0) return prepared.refused;
 
   // What a repair changed: its output, opened before the check runs, or the
   // restoring rule.
-  const std::string repaired =
-      !args.repaired.empty() ? args.repaired
-      : prepared.opens       ? prepared.repaired
-      : HasKxtExtension(table)
-          ? table.substr(0, table.size() - 4) + "_REPAIRED.kxt"
-          : table + "_REPAIRED.kxt";
+  const std::string repaired = !args.repaired.empty() ? args.repaired
+                               : prepared.opens
+                                   ? prepared.repaired
+                                   : BesideTable(table, "_REPAIRED.kxt");
   std::unique_ptr<EngineOutput> output;
   std::unique_ptr<RepairAligner> aligner;
   std::unique_ptr<RestoreOverlay> restore;
@@ -206,13 +200,9 @@ int ReportTable(const std::string& table, const ReportArgs& args,
   options.quiet = args.quiet;
   options.report = &report;
   options.damage_map = &map;
-  if (aligner) {
+  if (aligner || restore) {
     options.on_record = [&](const kxcheck::RecordNote& note) {
-      aligner->Add(note, **options.damage_map);
-    };
-  } else if (restore) {
-    options.on_record = [&](const kxcheck::RecordNote& note) {
-      restore->Add(note, **options.damage_map);
+      aligner ? aligner->Add(note, *map) : restore->Add(note, *map);
     };
   }
   RunTable(Operation::kCheck, options, report);

@@ -239,29 +239,10 @@ char DetectDelimiter(std::string_view line) {
   return semicolon ? ';' : tab ? '\t' : ',';
 }
 
-CsvReader::CsvReader(const std::string& path, char delimiter)
-    : path_(path), delimiter_(delimiter) {
-  file_ = std::fopen(path.c_str(), "rb");
-  if (file_ == nullptr) throw CannotWork(path, std::strerror(errno));
-  owns_file_ = true;
-  try {
-    Start();
-  } catch (...) {
-    std::fclose(file_);
-    throw;
-  }
-}
-
 CsvReader::CsvReader(std::FILE* file, const std::string& name, char delimiter)
-    : path_(name), file_(file), delimiter_(delimiter) {
-  Start();
-}
-
-void CsvReader::Start() {
-  parser_ = new csv_parser;
+    : path_(name), file_(file), delimiter_(delimiter), parser_(new csv_parser) {
   if (csv_init(parser_, CSV_STRICT | CSV_STRICT_FINI) != 0) {
     delete parser_;
-    parser_ = nullptr;
     throw std::bad_alloc();
   }
   csv_set_space_func(parser_, NoBlanks);
@@ -271,7 +252,6 @@ CsvReader::~CsvReader() {
   csv_free(parser_);
   delete parser_;
   std::free(line_buffer_);
-  if (owns_file_) std::fclose(file_);
 }
 
 std::string CsvReader::Where(int64_t line) const {
@@ -319,10 +299,7 @@ void CsvReader::FeedLine() {
   errno = 0;
   const ssize_t length = getline(&line_buffer_, &line_capacity_, file_);
   if (length < 0) {
-    if (std::ferror(file_)) {
-      throw CannotWork(path_,
-                       std::string("cannot read: ") + std::strerror(errno));
-    }
+    CheckCall(std::ferror(file_), path_, "cannot read: ");
     at_end_ = true;
     if (csv_fini(parser_, OnField, OnRowEnd, this) != 0) {
       throw std::runtime_error(

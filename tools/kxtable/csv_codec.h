@@ -71,11 +71,9 @@ char DetectDelimiter(std::string_view line);
 // std::runtime_error naming the file and the line.
 class CsvReader {
  public:
-  // Reads the file at `path`, with `delimiter`, or with the one that
-  // DetectDelimiter finds when it is '\0'.
-  explicit CsvReader(const std::string& path, char delimiter = '\0');
   // Reads `file` from where it stands (it is not closed here), naming it
-  // `name` in messages.
+  // `name` in messages, with `delimiter`, or with the one that
+  // DetectDelimiter finds when it is '\0'.
   CsvReader(std::FILE* file, const std::string& name, char delimiter);
   ~CsvReader();
   CsvReader(const CsvReader&) = delete;
@@ -94,8 +92,6 @@ class CsvReader {
   std::string Where(int64_t line, size_t column) const;
   const std::string& name() const { return path_; }
 
-  char delimiter() const { return delimiter_; }
-
  private:
   struct Row {
     std::vector<std::string> cells;
@@ -106,11 +102,8 @@ class CsvReader {
   static void OnRowEnd(int terminator, void* self);
   void FeedLine();
 
-  void Start();
-
   std::string path_;
   std::FILE* file_ = nullptr;
-  bool owns_file_ = false;
   char delimiter_ = '\0';  // '\0': found on the first line that is not blank
   bool delimiter_set_ = false;
   csv_parser* parser_ = nullptr;

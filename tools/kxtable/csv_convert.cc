@@ -202,24 +202,14 @@ using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
 // it, so that it can be read twice.
 FilePtr SpoolStandardInput() {
   FilePtr spool(std::tmpfile(), &std::fclose);
-  if (!spool) {
-    throw CannotWork(
-        "", std::string("cannot make a temporary file for standard input: ") +
-                std::strerror(errno));
-  }
+  CheckCall(!spool, "", "cannot make a temporary file for standard input: ");
   char chunk[1 << 16];
   size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
-    if (std::fwrite(chunk, 1, n, spool.get()) != n) {
-      throw CannotWork(
-          "", std::string("cannot keep standard input in a temporary file: ") +
-                  std::strerror(errno));
-    }
+    CheckCall(std::fwrite(chunk, 1, n, spool.get()) != n, "",
+              "cannot keep standard input in a temporary file: ");
   }
-  if (std::ferror(stdin)) {
-    throw CannotWork(
-        "", std::string("cannot read standard input: ") + std::strerror(errno));
-  }
+  CheckCall(std::ferror(stdin), "", "cannot read standard input: ");
   return spool;
 }
 
@@ -237,18 +227,11 @@ bool StartsAsUtf16(std::FILE* file) {
 // file of its own.
 FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
   FilePtr out(std::tmpfile(), &std::fclose);
-  if (!out) {
-    throw CannotWork(name,
-                     std::string("cannot make a temporary file to read it "
-                                 "as UTF-16: ") +
-                         std::strerror(errno));
-  }
+  CheckCall(!out, name, "cannot make a temporary file to read it as UTF-16: ");
   // "UTF-16" takes the byte order from the mark and drops it.
   iconv_t convert = ::iconv_open("UTF-8", "UTF-16");
-  if (convert == reinterpret_cast<iconv_t>(-1)) {
-    throw CannotWork(
-        name, std::string("cannot read UTF-16: ") + std::strerror(errno));
-  }
+  CheckCall(convert == reinterpret_cast<iconv_t>(-1), name,
+            "cannot read UTF-16: ");
   struct Close {
     iconv_t c;
     ~Close() { ::iconv_close(c); }
@@ -260,10 +243,7 @@ FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
   for (;;) {
     const size_t got =
         std::fread(in_bytes + kept, 1, sizeof in_bytes - kept, in);
-    if (std::ferror(in)) {
-      throw CannotWork(name,
-                       std::string("cannot read: ") + std::strerror(errno));
-    }
+    CheckCall(std::ferror(in), name, "cannot read: ");
     const bool last = got == 0;
     size_t left = kept + got;
     char* from = in_bytes;
@@ -277,11 +257,8 @@ FilePtr Utf16ToUtf8(std::FILE* in, const std::string& name) {
           "mark");
     }
     const size_t made = static_cast<size_t>(to - out_bytes);
-    if (std::fwrite(out_bytes, 1, made, out.get()) != made) {
-      throw CannotWork(name, std::string("cannot keep it as UTF-8 in a "
-                                         "temporary file: ") +
-                                 std::strerror(errno));
-    }
+    CheckCall(std::fwrite(out_bytes, 1, made, out.get()) != made, name,
+              "cannot keep it as UTF-8 in a temporary file: ");
     if (last) break;
     offset += from - in_bytes;
     std::memmove(in_bytes, from, left);
@@ -346,38 +323,40 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
     std::rewind(source.get());
   } else {
     source.reset(std::fopen(csv_path.c_str(), "rb"));
-    if (!source) throw CannotWork(csv_path, std::strerror(errno));
+    CheckCall(!source, csv_path, "");
   }
   if (StartsAsUtf16(source.get())) source = Utf16ToUtf8(source.get(), name);
-  auto open = [&]() {
-    std::rewind(source.get());
-    return std::make_unique<CsvReader>(source.get(), name, format.delimiter);
-  };
-
-  // First pass: check every row and size the payload fields.
+  // Reads the file from its start: the header (into `csv` when
+  // `read_layout`), then every row into `row`, handed to `take`.
   CsvLayout csv;
-  ImportResult result;
   RowBytes row;
-  {
-    std::unique_ptr<CsvReader> reading = open();
-    CsvReader& reader = *reading;
-    csv = ReadHeader(reader, format);
+  auto each_row = [&](bool read_layout, auto take) {
+    std::rewind(source.get());
+    CsvReader reader(source.get(), name, format.delimiter);
+    CsvLayout header = ReadHeader(reader, format);
+    if (read_layout) csv = std::move(header);
     std::span<const std::string> cells;
     int64_t line = 0;
     while (reader.ReadRow(cells, line)) {
       DecodeRow(reader, line, cells, csv, format, row);
-      for (size_t i = 0; i < csv.payload.size(); ++i) {
-        if (row.payload[i].size() > csv.payload[i].width) {
-          csv.payload[i].width = static_cast<uint32_t>(row.payload[i].size());
-        }
-      }
-      if (++result.records > std::numeric_limits<int32_t>::max()) {
-        throw std::runtime_error(reader.Where(line) +
-                                 "more rows than a table can hold");
-      }
-      if (row.deleted) ++result.deleted;
+      take(reader, line);
     }
-  }
+  };
+
+  // First pass: check every row and size the payload fields.
+  ImportResult result;
+  each_row(true, [&](const CsvReader& reader, int64_t line) {
+    for (size_t i = 0; i < csv.payload.size(); ++i) {
+      if (row.payload[i].size() > csv.payload[i].width) {
+        csv.payload[i].width = static_cast<uint32_t>(row.payload[i].size());
+      }
+    }
+    if (++result.records > std::numeric_limits<int32_t>::max()) {
+      throw std::runtime_error(reader.Where(line) +
+                               "more rows than a table can hold");
+    }
+    if (row.deleted) ++result.deleted;
+  });
   kalvex::TableLayout layout;
   for (const ColumnHeading& heading : csv.payload) {
     layout.payload.push_back(
@@ -385,16 +364,10 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
   }
 
   // Second pass: write the records.
-  std::unique_ptr<CsvReader> reading = open();
-  CsvReader& reader = *reading;
-  ReadHeader(reader, format);
   NewTable output(kxt_path, layout, force, inputs, env);
   kalvex::RecordTable& table = output.table();
   const std::string blank(layout.RecordLength(), '\0');
-  std::span<const std::string> cells;
-  int64_t line = 0;
-  while (reader.ReadRow(cells, line)) {
-    DecodeRow(reader, line, cells, csv, format, row);
+  each_row(false, [&](const CsvReader& reader, int64_t line) {
     try {
       table.SetRecordBuffer(blank);
       if (!row.date.empty()) table.FieldPut(1, row.date);
@@ -408,7 +381,7 @@ ImportResult ImportCsv(const std::string& csv_path, const std::string& kxt_path,
       throw std::runtime_error(reader.Where(line) + e.what());
     }
     output.Append(row.deleted);
-  }
+  });
   output.Commit();
   return result;
 }

@@ -9,6 +9,8 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 #include "core/stamp.h"
 #include "tools/kxtable/csv_codec.h"
@@ -35,13 +37,22 @@ bool Longer(const Run& a, const Run& b) {
   return a.first < b.first;
 }
 
-}  // namespace
-
-const char* DamageKindName(int kind) {
-  return kind >= 0 && kind < kDamageKinds ? kKindNames[kind] : "unknown";
+// Keeps `run` in `longest`, a heap whose front is the shortest kept, when it
+// is among the `limit` longest.
+template <class Run>
+void KeepLongest(std::vector<Run>& longest, const Run& run, size_t limit) {
+  if (limit == 0) return;
+  auto shorter_first = [](const Run& a, const Run& b) { return Longer(a, b); };
+  if (longest.size() < limit) {
+    longest.push_back(run);
+  } else if (Longer(run, longest.front())) {
+    std::pop_heap(longest.begin(), longest.end(), shorter_first);
+    longest.back() = run;
+  } else {
+    return;
+  }
+  std::push_heap(longest.begin(), longest.end(), shorter_first);
 }
-
-namespace {
 
 using damage_map_internal::Byte;
 using damage_map_internal::Pairs;
@@ -133,44 +144,29 @@ int64_t DamageMap::BinOf(int64_t record) const {
   return bin;
 }
 
-void DamageMap::SeekBin(int64_t record) {
-  const int64_t bin = BinOf(record);
-  bin_ = static_cast<size_t>(bin);
-  bin_first_ = BinStart(bin);
-  bin_end_ = BinStart(bin + 1);
+void DamageMap::SeekBin(int64_t record, size_t& bin, int64_t& first,
+                        int64_t& end) const {
+  const int64_t found = BinOf(record);
+  bin = static_cast<size_t>(found);
+  first = BinStart(found);
+  end = BinStart(found + 1);
 }
 
 void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   const int64_t n = note.record;
-  if (n >= bin_end_ || n < bin_first_) SeekBin(n);
+  if (n >= bin_end_ || n < bin_first_) SeekBin(n, bin_, bin_first_, bin_end_);
   Bin& bin = bins_[bin_];
-  switch (note.kind) {
-    case RecordClass::kNull:
-      ++bin.findings[kNullKind];
-      ++totals_[kNullKind];
-      KeepFirst(kNullKind, note);
-      Damaged(n, 1u << kNullKind);
-      return;
-    case RecordClass::kDeleted:
-      // Normal: no part of a run, and no end of one either.
-      ++bin.findings[kDeletedKind];
-      ++totals_[kDeletedKind];
-      KeepFirst(kDeletedKind, note);
-      return;
-    case RecordClass::kCorrupted:
-      ++bin.findings[kCorruptedKind];
-      ++totals_[kCorruptedKind];
-      KeepFirst(kCorruptedKind, note);
-      Damaged(n, 1u << kCorruptedKind);
-      return;
-    case RecordClass::kDuplicate:
-      ++bin.findings[kDuplicateKind];
-      ++totals_[kDuplicateKind];
-      KeepFirst(kDuplicateKind, note);
-      Damaged(n, 1u << kDuplicateKind);
-      return;
-    case RecordClass::kExamined:
-      break;
+  if (note.kind != RecordClass::kExamined) {
+    const int kind = note.kind == RecordClass::kNull        ? kNullKind
+                     : note.kind == RecordClass::kDeleted   ? kDeletedKind
+                     : note.kind == RecordClass::kCorrupted ? kCorruptedKind
+                                                            : kDuplicateKind;
+    ++bin.findings[kind];
+    ++totals_[kind];
+    KeepFirst(kind, note);
+    // A deleted record is normal: no part of a run, and no end of one either.
+    if (kind != kDeletedKind) Damaged(n, 1u << kind);
+    return;
   }
 
   ++examined_;
@@ -192,7 +188,7 @@ void DamageMap::AddNote(const kxcheck::RecordNote& note) {
   }
   if (failed == 0) {
     if (in_run_) {
-      KeepRun(run_);
+      KeepLongest(longest_, run_, limits_.runs);
       in_run_ = false;
     }
     if (key != 0) {
@@ -248,19 +244,6 @@ void DamageMap::Damaged(int64_t record, uint32_t kinds) {
   run_.last = record;
   ++run_.damaged;
   run_.kinds |= kinds;
-}
-
-void DamageMap::KeepRun(const Run& run) {
-  if (limits_.runs == 0) return;
-  auto shorter_first = [](const Run& a, const Run& b) { return Longer(a, b); };
-  if (longest_.size() < limits_.runs) {
-    longest_.push_back(run);
-    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
-  } else if (Longer(run, longest_.front())) {
-    std::pop_heap(longest_.begin(), longest_.end(), shorter_first);
-    longest_.back() = run;
-    std::push_heap(longest_.begin(), longest_.end(), shorter_first);
-  }
 }
 
 void DamageMap::KeepFirst(int kind, const kxcheck::RecordNote& note) {
@@ -321,10 +304,7 @@ StampChange CompareStamps(std::string_view read, std::string_view written) {
 
 DamageMap::RepairBin& DamageMap::RepairBinOf(Repair& repair, int64_t record) {
   if (record >= repair.bin_end || record < repair.bin_first) {
-    const int64_t bin = BinOf(record);
-    repair.bin = static_cast<size_t>(bin);
-    repair.bin_first = BinStart(bin);
-    repair.bin_end = BinStart(bin + 1);
+    SeekBin(record, repair.bin, repair.bin_first, repair.bin_end);
   }
   return repair.bins[repair.bin];
 }
@@ -426,22 +406,7 @@ void DamageMap::EndSpread(Repair& repair) {
   Spread& open = repair.open;
   if (open.records > kSpreadWarnAbove) {
     ++repair.spread_count;
-    if (limits_.runs > 0) {
-      auto shorter_first = [](const Spread& a, const Spread& b) {
-        return Longer(a, b);
-      };
-      if (repair.longest.size() < limits_.runs) {
-        repair.longest.push_back(open);
-        std::push_heap(repair.longest.begin(), repair.longest.end(),
-                       shorter_first);
-      } else if (Longer(open, repair.longest.front())) {
-        std::pop_heap(repair.longest.begin(), repair.longest.end(),
-                      shorter_first);
-        repair.longest.back() = open;
-        std::push_heap(repair.longest.begin(), repair.longest.end(),
-                       shorter_first);
-      }
-    }
+    KeepLongest(repair.longest, open, limits_.runs);
   }
   open.records = 0;
 }
@@ -460,12 +425,6 @@ int64_t DamageMap::SpreadCount() const {
          (repair_->open.records > kSpreadWarnAbove ? 1 : 0);
 }
 
-int64_t DamageMap::FindingCount() const {
-  int64_t count = 0;
-  for (int kind = 0; kind < kNullKind; ++kind) count += totals_[kind];
-  return count;
-}
-
 std::string DamageMap::Json(const DamageMapTable& table) const {
   std::string text;
   WriteJson(table, [&text](std::string_view part) { text += part; });
@@ -482,16 +441,11 @@ void DamageMap::WriteJson(
   about["path"] = EscapeCell(table.path);
   about["layout"] = EscapeCell(table.layout);
   about["records"] = records_;
-  JsonValue problems = JsonValue::array();
-  for (const std::string& problem : table.problems) {
-    problems.push_back(EscapeCell(problem));
+  for (const auto& [key, texts] : {std::pair{"problems", &table.problems},
+                                   {"warnings", &table.warnings}}) {
+    JsonValue& list = about[key] = JsonValue::array();
+    for (const std::string& text : *texts) list.push_back(EscapeCell(text));
   }
-  about["problems"] = std::move(problems);
-  JsonValue warnings = JsonValue::array();
-  for (const std::string& warning : table.warnings) {
-    warnings.push_back(EscapeCell(warning));
-  }
-  about["warnings"] = std::move(warnings);
   about["exit_status"] = table.exit_status;
   about["status"] = table.status;
   about["complete"] = table.complete;
@@ -665,14 +619,13 @@ void DamageMap::AppendRepair(
         put);
   };
   text += ",\"bins\":{";
-  key_array("old_min", [](const RepairBin& b) { return b.old_min; });
-  text += ',';
-  key_array("old_max", [](const RepairBin& b) { return b.old_max; });
-  text += ',';
-  key_array("new_min", [](const RepairBin& b) { return b.new_min; });
-  text += ',';
-  key_array("new_max", [](const RepairBin& b) { return b.new_max; });
-  text += ',';
+  for (const auto& [name, key] : {std::pair{"old_min", &RepairBin::old_min},
+                                  {"old_max", &RepairBin::old_max},
+                                  {"new_min", &RepairBin::new_min},
+                                  {"new_max", &RepairBin::new_max}}) {
+    key_array(name, [key](const RepairBin& b) { return b.*key; });
+    text += ',';
+  }
   AppendArray(
       text, "replaced", repair.bins.size(),
       [&](size_t i) -> std::optional<int64_t> {
@@ -684,11 +637,6 @@ void DamageMap::AppendRepair(
 
 void DamageMap::AppendBins(
     std::string& text, const std::function<void(std::string_view)>& put) const {
-  auto number = [&text](auto value) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    text.append(digits, end);
-  };
   // One array of the bins' values, `value(bin)` giving a number or nothing.
   auto array = [&](std::string_view name, auto value) {
     AppendArray(
@@ -699,27 +647,21 @@ void DamageMap::AppendBins(
     if (key == none) return std::nullopt;
     return KeySeconds(key);
   };
-  text += "{\"count\":";
-  number(bins_.size());
-  text += ',';
+  text += "{\"count\":" + std::to_string(bins_.size()) + ',';
   array("first", [this](size_t i, const Bin&) -> std::optional<int64_t> {
     return BinStart(static_cast<int64_t>(i));
   });
   text += ',';
-  array("passed_min", [&](size_t, const Bin& bin) {
-    return seconds(bin.passed_min, UINT64_MAX);
-  });
-  text += ',';
-  array("passed_max",
-        [&](size_t, const Bin& bin) { return seconds(bin.passed_max, 0); });
-  text += ',';
-  array("failed_min", [&](size_t, const Bin& bin) {
-    return seconds(bin.failed_min, UINT64_MAX);
-  });
-  text += ',';
-  array("failed_max",
-        [&](size_t, const Bin& bin) { return seconds(bin.failed_max, 0); });
-  text += ',';
+  // The least stamps are UINT64_MAX where there are none, the greatest 0.
+  for (const auto& [name, key, none] :
+       {std::tuple{"passed_min", &Bin::passed_min, UINT64_MAX},
+        {"passed_max", &Bin::passed_max, uint64_t{0}},
+        {"failed_min", &Bin::failed_min, UINT64_MAX},
+        {"failed_max", &Bin::failed_max, uint64_t{0}}}) {
+    array(name,
+          [&](size_t, const Bin& bin) { return seconds(bin.*key, none); });
+    text += ',';
+  }
   array("not_calendar", [](size_t, const Bin& bin) -> std::optional<int64_t> {
     return bin.not_calendar;
   });

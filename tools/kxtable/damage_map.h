@@ -99,9 +99,6 @@ inline constexpr int kNullKind = 8;
 inline constexpr int kDeletedKind = 9;
 inline constexpr int kDuplicateKind = 10;
 inline constexpr int kCorruptedKind = 11;
-// "order", "year", ..., "separators", "null", "deleted", "duplicate",
-// "corrupted".
-const char* DamageKindName(int kind);
 
 // A spread is one written stamp given to more than this many records that
 // follow each other, as the repair's notice counts them.
@@ -267,14 +264,8 @@ class DamageMap {
   // write, and why the comparison stopped early ("" when it did not).
   void DescribeRepair(const std::string& output, bool dry_run,
                       const std::string& warning);
-  // Stamps replaced so far, and the spreads (none before a repair's notes).
-  int64_t Replaced() const { return repair_ ? repair_->replaced : 0; }
+  // The spreads so far (none before a repair's notes).
   int64_t SpreadCount() const;
-
-  // The totals so far, by kind (DamageKindName).
-  int64_t Total(int kind) const { return totals_[kind]; }
-  // Findings of the stamp tests so far (a record may give several).
-  int64_t FindingCount() const;
 
  private:
   // Stamps are kept as CalendarKey gives them; seconds are worked out only
@@ -364,14 +355,14 @@ class DamageMap {
   void EndSpread(Repair& repair);
   void AppendRepair(std::string& text,
                     const std::function<void(std::string_view)>& put) const;
-  void SeekBin(int64_t record);
+  // The bin of `record` and its records [first, end).
+  void SeekBin(int64_t record, size_t& bin, int64_t& first, int64_t& end) const;
   void RememberPrevious(std::string_view stamp);
   // The bins as a JSON object, at the end of `text`, which goes to `put`
   // whenever it has grown to a part.
   void AppendBins(std::string& text,
                   const std::function<void(std::string_view)>& put) const;
   void Damaged(int64_t record, uint32_t kinds);
-  void KeepRun(const Run& run);
   void KeepFirst(int kind, const kxcheck::RecordNote& note);
 
   int64_t records_;

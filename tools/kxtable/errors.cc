@@ -49,11 +49,13 @@ std::string ErrorLine(const std::string& table, std::string_view message) {
   return "kxtable: " + EscapeLine(table) + ": " + text;
 }
 
+void CheckCall(bool failed, const std::string& path, const char* what) {
+  if (failed) throw CannotWork(path, what + std::string(std::strerror(errno)));
+}
+
 void RequireExisting(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) {
-    throw CannotWork(path, std::strerror(errno));
-  }
+  CheckCall(::stat(path.c_str(), &st) != 0, path, "");
   if (S_ISDIR(st.st_mode)) throw CannotWork(path, std::strerror(EISDIR));
 }
 

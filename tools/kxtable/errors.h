@@ -67,6 +67,10 @@ std::string OneLine(std::string_view text);
 // characters or bytes that are not UTF-8 are written \xHH.
 std::string ErrorLine(const std::string& table, std::string_view message);
 
+// Throws CannotWork "<path>: <what><the system's reason>" (from errno) when
+// `failed`.
+void CheckCall(bool failed, const std::string& path, const char* what);
+
 // Throws CannotWork "<path>: <the system's reason>" unless `path` names
 // something that exists and is no folder.
 void RequireExisting(const std::string& path);

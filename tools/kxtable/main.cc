@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <sstream>
 #include <string>
 
@@ -12,8 +11,7 @@ namespace {
 
 std::string CommandNames(const CLI::App& app) {
   std::string names;
-  for (const CLI::App* command :
-       app.get_subcommands(std::function<bool(const CLI::App*)>())) {
+  for (const CLI::App* command : kxtable::Commands(app)) {
     if (!names.empty()) names += ", ";
     names += command->get_name();
   }

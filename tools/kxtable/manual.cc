@@ -1,6 +1,5 @@
 #include "tools/kxtable/manual.h"
 
-#include <functional>
 #include <sstream>
 #include <vector>
 
@@ -149,10 +148,6 @@ void Examples(std::ostringstream& out,
   for (const std::string& example : examples) {
     out << ".PP\n.nf\n.RS\n" << Roff(example, true) << "\n.RE\n.fi\n";
   }
-}
-
-std::vector<const CLI::App*> Commands(const CLI::App& app) {
-  return app.get_subcommands(std::function<bool(const CLI::App*)>());
 }
 
 }  // namespace

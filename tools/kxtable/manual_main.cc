@@ -5,7 +5,6 @@
 // kxtable.1 and kxtable-COMMAND.1 for each command (see manual.h).
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,12 +20,8 @@ int main(int argc, char** argv) {
   kxtable::Runner run;
   kxtable::BuildApp(app, run, argv[2]);
   const kxtable::ManualFacts facts{argv[2], argv[3]};
-  std::vector<const CLI::App*> pages = {nullptr};
-  const CLI::App& commands = app;
-  for (const CLI::App* command :
-       commands.get_subcommands(std::function<bool(const CLI::App*)>())) {
-    pages.push_back(command);
-  }
+  std::vector<const CLI::App*> pages = kxtable::Commands(app);
+  pages.insert(pages.begin(), nullptr);
   for (const CLI::App* page : pages) {
     const std::string path =
         std::string(argv[1]) + "/" + kxtable::ManualPageName(page) + ".1";

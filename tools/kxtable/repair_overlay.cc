@@ -34,21 +34,21 @@ std::string_view RecordStamp(std::string_view record, char (&room)[19]) {
   uint64_t date_front, time_word;
   std::memcpy(&date_front, record.data(), 8);
   std::memcpy(&time_word, record.data() + kalvex::kTimeOffset, 8);
-  if ((date_front != 0 || record[8] != '\0') && time_word != 0) {
+  auto put_date = [&] {
     room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
     room[1] = kalvex::CenturyLow(record[kalvex::kCenturyOffset]);
     std::memcpy(room + 2, record.data() + kalvex::kYearOffset,
                 kalvex::kDateBytes - 1);
+  };
+  if ((date_front != 0 || record[8] != '\0') && time_word != 0) {
+    put_date();
     room[kalvex::kDateTextBytes] = ' ';
     std::memcpy(room + kalvex::kDateTextBytes + 1, &time_word, 8);
     return {room, 19};
   }
   size_t size = 0;
   if (!AllZero(record.substr(kalvex::kDateOffset, kalvex::kDateBytes))) {
-    room[0] = kalvex::CenturyHigh(record[kalvex::kCenturyOffset]);
-    room[1] = kalvex::CenturyLow(record[kalvex::kCenturyOffset]);
-    std::memcpy(room + 2, record.data() + kalvex::kYearOffset,
-                kalvex::kDateBytes - 1);
+    put_date();
     size = kalvex::kDateTextBytes;
   }
   room[size++] = ' ';
@@ -95,7 +95,6 @@ void RepairAligner::Add(const kxcheck::RecordNote& note, DamageMap& map) {
       map.AddWritten(note.record, RecordStamp(note.bytes, read_room),
                      RecordStamp(next_, written_room));
     }
-    ++paired_;
     Fetch();
     return;
   }

@@ -56,8 +56,6 @@ class RepairAligner {
 
   // Why the output stopped matching the table; "" while it matches.
   const std::string& Warning() const { return warning_; }
-  // Output records paired with a table record.
-  int64_t Paired() const { return paired_; }
 
  private:
   bool Fetch();
@@ -68,7 +66,6 @@ class RepairAligner {
   bool have_next_ = false;
   std::string_view next_;
   int64_t next_number_ = 0;  // the output's record number of next_
-  int64_t paired_ = 0;
   std::string warning_;
 };
 

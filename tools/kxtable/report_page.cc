@@ -29,11 +29,6 @@ void WriteReportPage(const std::function<void(std::string_view)>& put,
   for (size_t i = 0; i < kTailParts; ++i) put(kTail[i]);
 }
 
-void WriteReportPage(const std::function<void(std::string_view)>& put,
-                     std::string_view data_json) {
-  WriteReportPage(put, [data_json](const auto& part) { part(data_json); });
-}
-
 bool WriteReportPage(std::FILE* out, const ReportData& data) {
   bool whole = true;
   WriteReportPage(
@@ -43,11 +38,6 @@ bool WriteReportPage(std::FILE* out, const ReportData& data) {
       },
       data);
   return whole;
-}
-
-bool WriteReportPage(std::FILE* out, std::string_view data_json) {
-  return WriteReportPage(
-      out, ReportData([data_json](const auto& part) { part(data_json); }));
 }
 
 std::string LayoutText(const kalvex::TableLayout& layout) {

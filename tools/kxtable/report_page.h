@@ -20,21 +20,18 @@
 
 namespace kxtable {
 
-// Writes the page around `data_json`, a JSON object, to `out`. Every "<"
-// of the data is written "\u003c", which JSON reads as the same character,
-// so that nothing in the data can end the element that holds it. False when
-// `out` could not take it all (errno says why).
-bool WriteReportPage(std::FILE* out, std::string_view data_json);
-// The same, handing the page to `put` piece by piece.
-void WriteReportPage(const std::function<void(std::string_view)>& put,
-                     std::string_view data_json);
-
-// The data in parts: a function that hands each part, in order, to the
-// function it is given (as DamageMap::WriteJson does), so that the data need
-// not be held whole.
+// The data, a JSON object, in parts: a function that hands each part, in
+// order, to the function it is given (as DamageMap::WriteJson does), so that
+// the data need not be held whole.
 using ReportData =
     std::function<void(const std::function<void(std::string_view)>&)>;
+
+// Writes the page around the data to `out`. Every "<" of the data is written
+// "\u003c", which JSON reads as the same character, so that nothing in the
+// data can end the element that holds it. False when `out` could not take it
+// all (errno says why).
 bool WriteReportPage(std::FILE* out, const ReportData& data);
+// The same, handing the page to `put` piece by piece.
 void WriteReportPage(const std::function<void(std::string_view)>& put,
                      const ReportData& data);
 

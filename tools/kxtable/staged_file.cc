@@ -16,6 +16,11 @@ std::runtime_error Exists(const std::string& path) {
   return std::runtime_error(path + ": the file exists (--force replaces it)");
 }
 
+// Throws CannotWork "<path>: <what><the system's reason>" for a failed call.
+void Check(int err, const std::string& path, const char* what) {
+  if (err != 0) throw CannotWork(path, what + ErrorText(err));
+}
+
 }  // namespace
 
 void RefuseInputs(const std::vector<std::string>& targets,
@@ -45,14 +50,11 @@ StagedFile::StagedFile(const std::string& path, bool replace,
   RefuseInputs({path}, inputs, env_);
   {
     kxos::DirectoryLock folder;
-    if (int err = folder.Take(env_, path)) {
-      throw CannotWork(path, "cannot lock its folder: " + ErrorText(err));
-    }
+    Check(folder.Take(env_, path), path, "cannot lock its folder: ");
     kxos::RemoveStaleStaged(env_, path);
   }
-  if (int err = kxos::CreateStaged(env_, path, ".new", 0666, staged_, fd_)) {
-    throw CannotWork(path, "cannot create: " + ErrorText(err));
-  }
+  Check(kxos::CreateStaged(env_, path, ".new", 0666, staged_, fd_), path,
+        "cannot create: ");
 }
 
 StagedFile::~StagedFile() {
@@ -80,40 +82,25 @@ void StagedFile::Flush() {
 }
 
 void StagedFile::WriteOut(std::string_view bytes) {
-  if (int err = env_->Write(fd_.get(), bytes.data(), bytes.size())) {
-    throw CannotWork(path_, "cannot write: " + ErrorText(err));
-  }
+  Check(env_->Write(fd_.get(), bytes.data(), bytes.size()), path_,
+        "cannot write: ");
 }
 
 void StagedFile::Place() {
   Flush();
-  if (int err = env_->Sync(fd_.get())) {
-    throw CannotWork(path_, "cannot write: " + ErrorText(err));
-  }
+  Check(env_->Sync(fd_.get()), path_, "cannot write: ");
   kxos::DirectoryLock folder;
-  if (int err = folder.Take(env_, path_)) {
-    throw CannotWork(path_, "cannot lock its folder: " + ErrorText(err));
-  }
-  if (replace_) {
-    if (int err = env_->Rename(staged_, path_)) {
-      throw CannotWork(path_,
-                       "cannot put the file in place: " + ErrorText(err));
-    }
-  } else {
-    // link() refuses a name that appeared meanwhile; then the staged name
-    // goes.
-    if (int err = env_->Link(staged_, path_)) {
-      if (err == EEXIST) throw Exists(path_);
-      throw CannotWork(path_,
-                       "cannot put the file in place: " + ErrorText(err));
-    }
-    env_->Unlink(staged_);
-  }
+  Check(folder.Take(env_, path_), path_, "cannot lock its folder: ");
+  // Without `replace_`, link() refuses a name that appeared meanwhile; then
+  // the staged name goes.
+  const int err =
+      replace_ ? env_->Rename(staged_, path_) : env_->Link(staged_, path_);
+  if (err == EEXIST && !replace_) throw Exists(path_);
+  Check(err, path_, "cannot put the file in place: ");
+  if (!replace_) env_->Unlink(staged_);
   placed_ = true;
   fd_.Reset();
-  if (int err = kxos::SyncDirectoryOf(env_, path_)) {
-    throw CannotWork(path_, "cannot sync its folder: " + ErrorText(err));
-  }
+  Check(kxos::SyncDirectoryOf(env_, path_), path_, "cannot sync its folder: ");
 }
 
 }  // namespace kxtable
